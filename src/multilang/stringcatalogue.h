@@ -124,37 +124,36 @@
     X(ContainerSuffix,            70001, "(container)")      /* appended to container names, stripped again on use */
 // clang-format on
 
-namespace catalogue
+namespace catalogue {
+struct CatalogueText
 {
-    struct CatalogueText
-    {
-        unsigned long number;
-        const char* defaultText;
-    };
+    unsigned long number;
+    const char* defaultText;
+};
 
 #define OVRINKEY_CATALOGUE_CONSTANT(name, number, text) constexpr CatalogueText name{number, text};
-    OVRINKEY_CATALOGUE(OVRINKEY_CATALOGUE_CONSTANT)
+OVRINKEY_CATALOGUE(OVRINKEY_CATALOGUE_CONSTANT)
 #undef OVRINKEY_CATALOGUE_CONSTANT
 
-    // Every row, in catalogue order (30001 appears twice).
+// Every row, in catalogue order (30001 appears twice).
 #define OVRINKEY_CATALOGUE_ROW(name, number, text) name,
-    constexpr CatalogueText allTexts[] = {OVRINKEY_CATALOGUE(OVRINKEY_CATALOGUE_ROW)};
+constexpr CatalogueText allTexts[] = {OVRINKEY_CATALOGUE(OVRINKEY_CATALOGUE_ROW)};
 #undef OVRINKEY_CATALOGUE_ROW
 
-    // The texts that are used as printf formats.
-    constexpr CatalogueText formatTexts[] = {CharactersEntered, MsgPinIncorrect, CertExpiresInDays, CertExpiredDaysAgo};
+// The texts that are used as printf formats.
+constexpr CatalogueText formatTexts[] = {CharactersEntered, MsgPinIncorrect, CertExpiresInDays, CertExpiredDaysAgo};
 
-    // The text for t in the language in force, or its default.
-    std::string text(const CatalogueText& t);
+// The text for t in the language in force, or its default.
+std::string text(const CatalogueText& t);
 
-    // Like text(), but safe to use as a printf format with the default's arguments: a
-    // translation whose conversions differ from the default's gives the default instead.
-    // A translation without any conversion is returned unchanged.
-    std::string formatText(const CatalogueText& t);
+// Like text(), but safe to use as a printf format with the default's arguments: a
+// translation whose conversions differ from the default's gives the default instead.
+// A translation without any conversion is returned unchanged.
+std::string formatText(const CatalogueText& t);
 
-    // True when format has no conversions, or exactly the conversions of reference in the
-    // same order, each written the same way. "%%" is a literal, not a conversion.
-    bool hasSameConversions(const std::string& format, const std::string& reference);
+// True when format has no conversions, or exactly the conversions of reference in the
+// same order, each written the same way. "%%" is a literal, not a conversion.
+bool hasSameConversions(const std::string& format, const std::string& reference);
 } // namespace catalogue
 
 using catalogue::CatalogueText;
