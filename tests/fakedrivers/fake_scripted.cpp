@@ -1,0 +1,782 @@
+// The scriptable fake SKF driver: devices, applications, containers, certificates, PIN
+// answers and device events are whatever the test says, and every call is counted.
+#include "fakeskf_control.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ScriptedList {
+    std::string bytes;
+    long reportedSize = -1;
+};
+
+struct Failure {
+    unsigned okCallsLeft = 0;
+    ULONG result = SAR_OK;
+};
+
+struct PinInfo {
+    ULONG maxRetry = 10;
+    ULONG remainRetry = 10;
+    BOOL isDefault = TRUE;
+};
+
+struct ContainerScript {
+    ULONG type = CONTAINER_TYPE_EMPTY;
+    ULONG typeResult = SAR_OK;
+    std::string certificate[2]; // [0] encryption, [1] signature
+    std::string publicKey[2];
+};
+
+struct State {
+    ScriptedList devices;
+    ScriptedList applications;
+    ScriptedList containers;
+    DEVINFO devInfo{};
+    PinInfo pins[2];
+    ULONG pinResult = SAR_OK;
+    ULONG pinRetry = 10;
+    std::map<std::string, ContainerScript> containerScripts;
+    std::map<std::string, Failure> failures;
+    std::map<std::string, unsigned> callCounts;
+    std::map<std::string, std::string> lastArguments;
+    std::deque<std::pair<std::string, ULONG>> events;
+    bool cancelPending = false;
+    // Handles: a container handle points at the name it was opened with.
+    std::vector<std::string*> openContainers;
+    unsigned openHandles = 0;
+    uintptr_t nextHandle = 0x1000;
+};
+
+std::mutex g_mutex;
+std::condition_variable g_eventArrived;
+State g_state;
+
+// Counts the call and answers the scripted failure when one is due; SAR_OK otherwise.
+ULONG enter(const char* function, const char* argument = nullptr)
+{
+    g_state.callCounts[function]++;
+    if (argument != nullptr) {
+        g_state.lastArguments[function] = argument;
+    }
+    auto found = g_state.failures.find(function);
+    if (found == g_state.failures.end()) {
+        return SAR_OK;
+    }
+    if (found->second.okCallsLeft > 0) {
+        found->second.okCallsLeft--;
+        return SAR_OK;
+    }
+    return found->second.result;
+}
+
+ULONG plainCall(const char* function)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return enter(function);
+}
+
+HANDLE newHandle()
+{
+    g_state.openHandles++;
+    return reinterpret_cast<HANDLE>(g_state.nextHandle++);
+}
+
+// Length convention with a list that may lie about its size: a size query answers the
+// reported size; a fill copies no more than the caller's buffer holds.
+ULONG copyList(const ScriptedList& list, LPSTR out, ULONG* size)
+{
+    if (size == nullptr) {
+        return SAR_INVALIDPARAMERR;
+    }
+    const ULONG reported = list.reportedSize >= 0 ? static_cast<ULONG>(list.reportedSize)
+                                                  : static_cast<ULONG>(list.bytes.size());
+    if (out != nullptr) {
+        std::memcpy(out, list.bytes.data(), std::min<std::size_t>(*size, list.bytes.size()));
+    }
+    *size = reported;
+    return SAR_OK;
+}
+
+ULONG copyBytes(const std::string& bytes, BYTE* out, ULONG* length, ULONG missing)
+{
+    if (length == nullptr) {
+        return SAR_INVALIDPARAMERR;
+    }
+    if (bytes.empty()) {
+        return missing;
+    }
+    if (out == nullptr) {
+        *length = static_cast<ULONG>(bytes.size());
+        return SAR_OK;
+    }
+    if (*length < bytes.size()) {
+        *length = static_cast<ULONG>(bytes.size());
+        return SAR_BUFFER_TOO_SMALL;
+    }
+    std::memcpy(out, bytes.data(), bytes.size());
+    *length = static_cast<ULONG>(bytes.size());
+    return SAR_OK;
+}
+
+const std::string* containerOf(HCONTAINER handle)
+{
+    for (std::string* name : g_state.openContainers) {
+        if (static_cast<void*>(name) == handle) {
+            return name;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+void FakeSkf_Reset(void)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    for (std::string* name : g_state.openContainers) {
+        delete name;
+    }
+    g_state = State{};
+}
+
+void FakeSkf_SetDeviceList(const char* bytes, unsigned len, long reportedSize)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_state.devices = {std::string(bytes, len), reportedSize};
+}
+
+void FakeSkf_SetApplicationList(const char* bytes, unsigned len, long reportedSize)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_state.applications = {std::string(bytes, len), reportedSize};
+}
+
+void FakeSkf_SetContainerList(const char* bytes, unsigned len, long reportedSize)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_state.containers = {std::string(bytes, len), reportedSize};
+}
+
+void FakeSkf_SetDevInfo(const DEVINFO* info)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_state.devInfo = *info;
+}
+
+void FakeSkf_SetPinInfo(ULONG pinType, ULONG maxRetry, ULONG remainRetry, BOOL isDefault)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_state.pins[pinType == ADMIN_TYPE ? 0 : 1] = {maxRetry, remainRetry, isDefault};
+}
+
+void FakeSkf_SetPinAnswer(ULONG result, ULONG retryCount)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_state.pinResult = result;
+    g_state.pinRetry = retryCount;
+}
+
+void FakeSkf_SetContainerType(const char* container, ULONG type, ULONG result)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto& script = g_state.containerScripts[container];
+    script.type = type;
+    script.typeResult = result;
+}
+
+void FakeSkf_SetCertificate(const char* container, BOOL sign, const BYTE* der, unsigned len)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_state.containerScripts[container].certificate[sign ? 1 : 0] =
+        std::string(reinterpret_cast<const char*>(der), len);
+}
+
+void FakeSkf_SetPublicKey(const char* container, BOOL sign, const BYTE* blob, unsigned len)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_state.containerScripts[container].publicKey[sign ? 1 : 0] =
+        std::string(reinterpret_cast<const char*>(blob), len);
+}
+
+void FakeSkf_SetResult(const char* function, ULONG result)
+{
+    FakeSkf_FailAfter(function, 0, result);
+}
+
+void FakeSkf_FailAfter(const char* function, unsigned okCalls, ULONG result)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (result == SAR_OK) {
+        g_state.failures.erase(function);
+    } else {
+        g_state.failures[function] = {okCalls, result};
+    }
+}
+
+void FakeSkf_PushEvent(const char* deviceName, ULONG event)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_state.events.emplace_back(deviceName, event);
+    }
+    g_eventArrived.notify_all();
+}
+
+unsigned FakeSkf_CallCount(const char* function)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto found = g_state.callCounts.find(function);
+    return found == g_state.callCounts.end() ? 0 : found->second;
+}
+
+const char* FakeSkf_LastArgument(const char* function)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    static thread_local std::string copy;
+    auto found = g_state.lastArguments.find(function);
+    copy = found == g_state.lastArguments.end() ? std::string() : found->second;
+    return copy.c_str();
+}
+
+unsigned FakeSkf_OpenHandleCount(void)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_state.openHandles;
+}
+
+// ---- The SKF functions the manager uses, driven by the script ----
+
+ULONG SKF_WaitForDevEvent(LPSTR szDevName, ULONG* pulDevNameLen, ULONG* pulEvent)
+{
+    std::unique_lock<std::mutex> lock(g_mutex);
+    ULONG failure = enter("SKF_WaitForDevEvent");
+    if (failure != SAR_OK) {
+        return failure;
+    }
+    g_eventArrived.wait(lock, [] { return !g_state.events.empty() || g_state.cancelPending; });
+    if (g_state.cancelPending) {
+        g_state.cancelPending = false;
+        return SAR_FAIL;
+    }
+    auto [name, event] = g_state.events.front();
+    if (szDevName == nullptr || pulDevNameLen == nullptr || pulEvent == nullptr) {
+        return SAR_INVALIDPARAMERR;
+    }
+    if (*pulDevNameLen < name.size() + 1) {
+        *pulDevNameLen = static_cast<ULONG>(name.size() + 1);
+        return SAR_BUFFER_TOO_SMALL;
+    }
+    g_state.events.pop_front();
+    std::memcpy(szDevName, name.c_str(), name.size() + 1);
+    *pulDevNameLen = static_cast<ULONG>(name.size());
+    *pulEvent = event;
+    return SAR_OK;
+}
+
+ULONG SKF_CancelWaitForDevEvent(void)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        enter("SKF_CancelWaitForDevEvent");
+        g_state.cancelPending = true;
+    }
+    g_eventArrived.notify_all();
+    return SAR_OK;
+}
+
+ULONG SKF_EnumDev(BOOL, LPSTR szNameList, ULONG* pulSize)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ULONG failure = enter("SKF_EnumDev");
+    return failure != SAR_OK ? failure : copyList(g_state.devices, szNameList, pulSize);
+}
+
+ULONG SKF_ConnectDev(LPSTR szName, DEVHANDLE* phDev)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ULONG failure = enter("SKF_ConnectDev", szName);
+    if (failure != SAR_OK) {
+        return failure;
+    }
+    *phDev = newHandle();
+    return SAR_OK;
+}
+
+ULONG SKF_DisConnectDev(DEVHANDLE)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_state.openHandles--;
+    return enter("SKF_DisConnectDev");
+}
+
+ULONG SKF_SetLabel(DEVHANDLE, LPSTR szLabel)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return enter("SKF_SetLabel", szLabel);
+}
+
+ULONG SKF_GetDevInfo(DEVHANDLE, DEVINFO* pDevInfo)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ULONG failure = enter("SKF_GetDevInfo");
+    if (failure == SAR_OK) {
+        *pDevInfo = g_state.devInfo;
+    }
+    return failure;
+}
+
+ULONG SKF_GetPINInfo(HAPPLICATION, ULONG ulPINType, ULONG* pulMaxRetryCount, ULONG* pulRemainRetryCount,
+                     BOOL* pbDefaultPin)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ULONG failure = enter("SKF_GetPINInfo");
+    if (failure == SAR_OK) {
+        const PinInfo& pin = g_state.pins[ulPINType == ADMIN_TYPE ? 0 : 1];
+        *pulMaxRetryCount = pin.maxRetry;
+        *pulRemainRetryCount = pin.remainRetry;
+        *pbDefaultPin = pin.isDefault;
+    }
+    return failure;
+}
+
+ULONG SKF_VerifyPIN(HAPPLICATION, ULONG, LPSTR szPIN, ULONG* pulRetryCount)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ULONG failure = enter("SKF_VerifyPIN", szPIN);
+    if (failure != SAR_OK) {
+        return failure;
+    }
+    *pulRetryCount = g_state.pinRetry;
+    return g_state.pinResult;
+}
+
+ULONG SKF_ChangePIN(HAPPLICATION, ULONG, LPSTR szOldPin, LPSTR szNewPin, ULONG* pulRetryCount)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ULONG failure = enter("SKF_ChangePIN", (std::string(szOldPin) + "\n" + szNewPin).c_str());
+    if (failure != SAR_OK) {
+        return failure;
+    }
+    *pulRetryCount = g_state.pinRetry;
+    return g_state.pinResult;
+}
+
+ULONG SKF_EnumApplication(DEVHANDLE, LPSTR szAppName, ULONG* pulSize)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ULONG failure = enter("SKF_EnumApplication");
+    return failure != SAR_OK ? failure : copyList(g_state.applications, szAppName, pulSize);
+}
+
+ULONG SKF_OpenApplication(DEVHANDLE, LPSTR szAppName, HAPPLICATION* phApplication)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ULONG failure = enter("SKF_OpenApplication", szAppName);
+    if (failure != SAR_OK) {
+        return failure;
+    }
+    *phApplication = newHandle();
+    return SAR_OK;
+}
+
+ULONG SKF_CloseApplication(HAPPLICATION)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_state.openHandles--;
+    return enter("SKF_CloseApplication");
+}
+
+ULONG SKF_EnumContainer(HAPPLICATION, LPSTR szContainerName, ULONG* pulSize)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ULONG failure = enter("SKF_EnumContainer");
+    return failure != SAR_OK ? failure : copyList(g_state.containers, szContainerName, pulSize);
+}
+
+ULONG SKF_OpenContainer(HAPPLICATION, LPSTR szContainerName, HCONTAINER* phContainer)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ULONG failure = enter("SKF_OpenContainer", szContainerName);
+    if (failure != SAR_OK) {
+        return failure;
+    }
+    auto* name = new std::string(szContainerName);
+    g_state.openContainers.push_back(name);
+    g_state.openHandles++;
+    *phContainer = name;
+    return SAR_OK;
+}
+
+ULONG SKF_CloseContainer(HCONTAINER hContainer)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto& open = g_state.openContainers;
+    auto found = std::find(open.begin(), open.end(), static_cast<std::string*>(hContainer));
+    if (found != open.end()) {
+        delete *found;
+        open.erase(found);
+        g_state.openHandles--;
+    }
+    return enter("SKF_CloseContainer");
+}
+
+ULONG SKF_GetContainerType(HCONTAINER hContainer, ULONG* pulContainerType)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ULONG failure = enter("SKF_GetContainerType");
+    const std::string* name = containerOf(hContainer);
+    if (failure != SAR_OK || name == nullptr) {
+        return failure != SAR_OK ? failure : SAR_INVALIDHANDLEERR;
+    }
+    const ContainerScript& script = g_state.containerScripts[*name];
+    if (script.typeResult == SAR_OK) {
+        *pulContainerType = script.type;
+    }
+    return script.typeResult;
+}
+
+ULONG SKF_ExtGetContainerInfo(HCONTAINER hContainer, ContainerInfo* pInfo)
+{
+    ULONG type = 0;
+    ULONG result = SKF_GetContainerType(hContainer, &type);
+    if (result == SAR_OK) {
+        std::memset(pInfo, 0, sizeof *pInfo);
+        pInfo->ContainerType = static_cast<BYTE>(type);
+    }
+    return result;
+}
+
+ULONG SKF_DeleteContainer(HAPPLICATION, LPSTR szContainerName)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return enter("SKF_DeleteContainer", szContainerName);
+}
+
+ULONG SKF_ExportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert, ULONG* pulCertLen)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ULONG failure = enter("SKF_ExportCertificate");
+    const std::string* name = containerOf(hContainer);
+    if (failure != SAR_OK || name == nullptr) {
+        return failure != SAR_OK ? failure : SAR_INVALIDHANDLEERR;
+    }
+    return copyBytes(g_state.containerScripts[*name].certificate[bSignFlag ? 1 : 0], pbCert, pulCertLen,
+                     SAR_CERTNOTFOUNTERR);
+}
+
+ULONG SKF_ExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbBlob, ULONG* pulBlobLen)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    ULONG failure = enter("SKF_ExportPublicKey");
+    const std::string* name = containerOf(hContainer);
+    if (failure != SAR_OK || name == nullptr) {
+        return failure != SAR_OK ? failure : SAR_INVALIDHANDLEERR;
+    }
+    return copyBytes(g_state.containerScripts[*name].publicKey[bSignFlag ? 1 : 0], pbBlob, pulBlobLen,
+                     SAR_KEYNOTFOUNTERR);
+}
+
+// ---- Every other function: counted, scriptable, otherwise SAR_OK ----
+
+ULONG SKF_GetDevState(LPSTR szDevName, ULONG *pulDevState)
+{
+    return plainCall("SKF_GetDevState");
+}
+
+ULONG SKF_LockDev(DEVHANDLE hDev, ULONG ulTimeOut)
+{
+    return plainCall("SKF_LockDev");
+}
+
+ULONG SKF_UnlockDev(DEVHANDLE hDev)
+{
+    return plainCall("SKF_UnlockDev");
+}
+
+ULONG SKF_Transmit(DEVHANDLE hDev, BYTE *pbCommand, ULONG ulCommandLen, BYTE *pbData, ULONG *pulDataLen)
+{
+    return plainCall("SKF_Transmit");
+}
+
+ULONG SKF_ChangeDevAuthKey(DEVHANDLE hDev, BYTE *pbKeyValue, ULONG ulKeyLen)
+{
+    return plainCall("SKF_ChangeDevAuthKey");
+}
+
+ULONG SKF_DevAuth(DEVHANDLE hDev, BYTE *pbAuthData, ULONG ulLen)
+{
+    return plainCall("SKF_DevAuth");
+}
+
+ULONG SKF_UnblockPIN(HAPPLICATION hApplication, LPSTR szAdminPIN, LPSTR szNewUserPIN, ULONG *pulRetryCount)
+{
+    return plainCall("SKF_UnblockPIN");
+}
+
+ULONG SKF_ClearSecureState(HAPPLICATION hApplication)
+{
+    return plainCall("SKF_ClearSecureState");
+}
+
+ULONG SKF_CreateApplication(DEVHANDLE hDev, LPSTR szAppName, LPSTR szAdminPin, DWORD dwAdminPinRetryCount, LPSTR szUserPin, DWORD dwUserPinRetryCount, DWORD dwCreateFileRights, HAPPLICATION *phApplication)
+{
+    return plainCall("SKF_CreateApplication");
+}
+
+ULONG SKF_DeleteApplication(DEVHANDLE hDev, LPSTR szAppName)
+{
+    return plainCall("SKF_DeleteApplication");
+}
+
+ULONG SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulFileSize, ULONG ulReadRights, ULONG ulWriteRights)
+{
+    return plainCall("SKF_CreateFile");
+}
+
+ULONG SKF_DeleteFile(HAPPLICATION hApplication, LPSTR szFileName)
+{
+    return plainCall("SKF_DeleteFile");
+}
+
+ULONG SKF_EnumFiles(HAPPLICATION hApplication, LPSTR szFileList, ULONG *pulSize)
+{
+    return plainCall("SKF_EnumFiles");
+}
+
+ULONG SKF_GetFileInfo(HAPPLICATION hApplication, LPSTR szFileName, FILEATTRIBUTE *pFileInfo)
+{
+    return plainCall("SKF_GetFileInfo");
+}
+
+ULONG SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, ULONG ulSize, BYTE *pbOutData, ULONG *pulOutLen)
+{
+    return plainCall("SKF_ReadFile");
+}
+
+ULONG SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, BYTE *pbData, ULONG ulSize)
+{
+    return plainCall("SKF_WriteFile");
+}
+
+ULONG SKF_CreateContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER *phContainer)
+{
+    return plainCall("SKF_CreateContainer");
+}
+
+ULONG SKF_ImportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE *pbCert, ULONG ulCertLen)
+{
+    return plainCall("SKF_ImportCertificate");
+}
+
+ULONG SKF_GenRandom(DEVHANDLE hDev, BYTE *pbRandom, ULONG ulRandomLen)
+{
+    return plainCall("SKF_GenRandom");
+}
+
+ULONG SKF_GenExtRSAKey(DEVHANDLE hDev, ULONG ulBitsLen, RSAPRIVATEKEYBLOB *pBlob)
+{
+    return plainCall("SKF_GenExtRSAKey");
+}
+
+ULONG SKF_GenRSAKeyPair(HCONTAINER hContainer, ULONG ulBitsLen, RSAPUBLICKEYBLOB *pBlob)
+{
+    return plainCall("SKF_GenRSAKeyPair");
+}
+
+ULONG SKF_ImportRSAKeyPair(HCONTAINER hContainer, ULONG ulSymAlgId, BYTE *pbWrappedKey, ULONG ulWrappedKeyLen, BYTE *pbEncryptedData, ULONG ulEncryptedDataLen)
+{
+    return plainCall("SKF_ImportRSAKeyPair");
+}
+
+ULONG SKF_RSASignData(HCONTAINER hContainer, BYTE *pbData, ULONG ulDataLen, BYTE *pbSignature, ULONG *pulSignLen)
+{
+    return plainCall("SKF_RSASignData");
+}
+
+ULONG SKF_RSAVerify(DEVHANDLE hDev, RSAPUBLICKEYBLOB *pRSAPubKeyBlob, BYTE *pbData, ULONG ulDataLen, BYTE *pbSignature, ULONG ulSignLen)
+{
+    return plainCall("SKF_RSAVerify");
+}
+
+ULONG SKF_RSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, RSAPUBLICKEYBLOB *pPubKey, BYTE *pbData, ULONG *pulDataLen, HANDLE *phSessionKey)
+{
+    return plainCall("SKF_RSAExportSessionKey");
+}
+
+ULONG SKF_ExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB *pRSAPubKeyBlob, BYTE *pbInput, ULONG ulInputLen, BYTE *pbOutput, ULONG *pulOutputLen)
+{
+    return plainCall("SKF_ExtRSAPubKeyOperation");
+}
+
+ULONG SKF_ExtRSAPriKeyOperation(DEVHANDLE hDev, RSAPRIVATEKEYBLOB *pRSAPriKeyBlob, BYTE *pbInput, ULONG ulInputLen, BYTE *pbOutput, ULONG *pulOutputLen)
+{
+    return plainCall("SKF_ExtRSAPriKeyOperation");
+}
+
+ULONG SKF_GenECCKeyPair(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB *pBlob)
+{
+    return plainCall("SKF_GenECCKeyPair");
+}
+
+ULONG SKF_ImportECCKeyPair(HCONTAINER hContainer, ENVELOPEDKEYBLOB *pEnvelopedKeyBlob)
+{
+    return plainCall("SKF_ImportECCKeyPair");
+}
+
+ULONG SKF_ECCSignData(HCONTAINER hContainer, BYTE *pbDigest, ULONG ulDigestLen, ECCSIGNATUREBLOB *pSignature)
+{
+    return plainCall("SKF_ECCSignData");
+}
+
+ULONG SKF_ECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB *pECCPubKeyBlob, BYTE *pbData, ULONG ulDataLen, ECCSIGNATUREBLOB *pSignature)
+{
+    return plainCall("SKF_ECCVerify");
+}
+
+ULONG SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB *pPubKey, ECCCIPHERBLOB *pData, HANDLE *phSessionKey)
+{
+    return plainCall("SKF_ECCExportSessionKey");
+}
+
+ULONG SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB *pECCPubKeyBlob, BYTE *pbPlainText, ULONG ulPlainTextLen, ECCCIPHERBLOB *pCipherText)
+{
+    return plainCall("SKF_ExtECCEncrypt");
+}
+
+ULONG SKF_ExtECCDecrypt(DEVHANDLE hDev, ECCPRIVATEKEYBLOB *pECCPriKeyBlob, ECCCIPHERBLOB *pCipherText, BYTE *pbPlainText, ULONG *pulPlainTextLen)
+{
+    return plainCall("SKF_ExtECCDecrypt");
+}
+
+ULONG SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB *pECCPriKeyBlob, BYTE *pbData, ULONG ulDataLen, ECCSIGNATUREBLOB *pSignature)
+{
+    return plainCall("SKF_ExtECCSign");
+}
+
+ULONG SKF_ExtECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB *pECCPubKeyBlob, BYTE *pbData, ULONG ulDataLen, ECCSIGNATUREBLOB *pSignature)
+{
+    return plainCall("SKF_ExtECCVerify");
+}
+
+ULONG SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB *pTempECCPubKeyBlob, BYTE *pbID, ULONG ulIDLen, HANDLE *phAgreementHandle)
+{
+    return plainCall("SKF_GenerateAgreementDataWithECC");
+}
+
+ULONG SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB *pSponsorECCPubKeyBlob, ECCPUBLICKEYBLOB *pSponsorTempECCPubKeyBlob, ECCPUBLICKEYBLOB *pTempECCPubKeyBlob, BYTE *pbID, ULONG ulIDLen, BYTE *pbSponsorID, ULONG ulSponsorIDLen, HANDLE *phKeyHandle)
+{
+    return plainCall("SKF_GenerateAgreementDataAndKeyWithECC");
+}
+
+ULONG SKF_GenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB *pECCPubKeyBlob, ECCPUBLICKEYBLOB *pTempECCPubKeyBlob, BYTE *pbID, ULONG ulIDLen, HANDLE *phKeyHandle)
+{
+    return plainCall("SKF_GenerateKeyWithECC");
+}
+
+ULONG SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE *pbWrapedData, ULONG ulWrapedLen, HANDLE *phKey)
+{
+    return plainCall("SKF_ImportSessionKey");
+}
+
+ULONG SKF_SetSymmKey(DEVHANDLE hDev, BYTE *pbKey, ULONG ulAlgID, HANDLE *phKey)
+{
+    return plainCall("SKF_SetSymmKey");
+}
+
+ULONG SKF_EncryptInit(HANDLE hKey, BLOCKCIPHERPARAM EncryptParam)
+{
+    return plainCall("SKF_EncryptInit");
+}
+
+ULONG SKF_Encrypt(HANDLE hKey, BYTE *pbData, ULONG ulDataLen, BYTE *pbEncryptedData, ULONG *pulEncryptedLen)
+{
+    return plainCall("SKF_Encrypt");
+}
+
+ULONG SKF_EncryptUpdate(HANDLE hKey, BYTE *pbData, ULONG ulDataLen, BYTE *pbEncryptedData, ULONG *pulEncryptedLen)
+{
+    return plainCall("SKF_EncryptUpdate");
+}
+
+ULONG SKF_EncryptFinal(HANDLE hKey, BYTE *pbEncryptedData, ULONG *pulEncryptedDataLen)
+{
+    return plainCall("SKF_EncryptFinal");
+}
+
+ULONG SKF_DecryptInit(HANDLE hKey, BLOCKCIPHERPARAM DecryptParam)
+{
+    return plainCall("SKF_DecryptInit");
+}
+
+ULONG SKF_Decrypt(HANDLE hKey, BYTE *pbEncryptedData, ULONG ulEncryptedLen, BYTE *pbData, ULONG *pulDataLen)
+{
+    return plainCall("SKF_Decrypt");
+}
+
+ULONG SKF_DecryptUpdate(HANDLE hKey, BYTE *pbEncryptedData, ULONG ulEncryptedLen, BYTE *pbData, ULONG *pulDataLen)
+{
+    return plainCall("SKF_DecryptUpdate");
+}
+
+ULONG SKF_DecryptFinal(HANDLE hKey, BYTE *pbDecryptedData, ULONG *pulDecryptedDataLen)
+{
+    return plainCall("SKF_DecryptFinal");
+}
+
+ULONG SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB *pPubKey, BYTE *pbID, ULONG ulIDLen, HANDLE *phHash)
+{
+    return plainCall("SKF_DigestInit");
+}
+
+ULONG SKF_Digest(HANDLE hHash, BYTE *pbData, ULONG ulDataLen, BYTE *pbHashData, ULONG *pulHashLen)
+{
+    return plainCall("SKF_Digest");
+}
+
+ULONG SKF_DigestUpdate(HANDLE hHash, BYTE *pbData, ULONG ulDataLen)
+{
+    return plainCall("SKF_DigestUpdate");
+}
+
+ULONG SKF_DigestFinal(HANDLE hHash, BYTE *pHashData, ULONG *pulHashLen)
+{
+    return plainCall("SKF_DigestFinal");
+}
+
+ULONG SKF_MacInit(HANDLE hKey, BLOCKCIPHERPARAM *pMacParam, HANDLE *phMac)
+{
+    return plainCall("SKF_MacInit");
+}
+
+ULONG SKF_Mac(HANDLE hMac, BYTE *pbData, ULONG ulDataLen, BYTE *pbMacData, ULONG *pulMacLen)
+{
+    return plainCall("SKF_Mac");
+}
+
+ULONG SKF_MacUpdate(HANDLE hMac, BYTE *pbData, ULONG ulDataLen)
+{
+    return plainCall("SKF_MacUpdate");
+}
+
+ULONG SKF_MacFinal(HANDLE hMac, BYTE *pbMacData, ULONG *pulMacDataLen)
+{
+    return plainCall("SKF_MacFinal");
+}
+
+ULONG SKF_CloseHandle(HANDLE hHandle)
+{
+    return plainCall("SKF_CloseHandle");
+}
+} // extern "C"
