@@ -1,0 +1,190 @@
+// The store commands: token databases and presence files.
+#include "tokenadmin.h"
+
+#include "store/StorePaths.h"
+#include "store/TokenDb.h"
+
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace softskf::admin {
+
+namespace {
+
+using store::StorePaths;
+
+const char kDefaultDevAuthKey[] = "1234567812345678";
+constexpr size_t kDevAuthKeyLength = 16;
+constexpr uint32_t kMinimumCapacity = 4096;
+constexpr size_t kMaxLabelLength = 32;
+
+StorePaths openStore()
+{
+    StorePaths paths(storeDir());
+    store::ensurePrivateDir(paths.tokensDir());
+    store::ensurePrivateDir(paths.presentDir());
+    return paths;
+}
+
+void requireValidSerial(const std::string& serial)
+{
+    if (!store::isValidStoreName(serial)) {
+        throw std::runtime_error("The serial \"" + serial
+            + "\" is not valid: use 1 to 63 printable characters without '/'.");
+    }
+}
+
+bool fileExists(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+void requireExistingToken(const StorePaths& paths, const std::string& serial)
+{
+    requireValidSerial(serial);
+    if (!fileExists(paths.tokenDbPath(serial))) {
+        throw std::runtime_error("There is no token with the serial \"" + serial + "\".");
+    }
+}
+
+void removePresenceFile(const StorePaths& paths, const std::string& deviceName)
+{
+    if (unlink((paths.presentDir() + "/" + deviceName).c_str()) != 0) {
+        throw std::runtime_error("Cannot remove the presence file of \"" + deviceName + "\".");
+    }
+}
+
+} // namespace
+
+std::string storeDir()
+{
+    const std::string dir = store::defaultStoreDir();
+    try {
+        store::ensurePrivateDir(dir);
+    } catch (const std::exception& error) {
+        throw std::runtime_error("Cannot create the token store " + dir + ": " + error.what() + ".");
+    }
+    return dir;
+}
+
+std::string defaultDeviceName(const std::string& serial)
+{
+    return "VK-" + serial;
+}
+
+void createToken(const TokenOptions& options)
+{
+    requireValidSerial(options.serial);
+    if (options.label.empty() || options.label.size() > kMaxLabelLength) {
+        throw std::runtime_error("The label must be 1 to 32 bytes long.");
+    }
+    if (options.capacityBytes < kMinimumCapacity) {
+        throw std::runtime_error("The capacity must be at least 4096 bytes.");
+    }
+    store::TokenRecord token{options.serial, options.label, options.capacityBytes, options.devAuthKey};
+    if (token.devAuthKey.empty()) {
+        token.devAuthKey.assign(kDefaultDevAuthKey, kDefaultDevAuthKey + kDevAuthKeyLength);
+    }
+    if (token.devAuthKey.size() != kDevAuthKeyLength) {
+        throw std::runtime_error("The device authentication key must be 16 bytes long.");
+    }
+    const StorePaths paths = openStore();
+    const std::string path = paths.tokenDbPath(options.serial);
+    if (fileExists(path)) {
+        throw std::runtime_error("A token with the serial \"" + options.serial + "\" already exists.");
+    }
+    try {
+        store::TokenDb::create(path, token);
+    } catch (const std::exception& error) {
+        throw std::runtime_error("Cannot create the token \"" + options.serial + "\": " + error.what() + ".");
+    }
+}
+
+std::vector<TokenSummary> listTokens()
+{
+    const StorePaths paths = openStore();
+    const auto presences = paths.presences();
+    std::vector<TokenSummary> tokens;
+    for (const auto& serial : paths.tokenSerials()) {
+        try {
+            store::TokenDb db(paths.tokenDbPath(serial));
+            const auto record = db.token();
+            TokenSummary summary{serial, record.label, {}, record.capacity, db.freeBytes()};
+            for (const auto& presence : presences) {
+                if (presence.serial == serial) {
+                    summary.deviceName = presence.deviceName;
+                    break;
+                }
+            }
+            tokens.push_back(summary);
+        } catch (const std::exception& error) {
+            throw std::runtime_error("Cannot read the token \"" + serial + "\": " + error.what() + ".");
+        }
+    }
+    return tokens;
+}
+
+void deleteToken(const std::string& serial)
+{
+    const StorePaths paths = openStore();
+    requireExistingToken(paths, serial);
+    for (const auto& presence : paths.presences()) {
+        if (presence.serial == serial) {
+            removePresenceFile(paths, presence.deviceName);
+        }
+    }
+    const std::string path = paths.tokenDbPath(serial);
+    if (unlink(path.c_str()) != 0) {
+        throw std::runtime_error("Cannot delete the token \"" + serial + "\".");
+    }
+    unlink((path + "-wal").c_str());
+    unlink((path + "-shm").c_str());
+}
+
+void insertToken(const std::string& serial, const std::string& deviceName)
+{
+    const StorePaths paths = openStore();
+    requireExistingToken(paths, serial);
+    if (!store::isValidStoreName(deviceName)) {
+        throw std::runtime_error("The device name \"" + deviceName
+            + "\" is not valid: use 1 to 63 printable characters without '/'.");
+    }
+    for (const auto& presence : paths.presences()) {
+        if (presence.serial == serial) {
+            throw std::runtime_error("The token \"" + serial + "\" is already plugged in as \""
+                + presence.deviceName + "\".");
+        }
+        if (presence.deviceName == deviceName) {
+            throw std::runtime_error("The device name \"" + deviceName + "\" is already in use.");
+        }
+    }
+    try {
+        store::writeFileAtomically(paths.presentDir(), deviceName, serial + "\n");
+    } catch (const std::exception& error) {
+        throw std::runtime_error(std::string("Cannot plug the token in: ") + error.what() + ".");
+    }
+}
+
+void removeToken(const std::string& deviceNameOrSerial)
+{
+    const StorePaths paths = openStore();
+    store::Presence presence;
+    if (paths.presence(deviceNameOrSerial, presence)) {
+        removePresenceFile(paths, deviceNameOrSerial);
+        return;
+    }
+    bool removed = false;
+    for (const auto& entry : paths.presences()) {
+        if (entry.serial == deviceNameOrSerial) {
+            removePresenceFile(paths, entry.deviceName);
+            removed = true;
+        }
+    }
+    if (!removed) {
+        throw std::runtime_error("No plugged-in token is named \"" + deviceNameOrSerial + "\".");
+    }
+}
+
+} // namespace softskf::admin

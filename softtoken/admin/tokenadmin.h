@@ -1,0 +1,50 @@
+// The soft token's store commands (create, list, delete, insert and remove tokens), so a
+// tool manages the store folder without opening SQLite itself. Every failure throws
+// std::runtime_error with a plain sentence.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace softskf::admin {
+
+// $SOFTSKF_DIR, else ${XDG_DATA_HOME:-$HOME/.local/share}/softskf; created 0700.
+std::string storeDir();
+
+struct TokenOptions
+{
+    std::string serial;
+    std::string label = "Velkora Z Idi";
+    uint32_t capacityBytes = 256 * 1024;
+    // 16 bytes; empty means the default "1234567812345678".
+    std::vector<uint8_t> devAuthKey;
+};
+
+// Creates tokens/<serial>.db: an empty token without applications.
+void createToken(const TokenOptions& options);
+
+struct TokenSummary
+{
+    std::string serial;
+    std::string label;
+    std::string deviceName;   // empty when not plugged in
+    uint32_t capacityBytes = 0;
+    uint32_t freeBytes = 0;
+};
+
+std::vector<TokenSummary> listTokens();
+
+// Deletes the token's database and its presence file.
+void deleteToken(const std::string& serial);
+
+// Plugs a token in: writes present/<deviceName> containing the serial.
+void insertToken(const std::string& serial, const std::string& deviceName);
+
+// Pulls a token out, named by its device name or its serial.
+void removeToken(const std::string& deviceNameOrSerial);
+
+// The device name a token gets when none is chosen: "VK-<serial>".
+std::string defaultDeviceName(const std::string& serial);
+
+} // namespace softskf::admin

@@ -1,0 +1,181 @@
+// The SQLite wrapper: connection, statements and transactions.
+#include "Sqlite.h"
+
+#include <sqlite3.h>
+
+namespace softskf::store {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 10000;
+
+[[noreturn]] void fail(sqlite3* db, const std::string& what)
+{
+    throw StoreError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+}
+
+} // namespace
+
+Database::Database(const std::string& path, bool create)
+{
+    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
+        std::string message = m_db ? sqlite3_errmsg(m_db) : "out of memory";
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw StoreError("cannot open " + path + ": " + message);
+    }
+    sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+    sqlite3_extended_result_codes(m_db, 1);
+    exec("PRAGMA foreign_keys = ON");
+}
+
+Database::~Database()
+{
+    sqlite3_close_v2(m_db);
+}
+
+void Database::exec(const char* sql)
+{
+    char* error = nullptr;
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        std::string message = error ? error : "unknown error";
+        sqlite3_free(error);
+        throw StoreError(std::string("sql failed: ") + message);
+    }
+}
+
+Statement Database::prepare(const char* sql)
+{
+    return Statement(m_db, sql);
+}
+
+int64_t Database::lastInsertId() const
+{
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+int Database::changes() const
+{
+    return sqlite3_changes(m_db);
+}
+
+Statement::Statement(sqlite3* db, const char* sql)
+    : m_db(db)
+{
+    if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
+        fail(db, "cannot prepare statement");
+    }
+}
+
+Statement::~Statement()
+{
+    sqlite3_finalize(m_stmt);
+}
+
+Statement::Statement(Statement&& other) noexcept
+    : m_db(other.m_db)
+    , m_stmt(other.m_stmt)
+{
+    other.m_stmt = nullptr;
+}
+
+Statement& Statement::bind(int index, int64_t value)
+{
+    if (sqlite3_bind_int64(m_stmt, index, value) != SQLITE_OK) {
+        fail(m_db, "cannot bind");
+    }
+    return *this;
+}
+
+Statement& Statement::bind(int index, const std::string& value)
+{
+    if (sqlite3_bind_text(m_stmt, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT)
+        != SQLITE_OK) {
+        fail(m_db, "cannot bind");
+    }
+    return *this;
+}
+
+Statement& Statement::bind(int index, const std::vector<uint8_t>& value)
+{
+    return bindBlob(index, value.data(), value.size());
+}
+
+Statement& Statement::bindBlob(int index, const uint8_t* data, size_t size)
+{
+    // A zero-length blob must still be a blob, not NULL.
+    static const uint8_t empty = 0;
+    if (sqlite3_bind_blob(m_stmt, index, size ? data : &empty, static_cast<int>(size), SQLITE_TRANSIENT)
+        != SQLITE_OK) {
+        fail(m_db, "cannot bind");
+    }
+    return *this;
+}
+
+bool Statement::step()
+{
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW) {
+        return true;
+    }
+    if (rc == SQLITE_DONE) {
+        return false;
+    }
+    fail(m_db, "statement failed");
+}
+
+void Statement::run()
+{
+    while (step()) {
+    }
+}
+
+int64_t Statement::integer(int column) const
+{
+    return sqlite3_column_int64(m_stmt, column);
+}
+
+std::string Statement::text(int column) const
+{
+    const auto* data = sqlite3_column_text(m_stmt, column);
+    const int size = sqlite3_column_bytes(m_stmt, column);
+    return data ? std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(size)) : std::string();
+}
+
+std::vector<uint8_t> Statement::blob(int column) const
+{
+    const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(m_stmt, column));
+    const int size = sqlite3_column_bytes(m_stmt, column);
+    return data ? std::vector<uint8_t>(data, data + size) : std::vector<uint8_t>();
+}
+
+bool Statement::isNull(int column) const
+{
+    return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
+}
+
+Transaction::Transaction(Database& db)
+    : m_db(db)
+{
+    m_db.exec("BEGIN IMMEDIATE");
+}
+
+Transaction::~Transaction()
+{
+    if (m_open) {
+        try {
+            m_db.exec("ROLLBACK");
+        } catch (...) {
+            // Nothing left to do: SQLite rolls back on its own when the statement failed.
+        }
+    }
+}
+
+void Transaction::commit()
+{
+    m_db.exec("COMMIT");
+    m_open = false;
+}
+
+} // namespace softskf::store

@@ -1,0 +1,88 @@
+// A small owning wrapper over SQLite: one connection, prepared statements and explicit
+// transactions. Errors become StoreError exceptions; SQLITE_BUSY after the busy timeout
+// is one of them.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace softskf::store {
+
+class StoreError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class Statement;
+
+class Database
+{
+public:
+    // Opens (creating when asked) the file; busy timeout and foreign keys are always on.
+    Database(const std::string& path, bool create);
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    void exec(const char* sql);
+    Statement prepare(const char* sql);
+    int64_t lastInsertId() const;
+    int changes() const;
+    sqlite3* raw() const { return m_db; }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+class Statement
+{
+public:
+    Statement(sqlite3* db, const char* sql);
+    ~Statement();
+    Statement(Statement&& other) noexcept;
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    Statement& operator=(Statement&&) = delete;
+
+    Statement& bind(int index, int64_t value);
+    Statement& bind(int index, const std::string& value);
+    Statement& bind(int index, const std::vector<uint8_t>& value);
+    Statement& bindBlob(int index, const uint8_t* data, size_t size);
+
+    // Returns true while a row is available.
+    bool step();
+    void run();   // steps once and expects no row
+
+    int64_t integer(int column) const;
+    std::string text(int column) const;
+    std::vector<uint8_t> blob(int column) const;
+    bool isNull(int column) const;
+
+private:
+    sqlite3* m_db;
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+// BEGIN IMMEDIATE so a writer takes the lock up front and waits on the busy timeout
+// instead of failing half-way. Rolls back unless committed.
+class Transaction
+{
+public:
+    explicit Transaction(Database& db);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void commit();
+
+private:
+    Database& m_db;
+    bool m_open = true;
+};
+
+} // namespace softskf::store

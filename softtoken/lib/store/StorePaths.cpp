@@ -1,0 +1,190 @@
+// Paths, name checks and presence files of the soft token's store.
+#include "StorePaths.h"
+
+#include "Sqlite.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace softskf::store {
+
+namespace {
+
+constexpr size_t kMaxNameLength = 63;
+constexpr const char* kDbSuffix = ".db";
+
+std::string trimmed(const std::string& text)
+{
+    const auto begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos) {
+        return {};
+    }
+    const auto end = text.find_last_not_of(" \t\r\n");
+    return text.substr(begin, end - begin + 1);
+}
+
+std::vector<std::string> directoryEntries(const std::string& path)
+{
+    std::vector<std::string> names;
+    DIR* dir = opendir(path.c_str());
+    if (!dir) {
+        return names;
+    }
+    while (const dirent* entry = readdir(dir)) {
+        names.emplace_back(entry->d_name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+std::string defaultStoreDir()
+{
+    if (const char* dir = std::getenv("SOFTSKF_DIR"); dir && *dir) {
+        return dir;
+    }
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) {
+        return std::string(data) + "/softskf";
+    }
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : ".") + "/.local/share/softskf";
+}
+
+bool isValidStoreName(const std::string& name)
+{
+    if (name.empty() || name.size() > kMaxNameLength || name == "." || name == "..") {
+        return false;
+    }
+    return std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c <= 0x7e && c != '/'; });
+}
+
+void ensurePrivateDir(const std::string& path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0) {
+        if (!S_ISDIR(info.st_mode)) {
+            throw StoreError(path + " is not a folder");
+        }
+        return;
+    }
+    const auto slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0) {
+        ensurePrivateDir(path.substr(0, slash));
+    }
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        throw StoreError("cannot create " + path + ": " + std::strerror(errno));
+    }
+}
+
+void writeFileAtomically(const std::string& dir, const std::string& name, const std::string& content)
+{
+    std::random_device random;
+    const std::string temporary = dir + "/.tmp-" + std::to_string(random()) + "-" + std::to_string(getpid());
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        throw StoreError("cannot write in " + dir + ": " + std::strerror(errno));
+    }
+    const bool written = write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+    const bool closed = close(fd) == 0;
+    if (!written || !closed || rename(temporary.c_str(), (dir + "/" + name).c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        unlink(temporary.c_str());
+        throw StoreError("cannot write " + dir + "/" + name + ": " + reason);
+    }
+}
+
+bool readSmallFile(const std::string& path, std::string& content)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    char buffer[256];
+    const ssize_t size = read(fd, buffer, sizeof buffer);
+    close(fd);
+    if (size < 0) {
+        return false;
+    }
+    std::string text(buffer, static_cast<size_t>(size));
+    content = trimmed(text.substr(0, text.find('\n')));
+    return true;
+}
+
+StorePaths::StorePaths(std::string root)
+    : m_root(std::move(root))
+{
+}
+
+std::string StorePaths::tokensDir() const
+{
+    return m_root + "/tokens";
+}
+
+std::string StorePaths::presentDir() const
+{
+    return m_root + "/present";
+}
+
+std::string StorePaths::tokenDbPath(const std::string& serial) const
+{
+    return tokensDir() + "/" + serial + kDbSuffix;
+}
+
+std::vector<std::string> StorePaths::tokenSerials() const
+{
+    std::vector<std::string> serials;
+    const size_t suffix = std::strlen(kDbSuffix);
+    for (const auto& name : directoryEntries(tokensDir())) {
+        if (name.size() > suffix && name.compare(name.size() - suffix, suffix, kDbSuffix) == 0) {
+            const std::string serial = name.substr(0, name.size() - suffix);
+            if (isValidStoreName(serial)) {
+                serials.push_back(serial);
+            }
+        }
+    }
+    return serials;
+}
+
+std::vector<Presence> StorePaths::presences() const
+{
+    std::vector<Presence> result;
+    for (const auto& name : directoryEntries(presentDir())) {
+        Presence entry;
+        if (name[0] != '.' && presence(name, entry)) {
+            result.push_back(entry);
+        }
+    }
+    return result;
+}
+
+bool StorePaths::presence(const std::string& deviceName, Presence& out) const
+{
+    if (!isValidStoreName(deviceName)) {
+        return false;
+    }
+    const std::string path = presentDir() + "/" + deviceName;
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    std::string serial;
+    if (!readSmallFile(path, serial) || !isValidStoreName(serial)) {
+        return false;
+    }
+    out.deviceName = deviceName;
+    out.serial = serial;
+    out.identity.inode = info.st_ino;
+    out.identity.mtimeNs = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+    return true;
+}
+
+} // namespace softskf::store

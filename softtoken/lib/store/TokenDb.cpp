@@ -1,0 +1,389 @@
+// The token database: schema and queries.
+#include "TokenDb.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace softskf::store {
+
+namespace {
+
+const char* const kSchema = R"sql(
+CREATE TABLE token(
+    id INTEGER PRIMARY KEY CHECK (id = 1),
+    serial TEXT NOT NULL,
+    label TEXT NOT NULL,
+    capacity INTEGER NOT NULL,
+    dev_auth_key BLOB NOT NULL);
+CREATE TABLE applications(
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    name TEXT NOT NULL UNIQUE,
+    uid BLOB NOT NULL,
+    create_file_rights INTEGER NOT NULL);
+CREATE TABLE pins(
+    app_id INTEGER NOT NULL REFERENCES applications(id) ON DELETE CASCADE,
+    pin_type INTEGER NOT NULL,
+    salt BLOB NOT NULL,
+    verifier BLOB NOT NULL,
+    iterations INTEGER NOT NULL,
+    max_retries INTEGER NOT NULL,
+    remaining_retries INTEGER NOT NULL,
+    is_default INTEGER NOT NULL,
+    wrapped_app_key BLOB NOT NULL,
+    PRIMARY KEY (app_id, pin_type));
+CREATE TABLE files(
+    app_id INTEGER NOT NULL REFERENCES applications(id) ON DELETE CASCADE,
+    name TEXT NOT NULL,
+    size INTEGER NOT NULL,
+    read_rights INTEGER NOT NULL,
+    write_rights INTEGER NOT NULL,
+    data BLOB NOT NULL,
+    PRIMARY KEY (app_id, name));
+CREATE TABLE containers(
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    app_id INTEGER NOT NULL REFERENCES applications(id) ON DELETE CASCADE,
+    name TEXT NOT NULL,
+    UNIQUE (app_id, name));
+CREATE TABLE key_pairs(
+    container_id INTEGER NOT NULL REFERENCES containers(id) ON DELETE CASCADE,
+    signing INTEGER NOT NULL,
+    algorithm INTEGER NOT NULL,
+    bits INTEGER NOT NULL,
+    public_blob BLOB NOT NULL,
+    wrapped_private_key BLOB NOT NULL,
+    PRIMARY KEY (container_id, signing));
+CREATE TABLE certificates(
+    container_id INTEGER NOT NULL REFERENCES containers(id) ON DELETE CASCADE,
+    signing INTEGER NOT NULL,
+    der BLOB NOT NULL,
+    PRIMARY KEY (container_id, signing));
+)sql";
+
+std::vector<std::string> names(Statement& statement)
+{
+    std::vector<std::string> result;
+    while (statement.step()) {
+        result.push_back(statement.text(0));
+    }
+    return result;
+}
+
+} // namespace
+
+void TokenDb::create(const std::string& path, const TokenRecord& token)
+{
+    // Create the file ourselves so it is 0600 from the start; SQLite's -wal and -shm
+    // files then take the same mode.
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        throw StoreError("cannot create " + path + ": " + std::strerror(errno));
+    }
+    close(fd);
+    try {
+        Database db(path, false);
+        db.exec("PRAGMA journal_mode = WAL");
+        Transaction transaction(db);
+        db.exec(kSchema);
+        db.prepare("INSERT INTO token(id, serial, label, capacity, dev_auth_key) VALUES (1, ?, ?, ?, ?)")
+            .bind(1, token.serial)
+            .bind(2, token.label)
+            .bind(3, static_cast<int64_t>(token.capacity))
+            .bind(4, token.devAuthKey)
+            .run();
+        transaction.commit();
+    } catch (...) {
+        unlink(path.c_str());
+        unlink((path + "-wal").c_str());
+        unlink((path + "-shm").c_str());
+        throw;
+    }
+}
+
+TokenDb::TokenDb(const std::string& path)
+    : m_db(path, false)
+{
+    // A kill loses nothing in WAL mode; FULL also keeps a retry counter through power loss.
+    m_db.exec("PRAGMA journal_mode = WAL");
+    m_db.exec("PRAGMA synchronous = FULL");
+}
+
+TokenRecord TokenDb::token()
+{
+    auto statement = m_db.prepare("SELECT serial, label, capacity, dev_auth_key FROM token WHERE id = 1");
+    if (!statement.step()) {
+        throw StoreError("the token database has no token record");
+    }
+    return {statement.text(0), statement.text(1), static_cast<uint32_t>(statement.integer(2)), statement.blob(3)};
+}
+
+void TokenDb::setLabel(const std::string& label)
+{
+    m_db.prepare("UPDATE token SET label = ? WHERE id = 1").bind(1, label).run();
+}
+
+void TokenDb::setDevAuthKey(const std::vector<uint8_t>& key)
+{
+    m_db.prepare("UPDATE token SET dev_auth_key = ? WHERE id = 1").bind(1, key).run();
+}
+
+uint64_t TokenDb::usedBytes()
+{
+    auto statement = m_db.prepare(
+        "SELECT (SELECT COUNT(*) FROM applications) * ?1"
+        " + (SELECT COALESCE(SUM(size + ?2), 0) FROM files)"
+        " + (SELECT COUNT(*) FROM containers) * ?3"
+        " + (SELECT COALESCE(SUM(length(public_blob) + length(wrapped_private_key)), 0) FROM key_pairs)"
+        " + (SELECT COALESCE(SUM(length(der)), 0) FROM certificates)");
+    statement.bind(1, int64_t{kApplicationCost}).bind(2, int64_t{kFileOverhead}).bind(3, int64_t{kContainerCost});
+    statement.step();
+    return static_cast<uint64_t>(statement.integer(0));
+}
+
+uint32_t TokenDb::freeBytes()
+{
+    const uint64_t capacity = token().capacity;
+    const uint64_t used = usedBytes();
+    return used >= capacity ? 0 : static_cast<uint32_t>(capacity - used);
+}
+
+std::vector<std::string> TokenDb::applicationNames()
+{
+    auto statement = m_db.prepare("SELECT name FROM applications ORDER BY id");
+    return names(statement);
+}
+
+std::optional<AppRecord> TokenDb::application(const std::string& name)
+{
+    auto statement = m_db.prepare("SELECT id, name, uid, create_file_rights FROM applications WHERE name = ?");
+    statement.bind(1, name);
+    if (!statement.step()) {
+        return std::nullopt;
+    }
+    return AppRecord{statement.integer(0), statement.text(1), statement.blob(2),
+        static_cast<uint32_t>(statement.integer(3))};
+}
+
+std::optional<AppRecord> TokenDb::application(int64_t id)
+{
+    auto statement = m_db.prepare("SELECT id, name, uid, create_file_rights FROM applications WHERE id = ?");
+    statement.bind(1, id);
+    if (!statement.step()) {
+        return std::nullopt;
+    }
+    return AppRecord{statement.integer(0), statement.text(1), statement.blob(2),
+        static_cast<uint32_t>(statement.integer(3))};
+}
+
+int64_t TokenDb::insertApplication(const AppRecord& app)
+{
+    m_db.prepare("INSERT INTO applications(name, uid, create_file_rights) VALUES (?, ?, ?)")
+        .bind(1, app.name)
+        .bind(2, app.uid)
+        .bind(3, int64_t{app.createFileRights})
+        .run();
+    return m_db.lastInsertId();
+}
+
+void TokenDb::deleteApplication(int64_t id)
+{
+    m_db.prepare("DELETE FROM applications WHERE id = ?").bind(1, id).run();
+}
+
+PinRecord TokenDb::pin(int64_t appId, uint32_t pinType)
+{
+    auto statement = m_db.prepare(
+        "SELECT salt, verifier, iterations, max_retries, remaining_retries, is_default, wrapped_app_key"
+        " FROM pins WHERE app_id = ? AND pin_type = ?");
+    statement.bind(1, appId).bind(2, int64_t{pinType});
+    if (!statement.step()) {
+        throw StoreError("the application has no PIN record");
+    }
+    PinRecord pin;
+    pin.salt = statement.blob(0);
+    pin.verifier = statement.blob(1);
+    pin.iterations = static_cast<uint32_t>(statement.integer(2));
+    pin.maxRetries = static_cast<uint32_t>(statement.integer(3));
+    pin.remainingRetries = static_cast<uint32_t>(statement.integer(4));
+    pin.isDefault = statement.integer(5) != 0;
+    pin.wrappedAppKey = statement.blob(6);
+    return pin;
+}
+
+void TokenDb::putPin(int64_t appId, uint32_t pinType, const PinRecord& pin)
+{
+    m_db.prepare("INSERT OR REPLACE INTO pins(app_id, pin_type, salt, verifier, iterations, max_retries,"
+                 " remaining_retries, is_default, wrapped_app_key) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
+        .bind(1, appId)
+        .bind(2, int64_t{pinType})
+        .bind(3, pin.salt)
+        .bind(4, pin.verifier)
+        .bind(5, int64_t{pin.iterations})
+        .bind(6, int64_t{pin.maxRetries})
+        .bind(7, int64_t{pin.remainingRetries})
+        .bind(8, int64_t{pin.isDefault ? 1 : 0})
+        .bind(9, pin.wrappedAppKey)
+        .run();
+}
+
+void TokenDb::setRemainingRetries(int64_t appId, uint32_t pinType, uint32_t remaining)
+{
+    m_db.prepare("UPDATE pins SET remaining_retries = ? WHERE app_id = ? AND pin_type = ?")
+        .bind(1, int64_t{remaining})
+        .bind(2, appId)
+        .bind(3, int64_t{pinType})
+        .run();
+}
+
+std::vector<std::string> TokenDb::fileNames(int64_t appId)
+{
+    auto statement = m_db.prepare("SELECT name FROM files WHERE app_id = ? ORDER BY rowid");
+    statement.bind(1, appId);
+    return names(statement);
+}
+
+std::optional<FileRecord> TokenDb::file(int64_t appId, const std::string& name)
+{
+    auto statement
+        = m_db.prepare("SELECT name, size, read_rights, write_rights FROM files WHERE app_id = ? AND name = ?");
+    statement.bind(1, appId).bind(2, name);
+    if (!statement.step()) {
+        return std::nullopt;
+    }
+    return FileRecord{statement.text(0), static_cast<uint32_t>(statement.integer(1)),
+        static_cast<uint32_t>(statement.integer(2)), static_cast<uint32_t>(statement.integer(3))};
+}
+
+void TokenDb::insertFile(int64_t appId, const FileRecord& file)
+{
+    m_db.prepare("INSERT INTO files(app_id, name, size, read_rights, write_rights, data)"
+                 " VALUES (?, ?, ?, ?, ?, zeroblob(?))")
+        .bind(1, appId)
+        .bind(2, file.name)
+        .bind(3, int64_t{file.size})
+        .bind(4, int64_t{file.readRights})
+        .bind(5, int64_t{file.writeRights})
+        .bind(6, int64_t{file.size})
+        .run();
+}
+
+void TokenDb::deleteFile(int64_t appId, const std::string& name)
+{
+    m_db.prepare("DELETE FROM files WHERE app_id = ? AND name = ?").bind(1, appId).bind(2, name).run();
+}
+
+std::vector<uint8_t> TokenDb::fileData(int64_t appId, const std::string& name)
+{
+    auto statement = m_db.prepare("SELECT data FROM files WHERE app_id = ? AND name = ?");
+    statement.bind(1, appId).bind(2, name);
+    return statement.step() ? statement.blob(0) : std::vector<uint8_t>();
+}
+
+void TokenDb::setFileData(int64_t appId, const std::string& name, const std::vector<uint8_t>& data)
+{
+    m_db.prepare("UPDATE files SET data = ? WHERE app_id = ? AND name = ?")
+        .bind(1, data)
+        .bind(2, appId)
+        .bind(3, name)
+        .run();
+}
+
+std::vector<std::string> TokenDb::containerNames(int64_t appId)
+{
+    auto statement = m_db.prepare("SELECT name FROM containers WHERE app_id = ? ORDER BY id");
+    statement.bind(1, appId);
+    return names(statement);
+}
+
+std::optional<ContainerRecord> TokenDb::container(int64_t appId, const std::string& name)
+{
+    auto statement = m_db.prepare("SELECT id, app_id, name FROM containers WHERE app_id = ? AND name = ?");
+    statement.bind(1, appId).bind(2, name);
+    if (!statement.step()) {
+        return std::nullopt;
+    }
+    return ContainerRecord{statement.integer(0), statement.integer(1), statement.text(2)};
+}
+
+std::optional<ContainerRecord> TokenDb::container(int64_t id)
+{
+    auto statement = m_db.prepare("SELECT id, app_id, name FROM containers WHERE id = ?");
+    statement.bind(1, id);
+    if (!statement.step()) {
+        return std::nullopt;
+    }
+    return ContainerRecord{statement.integer(0), statement.integer(1), statement.text(2)};
+}
+
+uint32_t TokenDb::containerCount(int64_t appId)
+{
+    auto statement = m_db.prepare("SELECT COUNT(*) FROM containers WHERE app_id = ?");
+    statement.bind(1, appId);
+    statement.step();
+    return static_cast<uint32_t>(statement.integer(0));
+}
+
+int64_t TokenDb::insertContainer(int64_t appId, const std::string& name)
+{
+    m_db.prepare("INSERT INTO containers(app_id, name) VALUES (?, ?)").bind(1, appId).bind(2, name).run();
+    return m_db.lastInsertId();
+}
+
+void TokenDb::deleteContainer(int64_t id)
+{
+    m_db.prepare("DELETE FROM containers WHERE id = ?").bind(1, id).run();
+}
+
+std::optional<KeyPairRecord> TokenDb::keyPair(int64_t containerId, bool signing)
+{
+    auto statement = m_db.prepare("SELECT algorithm, bits, public_blob, wrapped_private_key FROM key_pairs"
+                                  " WHERE container_id = ? AND signing = ?");
+    statement.bind(1, containerId).bind(2, int64_t{signing ? 1 : 0});
+    if (!statement.step()) {
+        return std::nullopt;
+    }
+    return KeyPairRecord{static_cast<uint32_t>(statement.integer(0)), static_cast<uint32_t>(statement.integer(1)),
+        statement.blob(2), statement.blob(3)};
+}
+
+void TokenDb::putKeyPair(int64_t containerId, bool signing, const KeyPairRecord& pair)
+{
+    m_db.prepare("INSERT OR REPLACE INTO key_pairs(container_id, signing, algorithm, bits, public_blob,"
+                 " wrapped_private_key) VALUES (?, ?, ?, ?, ?, ?)")
+        .bind(1, containerId)
+        .bind(2, int64_t{signing ? 1 : 0})
+        .bind(3, int64_t{pair.algorithm})
+        .bind(4, int64_t{pair.bits})
+        .bind(5, pair.publicBlob)
+        .bind(6, pair.wrappedPrivateKey)
+        .run();
+}
+
+uint32_t TokenDb::containerAlgorithm(int64_t containerId)
+{
+    auto statement = m_db.prepare("SELECT algorithm FROM key_pairs WHERE container_id = ? LIMIT 1");
+    statement.bind(1, containerId);
+    return statement.step() ? static_cast<uint32_t>(statement.integer(0)) : 0;
+}
+
+std::optional<std::vector<uint8_t>> TokenDb::certificate(int64_t containerId, bool signing)
+{
+    auto statement = m_db.prepare("SELECT der FROM certificates WHERE container_id = ? AND signing = ?");
+    statement.bind(1, containerId).bind(2, int64_t{signing ? 1 : 0});
+    if (!statement.step()) {
+        return std::nullopt;
+    }
+    return statement.blob(0);
+}
+
+void TokenDb::putCertificate(int64_t containerId, bool signing, const std::vector<uint8_t>& der)
+{
+    m_db.prepare("INSERT OR REPLACE INTO certificates(container_id, signing, der) VALUES (?, ?, ?)")
+        .bind(1, containerId)
+        .bind(2, int64_t{signing ? 1 : 0})
+        .bind(3, der)
+        .run();
+}
+
+} // namespace softskf::store

@@ -1,0 +1,120 @@
+// One token's database: the schema and every query the soft token makes. The caller
+// opens a Transaction around each change; this class never commits on its own.
+#pragma once
+
+#include "Sqlite.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace softskf::store {
+
+struct TokenRecord
+{
+    std::string serial;
+    std::string label;
+    uint32_t capacity = 0;
+    std::vector<uint8_t> devAuthKey;
+};
+
+struct AppRecord
+{
+    int64_t id = 0;
+    std::string name;
+    std::vector<uint8_t> uid;   // random, so a recreated application is another one
+    uint32_t createFileRights = 0;
+};
+
+struct PinRecord
+{
+    std::vector<uint8_t> salt;
+    std::vector<uint8_t> verifier;
+    uint32_t iterations = 0;
+    uint32_t maxRetries = 0;
+    uint32_t remainingRetries = 0;
+    bool isDefault = true;
+    std::vector<uint8_t> wrappedAppKey;   // the application key, sealed under this PIN's key
+};
+
+struct FileRecord
+{
+    std::string name;
+    uint32_t size = 0;
+    uint32_t readRights = 0;
+    uint32_t writeRights = 0;
+};
+
+struct ContainerRecord
+{
+    int64_t id = 0;
+    int64_t appId = 0;
+    std::string name;
+};
+
+struct KeyPairRecord
+{
+    uint32_t algorithm = 0;   // SGD_RSA or SGD_SM2_1 / SGD_SM2_3
+    uint32_t bits = 0;
+    std::vector<uint8_t> publicBlob;
+    std::vector<uint8_t> wrappedPrivateKey;
+};
+
+// What each object costs in the token's capacity, besides its own bytes.
+constexpr uint32_t kApplicationCost = 512;
+constexpr uint32_t kFileOverhead = 64;
+constexpr uint32_t kContainerCost = 128;
+
+class TokenDb
+{
+public:
+    // Creates a new token database (mode 0600, WAL); fails when the file exists.
+    static void create(const std::string& path, const TokenRecord& token);
+    explicit TokenDb(const std::string& path);
+
+    Database& database() { return m_db; }
+
+    TokenRecord token();
+    void setLabel(const std::string& label);
+    void setDevAuthKey(const std::vector<uint8_t>& key);
+    uint64_t usedBytes();
+    uint32_t freeBytes();
+
+    std::vector<std::string> applicationNames();
+    std::optional<AppRecord> application(const std::string& name);
+    std::optional<AppRecord> application(int64_t id);
+    int64_t insertApplication(const AppRecord& app);
+    void deleteApplication(int64_t id);
+
+    PinRecord pin(int64_t appId, uint32_t pinType);
+    void putPin(int64_t appId, uint32_t pinType, const PinRecord& pin);
+    void setRemainingRetries(int64_t appId, uint32_t pinType, uint32_t remaining);
+
+    std::vector<std::string> fileNames(int64_t appId);
+    std::optional<FileRecord> file(int64_t appId, const std::string& name);
+    void insertFile(int64_t appId, const FileRecord& file);
+    void deleteFile(int64_t appId, const std::string& name);
+    std::vector<uint8_t> fileData(int64_t appId, const std::string& name);
+    void setFileData(int64_t appId, const std::string& name, const std::vector<uint8_t>& data);
+
+    std::vector<std::string> containerNames(int64_t appId);
+    std::optional<ContainerRecord> container(int64_t appId, const std::string& name);
+    std::optional<ContainerRecord> container(int64_t id);
+    uint32_t containerCount(int64_t appId);
+    int64_t insertContainer(int64_t appId, const std::string& name);
+    void deleteContainer(int64_t id);
+
+    std::optional<KeyPairRecord> keyPair(int64_t containerId, bool signing);
+    void putKeyPair(int64_t containerId, bool signing, const KeyPairRecord& pair);
+    // SGD algorithm of the container's first pair, 0 when it holds none.
+    uint32_t containerAlgorithm(int64_t containerId);
+
+    std::optional<std::vector<uint8_t>> certificate(int64_t containerId, bool signing);
+    void putCertificate(int64_t containerId, bool signing, const std::vector<uint8_t>& der);
+
+private:
+    Database m_db;
+};
+
+} // namespace softskf::store

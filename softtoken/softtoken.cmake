@@ -1,0 +1,55 @@
+# The soft token: the store (SQLite), the admin API for skftool, and the SKF driver
+# library libovrinskf.so.1.0.0 built in layers (entry, core, store, crypto, codec).
+
+set(SOFTSKF_LIB_DIR "${CMAKE_CURRENT_LIST_DIR}/lib")
+
+# The store layer, shared by the driver and the admin API.
+add_library(softskf_store STATIC
+    lib/store/Sqlite.cpp
+    lib/store/StorePaths.cpp
+    lib/store/TokenDb.cpp)
+target_include_directories(softskf_store PUBLIC "${SOFTSKF_LIB_DIR}")
+target_link_libraries(softskf_store PUBLIC SQLite::SQLite3)
+set_target_properties(softskf_store PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+
+# Store commands for skftool: create, list, delete, insert and remove tokens.
+add_library(softskf_admin STATIC admin/tokenadmin.cpp)
+target_include_directories(softskf_admin PUBLIC "${CMAKE_CURRENT_LIST_DIR}/admin")
+target_link_libraries(softskf_admin PRIVATE softskf_store)
+
+file(GLOB SOFTSKF_LAYER_SOURCES CONFIGURE_DEPENDS
+    "${SOFTSKF_LIB_DIR}/codec/*.cpp"
+    "${SOFTSKF_LIB_DIR}/crypto/*.cpp"
+    "${SOFTSKF_LIB_DIR}/core/*.cpp")
+file(GLOB SOFTSKF_ENTRY_SOURCES CONFIGURE_DEPENDS "${SOFTSKF_LIB_DIR}/entry/*.cpp")
+
+if(SOFTSKF_ENTRY_SOURCES)
+    # Everything below the C entry layer, static so unit tests can link it directly.
+    add_library(softskf_core STATIC ${SOFTSKF_LAYER_SOURCES})
+    target_include_directories(softskf_core PUBLIC "${SOFTSKF_LIB_DIR}")
+    target_link_libraries(softskf_core PUBLIC softskf_store skf_headers OpenSSL::Crypto Threads::Threads)
+    set_target_properties(softskf_core PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+
+    add_library(softskf SHARED ${SOFTSKF_ENTRY_SOURCES})
+    target_link_libraries(softskf PRIVATE softskf_core skf_headers)
+    set(SOFTSKF_VERSION_SCRIPT "${SOFTSKF_LIB_DIR}/entry/exports.map")
+    target_link_options(softskf PRIVATE "-Wl,--version-script=${SOFTSKF_VERSION_SCRIPT}" "-Wl,--no-undefined")
+    set_target_properties(softskf PROPERTIES
+        OUTPUT_NAME ovrinskf
+        VERSION 1.0.0
+        SOVERSION 1
+        CXX_VISIBILITY_PRESET hidden
+        VISIBILITY_INLINES_HIDDEN ON
+        LINK_DEPENDS "${SOFTSKF_VERSION_SCRIPT}")
+    if(OVRINKEY_STAGE_FILES)
+        add_custom_command(TARGET softskf POST_BUILD
+            COMMAND ${CMAKE_COMMAND} -E make_directory "${OVRINKEY_FILES_DIR}/lib"
+            COMMAND ${CMAKE_COMMAND} -E copy "$<TARGET_FILE:softskf>" "${OVRINKEY_FILES_DIR}/lib/libovrinskf.so.1.0.0"
+            COMMENT "Staging the soft token as ${OVRINKEY_FILES_DIR}/lib/libovrinskf.so.1.0.0")
+    endif()
+    install(TARGETS softskf LIBRARY DESTINATION lib/ovrinkey)
+endif()
+
+if(EXISTS "${CMAKE_CURRENT_LIST_DIR}/skftool/CMakeLists.txt")
+    add_subdirectory(skftool)
+endif()
