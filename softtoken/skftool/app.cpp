@@ -1,0 +1,151 @@
+// skftool's top level: global options, the command dispatch, help and error reporting.
+#include "app.h"
+
+#include "commands.h"
+#include "errors.h"
+
+#include "ovrinkey_paths.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <iomanip>
+#include <ostream>
+
+namespace skftool {
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+std::string defaultLibraryPath()
+{
+    const char* fromEnvironment = std::getenv("SKFTOOL_LIB");
+    return fromEnvironment && *fromEnvironment ? fromEnvironment : OVRINKEY_DRIVER_PATH;
+}
+
+void printCommandLines(std::ostream& out, bool usesDriver)
+{
+    for (const Command& command : commandTable()) {
+        if (command.usesDriver == usesDriver) {
+            out << "  " << std::left << std::setw(18) << command.name << command.summary << "\n";
+        }
+    }
+}
+
+void printOverview(std::ostream& out)
+{
+    out << "Usage: skftool [--lib PATH] COMMAND [ARGUMENTS] [OPTIONS]\n\n"
+           "skftool looks after soft tokens and talks to any SKF (GM/T 0016) driver through its\n"
+           "standard functions.\n\n"
+           "Store commands (the soft token's folder, $SOFTSKF_DIR):\n";
+    printCommandLines(out, false);
+    out << "\nToken commands (through the SKF driver; DEV is a device name such as VK-VK2026000001):\n";
+    printCommandLines(out, true);
+    out << "\nGlobal options:\n"
+           "  --lib PATH        the SKF driver to load (default $SKFTOOL_LIB, else\n"
+           "                    "
+        << OVRINKEY_DRIVER_PATH
+        << ")\n"
+           "  --help            this text; 'skftool COMMAND --help' explains one command\n\n"
+           "Environment:\n"
+           "  SOFTSKF_DIR       the soft token's store (default ${XDG_DATA_HOME:-~/.local/share}/softskf)\n"
+           "  SKFTOOL_LIB       the SKF driver to load\n"
+           "  SKFTOOL_PIN       the user PIN, when --pin is not given\n"
+           "  SKFTOOL_SO_PIN    the SO PIN, when --so-pin is not given\n"
+           "  SKFTOOL_NEW_PIN   the new PIN, when --new-pin is not given\n"
+           "Without an option or a variable, PINs are asked for on the terminal without echo.\n\n"
+           "Exit status: 0 success, 1 the operation failed, 2 the command line is wrong.\n";
+}
+
+void printCommandHelp(std::ostream& out, const Command& command)
+{
+    out << "Usage: skftool [--lib PATH] " << command.name;
+    if (!command.arguments.empty()) {
+        out << " " << command.arguments;
+    }
+    if (!command.options.empty()) {
+        out << " [OPTIONS]";
+    }
+    std::string summary = command.summary;
+    summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
+    out << "\n\n" << summary << ".\n" << command.details << "\n";
+    if (command.options.empty()) {
+        return;
+    }
+    out << "\nOptions:\n";
+    for (const OptionSpec& option : command.options) {
+        const std::string head = option.name + (option.valueName.empty() ? "" : " " + option.valueName);
+        if (head.size() < 30) {
+            out << "  " << std::left << std::setw(30) << head << " " << option.help << "\n";
+        } else {
+            out << "  " << head << "\n" << std::string(33, ' ') << option.help << "\n";
+        }
+    }
+}
+
+bool wantsHelp(const std::vector<std::string>& words)
+{
+    const auto end = std::find(words.begin(), words.end(), "--");
+    return std::find(words.begin(), end, "--help") != end || std::find(words.begin(), end, "-h") != end;
+}
+
+int runCommand(const Command& command, const std::vector<std::string>& words, const std::string& libraryPath,
+               std::ostream& out, std::ostream& err)
+{
+    try {
+        ParsedArgs args = parseArgs(words, command.options, command.minPositionals, command.maxPositionals);
+        Context context(std::move(args), libraryPath, out);
+        command.handler(context);
+        return 0;
+    } catch (const UsageError& error) {
+        err << "skftool " << command.name << ": " << error.what() << "\n"
+            << "Run 'skftool " << command.name << " --help' for its arguments and options.\n";
+        return kExitUsage;
+    } catch (const std::exception& error) {
+        err << "skftool " << command.name << ": " << error.what() << "\n";
+        return kExitFailure;
+    }
+}
+
+} // namespace
+
+int runSkftool(std::vector<std::string> words, std::ostream& out, std::ostream& err)
+{
+    std::string libraryPath;
+    try {
+        libraryPath = takeGlobalOption(words, "--lib");
+    } catch (const UsageError& error) {
+        err << "skftool: " << error.what() << "\n";
+        return kExitUsage;
+    }
+    if (libraryPath.empty()) {
+        libraryPath = defaultLibraryPath();
+    }
+    if (words.empty()) {
+        printOverview(err);
+        return kExitUsage;
+    }
+    if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
+        if (words.size() > 1 && findCommand(words[1])) {
+            printCommandHelp(out, *findCommand(words[1]));
+        } else {
+            printOverview(out);
+        }
+        return 0;
+    }
+    const Command* command = findCommand(words[0]);
+    if (!command) {
+        err << "skftool: unknown command \"" << words[0] << "\"; run 'skftool --help' for the list\n";
+        return kExitUsage;
+    }
+    words.erase(words.begin());
+    if (wantsHelp(words)) {
+        printCommandHelp(out, *command);
+        return 0;
+    }
+    return runCommand(*command, words, libraryPath, out, err);
+}
+
+} // namespace skftool

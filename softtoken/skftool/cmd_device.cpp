@@ -1,0 +1,173 @@
+// Device commands: the driver's device list, everything on one token, the label.
+#include "blobs.h"
+#include "commands.h"
+#include "errors.h"
+#include "pemder.h"
+#include "session.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+
+namespace skftool {
+
+namespace {
+
+// Fixed-size driver fields need not end in NUL; never read past the field.
+template <size_t N> std::string fieldText(const CHAR (&field)[N])
+{
+    const char* text = reinterpret_cast<const char*>(field);
+    return std::string(text, strnlen(text, N));
+}
+
+std::string hex32(ULONG value)
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(value));
+    return text;
+}
+
+std::string versionText(const VERSION& version)
+{
+    return std::to_string(version.major) + "." + std::to_string(version.minor);
+}
+
+std::string stateName(ULONG state)
+{
+    switch (state) {
+    case DEV_PRESENT_STATE:
+        return "present";
+    case DEV_ABSENT_STATE:
+        return "absent";
+    default:
+        return "unknown";
+    }
+}
+
+void printDeviceInfo(std::ostream& out, const DEVINFO& info)
+{
+    out << "  Label:            " << fieldText(info.Label) << "\n"
+        << "  Serial number:    " << fieldText(info.SerialNumber) << "\n"
+        << "  Manufacturer:     " << fieldText(info.Manufacturer) << "\n"
+        << "  Issuer:           " << fieldText(info.Issuer) << "\n"
+        << "  Versions:         structure " << versionText(info.Version) << ", hardware " << versionText(info.HWVersion)
+        << ", firmware " << versionText(info.FirmwareVersion) << "\n"
+        << "  Algorithms:       symmetric " << hex32(info.AlgSymCap) << ", asymmetric " << hex32(info.AlgAsymCap)
+        << ", hash " << hex32(info.AlgHashCap) << "\n"
+        << "  Device auth:      " << (info.DevAuthAlgId == SGD_SM4_ECB ? "SGD_SM4_ECB " : "") << hex32(info.DevAuthAlgId)
+        << "\n"
+        << "  Space:            " << info.TotalSpace << " bytes total, " << info.FreeSpace << " bytes free\n"
+        << "  Buffers:          " << info.MaxECCBufferSize << " bytes ECC, " << info.MaxBufferSize << " bytes\n";
+}
+
+void printPinInfo(std::ostream& out, const Application& application, ULONG pinType)
+{
+    ULONG maxRetries = 0;
+    ULONG remaining = 0;
+    BOOL isDefault = FALSE;
+    check(application.fn().GetPINInfo(application.handle(), pinType, &maxRetries, &remaining, &isDefault),
+          "SKF_GetPINInfo", application.name());
+    out << "    " << (pinType == ADMIN_TYPE ? "SO PIN:   " : "User PIN: ") << remaining << " of " << maxRetries
+        << " tries left" << (remaining == 0 ? ", locked" : "") << (isDefault ? ", default PIN" : "") << "\n";
+}
+
+std::string keyPairText(const std::vector<uint8_t>& blob)
+{
+    if (blob.empty()) {
+        return "none";
+    }
+    if (blob.size() == sizeof(ECCPUBLICKEYBLOB)) {
+        return "SM2 " + std::to_string(blobBitLength(blob)) + " bits";
+    }
+    return "RSA " + std::to_string(blobBitLength(blob)) + " bits";
+}
+
+void printCertificate(std::ostream& out, const std::vector<uint8_t>& der)
+{
+    if (der.empty()) {
+        out << "        Certificate: none\n";
+        return;
+    }
+    try {
+        const CertificateSummary summary = describeCertificate(der);
+        out << "        Certificate: " << summary.subject << ", " << der.size() << " bytes\n"
+            << "          Issuer:    " << summary.issuer << "\n"
+            << "          Valid:     " << summary.notBefore << " to " << summary.notAfter << "\n"
+            << "          Signature: " << summary.signatureAlgorithm << "\n";
+    } catch (const ToolError&) {
+        out << "        Certificate: " << der.size() << " bytes that are not a readable X.509 certificate\n";
+    }
+}
+
+void printContainer(std::ostream& out, Application& application, const std::string& name)
+{
+    Container container(application, name);
+    out << "    Container " << name << " (" << containerTypeName(container.type()) << ")\n";
+    for (bool signPair : {true, false}) {
+        out << "      " << (signPair ? "Signature" : "Encryption")
+            << " key pair: " << keyPairText(exportPublicKey(container, signPair)) << "\n";
+        printCertificate(out, exportCertificate(container, signPair));
+    }
+}
+
+void printApplication(std::ostream& out, Device& device, const std::string& name)
+{
+    Application application(device, name);
+    out << "  Application " << name << "\n";
+    printPinInfo(out, application, ADMIN_TYPE);
+    printPinInfo(out, application, USER_TYPE);
+    const std::vector<std::string> containers = enumContainers(application);
+    if (containers.empty()) {
+        out << "    No containers\n";
+    }
+    for (const std::string& container : containers) {
+        printContainer(out, application, container);
+    }
+}
+
+} // namespace
+
+void runDevices(Context& context)
+{
+    const Driver& driver = context.driver();
+    const std::vector<std::string> all = enumDevices(driver, false);
+    if (all.empty()) {
+        context.out() << "No devices\n";
+        return;
+    }
+    for (const std::string& name : all) {
+        std::string writable = name;
+        ULONG state = DEV_UNKNOW_STATE;
+        check(driver.fn().GetDevState(&writable[0], &state), "SKF_GetDevState", "device " + name);
+        context.out() << name << "\t" << stateName(state) << "\n";
+    }
+}
+
+void runShow(Context& context)
+{
+    Device device(context.driver(), context.args().positional(0));
+    DEVINFO info{};
+    check(device.fn().GetDevInfo(device.handle(), &info), "SKF_GetDevInfo", "device " + device.name());
+    std::ostream& out = context.out();
+    out << "Device " << device.name() << "\n";
+    printDeviceInfo(out, info);
+    const std::vector<std::string> applications = enumApplications(device);
+    if (applications.empty()) {
+        out << "  No applications\n";
+    }
+    for (const std::string& application : applications) {
+        printApplication(out, device, application);
+    }
+}
+
+void runLabel(Context& context)
+{
+    // The driver judges the label (1 to 32 bytes on the soft token) and says why it refuses.
+    const std::string& label = context.args().positional(1);
+    Device device(context.driver(), context.args().positional(0));
+    std::string writable = label;
+    check(device.fn().SetLabel(device.handle(), &writable[0]), "SKF_SetLabel", "device " + device.name());
+    context.out() << "Label of " << device.name() << " set to \"" << label << "\"\n";
+}
+
+} // namespace skftool

@@ -1,0 +1,153 @@
+// Files, DER and PEM, and short certificate descriptions.
+#include "pemder.h"
+
+#include "clientcrypto.h"
+#include "errors.h"
+
+#include <openssl/asn1.h>
+#include <openssl/bio.h>
+#include <openssl/objects.h>
+#include <openssl/pem.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace skftool {
+
+namespace {
+
+using BioPtr = std::unique_ptr<BIO, OsslDeleter<BIO, BIO_free_all>>;
+
+void freeOpenSslMemory(void* pointer)
+{
+    OPENSSL_free(pointer);
+}
+
+X509Ptr parseWholeDer(const std::vector<uint8_t>& der)
+{
+    const unsigned char* cursor = der.data();
+    X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+    if (!certificate || cursor != der.data() + der.size()) {
+        throw ToolError("the data is not one DER X.509 certificate");
+    }
+    return certificate;
+}
+
+std::string nameText(const X509_NAME* name)
+{
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
+    char* text = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &text);
+    return std::string(text, static_cast<size_t>(size));
+}
+
+std::string timeText(const ASN1_TIME* time)
+{
+    tm parts{};
+    if (ASN1_TIME_to_tm(time, &parts) != 1) {
+        return "(unreadable time)";
+    }
+    char text[40];
+    std::strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S UTC", &parts);
+    return text;
+}
+
+} // namespace
+
+std::vector<uint8_t> readFileBytes(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        throw ToolError("cannot read " + path + ": " + std::strerror(errno));
+    }
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, unsigned mode)
+{
+    const std::string temporary = path + ".tmp";
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(mode));
+    if (fd < 0) {
+        throw ToolError("cannot write " + path + ": " + std::strerror(errno));
+    }
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            const int error = errno;
+            close(fd);
+            unlink(temporary.c_str());
+            throw ToolError("cannot write " + path + ": " + std::strerror(error));
+        }
+        done += static_cast<size_t>(written);
+    }
+    if (close(fd) != 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        unlink(temporary.c_str());
+        throw ToolError("cannot write " + path + ": " + std::strerror(error));
+    }
+}
+
+std::vector<uint8_t> certificateDer(const std::vector<uint8_t>& fileBytes)
+{
+    static const char kPemStart[] = "-----BEGIN";
+    const std::string head(fileBytes.begin(), fileBytes.begin() + static_cast<long>(std::min<size_t>(fileBytes.size(), 64)));
+    if (head.find(kPemStart) == std::string::npos) {
+        parseWholeDer(fileBytes);
+        return fileBytes;
+    }
+    BioPtr bio(BIO_new_mem_buf(fileBytes.data(), static_cast<int>(fileBytes.size())));
+    char* name = nullptr;
+    char* header = nullptr;
+    unsigned char* data = nullptr;
+    long size = 0;
+    if (!bio || PEM_read_bio(bio.get(), &name, &header, &data, &size) != 1) {
+        throwOpenSslError("the PEM file cannot be read");
+    }
+    std::unique_ptr<char, void (*)(void*)> nameOwner(name, freeOpenSslMemory);
+    std::unique_ptr<char, void (*)(void*)> headerOwner(header, freeOpenSslMemory);
+    std::unique_ptr<unsigned char, void (*)(void*)> dataOwner(data, freeOpenSslMemory);
+    if (std::strcmp(name, "CERTIFICATE") != 0) {
+        throw ToolError(std::string("the PEM file holds a ") + name + ", not a CERTIFICATE");
+    }
+    std::vector<uint8_t> der(data, data + size);
+    parseWholeDer(der);
+    return der;
+}
+
+std::string derToPem(const std::vector<uint8_t>& der)
+{
+    BioPtr bio(BIO_new(BIO_s_mem()));
+    if (!bio || PEM_write_bio(bio.get(), "CERTIFICATE", "", der.data(), static_cast<long>(der.size())) <= 0) {
+        throwOpenSslError("PEM encoding failed");
+    }
+    char* text = nullptr;
+    const long size = BIO_get_mem_data(bio.get(), &text);
+    return std::string(text, static_cast<size_t>(size));
+}
+
+CertificateSummary describeCertificate(const std::vector<uint8_t>& der)
+{
+    X509Ptr certificate = parseWholeDer(der);
+    CertificateSummary summary;
+    summary.subject = nameText(X509_get_subject_name(certificate.get()));
+    summary.issuer = nameText(X509_get_issuer_name(certificate.get()));
+    summary.notBefore = timeText(X509_get0_notBefore(certificate.get()));
+    summary.notAfter = timeText(X509_get0_notAfter(certificate.get()));
+    const int nid = X509_get_signature_nid(certificate.get());
+    summary.signatureAlgorithm = nid == NID_undef ? "unknown" : OBJ_nid2ln(nid);
+    return summary;
+}
+
+} // namespace skftool
