@@ -48,13 +48,7 @@ public:
 class IniFile
 {
 public:
-    enum LineKind
-    {
-        SectionLine = 1,
-        KeyLine = 2,
-        CommentLine = 3,
-        OtherLine = 4
-    };
+    enum LineKind { SectionLine = 1, KeyLine = 2, CommentLine = 3, OtherLine = 4 };
 
     IniFile();
     ~IniFile();

@@ -129,8 +129,8 @@ TEST(Unescaping, replacementRestartsSoCreatedOccurrencesAreReplacedToo)
 TEST(Unescaping, fastReplacementMatchesSearchingFromTheStartOnRandomTexts)
 {
     const std::string alphabet = "\\rna\x01";
-    const std::pair<std::string, std::string> rules[] = {
-        {"\\\\", "\\"}, {"\\r", "\r"}, {"\\\\r", "\x01"}, {"\x01", "\\\\r"}, {"ab", "ba"}, {"aa", ""}};
+    const std::pair<std::string, std::string> rules[]
+        = {{"\\\\", "\\"}, {"\\r", "\r"}, {"\\\\r", "\x01"}, {"\x01", "\\\\r"}, {"ab", "ba"}, {"aa", ""}};
     std::mt19937 random(20261208);
     for (int round = 0; round < 3000; ++round) {
         std::string text;

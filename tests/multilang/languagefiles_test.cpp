@@ -88,11 +88,16 @@ TEST_P(ShippedLanguageFile, textsFitTheBuffersTheyAreFormattedInto)
 
 TEST_P(ShippedLanguageFile, keyTextsThatAreMappedBackAreDistinct)
 {
-    const CatalogueText keyTexts[] = {catalogue::KeyPairEncryptRsa1024, catalogue::KeyPairSignRsa1024,
-                                      catalogue::PublicKey,             catalogue::PrivateKey,
-                                      catalogue::KeyPairEncryptRsa2048, catalogue::KeyPairSignRsa2048,
-                                      catalogue::KeyPairEncryptEcc128,  catalogue::KeyPairSignEcc128,
-                                      catalogue::KeyPairEncryptEcc256,  catalogue::KeyPairSignEcc256};
+    const CatalogueText keyTexts[] = {catalogue::KeyPairEncryptRsa1024,
+                                      catalogue::KeyPairSignRsa1024,
+                                      catalogue::PublicKey,
+                                      catalogue::PrivateKey,
+                                      catalogue::KeyPairEncryptRsa2048,
+                                      catalogue::KeyPairSignRsa2048,
+                                      catalogue::KeyPairEncryptEcc128,
+                                      catalogue::KeyPairSignEcc128,
+                                      catalogue::KeyPairEncryptEcc256,
+                                      catalogue::KeyPairSignEcc256};
     std::set<std::string> seen;
     for (const CatalogueText& entry : keyTexts)
         EXPECT_TRUE(seen.insert(textOf(entry)).second) << entry.number;

@@ -86,8 +86,9 @@ TEST(LoadedLanguage, aFontHeightWithTrailingCharactersStillReadsAsANumber)
 {
     TempFolder folder;
     MultiLanguage language;
-    ASSERT_TRUE(language.Load(folder.write("crlf.lng", "[settings]\r\nCodePage=1028\r\nLanguage=x\r\n"
-                                                       "FontHeight= 11\r\n[strings]\r\n1=a\r\n")));
+    ASSERT_TRUE(language.Load(folder.write("crlf.lng",
+                                           "[settings]\r\nCodePage=1028\r\nLanguage=x\r\n"
+                                           "FontHeight= 11\r\n[strings]\r\n1=a\r\n")));
     EXPECT_EQ(language.FontHeight(), 11u);
     EXPECT_EQ(language.CodePage(), 1028u);
     EXPECT_EQ(language.LanguageName(), "x\r");
