@@ -1,0 +1,153 @@
+// The soft token's core: devices, applications, PINs, files, containers, key pairs and
+// certificates of the tokens in the store, behind the handle table. Thread-safe: one
+// mutex guards everything except the event wait, which has its own, so a wait blocked
+// on one thread never stops calls on another. Failures throw SkfError.
+#pragma once
+
+#include "DeviceEvents.h"
+#include "HandleTable.h"
+#include "SecurityState.h"
+#include "SkfError.h"
+#include "crypto/Secure.h"
+#include "store/StorePaths.h"
+#include "store/TokenDb.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace softskf::core {
+
+struct DeviceSession;
+struct AppSession;
+struct ContainerSession;
+
+struct PinInfo
+{
+    ULONG maxRetries = 0;
+    ULONG remainingRetries = 0;
+    bool isDefault = false;
+};
+
+class Core
+{
+public:
+    static Core& instance();
+
+    // Devices.
+    std::vector<std::string> enumDevices(bool presentOnly);
+    HANDLE connect(const std::string& deviceName);
+    void disconnect(HANDLE device);
+    ULONG deviceState(const std::string& deviceName);
+    void setLabel(HANDLE device, const std::string& label);
+    DEVINFO deviceInfo(HANDLE device);
+    void lockDevice(HANDLE device, ULONG timeoutMs);
+    void unlockDevice(HANDLE device);
+    void generateRandom(HANDLE device, uint8_t* out, size_t size);
+    void deviceAuth(HANDLE device, const uint8_t* data, size_t size);
+    void changeDeviceAuthKey(HANDLE device, const uint8_t* key, size_t size);
+    ULONG waitForEvent(char* name, ULONG* nameLength, ULONG* event);
+    void cancelWait();
+
+    // Applications and PINs.
+    HANDLE createApplication(HANDLE device, const std::string& name, const crypto::SecureString& adminPin,
+        ULONG adminRetries, const crypto::SecureString& userPin, ULONG userRetries, ULONG createFileRights);
+    std::vector<std::string> enumApplications(HANDLE device);
+    void deleteApplication(HANDLE device, const std::string& name);
+    HANDLE openApplication(HANDLE device, const std::string& name);
+    void closeApplication(HANDLE application);
+    PinInfo pinInfo(HANDLE application, ULONG pinType);
+    // Each returns the SAR code and sets the remaining retries for PIN results.
+    ULONG verifyPin(HANDLE application, ULONG pinType, const crypto::SecureString& pin, ULONG& remaining);
+    ULONG changePin(HANDLE application, ULONG pinType, const crypto::SecureString& oldPin,
+        const crypto::SecureString& newPin, ULONG& remaining);
+    ULONG unblockPin(HANDLE application, const crypto::SecureString& adminPin, const crypto::SecureString& newUserPin,
+        ULONG& remaining);
+    void clearSecureState(HANDLE application);
+
+    // Files.
+    void createFile(HANDLE application, const std::string& name, ULONG size, ULONG readRights, ULONG writeRights);
+    void deleteFile(HANDLE application, const std::string& name);
+    std::vector<std::string> enumFiles(HANDLE application);
+    FILEATTRIBUTE fileInfo(HANDLE application, const std::string& name);
+    std::vector<uint8_t> readFile(HANDLE application, const std::string& name, ULONG offset, ULONG size);
+    void writeFile(HANDLE application, const std::string& name, ULONG offset, const uint8_t* data, ULONG size);
+
+    // Containers, key pairs and certificates.
+    HANDLE createContainer(HANDLE application, const std::string& name);
+    void deleteContainer(HANDLE application, const std::string& name);
+    HANDLE openContainer(HANDLE application, const std::string& name);
+    void closeContainer(HANDLE container);
+    std::vector<std::string> enumContainers(HANDLE application);
+    ULONG containerType(HANDLE container);
+    ECCPUBLICKEYBLOB generateEccKeyPair(HANDLE container, ULONG algorithm);
+    RSAPUBLICKEYBLOB generateRsaKeyPair(HANDLE container, ULONG bits);
+    void importEccKeyPair(HANDLE container, const ENVELOPEDKEYBLOB& envelope);
+    void importRsaKeyPair(HANDLE container, ULONG symmetricAlgorithm, const uint8_t* wrappedKey, size_t wrappedSize,
+        const uint8_t* encryptedKey, size_t encryptedSize);
+    std::vector<uint8_t> exportPublicKey(HANDLE container, bool signing);
+    void importCertificate(HANDLE container, bool signing, const uint8_t* der, size_t size);
+    std::vector<uint8_t> exportCertificate(HANDLE container, bool signing);
+
+    // Session keys, hashes, MACs and agreements: the handles SKF_CloseHandle closes.
+    void closeHandle(HANDLE handle);
+
+private:
+    Core() = default;
+
+    // A device handle checked live and still plugged in (same insertion).
+    struct DeviceRef
+    {
+        DeviceSession& session;
+        store::TokenDb& db;
+    };
+    struct AppRef
+    {
+        DeviceSession& device;
+        store::TokenDb& db;
+        AppSession& session;
+        store::AppRecord record;
+    };
+    struct ContainerRef
+    {
+        AppRef app;
+        store::ContainerRecord record;
+    };
+
+    const store::StorePaths& paths();
+    bool tokenExists(const std::string& serial);
+    std::shared_ptr<store::TokenDb> openToken(const std::string& serial);
+    DeviceRef device(HANDLE handle);
+    AppRef application(HANDLE handle);
+    ContainerRef container(HANDLE handle);
+    const AppSecurity* security(const AppRef& app);
+    void requireUser(const AppRef& app);
+    bool allowed(const AppRef& app, ULONG rights);
+    void requireRoom(store::TokenDb& db, uint64_t bytes);
+    ULONG checkPin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG& remaining,
+        crypto::SecureBytes* appKey);
+    store::PinRecord newPin(const crypto::SecureString& pin, ULONG retries, const crypto::SecureBytes& appKey,
+        const std::vector<uint8_t>& appUid, ULONG pinType);
+    crypto::SecureBytes appKeyFor(const ContainerRef& container);
+    std::vector<uint8_t> keyAad(const ContainerRef& container, bool signing) const;
+    void storeKeyPair(const ContainerRef& container, bool signing, uint32_t algorithm, uint32_t bits,
+        const std::vector<uint8_t>& publicBlob, const crypto::SecureBytes& privateDer);
+    crypto::SecureBytes signingPrivateKey(const ContainerRef& container, uint32_t& algorithm);
+
+    std::mutex m_mutex;
+    std::optional<store::StorePaths> m_paths;
+    struct OpenToken
+    {
+        std::shared_ptr<store::TokenDb> db;
+        ino_t inode = 0;
+    };
+    std::map<std::string, OpenToken> m_tokens;
+    HandleTable m_handles;
+    SecurityState m_security;
+    DeviceEvents m_events;
+};
+
+} // namespace softskf::core

@@ -1,0 +1,312 @@
+// Devices: listing, connecting, device information, label, locking, random bytes,
+// device authentication and hot-plug events.
+#include "Core.h"
+
+#include "Sessions.h"
+#include "crypto/Crypto.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+
+namespace softskf::core {
+
+namespace {
+
+constexpr size_t kDevAuthKeySize = 16;
+constexpr size_t kChallengeSize = 8;
+constexpr size_t kMaxLabelSize = 32;
+constexpr size_t kMaxRandomSize = 1024 * 1024;
+constexpr ULONG kWaitForever = 0xFFFFFFFFu;
+
+bool fileExists(const std::string& path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+void copyText(CHAR* field, size_t fieldSize, const std::string& text)
+{
+    std::memset(field, 0, fieldSize);
+    std::memcpy(field, text.data(), std::min(fieldSize, text.size()));
+}
+
+} // namespace
+
+Core& Core::instance()
+{
+    // Never destroyed: a wait may still be blocked in another thread when statics go.
+    static Core* core = new Core;
+    return *core;
+}
+
+const store::StorePaths& Core::paths()
+{
+    if (!m_paths) {
+        m_paths.emplace(store::defaultStoreDir());
+    }
+    return *m_paths;
+}
+
+bool Core::tokenExists(const std::string& serial)
+{
+    return fileExists(paths().tokenDbPath(serial));
+}
+
+std::shared_ptr<store::TokenDb> Core::openToken(const std::string& serial)
+{
+    const std::string path = paths().tokenDbPath(serial);
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        fail(SAR_DEVICE_REMOVED);
+    }
+    // A token deleted and created again under the same serial is another file.
+    OpenToken& open = m_tokens[serial];
+    if (!open.db || open.inode != info.st_ino) {
+        open.db = std::make_shared<store::TokenDb>(path);
+        open.inode = info.st_ino;
+    }
+    return open.db;
+}
+
+Core::DeviceRef Core::device(HANDLE handle)
+{
+    auto* session = m_handles.find<DeviceSession>(handle, HandleKind::Device);
+    if (!session) {
+        fail(SAR_INVALIDHANDLEERR);
+    }
+    store::Presence presence;
+    if (!paths().presence(session->deviceName, presence) || presence.serial != session->serial
+        || presence.identity != session->insertion) {
+        fail(SAR_DEVICE_REMOVED);
+    }
+    return {*session, *session->db};
+}
+
+std::vector<std::string> Core::enumDevices(bool presentOnly)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::vector<std::string> names;
+    std::vector<std::string> presentSerials;
+    for (const auto& presence : paths().presences()) {
+        if (tokenExists(presence.serial)) {
+            names.push_back(presence.deviceName);
+            presentSerials.push_back(presence.serial);
+        }
+    }
+    if (!presentOnly) {
+        // A token not plugged in is listed under the name it gets by default.
+        for (const auto& serial : paths().tokenSerials()) {
+            const std::string name = "VK-" + serial;
+            if (std::find(presentSerials.begin(), presentSerials.end(), serial) == presentSerials.end()
+                && std::find(names.begin(), names.end(), name) == names.end()) {
+                names.push_back(name);
+            }
+        }
+    }
+    return names;
+}
+
+HANDLE Core::connect(const std::string& deviceName)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    store::Presence presence;
+    if (!paths().presence(deviceName, presence) || !tokenExists(presence.serial)) {
+        fail(SAR_DEVICE_REMOVED);
+    }
+    auto session = std::make_shared<DeviceSession>();
+    session->deviceName = deviceName;
+    session->serial = presence.serial;
+    session->insertion = presence.identity;
+    session->db = openToken(presence.serial);
+    return m_handles.add(std::move(session));
+}
+
+void Core::disconnect(HANDLE handle)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_handles.find<DeviceSession>(handle, HandleKind::Device) || !m_handles.remove(handle)) {
+        fail(SAR_INVALIDHANDLEERR);
+    }
+}
+
+ULONG Core::deviceState(const std::string& deviceName)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    store::Presence presence;
+    if (paths().presence(deviceName, presence) && tokenExists(presence.serial)) {
+        return DEV_PRESENT_STATE;
+    }
+    return DEV_ABSENT_STATE;
+}
+
+void Core::setLabel(HANDLE handle, const std::string& label)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto ref = device(handle);
+    if (label.empty() || label.size() > kMaxLabelSize) {
+        fail(SAR_INVALIDPARAMERR);
+    }
+    store::Transaction transaction(ref.db.database());
+    ref.db.setLabel(label);
+    transaction.commit();
+}
+
+DEVINFO Core::deviceInfo(HANDLE handle)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto ref = device(handle);
+    const auto token = ref.db.token();
+    DEVINFO info {};
+    info.Version = {1, 0};
+    copyText(info.Manufacturer, sizeof info.Manufacturer, "Velkora");
+    copyText(info.Issuer, sizeof info.Issuer, "Velkora Soft Token");
+    copyText(info.Label, sizeof info.Label, token.label);
+    copyText(info.SerialNumber, sizeof info.SerialNumber, token.serial);
+    info.HWVersion = {1, 0};
+    info.FirmwareVersion = {1, 0};
+    info.AlgSymCap = SGD_SM4_ECB | SGD_SM4_CBC | SGD_SM4_CFB | SGD_SM4_OFB | SGD_SM4_MAC;
+    info.AlgAsymCap = SGD_RSA | SGD_SM2_1 | SGD_SM2_2 | SGD_SM2_3;
+    info.AlgHashCap = SGD_SM3 | SGD_SHA1 | SGD_SHA256;
+    info.DevAuthAlgId = SGD_SM4_ECB;
+    info.TotalSpace = token.capacity;
+    info.FreeSpace = ref.db.freeBytes();
+    info.MaxECCBufferSize = 1024;
+    info.MaxBufferSize = 4096;
+    return info;
+}
+
+void Core::lockDevice(HANDLE handle, ULONG timeoutMs)
+{
+    std::string lockPath;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto ref = device(handle);
+        if (ref.session.lockFd >= 0) {
+            return;   // already held through this handle
+        }
+        lockPath = paths().tokensDir() + "/" + ref.session.serial + ".lock";
+    }
+    // Wait for the lock without the core mutex, so other calls go on meanwhile.
+    const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        fail(SAR_FAIL);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (timeoutMs != kWaitForever && std::chrono::steady_clock::now() >= deadline) {
+            close(fd);
+            fail(SAR_TIMEOUTERR);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto* session = m_handles.find<DeviceSession>(handle, HandleKind::Device);
+    if (!session) {
+        close(fd);
+        fail(SAR_INVALIDHANDLEERR);
+    }
+    if (session->lockFd >= 0) {
+        close(fd);   // another thread locked through this handle meanwhile
+        return;
+    }
+    session->lockFd = fd;
+}
+
+void Core::unlockDevice(HANDLE handle)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto ref = device(handle);
+    if (ref.session.lockFd < 0) {
+        fail(SAR_FAIL);
+    }
+    close(ref.session.lockFd);
+    ref.session.lockFd = -1;
+}
+
+void Core::generateRandom(HANDLE handle, uint8_t* out, size_t size)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto ref = device(handle);
+    if (size == 0 || size > kMaxRandomSize) {
+        fail(SAR_INVALIDPARAMERR);
+    }
+    crypto::randomBytes(out, size);
+    ref.session.challenge.assign(out, out + std::min(size, kChallengeSize));
+}
+
+void Core::deviceAuth(HANDLE handle, const uint8_t* data, size_t size)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto ref = device(handle);
+    if (size != kDevAuthKeySize) {
+        fail(SAR_INVALIDPARAMERR);
+    }
+    // The challenge answers one attempt only.
+    std::vector<uint8_t> challenge;
+    challenge.swap(ref.session.challenge);
+    ref.session.authenticated = false;
+    if (challenge.size() != kChallengeSize) {
+        fail(SAR_FAIL);
+    }
+    challenge.resize(kDevAuthKeySize, 0);
+    const auto key = ref.db.token().devAuthKey;
+    if (key.size() != kDevAuthKeySize) {
+        fail(SAR_FAIL);
+    }
+    const auto expected = crypto::sm4EcbEncrypt(key.data(), challenge.data(), challenge.size(), false);
+    if (!crypto::constantTimeEqual(expected.data(), expected.size(), data, size)) {
+        fail(SAR_FAIL);
+    }
+    ref.session.authenticated = true;
+}
+
+void Core::changeDeviceAuthKey(HANDLE handle, const uint8_t* key, size_t size)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto ref = device(handle);
+    if (!ref.session.authenticated) {
+        fail(SAR_USER_NOT_LOGGED_IN);
+    }
+    if (size != kDevAuthKeySize) {
+        fail(SAR_INVALIDPARAMERR);
+    }
+    store::Transaction transaction(ref.db.database());
+    ref.db.setDevAuthKey(std::vector<uint8_t>(key, key + size));
+    transaction.commit();
+}
+
+ULONG Core::waitForEvent(char* name, ULONG* nameLength, ULONG* event)
+{
+    store::StorePaths storePaths("");
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        storePaths = paths();
+    }
+    const auto filter = [&storePaths](const store::Presence& presence) {
+        return fileExists(storePaths.tokenDbPath(presence.serial));
+    };
+    return m_events.wait(storePaths, filter, name, nameLength, event);
+}
+
+void Core::closeHandle(HANDLE handle)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const bool closable = m_handles.find<HandleObject>(handle, HandleKind::SessionKey)
+        || m_handles.find<HandleObject>(handle, HandleKind::Hash) || m_handles.find<HandleObject>(handle, HandleKind::Mac)
+        || m_handles.find<HandleObject>(handle, HandleKind::Agreement);
+    if (!closable || !m_handles.remove(handle)) {
+        fail(SAR_INVALIDHANDLEERR);
+    }
+}
+
+void Core::cancelWait()
+{
+    m_events.cancel();
+}
+
+} // namespace softskf::core
