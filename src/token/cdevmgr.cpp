@@ -6,12 +6,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
 
 std::mutex g_driverPathMutex;
 std::string g_driverPath = OVRINKEY_DRIVER_PATH;
+
+// Bindings dropped by resetForTests stay alive (a caller may still hold one) until exit.
+std::vector<std::unique_ptr<CGMSKFOperator>> g_retiredBindings;
 
 } // namespace
 
@@ -51,8 +55,8 @@ int cDevMgr::Initialize()
 
 void cDevMgr::resetForTests()
 {
-    // The old binding is left alive: its library stays loaded for the life of the process.
-    m_binding.store(nullptr, std::memory_order_release);
+    // The old binding is kept alive, and its library stays loaded, for the life of the process.
+    g_retiredBindings.emplace_back(m_binding.exchange(nullptr, std::memory_order_acq_rel));
     m_device = m_application = m_container = nullptr;
     std::lock_guard<std::mutex> lock(m_eventMutex);
     m_event = 0;
