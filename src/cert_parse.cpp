@@ -1,0 +1,227 @@
+// certParse: the seconds left on the certificate of a freshly inserted token, read on
+// handles of its own, and the date and name helpers it shares with the device manager.
+#include "cert_parse.h"
+
+#include "cdevmgr.h"
+#include "cgmskfoperator.h"
+
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr ULONG ApplicationListSize = 256;
+constexpr ULONG ContainerListSize = 1024;
+constexpr ULONG CertificateSize = 10240;
+constexpr std::size_t DateTextSize = 16;
+constexpr std::size_t TimestampTextSize = 16;
+
+using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
+
+// Closes one handle that certValid opened, through the same binding, whatever path it leaves by.
+class HandleCloser
+{
+public:
+    using Close = ULONG (CGMSKFOperator::*)(HANDLE);
+
+    HandleCloser(CGMSKFOperator* skf, Close close, HANDLE handle)
+        : m_skf(skf)
+        , m_close(close)
+        , m_handle(handle)
+    {
+    }
+    ~HandleCloser()
+    {
+        if (m_handle != nullptr) {
+            (m_skf->*m_close)(m_handle);
+        }
+    }
+    HandleCloser(const HandleCloser&) = delete;
+    HandleCloser& operator=(const HandleCloser&) = delete;
+
+private:
+    CGMSKFOperator* m_skf;
+    Close m_close;
+    HANDLE m_handle;
+};
+
+// The names of a multi-string the driver filled. The buffer holds one NUL more than the
+// driver was offered, so a list without its closing empty name still ends.
+std::vector<std::string> namesOf(const std::vector<char>& list)
+{
+    std::vector<std::string> names;
+    for (std::size_t at = 0; at < list.size() && list[at] != '\0';) {
+        names.emplace_back(&list[at]);
+        at += names.back().size() + 1;
+    }
+    return names;
+}
+
+// Fills certificate with the container's encryption certificate or, failing that, its
+// signature one. A length reported beyond the buffer is cut to the buffer.
+bool exportCertificate(CGMSKFOperator* skf, HCONTAINER container, std::vector<BYTE>& certificate)
+{
+    for (BOOL sign : {FALSE, TRUE}) {
+        certificate.assign(CertificateSize, 0);
+        ULONG length = CertificateSize;
+        if (skf->SKF_ExportCertificate(container, sign, certificate.data(), &length) == SAR_OK) {
+            certificate.resize(std::min(length, CertificateSize));
+            return true;
+        }
+    }
+    return false;
+}
+
+// Seconds from now to local midnight at the start of the certificate's notAfter date.
+int secondsUntilExpiry(const std::vector<BYTE>& der, std::int64_t* secondsLeft)
+{
+    const unsigned char* cursor = der.data();
+    X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())), X509_free);
+    if (!certificate) {
+        return -1;
+    }
+    char dateText[DateTextSize] = {};
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    getUTCTime(X509_get0_notAfter(certificate.get()), dateText, &year, &month, &day, sizeof dateText);
+
+    char timestampText[TimestampTextSize] = {};
+    // The date's parts are non-negative and short; the casts let the compiler see the text fits.
+    std::snprintf(timestampText, sizeof timestampText, "%u%02u%02u000000", static_cast<unsigned>(year) % 10000u,
+                  static_cast<unsigned>(month) % 100u, static_cast<unsigned>(day) % 100u);
+    std::int64_t expiry = 0;
+    std::int64_t now = 0;
+    stringToTimestamp(timestampText, &expiry);
+    getCurrentTimestamp(&now);
+    *secondsLeft = expiry - now;
+    return 0;
+}
+
+// A number written with exactly `digits` decimal digits, or -1.
+int digitsValue(const unsigned char* text, int digits)
+{
+    int value = 0;
+    for (int index = 0; index < digits; ++index) {
+        if (text[index] < '0' || text[index] > '9') {
+            return -1;
+        }
+        value = value * 10 + (text[index] - '0');
+    }
+    return value;
+}
+
+} // namespace
+
+int certParse::certValid(const char* devName, std::int64_t* secondsLeft)
+{
+    CGMSKFOperator* skf = cDevMgr::getInst()->binding();
+    if (skf == nullptr || devName == nullptr || secondsLeft == nullptr) {
+        return -1;
+    }
+    DEVHANDLE device = nullptr;
+    if (skf->SKF_ConnectDev(const_cast<LPSTR>(devName), &device) != SAR_OK) {
+        return -1;
+    }
+    HandleCloser closeDevice(skf, &CGMSKFOperator::SKF_DisConnectDev, device);
+
+    std::vector<char> applications(ApplicationListSize + 1, '\0');
+    ULONG size = ApplicationListSize;
+    if (skf->SKF_EnumApplication(device, applications.data(), &size) != SAR_OK || applications[0] == '\0') {
+        return -1;
+    }
+    // Only the first application is examined.
+    HAPPLICATION application = nullptr;
+    if (skf->SKF_OpenApplication(device, applications.data(), &application) != SAR_OK) {
+        return -1;
+    }
+    HandleCloser closeApplication(skf, &CGMSKFOperator::SKF_CloseApplication, application);
+
+    std::vector<char> containers(ContainerListSize + 1, '\0');
+    size = ContainerListSize;
+    if (skf->SKF_EnumContainer(application, containers.data(), &size) != SAR_OK) {
+        return -1;
+    }
+    std::vector<BYTE> certificate;
+    for (const std::string& name : namesOf(containers)) {
+        HCONTAINER container = nullptr;
+        if (skf->SKF_OpenContainer(application, const_cast<LPSTR>(name.c_str()), &container) != SAR_OK) {
+            continue;
+        }
+        HandleCloser closeContainer(skf, &CGMSKFOperator::SKF_CloseContainer, container);
+        if (exportCertificate(skf, container, certificate)) {
+            // The first certificate that exports decides, even when it cannot be parsed.
+            return secondsUntilExpiry(certificate, secondsLeft);
+        }
+    }
+    return -1;
+}
+
+int getX509Name(X509_NAME* name, char* out, std::size_t outSize)
+{
+    return cDevMgr::getX509Name(name, out, outSize);
+}
+
+int getUTCTime(const ASN1_TIME* time, char* dateText, int* year, int* month, int* day, std::size_t dateTextSize)
+{
+    if (time == nullptr) {
+        return 0;
+    }
+    const unsigned char* text = ASN1_STRING_get0_data(time);
+    if (text == nullptr || ASN1_STRING_length(time) < 10) {
+        return 0;
+    }
+    // GeneralizedTime (from 2050 on) carries four year digits; anything else is read as UTCTime.
+    const bool generalized = ASN1_STRING_type(time) == V_ASN1_GENERALIZEDTIME;
+    const int yearDigits = generalized ? 4 : 2;
+    int readYear = digitsValue(text, yearDigits);
+    const int readMonth = digitsValue(text + yearDigits, 2);
+    const int readDay = digitsValue(text + yearDigits + 2, 2);
+    if (readYear < 0 || readMonth < 1 || readMonth > 12 || readDay < 0) {
+        return 0;
+    }
+    if (!generalized) {
+        readYear += readYear <= 49 ? 2000 : 1900;
+    }
+    if (dateText != nullptr && dateTextSize > 0) {
+        std::snprintf(dateText, dateTextSize, "%04d-%02d-%02d", readYear, readMonth, readDay);
+    }
+    if (year != nullptr && month != nullptr && day != nullptr) {
+        *year = readYear;
+        *month = readMonth;
+        *day = readDay;
+    }
+    return 0;
+}
+
+int stringToTimestamp(const char* text, std::int64_t* timestamp)
+{
+    if (text == nullptr || timestamp == nullptr) {
+        return 0;
+    }
+    struct tm parts = {};
+    strptime(text, "%Y%m%d%H%M%S", &parts);
+    // The C library decides whether summer time is in force on that date, so midnight is
+    // local midnight all year round rather than an hour late in summer.
+    parts.tm_isdst = -1;
+    *timestamp = static_cast<std::int64_t>(mktime(&parts));
+    return 0;
+}
+
+int getCurrentTimestamp(std::int64_t* timestamp)
+{
+    if (timestamp == nullptr) {
+        return 0;
+    }
+    const time_t now = time(nullptr);
+    struct tm parts = {};
+    localtime_r(&now, &parts);
+    *timestamp = static_cast<std::int64_t>(mktime(&parts));
+    return 0;
+}

@@ -1,0 +1,89 @@
+// cDevMgr's certificate names: the common name of the current container's certificate and
+// the subject-name walk that certParse shares with it.
+#include "cdevmgr.h"
+
+#include <openssl/objects.h>
+#include <openssl/x509.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+// No certificate on a token comes near this; a larger size is a driver fault, and
+// allocating it would let a bad driver exhaust memory.
+constexpr ULONG MaxCertificateSize = 1024 * 1024;
+
+using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
+
+// Copies bytes up to the first NUL into out, cut so that it fits with its terminator and
+// never in the middle of a UTF-8 sequence.
+void copyCutToFit(const unsigned char* data, std::size_t length, char* out, std::size_t outSize)
+{
+    const auto* nul = static_cast<const unsigned char*>(std::memchr(data, '\0', length));
+    if (nul != nullptr) {
+        length = static_cast<std::size_t>(nul - data);
+    }
+    std::size_t cut = std::min(length, outSize - 1);
+    // A continuation byte right after the cut means a character would be split: drop its
+    // lead bytes too (a UTF-8 character has at most three continuation bytes).
+    for (int stepsBack = 0; cut < length && cut > 0 && stepsBack < 3 && (data[cut] & 0xC0) == 0x80; ++stepsBack) {
+        --cut;
+    }
+    if (cut < length && (data[cut] & 0xC0) == 0x80) {
+        cut = std::min(length, outSize - 1); // not UTF-8 after all: plain byte cut
+    }
+    std::memcpy(out, data, cut);
+    out[cut] = '\0';
+}
+
+} // namespace
+
+int cDevMgr::getX509Name(X509_NAME* x509Name, char* out, std::size_t outSize)
+{
+    if (x509Name == nullptr) {
+        return 0;
+    }
+    const int count = X509_NAME_entry_count(x509Name);
+    for (int index = 0; index < count; ++index) {
+        const X509_NAME_ENTRY* entry = X509_NAME_get_entry(x509Name, index);
+        const ASN1_OBJECT* object = entry != nullptr ? X509_NAME_ENTRY_get_object(entry) : nullptr;
+        const ASN1_STRING* data = entry != nullptr ? X509_NAME_ENTRY_get_data(entry) : nullptr;
+        if (entry == nullptr || object == nullptr || data == nullptr) {
+            return 0;
+        }
+        // Later common names overwrite earlier ones, so the last one wins.
+        if (OBJ_obj2nid(object) == NID_commonName && out != nullptr && outSize > 0) {
+            const int length = ASN1_STRING_length(data);
+            const unsigned char* bytes = ASN1_STRING_get0_data(data);
+            copyCutToFit(bytes, bytes != nullptr && length > 0 ? static_cast<std::size_t>(length) : 0, out, outSize);
+        }
+    }
+    return 1;
+}
+
+int cDevMgr::getCertName(BOOL sign, char* name, std::size_t nameSize)
+{
+    if (name == nullptr || nameSize == 0) {
+        return -1;
+    }
+    ULONG length = 0;
+    if (ExportCertificate(sign, nullptr, &length) != SAR_OK || length == 0 || length > MaxCertificateSize) {
+        return -1;
+    }
+    std::vector<BYTE> certificate(static_cast<std::size_t>(length) + 1, 0);
+    ULONG filled = length;
+    if (ExportCertificate(sign, certificate.data(), &filled) != SAR_OK) {
+        return -1;
+    }
+    // The driver's second answer is not trusted to stay within what was allocated.
+    const unsigned char* cursor = certificate.data();
+    X509Ptr parsed(d2i_X509(nullptr, &cursor, static_cast<long>(std::min(filled, length))), X509_free);
+    if (!parsed) {
+        return -1;
+    }
+    getX509Name(X509_get_subject_name(parsed.get()), name, nameSize);
+    return 0;
+}
