@@ -318,8 +318,8 @@ void drawKeyholeAt(QPainter& p, qreal centreY)
     p.setPen(Qt::NoPen);
     p.setBrush(Qt::white);
     p.drawEllipse(QPointF(12, centreY - 1), 2.2, 2.2);
-    p.drawPolygon(QPolygonF({QPointF(11.4, centreY), QPointF(12.6, centreY), QPointF(13.2, centreY + 3.6),
-        QPointF(10.8, centreY + 3.6)}));
+    p.drawPolygon(QPolygonF(
+        {QPointF(11.4, centreY), QPointF(12.6, centreY), QPointF(13.2, centreY + 3.6), QPointF(10.8, centreY + 3.6)}));
 }
 
 void drawLock(QPainter& p)
@@ -591,10 +591,8 @@ int main(int argc, char** argv)
     ok &= writePng(out, "trash.png", render(21, 23, 21, 23, drawTrash));
     ok &= writePng(out, "usbIn.png", render(24, 24, 24, 24, drawTokenIn));
     ok &= writePng(out, "usbOut.png", render(24, 24, 24, 24, drawTokenOut));
-    ok &= writePng(out, "VQlogo.png",
-        render(340, 93, 340, 93, [&](QPainter& p) { drawLogo(p, 93, 50, tagline); }));
-    ok &= writePng(out, "VQlogo1.png",
-        render(200, 55, 200, 55, [&](QPainter& p) { drawLogo(p, 55, 29, tagline); }));
+    ok &= writePng(out, "VQlogo.png", render(340, 93, 340, 93, [&](QPainter& p) { drawLogo(p, 93, 50, tagline); }));
+    ok &= writePng(out, "VQlogo1.png", render(200, 55, 200, 55, [&](QPainter& p) { drawLogo(p, 55, 29, tagline); }));
     ok &= writeIco(out, "VQlogo1.ico", {mark(190)});
     ok &= writeIco(out, "mgr_op.ico", {mark(16), mark(32)});
     ok &= writeIco(out, "test.ico", {render(145, 40, 145, 40, [](QPainter& p) { drawLogo(p, 40, 26, {}); })});

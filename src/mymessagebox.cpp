@@ -1,0 +1,175 @@
+// myMessageBox: the reusable result and prompt dialog of the token operations.
+#include "mymessagebox.h"
+#include "ui_mymessagebox.h"
+
+#include "stringcatalogue.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QPushButton>
+
+#include <cstdio>
+
+namespace {
+
+enum DialogResult { ResultOkContinue = 0, ResultCancel = 1 };
+
+const CatalogueText& titleFor(unsigned titleKind)
+{
+    switch (titleKind) {
+    case 9001:
+        return catalogue::ButtonChangeLabel;
+    case 9002:
+        return catalogue::ButtonVerifyPin;
+    case 9003:
+        return catalogue::ButtonChangePin;
+    case 9006:
+        return catalogue::TitleExportCertificate;
+    case 9007:
+        return catalogue::TitleViewCertificate;
+    case 9008:
+        return catalogue::TitleDeleteContainer;
+    default:
+        return catalogue::MsgDefaultTitle;
+    }
+}
+
+// The message of every mode that shows a fixed text (2009 is formatted, see messageFor).
+const CatalogueText* fixedMessageFor(unsigned mode)
+{
+    switch (mode) {
+    case 2000:
+        return &catalogue::MsgPinVerified;
+    case 2001:
+        return &catalogue::MsgPinChanged;
+    case 2002:
+        return &catalogue::MsgPinTooShort;
+    case 2005:
+        return &catalogue::MsgPinConfirmMismatch;
+    case 2006:
+        return &catalogue::MsgPinsAreSame;
+    case 2007:
+        return &catalogue::MsgPinLocked;
+    case 3000:
+        return &catalogue::MsgLabelTooLong;
+    case 3001:
+        return &catalogue::MsgLabelChanged;
+    case 7000:
+        return &catalogue::MsgOperationFailed;
+    case 8002:
+        return &catalogue::MsgExportCertSucceeded;
+    case 8004:
+        return &catalogue::MsgCertNotFound;
+    case 8005:
+        return &catalogue::MsgExportCertFailed;
+    default:
+        return nullptr;
+    }
+}
+
+// The caption label over a button: covers it whole and wraps long translations.
+QLabel* makeCaption(QPushButton* button, const char* objectName)
+{
+    auto* caption = new QLabel(button);
+    caption->setObjectName(QString::fromLatin1(objectName));
+    caption->setGeometry(0, 0, button->width(), button->height());
+    caption->setAlignment(Qt::AlignCenter);
+    caption->setWordWrap(true);
+    // Clicks go through to the button underneath.
+    caption->setAttribute(Qt::WA_TransparentForMouseEvents);
+    QFont font = caption->font();
+    font.setPointSize(10);
+    caption->setFont(font);
+    return caption;
+}
+
+} // namespace
+
+myMessageBox::myMessageBox(QWidget* parent)
+    : QDialog(parent)
+    , ui(new Ui_myMessageBox)
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint);
+    connect(ui->btn_msg_cancel, &QPushButton::clicked, this, &myMessageBox::btn_cancel);
+    connect(ui->btn_msg_ok, &QPushButton::clicked, this, &myMessageBox::btn_ok_continue);
+    lab_box_cancel = makeCaption(ui->btn_msg_cancel, "lab_box_cancel");
+    lab_box_ok = makeCaption(ui->btn_msg_ok, "lab_box_ok");
+}
+
+myMessageBox::~myMessageBox()
+{
+    delete lab_box_cancel;
+    lab_box_cancel = nullptr;
+    delete lab_box_ok;
+    lab_box_ok = nullptr;
+    delete ui;
+}
+
+void myMessageBox::setWarnMode(unsigned mode, unsigned titleKind, unsigned number)
+{
+    twoButtons = false;
+    setWindowTitle(tr(catalogue::text(titleFor(titleKind)).c_str()));
+    if (mode == 3000) // the too-long label message always carries the label title
+        setWindowTitle(tr(catalogue::text(catalogue::ButtonChangeLabel).c_str()));
+    if (mode == 2002) // the only prompt: continue or cancel
+        twoButtons = true;
+    const std::string message = messageFor(mode, number);
+    showButtons();
+    ui->lab_msg->show();
+    ui->lab_msg->setText(tr(message.c_str()));
+}
+
+// The text of a mode in the language in force; empty for an unknown mode. The text is
+// kept whole however long a translation is.
+std::string myMessageBox::messageFor(unsigned mode, unsigned number)
+{
+    if (mode != 2009) {
+        const CatalogueText* text = fixedMessageFor(mode);
+        return text ? catalogue::text(*text) : std::string();
+    }
+    // formatText() only hands out a format whose one conversion is the default's %d.
+    const std::string format = catalogue::formatText(catalogue::MsgPinIncorrect);
+    const int retries = static_cast<int>(number);
+    const int length = std::snprintf(nullptr, 0, format.c_str(), retries);
+    if (length <= 0)
+        return std::string();
+    std::string message(static_cast<size_t>(length) + 1, '\0');
+    std::snprintf(message.data(), message.size(), format.c_str(), retries);
+    message.resize(static_cast<size_t>(length));
+    return message;
+}
+
+void myMessageBox::showButtons()
+{
+    if (twoButtons) {
+        ui->btn_msg_cancel->show();
+        lab_box_cancel->setText(tr(catalogue::text(catalogue::MsgCancel).c_str()));
+        lab_box_ok->setText(tr(catalogue::text(catalogue::MsgContinue).c_str()));
+    } else {
+        ui->btn_msg_cancel->hide();
+        lab_box_ok->setText(tr(catalogue::text(catalogue::Ok).c_str()));
+    }
+    ui->btn_msg_ok->show();
+}
+
+void myMessageBox::btn_ok_continue()
+{
+    done(ResultOkContinue);
+}
+
+void myMessageBox::btn_cancel()
+{
+    done(ResultCancel);
+}
+
+void myMessageBox::reject()
+{
+    done(ResultCancel);
+}
+
+void myMessageBox::closeEvent(QCloseEvent* event)
+{
+    done(ResultCancel);
+    QDialog::closeEvent(event);
+}

@@ -1,0 +1,45 @@
+// myMessageBox: the manager's one modal dialog for the results and yes/no prompts of
+// the token operations. setWarnMode() configures it for a numbered mode, exec() runs it.
+#pragma once
+
+#include <QDialog>
+
+#include <string>
+
+class QCloseEvent;
+class QLabel;
+class Ui_myMessageBox;
+
+class myMessageBox : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit myMessageBox(QWidget* parent = nullptr);
+    ~myMessageBox() override;
+
+    // Title, message and buttons for mode (2000 PIN verified ... 8005 export failed),
+    // titleKind (9001 change label ... 9008 delete container) and, for mode 2009, the
+    // remaining retry count. Does not show the dialog: run exec() next.
+    // exec() then gives 0 for "OK" or "continue", 1 for "cancel", Escape or closing.
+    void setWarnMode(unsigned mode, unsigned titleKind, unsigned number);
+
+public slots:
+    void btn_ok_continue();
+    void btn_cancel();
+    // Escape ends the dialog like its close button: as a cancel.
+    void reject() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    std::string messageFor(unsigned mode, unsigned number);
+    void showButtons();
+
+    Ui_myMessageBox* ui;
+    bool twoButtons = false;
+    // Captions laid over the buttons, so that long translations wrap inside them.
+    QLabel* lab_box_cancel = nullptr;
+    QLabel* lab_box_ok = nullptr;
+};

@@ -1,0 +1,463 @@
+// Tests of the main window's form (Ui_MainWindow on a bare QMainWindow) and of the
+// resource bundle it draws its pictures from.
+#include "ui_mainwindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QHeaderView>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTreeView>
+#include <QtTest>
+
+#include <map>
+
+namespace {
+
+// One widget of the form: where it sits and how it looks. pointSize 0 means the widget
+// sets no font of its own; maxLength -1 and an empty echo mean "not a line edit".
+struct FormWidget
+{
+    const char* name;
+    const char* className;
+    const char* parent;
+    QRect geometry;
+    int pointSize;
+    bool bold;
+    bool preferDefault;
+    int maxLength;
+    const char* echo;
+    Qt::Alignment alignment;
+    const char* picture;
+    const char* initialText;
+};
+
+// clang-format off
+const FormWidget kWidgets[] = {
+    {"tabWidget", "QTabWidget", "centralWidget", QRect(227, 70, 410, 361), 11, false, false, -1, "", Qt::Alignment(), "", ""},
+    {"treeView_Dev", "QTreeView", "centralWidget", QRect(25, 70, 200, 361), 11, false, false, -1, "", Qt::Alignment(), "", ""},
+    {"btn_logo", "QPushButton", "centralWidget", QRect(240, 5, 200, 60), 0, false, false, -1, "", Qt::Alignment(), "", ""},
+    {"label_logo", "QLabel", "centralWidget", QRect(240, 5, 200, 60), 0, false, false, -1, "", Qt::Alignment(), ":/VQlogo1.png", ""},
+    {"line_16", "QFrame", "centralWidget", QRect(25, 70, 610, 1), 0, false, false, -1, "", Qt::Alignment(), "", ""},
+    {"cbx_lang", "QComboBox", "centralWidget", QRect(550, 20, 85, 27), 0, false, false, -1, "", Qt::Alignment(), "", ""},
+    {"label_bottom", "QLabel", "centralWidget", QRect(200, 436, 450, 20), 0, false, false, -1, "", Qt::Alignment(), "", ""},
+    {"label_version", "QLabel", "centralWidget", QRect(30, 436, 140, 20), 0, false, false, -1, "", Qt::Alignment(), "", ""},
+    {"tabWidget_2", "QTabWidget", "ukey", QRect(-1, -1, 450, 291), 0, false, false, -1, "", Qt::Alignment(), "", ""},
+    {"btn_ChangePIN", "QPushButton", "ukey", QRect(270, 310, 100, 30), 0, false, false, -1, "", Qt::Alignment(), "", "Change PIN"},
+    {"btn_ChangeLabel", "QPushButton", "ukey", QRect(30, 310, 100, 30), 0, false, false, -1, "", Qt::Alignment(), "", "Change Label"},
+    {"btn_Keyinfo", "QPushButton", "ukey", QRect(50, 368, 100, 30), 0, false, false, -1, "", Qt::Alignment(), "", "Key Info"},
+    {"btn_VerifyPIN", "QPushButton", "ukey", QRect(150, 310, 100, 30), 0, false, false, -1, "", Qt::Alignment(), "", "Verify PIN"},
+    {"btn_Initialize", "QPushButton", "ukey", QRect(150, 350, 100, 30), 0, false, false, -1, "", Qt::Alignment(), "", "Initialize"},
+    {"btn_UnblockPIN", "QPushButton", "ukey", QRect(30, 350, 100, 30), 0, false, false, -1, "", Qt::Alignment(), "", "Unblock PIN"},
+    {"btn_ChangeAuthKey", "QPushButton", "ukey", QRect(270, 350, 100, 30), 0, false, false, -1, "", Qt::Alignment(), "", "Change DevAuthKey"},
+    {"label_about", "QLabel", "tab_mainpage", QRect(10, 70, 391, 101), 20, true, false, -1, "", Qt::Alignment(Qt::AlignCenter), "", "VELQOR ROV Iziroza Zedu"},
+    {"lab_changlabel_2", "QLabel", "tab_keyinfo", QRect(20, 20, 31, 30), 14, true, false, -1, "", Qt::Alignment(), ":/infousb.png", ""},
+    {"lab_changlabel_3", "QLabel", "tab_keyinfo", QRect(60, 20, 200, 30), 14, true, false, -1, "", Qt::Alignment(), "", "USB Info"},
+    {"treeView_usbInfo", "QTreeView", "tab_keyinfo", QRect(0, 60, 405, 231), 10, false, false, -1, "", Qt::Alignment(), "", ""},
+    {"lab_changlabel", "QLabel", "tab_changelab", QRect(20, 20, 31, 30), 14, true, false, -1, "", Qt::Alignment(), ":/edit.png", ""},
+    {"lab_newlabel", "QLabel", "tab_changelab", QRect(-20, 120, 150, 30), 12, false, false, -1, "", Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter), "", "New Label"},
+    {"NewLabelEdit", "QLineEdit", "tab_changelab", QRect(150, 120, 150, 30), 0, false, false, 31, "", Qt::Alignment(), "", ""},
+    {"btn_ChangeLab_OK", "QPushButton", "tab_changelab", QRect(250, 230, 100, 30), 14, false, false, -1, "", Qt::Alignment(), "", "OK"},
+    {"lab_nameCheck_1", "QLabel", "tab_changelab", QRect(150, 150, 500, 30), 10, false, true, -1, "", Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter), "", ""},
+    {"lab_changlabel_4", "QLabel", "tab_changelab", QRect(60, 20, 150, 30), 14, true, false, -1, "", Qt::Alignment(), "", "Change Label"},
+    {"lab_VerifyPIN", "QLabel", "tab_verifyPIN", QRect(20, 20, 31, 30), 14, true, false, -1, "", Qt::Alignment(), ":/pwd.png", ""},
+    {"btn_VerifyPIN_OK", "QPushButton", "tab_verifyPIN", QRect(250, 230, 100, 30), 14, false, false, -1, "", Qt::Alignment(), "", "OK"},
+    {"lab_PIN", "QLabel", "tab_verifyPIN", QRect(-20, 120, 150, 30), 14, false, false, -1, "", Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter), "", "User PIN"},
+    {"VerifyPIN_Edit", "QLineEdit", "tab_verifyPIN", QRect(150, 120, 150, 30), 0, false, false, 16, "Password", Qt::Alignment(), "", ""},
+    {"lab_PINcheck", "QLabel", "tab_verifyPIN", QRect(150, 150, 500, 30), 10, false, true, -1, "", Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter), "", ""},
+    {"lab_VerifyPIN_2", "QLabel", "tab_verifyPIN", QRect(60, 20, 150, 30), 14, true, false, -1, "", Qt::Alignment(), "", "Verify User PIN"},
+    {"btn_ChangPIN_OK", "QPushButton", "tab_changePIN", QRect(250, 230, 100, 30), 14, false, false, -1, "", Qt::Alignment(), "", "OK"},
+    {"lab_oldPIN", "QLabel", "tab_changePIN", QRect(-20, 60, 150, 30), 12, false, false, -1, "", Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter), "", "Old PIN"},
+    {"OldPIN_Edit", "QLineEdit", "tab_changePIN", QRect(150, 60, 150, 30), 0, false, false, 15, "Password", Qt::Alignment(), "", ""},
+    {"ConfirmPIN_Edit", "QLineEdit", "tab_changePIN", QRect(150, 180, 150, 30), 0, false, false, 15, "Password", Qt::Alignment(), "", ""},
+    {"lab_changePIN", "QLabel", "tab_changePIN", QRect(20, 20, 31, 30), 14, true, false, -1, "", Qt::Alignment(), ":/pwd.png", ""},
+    {"NewPIN_Edit", "QLineEdit", "tab_changePIN", QRect(150, 120, 150, 30), 0, false, false, 15, "Password", Qt::Alignment(), "", ""},
+    {"lab_newPIN", "QLabel", "tab_changePIN", QRect(-20, 120, 150, 30), 12, false, false, -1, "", Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter), "", "New PIN"},
+    {"lab_confirmPIN", "QLabel", "tab_changePIN", QRect(-20, 180, 150, 30), 12, false, false, -1, "", Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter), "", "Confirm PIN"},
+    {"lab_oldPINCheck", "QLabel", "tab_changePIN", QRect(150, 90, 500, 30), 10, false, true, -1, "", Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter), "", ""},
+    {"lab_NewPINCheck", "QLabel", "tab_changePIN", QRect(150, 150, 500, 30), 10, false, true, -1, "", Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter), "", ""},
+    {"lab_ConfirmPINCheck", "QLabel", "tab_changePIN", QRect(150, 210, 500, 30), 10, false, true, -1, "", Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter), "", ""},
+    {"lab_changePIN_2", "QLabel", "tab_changePIN", QRect(60, 20, 200, 30), 14, true, false, -1, "", Qt::Alignment(), "", "Change User PIN"},
+    {"lab_newDevAuthKey", "QLabel", "tab_ChangeDevAuth", QRect(30, 120, 150, 30), 12, false, false, -1, "", Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter), "", "New DevAuthKey"},
+    {"lab_changeAuthKey_2", "QLabel", "tab_ChangeDevAuth", QRect(20, 20, 31, 30), 14, true, false, -1, "", Qt::Alignment(), ":/pwd.png", ""},
+    {"lab_changeAuthKey", "QLabel", "tab_ChangeDevAuth", QRect(60, 20, 200, 30), 14, true, false, -1, "", Qt::Alignment(), "", "Change DevAuthKey"},
+    {"OldAuthKey_Edit", "QLineEdit", "tab_ChangeDevAuth", QRect(200, 60, 150, 30), 0, false, false, 16, "Normal", Qt::Alignment(), "", ""},
+    {"lab_oldDevAuthKey", "QLabel", "tab_ChangeDevAuth", QRect(30, 60, 150, 30), 12, false, false, -1, "", Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter), "", "Old DevAuthKey"},
+    {"lab_oldAuthKeyCheck", "QLabel", "tab_ChangeDevAuth", QRect(200, 90, 500, 30), 10, false, true, -1, "", Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter), "", ""},
+    {"NewAuthKey_Edit", "QLineEdit", "tab_ChangeDevAuth", QRect(200, 120, 150, 30), 0, false, false, 16, "Normal", Qt::Alignment(), "", ""},
+    {"lab_NewAuthKeyCheck", "QLabel", "tab_ChangeDevAuth", QRect(200, 150, 500, 30), 10, false, true, -1, "", Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter), "", ""},
+    {"btn_ChangAuthKey_OK", "QPushButton", "tab_ChangeDevAuth", QRect(250, 230, 100, 30), 14, false, false, -1, "", Qt::Alignment(), "", "OK"},
+    {"ConfirmAuthKey_Edit", "QLineEdit", "tab_ChangeDevAuth", QRect(200, 180, 150, 30), 0, false, false, 16, "Normal", Qt::Alignment(), "", ""},
+    {"lab_ConfirmDevAuthKey", "QLabel", "tab_ChangeDevAuth", QRect(0, 180, 180, 30), 12, false, false, -1, "", Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter), "", "Confirm DevAuthKey"},
+    {"lab_ConfirmAuthKeyCheck", "QLabel", "tab_ChangeDevAuth", QRect(200, 210, 500, 30), 10, false, true, -1, "", Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter), "", ""},
+    {"Init_NewSOPIN_Edit", "QLineEdit", "tab_Initialize", QRect(160, 100, 201, 30), 0, false, false, 15, "Password", Qt::Alignment(), "", ""},
+    {"lab_Initialize_3", "QLabel", "tab_Initialize", QRect(20, 20, 31, 30), 14, true, false, -1, "", Qt::Alignment(), ":/pwd.png", ""},
+    {"btn_Initialize_OK", "QPushButton", "tab_Initialize", QRect(250, 230, 100, 30), 14, false, false, -1, "", Qt::Alignment(), "", "OK"},
+    {"lab_Init_NewUserPIN", "QLabel", "tab_Initialize", QRect(-20, 140, 150, 30), 12, false, false, -1, "", Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter), "", "New User PIN"},
+    {"Init_NewUserPIN_Edit", "QLineEdit", "tab_Initialize", QRect(159, 140, 201, 30), 0, false, false, 15, "Password", Qt::Alignment(), "", ""},
+    {"lab_Initialize", "QLabel", "tab_Initialize", QRect(60, 20, 200, 30), 14, true, false, -1, "", Qt::Alignment(), "", "Initialize"},
+    {"lab_Init_NewSOPIN", "QLabel", "tab_Initialize", QRect(-20, 100, 150, 30), 12, false, false, -1, "", Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter), "", "New SO PIN"},
+    {"Init_LabelName_Edit", "QLineEdit", "tab_Initialize", QRect(159, 180, 201, 30), 0, false, false, 32, "Normal", Qt::Alignment(), "", ""},
+    {"Init_DevAuthKey_Edit", "QLineEdit", "tab_Initialize", QRect(210, 60, 150, 30), 0, false, false, 16, "Normal", Qt::Alignment(), "", ""},
+    {"lab_Init_DevAuthKey", "QLabel", "tab_Initialize", QRect(-20, 60, 150, 30), 12, false, false, -1, "", Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter), "", "Dev Auth Key"},
+    {"lab_Init_LabelName", "QLabel", "tab_Initialize", QRect(-20, 180, 150, 30), 12, false, false, -1, "", Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter), "", "New Label Name"},
+    {"chb_devAuthkey", "QCheckBox", "tab_Initialize", QRect(140, 70, 71, 16), 9, false, false, -1, "", Qt::Alignment(), "", "default"},
+    {"lab_ConfirmUserPINCheck", "QLabel", "tab_UnblockPIN", QRect(180, 210, 500, 30), 10, false, true, -1, "", Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter), "", ""},
+    {"lab_UserPIN", "QLabel", "tab_UnblockPIN", QRect(10, 120, 150, 30), 12, false, false, -1, "", Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter), "", "New User PIN"},
+    {"lab_UnblockPIN_3", "QLabel", "tab_UnblockPIN", QRect(20, 20, 31, 30), 14, true, false, -1, "", Qt::Alignment(), ":/unlock.png", ""},
+    {"lab_UnblockPIN_4", "QLabel", "tab_UnblockPIN", QRect(60, 20, 200, 30), 14, true, false, -1, "", Qt::Alignment(), "", "Unblock User PIN"},
+    {"ConfirmUserPIN_Edit", "QLineEdit", "tab_UnblockPIN", QRect(180, 180, 150, 30), 0, false, false, 15, "Password", Qt::Alignment(), "", ""},
+    {"SOPIN_Edit", "QLineEdit", "tab_UnblockPIN", QRect(180, 60, 150, 30), 0, false, false, 15, "Password", Qt::Alignment(), "", ""},
+    {"lab_SOPIN", "QLabel", "tab_UnblockPIN", QRect(10, 60, 150, 30), 12, false, false, -1, "", Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter), "", "SO PIN"},
+    {"lab_confirmUserPIN", "QLabel", "tab_UnblockPIN", QRect(10, 180, 150, 30), 12, false, false, -1, "", Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter), "", "Confirm User PIN"},
+    {"lab_SOPINCheck", "QLabel", "tab_UnblockPIN", QRect(180, 90, 500, 30), 10, false, true, -1, "", Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter), "", ""},
+    {"btn_UnblockPIN_OK", "QPushButton", "tab_UnblockPIN", QRect(250, 230, 100, 30), 14, false, false, -1, "", Qt::Alignment(), "", "OK"},
+    {"lab_UserPINCheck", "QLabel", "tab_UnblockPIN", QRect(180, 150, 500, 30), 10, false, true, -1, "", Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter), "", ""},
+    {"UserPIN_Edit", "QLineEdit", "tab_UnblockPIN", QRect(180, 120, 150, 30), 0, false, false, 15, "Password", Qt::Alignment(), "", ""},
+    {"btn_ExpCert", "QPushButton", "cert", QRect(150, 310, 100, 30), 0, false, false, -1, "", Qt::Alignment(), "", "Export"},
+    {"btn_ImpCert", "QPushButton", "cert", QRect(30, 310, 100, 30), 0, false, false, -1, "", Qt::Alignment(), "", "Import"},
+    {"btn_DelCtn", "QPushButton", "cert", QRect(270, 310, 100, 30), 0, false, false, -1, "", Qt::Alignment(), "", "Delete"},
+    {"treeView", "QTreeView", "cert", QRect(0, 60, 406, 231), 10, false, false, -1, "", Qt::Alignment(), "", ""},
+    {"lab_cert", "QLabel", "cert", QRect(20, 20, 31, 30), 14, true, false, -1, "", Qt::Alignment(), ":/cert3.png", ""},
+    {"lab_cert_2", "QLabel", "cert", QRect(60, 20, 150, 30), 14, true, false, -1, "", Qt::Alignment(), "", "Data Manager"},
+    {"btn_ViewCert", "QPushButton", "cert", QRect(30, 310, 100, 30), 0, false, false, -1, "", Qt::Alignment(), "", "View"},
+    {"label", "QLabel", "about", QRect(0, 40, 400, 50), 20, true, false, -1, "", Qt::Alignment(Qt::AlignCenter), "", "Velkora"},
+    {"label_2", "QLabel", "about", QRect(0, 140, 400, 50), 14, false, false, -1, "", Qt::Alignment(Qt::AlignCenter), "", "1.0.21.0326"},
+    {"label_3", "QLabel", "about", QRect(0, 240, 400, 50), 14, false, false, -1, "", Qt::Alignment(Qt::AlignCenter), "", ""},
+
+};
+// clang-format on
+
+// The pages of a tab widget lie under its internal stack; their owner is the tab widget.
+QString ownerName(const QWidget* widget)
+{
+    QWidget* parent = widget->parentWidget();
+    if (parent && parent->objectName() == "qt_tabwidget_stackedwidget")
+        parent = parent->parentWidget();
+    return parent ? parent->objectName() : QString();
+}
+
+QPixmap pictureOf(const QLabel* label)
+{
+    return label->pixmap(Qt::ReturnByValue);
+}
+
+// A window with a slot that Qt's connect-by-name should find.
+class FormHost : public QMainWindow
+{
+    Q_OBJECT
+public:
+    int logoClicks = 0;
+public slots:
+    void on_btn_logo_clicked() { ++logoClicks; }
+};
+
+} // namespace
+
+class MainWindowFormTest : public QObject
+{
+    Q_OBJECT
+
+    FormHost* window = nullptr;
+    Ui_MainWindow* ui = nullptr;
+
+    template <typename T> T* widget(const char* name) { return window->findChild<T*>(QString::fromLatin1(name)); }
+
+private slots:
+    void init()
+    {
+        window = new FormHost;
+        ui = new Ui_MainWindow;
+        ui->setupUi(window);
+    }
+
+    void cleanup()
+    {
+        delete ui;
+        delete window;
+    }
+
+    void theWindow_hasItsFixedSizeFontIconAndTitle()
+    {
+        QCOMPARE(window->objectName(), QString("MainWindow"));
+        QCOMPARE(window->size(), QSize(662, 460));
+        QCOMPARE(window->minimumSize(), QSize(662, 460));
+        QCOMPARE(window->maximumSize(), QSize(662, 460));
+        QVERIFY(window->testAttribute(Qt::WA_SetFont));
+        QVERIFY(!window->font().strikeOut());
+        QCOMPARE(window->font().pointSize(), QApplication::font().pointSize());
+        QVERIFY(!window->windowIcon().isNull());
+        QVERIFY(window->windowIcon().availableSizes().contains(QSize(190, 190)));
+        QCOMPARE(window->toolTipDuration(), 3);
+        QCOMPARE(window->windowTitle(), QString("ROV_IzirozaZedu"));
+        QCOMPARE(window->centralWidget(), ui->centralWidget);
+        QCOMPARE(ui->centralWidget->metaObject()->className(), "QWidget");
+    }
+
+    void thePages_comeInTheirOrderWithTheirFixedTitles()
+    {
+        const QStringList outer = {"tab", "ukey", "cert", "about"};
+        const QStringList outerTitles = {QString::fromUtf8("页"), "Z Idi", "cert", "about"};
+        QCOMPARE(ui->tabWidget->count(), outer.size());
+        for (int i = 0; i < outer.size(); ++i) {
+            QCOMPARE(ui->tabWidget->widget(i)->objectName(), outer[i]);
+            QCOMPARE(ui->tabWidget->tabText(i), outerTitles[i]);
+        }
+        const QStringList inner = {"tab_mainpage",  "tab_keyinfo",       "tab_changelab",  "tab_verifyPIN",
+                                   "tab_changePIN", "tab_ChangeDevAuth", "tab_Initialize", "tab_UnblockPIN"};
+        const QStringList innerTitles = {"main page",  "key info",         "change label", "verify PIN",
+                                         "change PIN", "ChangeDevAuthKey", "Initialize",   "UnblockPIN"};
+        QCOMPARE(ui->tabWidget_2->count(), inner.size());
+        for (int i = 0; i < inner.size(); ++i) {
+            QCOMPARE(ui->tabWidget_2->widget(i)->objectName(), inner[i]);
+            QCOMPARE(ui->tabWidget_2->tabText(i), innerTitles[i]);
+        }
+        QCOMPARE(ui->ukey->font().pointSize(), 11);
+        QCOMPARE(ui->cert->font().pointSize(), 11);
+        QCOMPARE(ui->about->font().pointSize(), 14);
+        QVERIFY(!ui->tab->testAttribute(Qt::WA_SetFont));
+        QVERIFY(ui->tab_keyinfo->testAttribute(Qt::WA_SetFont));
+        QCOMPARE(ui->tab_keyinfo->font().pointSize(), 11); // only strike-out is its own
+        QVERIFY(!ui->tab_keyinfo->font().strikeOut());
+    }
+
+    void setupUi_endsOnTheTokenPagesWithNoLanguageSelectedAndSlotsConnectedByName()
+    {
+        QCOMPARE(ui->tabWidget->currentIndex(), 1);
+        QCOMPARE(ui->tabWidget_2->currentIndex(), 4);
+        QCOMPARE(ui->cbx_lang->currentIndex(), -1);
+        QVERIFY(ui->cbx_lang->currentText().isEmpty());
+        ui->btn_logo->click();
+        QCOMPARE(window->logoClicks, 1);
+    }
+
+    void everyWidget_hasItsClassParentGeometryAndFont()
+    {
+        for (const FormWidget& row : kWidgets) {
+            const QString where = QString::fromUtf8(row.name);
+            QWidget* w = widget<QWidget>(row.name);
+            QVERIFY2(w, qPrintable(where));
+            QVERIFY2(QString(w->metaObject()->className()) == row.className, qPrintable(where));
+            QVERIFY2(ownerName(w) == row.parent, qPrintable(where + " parent " + ownerName(w)));
+            QVERIFY2(w->geometry() == row.geometry, qPrintable(where));
+            if (row.pointSize == 0) {
+                QVERIFY2(!w->testAttribute(Qt::WA_SetFont), qPrintable(where));
+                continue;
+            }
+            QVERIFY2(w->font().pointSize() == row.pointSize, qPrintable(where));
+            QVERIFY2(w->font().bold() == row.bold, qPrintable(where));
+            if (row.bold)
+                QVERIFY2(w->font().weight() == 75, qPrintable(where));
+            if (row.preferDefault)
+                QVERIFY2(w->font().styleStrategy() == QFont::PreferDefault, qPrintable(where));
+        }
+    }
+
+    void everyParent_holdsItsWidgetsInTheirOrder()
+    {
+        std::map<QString, QStringList> expected;
+        for (const FormWidget& row : kWidgets)
+            expected[row.parent] << row.name;
+        for (const auto& [parent, names] : expected) {
+            QWidget* owner = widget<QWidget>(parent.toLatin1().constData());
+            QVERIFY2(owner, qPrintable(parent));
+            QStringList actual;
+            for (QObject* child : owner->children())
+                if (child->isWidgetType() && names.contains(child->objectName()))
+                    actual << child->objectName();
+            QCOMPARE(actual, names);
+        }
+    }
+
+    void theLineEdits_takeTheirLengthsAndEchoModes()
+    {
+        int edits = 0;
+        for (const FormWidget& row : kWidgets) {
+            if (row.maxLength < 0)
+                continue;
+            ++edits;
+            auto* edit = widget<QLineEdit>(row.name);
+            QVERIFY2(edit->maxLength() == row.maxLength, row.name);
+            const auto echo = QString(row.echo) == "Password" ? QLineEdit::Password : QLineEdit::Normal;
+            QVERIFY2(edit->echoMode() == echo, row.name);
+            QVERIFY2(edit->text().isEmpty(), row.name);
+        }
+        QCOMPARE(edits, 15);
+        QCOMPARE(ui->VerifyPIN_Edit->contextMenuPolicy(), Qt::NoContextMenu);
+        QCOMPARE(ui->NewLabelEdit->contextMenuPolicy(), Qt::DefaultContextMenu);
+    }
+
+    void theLabels_takeTheirAlignmentAndPictures()
+    {
+        for (const FormWidget& row : kWidgets) {
+            if (QString(row.className) != "QLabel")
+                continue;
+            auto* label = widget<QLabel>(row.name);
+            if (row.alignment != Qt::Alignment())
+                QVERIFY2(label->alignment() == row.alignment, row.name);
+            const QString picture = QString::fromLatin1(row.picture);
+            if (picture.isEmpty())
+                continue;
+            QVERIFY2(!pictureOf(label).isNull(), row.name);
+            QVERIFY2(pictureOf(label).toImage() == QPixmap(picture).toImage(), row.name);
+        }
+        QCOMPARE(pictureOf(ui->label_logo).size(), QSize(200, 55));
+        QCOMPARE(ui->label_logo->textFormat(), Qt::PlainText);
+        QCOMPARE(ui->label_about->textFormat(), Qt::AutoText);
+    }
+
+    void retranslateUi_putsTheFixedTextsAndKeepsThePictures()
+    {
+        ui->retranslateUi(window); // a second run must not wipe the picture labels
+        for (const FormWidget& row : kWidgets) {
+            QString text;
+            if (auto* label = qobject_cast<QLabel*>(widget<QWidget>(row.name)))
+                text = label->text();
+            else if (auto* button = qobject_cast<QAbstractButton*>(widget<QWidget>(row.name)))
+                text = button->text();
+            else
+                continue;
+            if (QString(row.name) == "label_3")
+                continue; // the vendor line, checked below
+            QVERIFY2(text == QString::fromUtf8(row.initialText), row.name);
+            if (*row.picture)
+                QVERIFY2(!pictureOf(widget<QLabel>(row.name)).isNull(), row.name);
+        }
+        QVERIFY(ui->label_3->text().contains("Velkora"));
+        QVERIFY(ui->label_3->text().contains(QRegularExpression("20\\d\\d")));
+        QCOMPARE(window->windowTitle(), QString("ROV_IzirozaZedu"));
+        QVERIFY(!pictureOf(ui->label_logo).isNull());
+    }
+
+    void theSideBarsAndViews_haveTheirFixedProperties()
+    {
+        QCOMPARE(ui->tabWidget->styleSheet(), QString("QTabBar::tab{width:130px;}"));
+        QCOMPARE(ui->tabWidget_2->maximumSize(), QSize(750, 450));
+        QCOMPARE(ui->tabWidget_2->contextMenuPolicy(), Qt::NoContextMenu);
+        QVERIFY(!ui->tabWidget_2->tabBarAutoHide());
+
+        QCOMPARE(ui->treeView_Dev->editTriggers(), QAbstractItemView::NoEditTriggers);
+        QVERIFY(ui->treeView_Dev->header()->stretchLastSection());
+        QCOMPARE(ui->treeView_usbInfo->editTriggers(), QAbstractItemView::NoEditTriggers);
+        QVERIFY(ui->treeView_usbInfo->header()->isSortIndicatorShown());
+        QCOMPARE(ui->treeView_usbInfo->styleSheet(),
+                 QString("QTreeView::item{margin:2px;}\nborder: 1px solid rgb(208, 208, 208);"));
+        QCOMPARE(ui->treeView->editTriggers(), QAbstractItemView::NoEditTriggers);
+        QVERIFY(ui->treeView->header()->isSortIndicatorShown());
+        QCOMPARE(ui->treeView->styleSheet(), QString("QTreeView::item{margin:2px;}"));
+
+        QCOMPARE(ui->btn_logo->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(ui->btn_logo->styleSheet(), QString("border-radius:0px;"));
+        QCOMPARE(ui->btn_logo->iconSize(), QSize(200, 60));
+        QVERIFY(ui->btn_logo->isFlat());
+
+        QCOMPARE(ui->line_16->frameShape(), QFrame::HLine);
+        QCOMPARE(ui->line_16->frameShadow(), QFrame::Sunken);
+        QCOMPARE(ui->line_16->lineWidth(), 1);
+        QCOMPARE(ui->line_16->midLineWidth(), 0);
+        QCOMPARE(ui->line_16->styleSheet(), QString::fromUtf8("border:2px solid rgb(208, 208, 208);\u3000"));
+
+        QVERIFY(!ui->cbx_lang->isEditable());
+        QCOMPARE(ui->cbx_lang->maxCount(), 10);
+        QCOMPARE(ui->cbx_lang->count(), 0);
+        QCOMPARE(ui->cbx_lang->sizeAdjustPolicy(), QComboBox::AdjustToContentsOnFirstShow);
+        QCOMPARE(ui->cbx_lang->minimumContentsLength(), 0);
+
+        QVERIFY(ui->chb_devAuthkey->isChecked());
+    }
+
+    void theBundle_holdsExactlyItsEntries()
+    {
+        QStringList entries = QDir(":/").entryList(QDir::Files, QDir::Name | QDir::IgnoreCase);
+        QStringList expected = {
+            "cert3.png",   "cert72.png",  "China.png",  "edit.png",  "England.png", "VQlogo.png",   "VQlogo1.ico",
+            "VQlogo1.png", "infousb.png", "keys.png",   "lock.png",  "pwd.png",     "resource.qrc", "softkeyboard.png",
+            "test.ico",    "trash.png",   "unlock.png", "usbIn.png", "usbOut.png",  "folder.png",   "mgr_op.ico"};
+        std::sort(expected.begin(), expected.end(),
+                  [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+        QCOMPARE(entries, expected);
+        QFile list(":/resource.qrc");
+        QVERIFY(list.open(QIODevice::ReadOnly));
+        QVERIFY(list.readAll().contains("<file>mgr_op.ico</file>"));
+    }
+
+    void theBundle_picturesHaveTheirFormatsAndSizes_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("format");
+        QTest::addColumn<QList<QSize>>("sizes");
+        const auto png = [](const char* name, int w, int h) {
+            QTest::newRow(name) << QString(name) << QByteArray("png") << QList<QSize>{QSize(w, h)};
+        };
+        png("cert3.png", 24, 24);
+        png("cert72.png", 72, 72);
+        png("China.png", 24, 24);
+        png("edit.png", 25, 23);
+        png("England.png", 24, 24);
+        png("VQlogo.png", 340, 93);
+        png("VQlogo1.png", 200, 55);
+        png("infousb.png", 32, 32);
+        png("keys.png", 30, 35);
+        png("lock.png", 24, 24);
+        png("pwd.png", 24, 31);
+        png("softkeyboard.png", 29, 23);
+        png("trash.png", 21, 23);
+        png("unlock.png", 24, 24);
+        png("usbIn.png", 24, 24);
+        png("usbOut.png", 24, 24);
+        png("folder.png", 24, 24);
+        QTest::newRow("VQlogo1.ico") << QString("VQlogo1.ico") << QByteArray("ico") << QList<QSize>{QSize(190, 190)};
+        QTest::newRow("test.ico") << QString("test.ico") << QByteArray("ico") << QList<QSize>{QSize(145, 40)};
+        QTest::newRow("mgr_op.ico") << QString("mgr_op.ico") << QByteArray("ico")
+                                    << QList<QSize>{QSize(16, 16), QSize(32, 32)};
+    }
+
+    void theBundle_picturesHaveTheirFormatsAndSizes()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, format);
+        QFETCH(QList<QSize>, sizes);
+        QImageReader reader(":/" + name);
+        QCOMPARE(reader.format(), format);
+        QCOMPARE(reader.imageCount(), sizes.size());
+        QList<QSize> found;
+        for (int i = 0; i < sizes.size(); ++i) {
+            QVERIFY(i == 0 || reader.jumpToImage(i)); // PNG readers cannot jump, even to image 0
+            const QImage image = reader.read();
+            QVERIFY2(!image.isNull(), qPrintable(reader.errorString()));
+            found << image.size();
+            // A picture is drawn, not blank: a good share of it is opaque and it is not one colour.
+            const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+            int opaque = 0;
+            QSet<QRgb> colours;
+            for (int y = 0; y < argb.height(); ++y)
+                for (int x = 0; x < argb.width(); ++x) {
+                    const QRgb pixel = argb.pixel(x, y);
+                    if (qAlpha(pixel) > 200)
+                        ++opaque;
+                    colours.insert(pixel);
+                }
+            QVERIFY2(opaque * 8 > argb.width() * argb.height(), qPrintable(name));
+            QVERIFY2(colours.size() > 8, qPrintable(name));
+        }
+        std::sort(found.begin(), found.end(), [](QSize a, QSize b) { return a.width() < b.width(); });
+        QCOMPARE(found, sizes);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    Q_INIT_RESOURCE(resource);
+    QApplication app(argc, argv);
+    MainWindowFormTest test;
+    const int result = QTest::qExec(&test, argc, argv);
+    Q_CLEANUP_RESOURCE(resource);
+    return result;
+}
+
+#include "mainwindowform_test.moc"
