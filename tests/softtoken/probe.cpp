@@ -1,0 +1,189 @@
+// A second process for the conformance suite: loads the driver with a fresh library
+// state and runs one scenario, printing one line per result so the test can follow.
+#include "SkfDriver.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace softskf::test;
+
+namespace {
+
+const char* const kUserPin = "87654321";
+
+void say(const std::string& line)
+{
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+int events(const SkfDriver& skf, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        char name[256] = {};
+        ULONG length = sizeof name;
+        ULONG event = 0;
+        const ULONG rc = skf.SKF_WaitForDevEvent(name, &length, &event);
+        say(std::to_string(rc) + " " + std::to_string(event) + " " + name + " " + std::to_string(length));
+    }
+    return 0;
+}
+
+int smallBuffer(const SkfDriver& skf)
+{
+    char name[256] = {};
+    ULONG length = 2;
+    ULONG event = 0;
+    ULONG rc = skf.SKF_WaitForDevEvent(name, &length, &event);
+    say(std::to_string(rc) + " " + std::to_string(length));
+    length = sizeof name;
+    rc = skf.SKF_WaitForDevEvent(name, &length, &event);
+    say(std::to_string(rc) + " " + std::to_string(event) + " " + name + " " + std::to_string(length));
+    return 0;
+}
+
+int cancel(const SkfDriver& skf)
+{
+    ULONG rc = 0;
+    std::chrono::steady_clock::time_point returned;
+    std::thread waiter([&] {
+        char name[256];
+        ULONG length = sizeof name;
+        ULONG event = 0;
+        rc = skf.SKF_WaitForDevEvent(name, &length, &event);
+        returned = std::chrono::steady_clock::now();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto cancelled = std::chrono::steady_clock::now();
+    skf.SKF_CancelWaitForDevEvent();
+    waiter.join();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(returned - cancelled).count();
+    say(std::to_string(rc) + " " + std::to_string(ms));
+    return 0;
+}
+
+// Calls on one thread while another waits for events: nothing blocks or fails.
+int busy(const SkfDriver& skf, const std::string& device)
+{
+    int reported = 0;
+    ULONG lastRc = 0;
+    std::thread waiter([&] {
+        for (;;) {
+            char name[256];
+            ULONG length = sizeof name;
+            ULONG event = 0;
+            lastRc = skf.SKF_WaitForDevEvent(name, &length, &event);
+            if (lastRc != SAR_OK) {
+                return;
+            }
+            ++reported;
+        }
+    });
+    int failures = 0;
+    for (int i = 0; i < 100; ++i) {
+        DEVHANDLE handle = nullptr;
+        DEVINFO info {};
+        if (skf.SKF_ConnectDev(const_cast<char*>(device.c_str()), &handle) != SAR_OK
+            || skf.SKF_GetDevInfo(handle, &info) != SAR_OK || skf.SKF_DisConnectDev(handle) != SAR_OK) {
+            ++failures;
+        }
+    }
+    skf.SKF_CancelWaitForDevEvent();
+    waiter.join();
+    say(std::to_string(failures) + " " + std::to_string(reported) + " " + std::to_string(lastRc));
+    return 0;
+}
+
+bool step(const char* what, ULONG rc)
+{
+    if (rc != SAR_OK) {
+        say(std::string("FAIL ") + what + " " + std::to_string(rc));
+        return false;
+    }
+    return true;
+}
+
+// Creates containers, certificates and files in application APP, racing another process.
+int churn(const SkfDriver& skf, const std::string& device, const std::string& prefix, int count)
+{
+    DEVHANDLE handle = nullptr;
+    HAPPLICATION app = nullptr;
+    ULONG retries = 0;
+    if (!step("connect", skf.SKF_ConnectDev(const_cast<char*>(device.c_str()), &handle))
+        || !step("open", skf.SKF_OpenApplication(handle, const_cast<char*>("APP"), &app))
+        || !step("verify", skf.SKF_VerifyPIN(app, USER_TYPE, const_cast<char*>(kUserPin), &retries))) {
+        return 1;
+    }
+    std::vector<uint8_t> certificate(300);
+    for (size_t i = 0; i < certificate.size(); ++i) {
+        certificate[i] = static_cast<uint8_t>(i * 31 + prefix[0]);
+    }
+    for (int i = 0; i < count; ++i) {
+        const std::string name = prefix + std::to_string(i);
+        HCONTAINER container = nullptr;
+        uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, static_cast<uint8_t>(i)};
+        if (!step("container", skf.SKF_CreateContainer(app, const_cast<char*>(name.c_str()), &container))
+            || !step("certificate", skf.SKF_ImportCertificate(container, TRUE, certificate.data(), 300))
+            || !step("file", skf.SKF_CreateFile(app, const_cast<char*>(name.c_str()), 8, 0xFF, 0xFF))
+            || !step("write", skf.SKF_WriteFile(app, const_cast<char*>(name.c_str()), 0, data, 8))) {
+            return 1;
+        }
+        skf.SKF_CloseContainer(container);
+    }
+    say("OK");
+    return 0;
+}
+
+int pinInfo(const SkfDriver& skf, const std::string& device, ULONG type)
+{
+    DEVHANDLE handle = nullptr;
+    HAPPLICATION app = nullptr;
+    ULONG max = 0;
+    ULONG remaining = 0;
+    BOOL isDefault = 0;
+    if (!step("connect", skf.SKF_ConnectDev(const_cast<char*>(device.c_str()), &handle))
+        || !step("open", skf.SKF_OpenApplication(handle, const_cast<char*>("APP"), &app))
+        || !step("info", skf.SKF_GetPINInfo(app, type, &max, &remaining, &isDefault))) {
+        return 1;
+    }
+    say(std::to_string(max) + " " + std::to_string(remaining) + " " + std::to_string(isDefault));
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: softskf_probe events N | small | cancel | busy DEVICE |"
+                             " churn DEVICE PREFIX N | pininfo DEVICE TYPE\n");
+        return 2;
+    }
+    const SkfDriver& skf = driver();
+    const std::string command = argv[1];
+    if (command == "events" && argc == 3) {
+        return events(skf, std::atoi(argv[2]));
+    }
+    if (command == "small") {
+        return smallBuffer(skf);
+    }
+    if (command == "cancel") {
+        return cancel(skf);
+    }
+    if (command == "busy" && argc == 3) {
+        return busy(skf, argv[2]);
+    }
+    if (command == "churn" && argc == 5) {
+        return churn(skf, argv[2], argv[3], std::atoi(argv[4]));
+    }
+    if (command == "pininfo" && argc == 4) {
+        return pinInfo(skf, argv[2], static_cast<ULONG>(std::atoi(argv[3])));
+    }
+    std::fprintf(stderr, "softskf_probe: unknown command\n");
+    return 2;
+}
