@@ -1,0 +1,537 @@
+// MainWindow: construction and wiring, the device tree and its rebuild on device events,
+// the language refresh and switch, and the tray icon with its menu.
+#include "mainwindow.h"
+
+#include "ui_mainwindow.h"
+
+#include "cdevmgr.h"
+#include "cgmskfoperator.h"
+#include "cmonitor.h"
+#include "mymessagebox.h"
+#include "ovrinkey_paths.h"
+#include "stringcatalogue.h"
+#include "wxmultilang.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QIcon>
+#include <QMenu>
+#include <QStandardItem>
+#include <QStandardItemModel>
+#include <QTabBar>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr int LangSimplifiedChinese = 2052;
+constexpr int LangTraditionalChinese = 1028;
+constexpr int LangEnglish = 1033;
+
+constexpr int PageUkey = 1;
+constexpr int PageAbout = 3;
+constexpr int PageMain = 0;
+constexpr int PageKeyInfo = 1;
+
+constexpr ULONG EventInserted = 1;
+constexpr ULONG EventRemoved = 2;
+
+// A driver that reports a larger list than this is not believed; the list counts as empty.
+constexpr ULONG MaxNameListSize = 64 * 1024;
+
+std::string g_languageDirectory = OVRINKEY_LANG_DIR;
+
+// Reads a multi-string list from the driver: a size query, then the read. The buffer has
+// two spare zero bytes, so a list that lacks its closing empty name still ends. Returns
+// false when either call fails or the size is not believable.
+template <typename ListCall>
+bool readNameList(ListCall call, ULONG size, std::vector<char>& list)
+{
+    if (size > MaxNameListSize) {
+        return false;
+    }
+    list.assign(static_cast<std::size_t>(size) + 2, '\0');
+    ULONG filled = size;
+    if (call(list.data(), &filled) != SAR_OK) {
+        return false;
+    }
+    // Anything past what the driver says it wrote is not part of the list.
+    if (filled < size) {
+        std::fill(list.begin() + filled, list.end(), '\0');
+    }
+    return true;
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent)
+{
+    ui = new Ui_MainWindow;
+    std::memset(m_appName, 0, sizeof m_appName);
+    std::memset(m_version, 0, sizeof m_version);
+    std::memset(m_vendorLine, 0, sizeof m_vendorLine);
+    getMgrVersion(m_version, m_vendorLine, sizeof m_version, sizeof m_vendorLine);
+
+    ui->setupUi(this);
+
+    ui->tabWidget->tabBar()->hide();
+    ui->tabWidget_2->tabBar()->hide();
+    ui->tabWidget_2->setAttribute(Qt::WA_TranslucentBackground);
+    showMainPage();
+
+    // The authentication-key, initialisation and unblock pages are not offered.
+    for (QPushButton* button : {ui->btn_ChangeAuthKey, ui->btn_UnblockPIN, ui->btn_Initialize}) {
+        button->setEnabled(false);
+        button->hide();
+    }
+    for (QPushButton* button : {ui->btn_ChangeLabel, ui->btn_VerifyPIN, ui->btn_ChangePIN, ui->btn_VerifyPIN_OK,
+                                ui->btn_ChangPIN_OK, ui->btn_ImpCert, ui->btn_ExpCert, ui->btn_DelCtn,
+                                ui->btn_ChangeLab_OK, ui->btn_ChangAuthKey_OK, ui->btn_UnblockPIN_OK,
+                                ui->btn_Initialize_OK}) {
+        button->setEnabled(false);
+    }
+
+    m_monitor = new cMonitor();
+    m_msgBox = new myMessageBox(nullptr);
+
+    m_ctnModel = new QStandardItemModel(ui->treeView);
+    m_devModel = new QStandardItemModel(ui->treeView_Dev);
+    m_keyInfoModel = new QStandardItemModel(ui->treeView_usbInfo);
+    std::memset(m_appName, 0, sizeof m_appName);
+
+    // The first header is the built-in text; every rebuild sets the looked-up one.
+    m_devModel->setHorizontalHeaderLabels(QStringList() << QString::fromUtf8(catalogue::DeviceList.defaultText));
+    ui->treeView_Dev->setModel(m_devModel);
+
+    ui->btn_Keyinfo->setEnabled(false);
+    ui->btn_Keyinfo->hide();
+    ui->btn_ImpCert->hide();
+
+    connectWidgets();
+    connect(m_monitor, &cMonitor::notifyTokenEvent, this, &MainWindow::slotEventChange);
+
+    m_langId = wx_getSysLanguage();
+    ui->cbx_lang->addItem(catalogueText(catalogue::LanguageSimplifiedChinese));
+    ui->cbx_lang->addItem(catalogueText(catalogue::LanguageTraditionalChinese));
+    ui->cbx_lang->addItem(catalogueText(catalogue::LanguageEnglish));
+    ui->cbx_lang->hide();
+
+    ui->label_2->setText(tr(m_version));
+    ui->label_3->setText(tr(m_vendorLine));
+    ui->label_version->setText(tr(m_version));
+
+    if (m_langId == LangSimplifiedChinese) {
+        ui->cbx_lang->setCurrentIndex(0);
+    } else if (m_langId == LangTraditionalChinese) {
+        ui->cbx_lang->setCurrentIndex(1);
+    } else {
+        ui->cbx_lang->setCurrentIndex(2);
+    }
+
+    m_monitor->start();
+    // Connected only now, so the initial selection above does not switch the language.
+    connect(ui->cbx_lang, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &MainWindow::chooseLangByIndex);
+
+    createTrayIcon();
+    createActions();
+    createMenu();
+    updateUIlangFirst();
+}
+
+MainWindow::~MainWindow()
+{
+    // The monitor is ended before anything it could signal goes away. If the driver would
+    // not let go, the thread object is left alive rather than destroyed while running.
+    if (stopMonitor()) {
+        delete m_monitor;
+    }
+    m_monitor = nullptr;
+    delete m_msgBox;
+    m_msgBox = nullptr;
+    delete ui;
+    ui = nullptr;
+    m_containerInfo.clear();
+}
+
+void MainWindow::setLanguageDirectory(const std::string& directory)
+{
+    g_languageDirectory = directory;
+}
+
+std::string MainWindow::languageDirectory()
+{
+    return g_languageDirectory;
+}
+
+void MainWindow::connectWidgets()
+{
+    connect(ui->btn_logo, &QPushButton::clicked, this, &MainWindow::btn_Logo);
+    connect(ui->treeView_Dev, &QTreeView::clicked, this, &MainWindow::Dev_App_selected);
+    connect(ui->treeView, &QTreeView::doubleClicked, this, &MainWindow::Ctn_selected);
+    connect(ui->btn_DelCtn, &QPushButton::clicked, this, &MainWindow::btn_deleteCtn);
+    connect(ui->btn_ImpCert, &QPushButton::clicked, this, &MainWindow::btn_importCert);
+    connect(ui->btn_ExpCert, &QPushButton::clicked, this, &MainWindow::btn_exportCert);
+    connect(ui->btn_ViewCert, &QPushButton::clicked, this, &MainWindow::btn_viewCert);
+    connect(ui->btn_Keyinfo, &QPushButton::clicked, this, &MainWindow::btn_keyinfo);
+    connect(ui->btn_ChangeLabel, &QPushButton::clicked, this, &MainWindow::btn_changeLabel);
+    connect(ui->btn_VerifyPIN, &QPushButton::clicked, this, &MainWindow::btn_verifyPin);
+    connect(ui->btn_ChangePIN, &QPushButton::clicked, this, &MainWindow::btn_changePin);
+    connect(ui->NewLabelEdit, &QLineEdit::textChanged, this, &MainWindow::tab1_newName_Valuechange);
+    connect(ui->VerifyPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::tab1_PIN_Valuechange);
+    connect(ui->NewPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::tab1_NewPIN_Valuechange);
+    connect(ui->OldPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::tab1_OldPIN_Valuechange);
+    connect(ui->ConfirmPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::tab1_ConfirmPIN_Valuechange);
+    connect(ui->btn_ChangeLab_OK, &QPushButton::clicked, this, &MainWindow::btn_changelabe_ok);
+    connect(ui->btn_VerifyPIN_OK, &QPushButton::clicked, this, &MainWindow::btn_verifyPIN_ok);
+    connect(ui->btn_ChangPIN_OK, &QPushButton::clicked, this, &MainWindow::btn_changePIN_ok);
+    connect(ui->SOPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::UnBlockPIN_Valuechange);
+    connect(ui->UserPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::UnBlockPIN_Valuechange);
+    connect(ui->ConfirmUserPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::UnBlockPIN_Valuechange);
+    connect(ui->OldAuthKey_Edit, &QLineEdit::textChanged, this, &MainWindow::ChangeDevAuthKey_Valuechange);
+    connect(ui->NewAuthKey_Edit, &QLineEdit::textChanged, this, &MainWindow::ChangeDevAuthKey_Valuechange);
+    connect(ui->ConfirmAuthKey_Edit, &QLineEdit::textChanged, this, &MainWindow::ChangeDevAuthKey_Valuechange);
+    connect(ui->Init_DevAuthKey_Edit, &QLineEdit::textChanged, this, &MainWindow::Initialize_Valuechange);
+    connect(ui->Init_LabelName_Edit, &QLineEdit::textChanged, this, &MainWindow::Initialize_Valuechange);
+    connect(ui->Init_NewSOPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::Initialize_Valuechange);
+    connect(ui->Init_NewUserPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::Initialize_Valuechange);
+    connect(ui->chb_devAuthkey, &QCheckBox::clicked, this, &MainWindow::Initialize_Valuechange);
+    ui->chb_devAuthkey->setChecked(true);
+    ui->Init_DevAuthKey_Edit->setEnabled(false);
+}
+
+void MainWindow::createTrayIcon()
+{
+    m_trayIcon = new QSystemTrayIcon(this);
+    m_trayIcon->setIcon(QIcon(QStringLiteral(":/mgr_op.ico")));
+    m_trayIcon->setToolTip(tr(product::Title));
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::on_activatedSysTrayIcon);
+}
+
+void MainWindow::createActions()
+{
+    m_showAction = new QAction(catalogueText(catalogue::TrayShowWindow), this);
+    m_exitAction = new QAction(catalogueText(catalogue::TrayExit), this);
+    connect(m_showAction, &QAction::triggered, this, &MainWindow::on_showMainAction);
+    connect(m_exitAction, &QAction::triggered, this, &MainWindow::on_exitAppAction);
+}
+
+void MainWindow::createMenu()
+{
+    m_trayMenu = new QMenu(this);
+    m_trayMenu->addAction(m_showAction);
+    m_trayMenu->addSeparator();
+    m_trayMenu->addAction(m_exitAction);
+    m_trayIcon->setContextMenu(m_trayMenu);
+}
+
+QString MainWindow::catalogueText(const catalogue::CatalogueText& entry) const
+{
+    return tr(catalogue::text(entry).c_str());
+}
+
+void MainWindow::updateUIlang()
+{
+    updateUIlangFirst();
+    slotEventChange();
+}
+
+void MainWindow::updateUIlangFirst()
+{
+    using namespace catalogue;
+    // The language file is read again on every refresh; a missing file leaves the defaults.
+    wx_ml_setPath(g_languageDirectory);
+    wx_ml_setPrefix(product::LanguagePrefix);
+    wx_ml_setCodePage(static_cast<unsigned long>(m_langId));
+
+    setWindowTitle(tr(product::Title));
+    m_devModel->setHorizontalHeaderLabels(QStringList() << catalogueText(DeviceList));
+    ui->label_2->setText(tr(m_version));
+    ui->label_version->setText(tr(m_version));
+    ui->label_3->setText(tr(m_vendorLine));
+
+    ui->lab_changePIN_2->setText(catalogueText(CaptionChangeUserPin));
+    ui->lab_oldPIN->setText(catalogueText(FieldOldUserPin));
+    ui->lab_newPIN->setText(catalogueText(FieldNewUserPin));
+    ui->lab_confirmPIN->setText(catalogueText(FieldConfirmUserPin));
+    ui->label_about->setText(tr(product::Title));
+    ui->lab_changlabel_3->setText(catalogueText(CaptionUsbInfo));
+    ui->lab_changlabel_4->setText(catalogueText(CaptionChangeLabel));
+    ui->lab_newlabel->setText(catalogueText(FieldNewLabel));
+    ui->lab_PIN->setText(catalogueText(FieldUserPin));
+    ui->lab_VerifyPIN_2->setText(catalogueText(CaptionVerifyUserPin));
+    ui->lab_changeAuthKey->setText(catalogueText(CaptionChangeDevAuthKey));
+    ui->lab_oldDevAuthKey->setText(catalogueText(FieldOldDevAuthKey));
+    ui->lab_newDevAuthKey->setText(catalogueText(FieldNewDevAuthKey));
+    ui->lab_ConfirmDevAuthKey->setText(catalogueText(FieldConfirmDevAuthKey));
+    ui->lab_Initialize->setText(catalogueText(CaptionInitialize));
+    ui->lab_Init_DevAuthKey->setText(catalogueText(FieldInitDevAuthKey));
+    ui->lab_Init_NewSOPIN->setText(catalogueText(FieldInitNewSoPin));
+    ui->lab_Init_NewUserPIN->setText(catalogueText(FieldInitNewUserPin));
+    ui->lab_Init_LabelName->setText(catalogueText(FieldInitLabelName));
+    ui->lab_UnblockPIN_4->setText(catalogueText(CaptionUnblockUserPin));
+    ui->lab_SOPIN->setText(catalogueText(FieldUnblockSoPin));
+    ui->lab_UserPIN->setText(catalogueText(FieldUnblockNewUserPin));
+    ui->lab_confirmUserPIN->setText(catalogueText(FieldUnblockConfirmUserPin));
+    ui->lab_cert_2->setText(catalogueText(DataManagerTitle));
+
+    ui->label_bottom->setText(QString());
+
+    ui->btn_ChangeAuthKey->setText(catalogueText(ButtonChangeKey));
+    ui->btn_Initialize->setText(catalogueText(ButtonInitialize));
+    ui->btn_UnblockPIN->setText(catalogueText(ButtonUnblockPin));
+    ui->btn_ChangeLabel->setText(catalogueText(ButtonChangeLabel));
+    ui->btn_ChangePIN->setText(catalogueText(ButtonChangePin));
+    ui->btn_VerifyPIN->setText(catalogueText(ButtonVerifyPin));
+    ui->btn_ViewCert->setText(catalogueText(ButtonViewCert));
+    ui->btn_ExpCert->setText(catalogueText(ButtonExportCert));
+    ui->btn_DelCtn->setText(catalogueText(ButtonDeleteContainer));
+    for (QPushButton* button : {ui->btn_ChangeLab_OK, ui->btn_VerifyPIN_OK, ui->btn_ChangPIN_OK,
+                                ui->btn_ChangAuthKey_OK, ui->btn_Initialize_OK, ui->btn_UnblockPIN_OK}) {
+        button->setText(catalogueText(Ok));
+    }
+    ui->chb_devAuthkey->setText(catalogueText(DefaultDevAuthKey));
+
+    ui->cbx_lang->setItemText(0, catalogueText(LanguageSimplifiedChinese));
+    ui->cbx_lang->setItemText(1, catalogueText(LanguageTraditionalChinese));
+    ui->cbx_lang->setItemText(2, catalogueText(LanguageEnglish));
+}
+
+void MainWindow::chooseLangByIndex(int index)
+{
+    switch (index) {
+    case 0:
+        m_langId = LangSimplifiedChinese;
+        break;
+    case 1:
+        m_langId = LangTraditionalChinese;
+        break;
+    case 2:
+        m_langId = LangEnglish;
+        break;
+    default:
+        break;
+    }
+    updateUIlang();
+}
+
+void MainWindow::setLangID(int id)
+{
+    m_langId = id;
+}
+
+void MainWindow::disableEventButtons()
+{
+    for (QPushButton* button : {ui->btn_ChangeLabel, ui->btn_VerifyPIN, ui->btn_ChangePIN, ui->btn_VerifyPIN_OK,
+                                ui->btn_ChangPIN_OK, ui->btn_ImpCert, ui->btn_ExpCert, ui->btn_DelCtn,
+                                ui->btn_ChangeAuthKey, ui->btn_UnblockPIN, ui->btn_Initialize}) {
+        button->setEnabled(false);
+    }
+}
+
+void MainWindow::showMainPage()
+{
+    ui->tabWidget->setCurrentIndex(PageUkey);
+    ui->tabWidget_2->setCurrentIndex(PageMain);
+}
+
+void MainWindow::slotEventChange()
+{
+    disableEventButtons();
+    showMainPage();
+    m_devModel->clear();
+    m_ctnModel->clear();
+    ui->label_bottom->setText(QString());
+
+    // The stored event is not reset once read, so a language switch repeats its notice.
+    announceEvent(cDevMgr::getInst()->GetEvent());
+    rebuildDeviceTree();
+}
+
+void MainWindow::announceEvent(ULONG event)
+{
+    if (event == EventInserted) {
+        m_trayIcon->setVisible(true);
+        showTrayNotice(tr(product::Title), catalogueText(catalogue::TrayTokenInserted), DeviceNoticeMs);
+        certIsValid();
+    } else if (event == EventRemoved) {
+        showTrayNotice(tr(product::Title), catalogueText(catalogue::TrayTokenRemoved), DeviceNoticeMs);
+    }
+}
+
+void MainWindow::rebuildDeviceTree()
+{
+    CGMSKFOperator* skf = cDevMgr::getInst()->binding();
+    if (skf == nullptr) {
+        return;
+    }
+    ULONG size = 0;
+    skf->SKF_EnumDev(TRUE, nullptr, &size);
+    if (size == 0) {
+        m_trayIcon->hide();
+        return;
+    }
+
+    std::vector<char> list;
+    auto enumDev = [skf](char* buffer, ULONG* filled) { return skf->SKF_EnumDev(TRUE, buffer, filled); };
+    if (!readNameList(enumDev, size, list)) {
+        list.assign(2, '\0');
+    }
+    // The walk ends at the closing empty name, or at the buffer's end for a list without one.
+    const std::size_t end = list.size() - 2;
+    for (std::size_t at = 0; at < end && list[at] != '\0';) {
+        const std::size_t length = strnlen(&list[at], end - at);
+        addDeviceNode(std::string(&list[at], length));
+        at += length + 1;
+    }
+    // Drivers report "no device" as a list holding only its terminator, not only as size 0.
+    if (m_devModel->rowCount() == 0) {
+        m_trayIcon->hide();
+    }
+
+    m_devModel->setHorizontalHeaderLabels(QStringList() << catalogueText(catalogue::DeviceList));
+    ui->treeView_Dev->setModel(m_devModel);
+}
+
+void MainWindow::addDeviceNode(const std::string& name)
+{
+    auto* deviceNode = new QStandardItem(QString::fromLatin1(name.c_str()));
+    m_devModel->appendRow(deviceNode);
+
+    cDevMgr* manager = cDevMgr::getInst();
+    manager->ConnectDev(name.c_str());
+
+    ULONG size = 0;
+    if (manager->EnumApplication(nullptr, &size) != SAR_OK) {
+        return;
+    }
+    if (size < 2) {
+        deviceNode->appendRow(new QStandardItem(catalogueText(catalogue::EmptyDevice)));
+        setCurrentAppName("", 0);
+        return;
+    }
+
+    std::vector<char> list;
+    auto enumApp = [manager](char* buffer, ULONG* filled) { return manager->EnumApplication(buffer, filled); };
+    if (!readNameList(enumApp, size, list)) {
+        return;
+    }
+    const std::size_t firstLength = strnlen(list.data(), size);
+    if (firstLength == 0) {
+        qDebug("length error");
+        deviceNode->appendRow(new QStandardItem(catalogueText(catalogue::EmptyDevice)));
+        setCurrentAppName("", 0);
+        return;
+    }
+    deviceNode->appendRow(new QStandardItem(catalogueText(catalogue::DataManagerNode)));
+    setCurrentAppName(list.data(), firstLength);
+}
+
+void MainWindow::setCurrentAppName(const char* name, std::size_t length)
+{
+    std::memset(m_appName, 0, sizeof m_appName);
+    // A name that does not fit is cut so the buffer keeps its terminator.
+    std::memcpy(m_appName, name, std::min(length, sizeof m_appName - 1));
+}
+
+void MainWindow::Dev_App_selected(QModelIndex index)
+{
+    if (m_devModel->hasChildren(index)) {
+        chooseDev(index.data(Qt::DisplayRole).toString());
+        ui->tabWidget->setCurrentIndex(PageUkey);
+        ui->tabWidget_2->setCurrentIndex(PageKeyInfo);
+        return;
+    }
+    // A child node (or a device without one) works on its device; the name passed is the
+    // device's, not the application's.
+    const QModelIndex parent = index.parent();
+    chooseApp(parent.isValid() ? parent.data(Qt::DisplayRole).toString() : QString());
+}
+
+void MainWindow::Dev_App_selected_noindex()
+{
+    const QModelIndex current = ui->treeView_Dev->currentIndex();
+    const QModelIndex parent = current.parent();
+    if (parent.isValid()) {
+        chooseApp(parent.data(Qt::DisplayRole).toString());
+        return;
+    }
+    chooseDev(current.isValid() ? current.data(Qt::DisplayRole).toString() : QString());
+    ui->tabWidget->setCurrentIndex(PageUkey);
+    ui->tabWidget_2->setCurrentIndex(PageKeyInfo);
+}
+
+void MainWindow::btn_Logo()
+{
+    ui->tabWidget->setCurrentIndex(PageAbout);
+}
+
+void MainWindow::showTrayNotice(const QString& title, const QString& text, int durationMs)
+{
+    m_trayIcon->showMessage(title, text, QSystemTrayIcon::NoIcon, durationMs);
+}
+
+void MainWindow::on_activatedSysTrayIcon(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::DoubleClick) {
+        show();
+    } else if (reason == QSystemTrayIcon::Trigger) {
+        showTrayNotice(catalogueText(catalogue::TrayTitle), tr(product::Title), ClickNoticeMs);
+    }
+}
+
+void MainWindow::on_showMainAction()
+{
+    show();
+}
+
+void MainWindow::on_exitAppAction()
+{
+    // The process ends at once, but never with the monitor thread inside the driver.
+    stopMonitor();
+    std::exit(0);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+    hide();
+    stopMonitor();
+    QCoreApplication::quit();
+}
+
+bool MainWindow::stopMonitor()
+{
+    return m_monitor == nullptr || m_monitor->stop();
+}
+
+// Pages filled by the key-information, container, certificate and PIN features.
+void MainWindow::chooseDev(QString) {}
+void MainWindow::chooseApp(QString) {}
+void MainWindow::certIsValid() {}
+void MainWindow::Ctn_selected(QModelIndex) {}
+void MainWindow::btn_deleteCtn() {}
+void MainWindow::btn_importCert() {}
+void MainWindow::btn_exportCert() {}
+void MainWindow::btn_viewCert() {}
+void MainWindow::btn_keyinfo() {}
+void MainWindow::btn_changeLabel() {}
+void MainWindow::btn_verifyPin() {}
+void MainWindow::btn_changePin() {}
+void MainWindow::tab1_newName_Valuechange() {}
+void MainWindow::tab1_PIN_Valuechange() {}
+void MainWindow::tab1_OldPIN_Valuechange() {}
+void MainWindow::tab1_NewPIN_Valuechange() {}
+void MainWindow::tab1_ConfirmPIN_Valuechange() {}
+void MainWindow::NewLabelEdit_Valuechange() {}
+void MainWindow::UnBlockPIN_Valuechange() {}
+void MainWindow::ChangeDevAuthKey_Valuechange() {}
+void MainWindow::Initialize_Valuechange() {}
+void MainWindow::btn_changelabe_ok() {}
+void MainWindow::btn_verifyPIN_ok() {}
+void MainWindow::btn_changePIN_ok() {}

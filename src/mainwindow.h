@@ -1,0 +1,132 @@
+// MainWindow: the manager's only window. Owns the form, the three item models, the device
+// event monitor, the message dialog and the tray icon; rebuilds the device tree on every
+// device event and switches the interface language.
+#pragma once
+
+#include "version.h"
+
+#include <skf/skfapi.h>
+
+#include <QMainWindow>
+#include <QModelIndex>
+#include <QString>
+#include <QSystemTrayIcon>
+
+#include <map>
+#include <string>
+
+class Ui_MainWindow;
+class QAction;
+class QCloseEvent;
+class QMenu;
+class QStandardItemModel;
+class cMonitor;
+class myMessageBox;
+namespace catalogue {
+struct CatalogueText;
+}
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // Bytes of the current application name, terminator included.
+    static constexpr std::size_t AppNameSize = 128;
+    // How long a device notice stays in the tray, in milliseconds.
+    static constexpr int DeviceNoticeMs = 3000;
+    // How long the notice of a single click on the tray icon stays, in milliseconds.
+    static constexpr int ClickNoticeMs = 1000;
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The window's language number (2052, 1028 or 1033).
+    int languageId() const { return m_langId; }
+    // The name of the first application of the device the last rebuild examined.
+    const char* currentAppName() const { return m_appName; }
+
+    // The folder the language files are read from; tests point it elsewhere.
+    static void setLanguageDirectory(const std::string& directory);
+    static std::string languageDirectory();
+
+public slots:
+    void updateUIlang();
+    void updateUIlangFirst();
+    void chooseLangByIndex(int index);
+    void slotEventChange();
+    void chooseDev(QString devName);
+    void chooseApp(QString devName);
+    void btn_Logo();
+    void Dev_App_selected_noindex();
+    void Dev_App_selected(QModelIndex index);
+    void Ctn_selected(QModelIndex index);
+    void btn_deleteCtn();
+    void btn_importCert();
+    void btn_exportCert();
+    void btn_viewCert();
+    void btn_keyinfo();
+    void btn_changeLabel();
+    void btn_verifyPin();
+    void btn_changePin();
+    void tab1_newName_Valuechange();
+    void tab1_PIN_Valuechange();
+    void tab1_OldPIN_Valuechange();
+    void tab1_NewPIN_Valuechange();
+    void tab1_ConfirmPIN_Valuechange();
+    void NewLabelEdit_Valuechange();
+    void UnBlockPIN_Valuechange();
+    void ChangeDevAuthKey_Valuechange();
+    void Initialize_Valuechange();
+    void btn_changelabe_ok();
+    void btn_verifyPIN_ok();
+    void btn_changePIN_ok();
+    void setLangID(int id);
+
+private slots:
+    void on_activatedSysTrayIcon(QSystemTrayIcon::ActivationReason reason);
+    void on_showMainAction();
+    void on_exitAppAction();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+    // Every tray notice goes through here, so tests can watch them without a tray host.
+    virtual void showTrayNotice(const QString& title, const QString& text, int durationMs);
+
+    // The catalogue text in the window's language, as a display string.
+    QString catalogueText(const catalogue::CatalogueText& entry) const;
+
+    // Ends the monitor thread (cancels the driver's wait and joins). Safe to call twice.
+    bool stopMonitor();
+
+private:
+    void createActions();
+    void createMenu();
+    void certIsValid();
+
+    void connectWidgets();
+    void createTrayIcon();
+    void disableEventButtons();
+    void showMainPage();
+    void announceEvent(ULONG event);
+    void rebuildDeviceTree();
+    void addDeviceNode(const std::string& name);
+    void setCurrentAppName(const char* name, std::size_t length);
+
+    Ui_MainWindow* ui = nullptr;
+    QSystemTrayIcon* m_trayIcon = nullptr;
+    QMenu* m_trayMenu = nullptr;
+    QAction* m_showAction = nullptr;
+    QAction* m_exitAction = nullptr;
+    cMonitor* m_monitor = nullptr;
+    std::map<std::string, ContainerInfo> m_containerInfo;
+    char m_appName[AppNameSize] = {};
+    QStandardItemModel* m_ctnModel = nullptr;
+    QStandardItemModel* m_devModel = nullptr;
+    QStandardItemModel* m_keyInfoModel = nullptr;
+    myMessageBox* m_msgBox = nullptr;
+    int m_langId = 1033;
+    char m_version[product::VersionSize] = {};
+    char m_vendorLine[product::VendorLineSize] = {};
+};

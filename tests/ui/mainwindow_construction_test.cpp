@@ -1,0 +1,415 @@
+// The main window as its constructor leaves it: every widget in place, the hidden and
+// disabled ones, the pages shown, the tray icon, the language box and the first texts.
+#include "windowtestsupport.h"
+
+#include "cdevmgr.h"
+#include "fakeskf_control.h"
+#include "stringcatalogue.h"
+#include "version.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+struct WidgetPlace
+{
+    const char* name;
+    const char* className;
+    const char* parent;
+    QRect geometry;
+};
+
+// Object name, class, parent and geometry of every widget of the form.
+const WidgetPlace kWidgets[] = {
+    {"tabWidget", "QTabWidget", "centralWidget", {227, 70, 410, 361}},
+    {"treeView_Dev", "QTreeView", "centralWidget", {25, 70, 200, 361}},
+    {"btn_logo", "QPushButton", "centralWidget", {240, 5, 200, 60}},
+    {"label_logo", "QLabel", "centralWidget", {240, 5, 200, 60}},
+    {"line_16", "QFrame", "centralWidget", {25, 70, 610, 1}},
+    {"cbx_lang", "QComboBox", "centralWidget", {550, 20, 85, 27}},
+    {"label_bottom", "QLabel", "centralWidget", {200, 436, 450, 20}},
+    {"label_version", "QLabel", "centralWidget", {30, 436, 140, 20}},
+    {"tabWidget_2", "QTabWidget", "ukey", {-1, -1, 450, 291}},
+    {"btn_ChangePIN", "QPushButton", "ukey", {270, 310, 100, 30}},
+    {"btn_ChangeLabel", "QPushButton", "ukey", {30, 310, 100, 30}},
+    {"btn_Keyinfo", "QPushButton", "ukey", {50, 368, 100, 30}},
+    {"btn_VerifyPIN", "QPushButton", "ukey", {150, 310, 100, 30}},
+    {"btn_Initialize", "QPushButton", "ukey", {150, 350, 100, 30}},
+    {"btn_UnblockPIN", "QPushButton", "ukey", {30, 350, 100, 30}},
+    {"btn_ChangeAuthKey", "QPushButton", "ukey", {270, 350, 100, 30}},
+    {"label_about", "QLabel", "tab_mainpage", {10, 70, 391, 101}},
+    {"lab_changlabel_2", "QLabel", "tab_keyinfo", {20, 20, 31, 30}},
+    {"lab_changlabel_3", "QLabel", "tab_keyinfo", {60, 20, 200, 30}},
+    {"treeView_usbInfo", "QTreeView", "tab_keyinfo", {0, 60, 405, 231}},
+    {"lab_changlabel", "QLabel", "tab_changelab", {20, 20, 31, 30}},
+    {"lab_newlabel", "QLabel", "tab_changelab", {-20, 120, 150, 30}},
+    {"NewLabelEdit", "QLineEdit", "tab_changelab", {150, 120, 150, 30}},
+    {"btn_ChangeLab_OK", "QPushButton", "tab_changelab", {250, 230, 100, 30}},
+    {"lab_nameCheck_1", "QLabel", "tab_changelab", {150, 150, 500, 30}},
+    {"lab_changlabel_4", "QLabel", "tab_changelab", {60, 20, 150, 30}},
+    {"lab_VerifyPIN", "QLabel", "tab_verifyPIN", {20, 20, 31, 30}},
+    {"btn_VerifyPIN_OK", "QPushButton", "tab_verifyPIN", {250, 230, 100, 30}},
+    {"lab_PIN", "QLabel", "tab_verifyPIN", {-20, 120, 150, 30}},
+    {"VerifyPIN_Edit", "QLineEdit", "tab_verifyPIN", {150, 120, 150, 30}},
+    {"lab_PINcheck", "QLabel", "tab_verifyPIN", {150, 150, 500, 30}},
+    {"lab_VerifyPIN_2", "QLabel", "tab_verifyPIN", {60, 20, 150, 30}},
+    {"btn_ChangPIN_OK", "QPushButton", "tab_changePIN", {250, 230, 100, 30}},
+    {"lab_oldPIN", "QLabel", "tab_changePIN", {-20, 60, 150, 30}},
+    {"OldPIN_Edit", "QLineEdit", "tab_changePIN", {150, 60, 150, 30}},
+    {"ConfirmPIN_Edit", "QLineEdit", "tab_changePIN", {150, 180, 150, 30}},
+    {"lab_changePIN", "QLabel", "tab_changePIN", {20, 20, 31, 30}},
+    {"NewPIN_Edit", "QLineEdit", "tab_changePIN", {150, 120, 150, 30}},
+    {"lab_newPIN", "QLabel", "tab_changePIN", {-20, 120, 150, 30}},
+    {"lab_confirmPIN", "QLabel", "tab_changePIN", {-20, 180, 150, 30}},
+    {"lab_oldPINCheck", "QLabel", "tab_changePIN", {150, 90, 500, 30}},
+    {"lab_NewPINCheck", "QLabel", "tab_changePIN", {150, 150, 500, 30}},
+    {"lab_ConfirmPINCheck", "QLabel", "tab_changePIN", {150, 210, 500, 30}},
+    {"lab_changePIN_2", "QLabel", "tab_changePIN", {60, 20, 200, 30}},
+    {"lab_newDevAuthKey", "QLabel", "tab_ChangeDevAuth", {30, 120, 150, 30}},
+    {"lab_changeAuthKey_2", "QLabel", "tab_ChangeDevAuth", {20, 20, 31, 30}},
+    {"lab_changeAuthKey", "QLabel", "tab_ChangeDevAuth", {60, 20, 200, 30}},
+    {"OldAuthKey_Edit", "QLineEdit", "tab_ChangeDevAuth", {200, 60, 150, 30}},
+    {"lab_oldDevAuthKey", "QLabel", "tab_ChangeDevAuth", {30, 60, 150, 30}},
+    {"lab_oldAuthKeyCheck", "QLabel", "tab_ChangeDevAuth", {200, 90, 500, 30}},
+    {"NewAuthKey_Edit", "QLineEdit", "tab_ChangeDevAuth", {200, 120, 150, 30}},
+    {"lab_NewAuthKeyCheck", "QLabel", "tab_ChangeDevAuth", {200, 150, 500, 30}},
+    {"btn_ChangAuthKey_OK", "QPushButton", "tab_ChangeDevAuth", {250, 230, 100, 30}},
+    {"ConfirmAuthKey_Edit", "QLineEdit", "tab_ChangeDevAuth", {200, 180, 150, 30}},
+    {"lab_ConfirmDevAuthKey", "QLabel", "tab_ChangeDevAuth", {0, 180, 180, 30}},
+    {"lab_ConfirmAuthKeyCheck", "QLabel", "tab_ChangeDevAuth", {200, 210, 500, 30}},
+    {"Init_NewSOPIN_Edit", "QLineEdit", "tab_Initialize", {160, 100, 201, 30}},
+    {"lab_Initialize_3", "QLabel", "tab_Initialize", {20, 20, 31, 30}},
+    {"btn_Initialize_OK", "QPushButton", "tab_Initialize", {250, 230, 100, 30}},
+    {"lab_Init_NewUserPIN", "QLabel", "tab_Initialize", {-20, 140, 150, 30}},
+    {"Init_NewUserPIN_Edit", "QLineEdit", "tab_Initialize", {159, 140, 201, 30}},
+    {"lab_Initialize", "QLabel", "tab_Initialize", {60, 20, 200, 30}},
+    {"lab_Init_NewSOPIN", "QLabel", "tab_Initialize", {-20, 100, 150, 30}},
+    {"Init_LabelName_Edit", "QLineEdit", "tab_Initialize", {159, 180, 201, 30}},
+    {"Init_DevAuthKey_Edit", "QLineEdit", "tab_Initialize", {210, 60, 150, 30}},
+    {"lab_Init_DevAuthKey", "QLabel", "tab_Initialize", {-20, 60, 150, 30}},
+    {"lab_Init_LabelName", "QLabel", "tab_Initialize", {-20, 180, 150, 30}},
+    {"chb_devAuthkey", "QCheckBox", "tab_Initialize", {140, 70, 71, 16}},
+    {"lab_ConfirmUserPINCheck", "QLabel", "tab_UnblockPIN", {180, 210, 500, 30}},
+    {"lab_UserPIN", "QLabel", "tab_UnblockPIN", {10, 120, 150, 30}},
+    {"lab_UnblockPIN_3", "QLabel", "tab_UnblockPIN", {20, 20, 31, 30}},
+    {"lab_UnblockPIN_4", "QLabel", "tab_UnblockPIN", {60, 20, 200, 30}},
+    {"ConfirmUserPIN_Edit", "QLineEdit", "tab_UnblockPIN", {180, 180, 150, 30}},
+    {"SOPIN_Edit", "QLineEdit", "tab_UnblockPIN", {180, 60, 150, 30}},
+    {"lab_SOPIN", "QLabel", "tab_UnblockPIN", {10, 60, 150, 30}},
+    {"lab_confirmUserPIN", "QLabel", "tab_UnblockPIN", {10, 180, 150, 30}},
+    {"lab_SOPINCheck", "QLabel", "tab_UnblockPIN", {180, 90, 500, 30}},
+    {"btn_UnblockPIN_OK", "QPushButton", "tab_UnblockPIN", {250, 230, 100, 30}},
+    {"lab_UserPINCheck", "QLabel", "tab_UnblockPIN", {180, 150, 500, 30}},
+    {"UserPIN_Edit", "QLineEdit", "tab_UnblockPIN", {180, 120, 150, 30}},
+    {"btn_ExpCert", "QPushButton", "cert", {150, 310, 100, 30}},
+    {"btn_ImpCert", "QPushButton", "cert", {30, 310, 100, 30}},
+    {"btn_DelCtn", "QPushButton", "cert", {270, 310, 100, 30}},
+    {"treeView", "QTreeView", "cert", {0, 60, 406, 231}},
+    {"lab_cert", "QLabel", "cert", {20, 20, 31, 30}},
+    {"lab_cert_2", "QLabel", "cert", {60, 20, 150, 30}},
+    {"btn_ViewCert", "QPushButton", "cert", {30, 310, 100, 30}},
+    {"label", "QLabel", "about", {0, 40, 400, 50}},
+    {"label_2", "QLabel", "about", {0, 140, 400, 50}},
+    {"label_3", "QLabel", "about", {0, 240, 400, 50}},
+
+};
+
+// QObject keeps isSignalConnected protected; naming it through a subclass lets a test ask.
+struct ConnectionProbe : QObject
+{
+    static bool connected(const QObject* sender, const char* signal)
+    {
+        const int index = sender->metaObject()->indexOfSignal(signal);
+        return index >= 0 && (sender->*(&ConnectionProbe::isSignalConnected))(sender->metaObject()->method(index));
+    }
+};
+
+} // namespace
+
+class MainWindowConstructionTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<RecordingWindow> window;
+
+    template <typename T>
+    T* widget(const char* name) const
+    {
+        T* found = window->findChild<T*>(QString::fromLatin1(name));
+        if (found == nullptr) {
+            qFatal("no widget %s", name);
+        }
+        return found;
+    }
+
+    std::unique_ptr<RecordingWindow> windowWithLang(const char* lang)
+    {
+        qputenv("LANG", lang);
+        return std::make_unique<RecordingWindow>();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resource);
+        FakeSkf_Reset();
+        cDevMgr::getInst()->resetForTests();
+        cDevMgr::setDriverPath(FAKE_SCRIPTED_DRIVER);
+        MainWindow::setLanguageDirectory(STAGED_LANG_DIR);
+    }
+
+    void init() { window = windowWithLang("en_US.UTF-8"); }
+    void cleanup() { window.reset(); }
+
+    void everyWidget_hasItsClassParentAndGeometry()
+    {
+        for (const WidgetPlace& place : kWidgets) {
+            QWidget* found = window->findChild<QWidget*>(QString::fromLatin1(place.name));
+            QVERIFY2(found != nullptr, place.name);
+            QCOMPARE(QString::fromLatin1(found->metaObject()->className()), QString::fromLatin1(place.className));
+            QVERIFY2(found->parentWidget() != nullptr, place.name);
+            QCOMPARE(found->parentWidget()->objectName(), QString::fromLatin1(place.parent));
+            QCOMPARE(found->geometry(), place.geometry);
+        }
+    }
+
+    void theWindow_hasItsFixedSizeTitleAndNoParent()
+    {
+        QCOMPARE(window->objectName(), QStringLiteral("MainWindow"));
+        QCOMPARE(window->size(), QSize(662, 460));
+        QCOMPARE(window->minimumSize(), QSize(662, 460));
+        QCOMPARE(window->maximumSize(), QSize(662, 460));
+        QCOMPARE(window->windowTitle(), QString::fromUtf8(product::Title));
+        QVERIFY(window->parentWidget() == nullptr);
+        QVERIFY(!window->isVisible());
+    }
+
+    void theOperationButtons_startDisabled_andTheUnofferedOnesHidden()
+    {
+        for (const char* name : {"btn_ChangeLabel", "btn_VerifyPIN", "btn_ChangePIN", "btn_VerifyPIN_OK",
+                                 "btn_ChangPIN_OK", "btn_ImpCert", "btn_ExpCert", "btn_DelCtn", "btn_ChangeLab_OK",
+                                 "btn_ChangAuthKey_OK", "btn_UnblockPIN_OK", "btn_Initialize_OK", "btn_Keyinfo",
+                                 "btn_ChangeAuthKey", "btn_UnblockPIN", "btn_Initialize"}) {
+            QVERIFY2(!widget<QPushButton>(name)->isEnabled(), name);
+        }
+        for (const char* name : {"btn_Keyinfo", "btn_ImpCert", "btn_ChangeAuthKey", "btn_UnblockPIN",
+                                 "btn_Initialize"}) {
+            QVERIFY2(widget<QWidget>(name)->isHidden(), name);
+        }
+        QVERIFY(widget<QComboBox>("cbx_lang")->isHidden());
+        QVERIFY(widget<QPushButton>("btn_ViewCert")->isEnabled());
+        QVERIFY(!widget<QPushButton>("btn_ViewCert")->isHidden());
+        QVERIFY(widget<QCheckBox>("chb_devAuthkey")->isChecked());
+        QVERIFY(!widget<QLineEdit>("Init_DevAuthKey_Edit")->isEnabled());
+    }
+
+    void theTokenMainPage_isShown_withBothTabBarsHidden()
+    {
+        auto* outer = widget<QTabWidget>("tabWidget");
+        auto* inner = widget<QTabWidget>("tabWidget_2");
+        QCOMPARE(outer->currentWidget()->objectName(), QStringLiteral("ukey"));
+        QCOMPARE(inner->currentWidget()->objectName(), QStringLiteral("tab_mainpage"));
+        QVERIFY(outer->tabBar()->isHidden());
+        QVERIFY(inner->tabBar()->isHidden());
+        QVERIFY(inner->testAttribute(Qt::WA_TranslucentBackground));
+    }
+
+    void theTrayIcon_isCreatedWithItsTooltipAndMenu_butNotVisible()
+    {
+        QSystemTrayIcon* tray = window->trayIcon();
+        QVERIFY(tray != nullptr);
+        QVERIFY(!tray->isVisible());
+        QCOMPARE(tray->toolTip(), QString::fromUtf8(product::Title));
+        QVERIFY(tray->icon().availableSizes().contains(QSize(16, 16)));
+        QVERIFY(tray->icon().availableSizes().contains(QSize(32, 32)));
+        QMenu* menu = tray->contextMenu();
+        QVERIFY(menu != nullptr);
+        const QList<QAction*> actions = menu->actions();
+        QCOMPARE(actions.size(), 3);
+        QVERIFY(!actions[0]->text().isEmpty());
+        QVERIFY(actions[1]->isSeparator());
+        QVERIFY(!actions[2]->text().isEmpty());
+        // The menu is looked up once, before the window sets its language, and never again.
+        const QString show = actions[0]->text();
+        const QString exit = actions[2]->text();
+        window->chooseLangByIndex(0);
+        QCOMPARE(actions[0]->text(), show);
+        QCOMPARE(actions[2]->text(), exit);
+    }
+
+    void theShowAction_andADoubleClick_showTheWindow_aSingleClickOnlyGivesANotice()
+    {
+        QMenu* menu = window->trayIcon()->contextMenu();
+        menu->actions()[0]->trigger();
+        QVERIFY(window->isVisible());
+        window->hide();
+
+        emit window->trayIcon()->activated(QSystemTrayIcon::Trigger);
+        QVERIFY(!window->isVisible());
+        QCOMPARE(window->notices.size(), 1);
+        QCOMPARE(window->notices[0].title, QString::fromUtf8(catalogue::TrayTitle.defaultText));
+        QCOMPARE(window->notices[0].text, QString::fromUtf8(product::Title));
+        QCOMPARE(window->notices[0].durationMs, 1000);
+
+        emit window->trayIcon()->activated(QSystemTrayIcon::Context);
+        QVERIFY(!window->isVisible());
+        QCOMPARE(window->notices.size(), 1);
+
+        emit window->trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+        QVERIFY(window->isVisible());
+    }
+
+    void theLanguageBox_holdsTheThreeLanguageNames()
+    {
+        auto* box = widget<QComboBox>("cbx_lang");
+        QCOMPARE(box->count(), 3);
+        QCOMPARE(box->itemText(0), QStringLiteral("Chinese (Simplified)"));
+        QCOMPARE(box->itemText(1), QStringLiteral("Chinese (Traditional)"));
+        QCOMPARE(box->itemText(2), QStringLiteral("English"));
+        QCOMPARE(box->currentIndex(), 2);
+    }
+
+    void theLanguageFromLang_selectsItsItem_withoutASwitch_data()
+    {
+        QTest::addColumn<QByteArray>("lang");
+        QTest::addColumn<int>("item");
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("header");
+        QTest::newRow("simplified") << QByteArray("zh_CN.UTF-8") << 0 << 2052 << QStringLiteral("设备列表");
+        QTest::newRow("traditional") << QByteArray("zh_TW.UTF-8") << 1 << 1028 << QStringLiteral("裝置清單");
+        QTest::newRow("english") << QByteArray("en_GB.UTF-8") << 2 << 1033 << QStringLiteral("DevList");
+        QTest::newRow("no dot") << QByteArray("zh_CN") << 2 << 1033 << QStringLiteral("DevList");
+    }
+
+    void theLanguageFromLang_selectsItsItem_withoutASwitch()
+    {
+        QFETCH(QByteArray, lang);
+        QFETCH(int, item);
+        QFETCH(int, language);
+        QFETCH(QString, header);
+        window.reset();
+        window = windowWithLang(lang.constData());
+        QCOMPARE(window->languageId(), language);
+        QCOMPARE(widget<QComboBox>("cbx_lang")->currentIndex(), item);
+        QCOMPARE(window->headerText(), header);
+        // A switch would have rebuilt the tree and with it dropped the header: it did not.
+        QCOMPARE(window->deviceModel()->rowCount(), 0);
+        QVERIFY(window->notices.isEmpty());
+    }
+
+    void theAboutTexts_showTheVersionAndTheVendorLine()
+    {
+        char version[product::VersionSize] = {};
+        char vendor[product::VendorLineSize] = {};
+        getMgrVersion(version, vendor);
+        QCOMPARE(widget<QLabel>("label_2")->text(), QString::fromUtf8(version));
+        QCOMPARE(widget<QLabel>("label_version")->text(), QString::fromUtf8(version));
+        QCOMPARE(widget<QLabel>("label_3")->text(), QString::fromUtf8(vendor));
+        QCOMPARE(widget<QLabel>("label")->text(), QString::fromUtf8(product::Company));
+        QCOMPARE(widget<QLabel>("label_about")->text(), QString::fromUtf8(product::Title));
+        QVERIFY(widget<QLabel>("label_bottom")->text().isEmpty());
+    }
+
+    void theLogoButton_showsTheAboutPage()
+    {
+        QTest::mouseClick(widget<QPushButton>("btn_logo"), Qt::LeftButton);
+        QCOMPARE(widget<QTabWidget>("tabWidget")->currentWidget()->objectName(), QStringLiteral("about"));
+    }
+
+    void everyWiredSender_isConnected()
+    {
+        const struct
+        {
+            const char* name;
+            const char* signal;
+        } wired[] = {
+            {"btn_logo", "clicked(bool)"},          {"treeView_Dev", "clicked(QModelIndex)"},
+            {"treeView", "doubleClicked(QModelIndex)"}, {"btn_DelCtn", "clicked(bool)"},
+            {"btn_ImpCert", "clicked(bool)"},       {"btn_ExpCert", "clicked(bool)"},
+            {"btn_ViewCert", "clicked(bool)"},      {"btn_Keyinfo", "clicked(bool)"},
+            {"btn_ChangeLabel", "clicked(bool)"},   {"btn_VerifyPIN", "clicked(bool)"},
+            {"btn_ChangePIN", "clicked(bool)"},     {"NewLabelEdit", "textChanged(QString)"},
+            {"VerifyPIN_Edit", "textChanged(QString)"}, {"NewPIN_Edit", "textChanged(QString)"},
+            {"OldPIN_Edit", "textChanged(QString)"},    {"ConfirmPIN_Edit", "textChanged(QString)"},
+            {"btn_ChangeLab_OK", "clicked(bool)"},  {"btn_VerifyPIN_OK", "clicked(bool)"},
+            {"btn_ChangPIN_OK", "clicked(bool)"},   {"SOPIN_Edit", "textChanged(QString)"},
+            {"UserPIN_Edit", "textChanged(QString)"}, {"ConfirmUserPIN_Edit", "textChanged(QString)"},
+            {"OldAuthKey_Edit", "textChanged(QString)"}, {"NewAuthKey_Edit", "textChanged(QString)"},
+            {"ConfirmAuthKey_Edit", "textChanged(QString)"}, {"Init_DevAuthKey_Edit", "textChanged(QString)"},
+            {"Init_LabelName_Edit", "textChanged(QString)"}, {"Init_NewSOPIN_Edit", "textChanged(QString)"},
+            {"Init_NewUserPIN_Edit", "textChanged(QString)"}, {"chb_devAuthkey", "clicked(bool)"},
+            {"cbx_lang", "currentIndexChanged(int)"},
+        };
+        for (const auto& entry : wired) {
+            QObject* sender = window->findChild<QObject*>(QString::fromLatin1(entry.name));
+            QVERIFY2(sender != nullptr, entry.name);
+            QVERIFY2(ConnectionProbe::connected(sender, entry.signal), entry.name);
+        }
+        // The never-offered pages' buttons have nothing behind them.
+        for (const char* name : {"btn_ChangeAuthKey", "btn_UnblockPIN", "btn_Initialize", "btn_ChangAuthKey_OK",
+                                 "btn_Initialize_OK", "btn_UnblockPIN_OK"}) {
+            QObject* sender = window->findChild<QObject*>(QString::fromLatin1(name));
+            QVERIFY2(!ConnectionProbe::connected(sender, "clicked(bool)"), name);
+        }
+    }
+
+    void theSlots_areDeclaredInTheirOrder()
+    {
+        const char* expected[] = {"updateUIlang()", "updateUIlangFirst()", "chooseLangByIndex(int)",
+                                  "slotEventChange()", "chooseDev(QString)", "chooseApp(QString)", "btn_Logo()",
+                                  "Dev_App_selected_noindex()", "Dev_App_selected(QModelIndex)",
+                                  "Ctn_selected(QModelIndex)", "btn_deleteCtn()", "btn_importCert()",
+                                  "btn_exportCert()", "btn_viewCert()", "btn_keyinfo()", "btn_changeLabel()",
+                                  "btn_verifyPin()", "btn_changePin()", "tab1_newName_Valuechange()",
+                                  "tab1_PIN_Valuechange()", "tab1_OldPIN_Valuechange()", "tab1_NewPIN_Valuechange()",
+                                  "tab1_ConfirmPIN_Valuechange()", "NewLabelEdit_Valuechange()",
+                                  "UnBlockPIN_Valuechange()", "ChangeDevAuthKey_Valuechange()",
+                                  "Initialize_Valuechange()", "btn_changelabe_ok()", "btn_verifyPIN_ok()",
+                                  "btn_changePIN_ok()", "setLangID(int)",
+                                  "on_activatedSysTrayIcon(QSystemTrayIcon::ActivationReason)",
+                                  "on_showMainAction()", "on_exitAppAction()"};
+        const QMetaObject& meta = MainWindow::staticMetaObject;
+        int slot = 0;
+        for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+            if (meta.method(i).methodType() != QMetaMethod::Slot) {
+                continue;
+            }
+            QVERIFY(slot < int(sizeof expected / sizeof expected[0]));
+            QCOMPARE(meta.method(i).methodSignature(), QByteArray(expected[slot]));
+            ++slot;
+        }
+        QCOMPARE(slot, int(sizeof expected / sizeof expected[0]));
+    }
+
+    void setLangID_onlyStoresTheNumber_untilTheNextRefresh()
+    {
+        QMetaObject::invokeMethod(window.get(), "setLangID", Q_ARG(int, 2052));
+        QCOMPARE(window->languageId(), 2052);
+        QCOMPARE(window->headerText(), QStringLiteral("DevList"));
+        window->updateUIlangFirst();
+        QCOMPARE(window->headerText(), QStringLiteral("设备列表"));
+    }
+
+    void closingTheWindow_hidesIt_stopsTheMonitor_andEndsTheEventLoop()
+    {
+        window->show();
+        QTimer::singleShot(0, window.get(), [this] { window->close(); });
+        QTimer::singleShot(5000, qApp, [] { qApp->exit(7); });
+        QCOMPARE(qApp->exec(), 0);
+        QVERIFY(!window->isVisible());
+    }
+};
+
+QTEST_MAIN(MainWindowConstructionTest)
+#include "mainwindow_construction_test.moc"
