@@ -10,7 +10,7 @@
 namespace softskf::crypto {
 
 // PBKDF2-HMAC-SHA256 rounds for new PINs; each PIN record keeps its own count.
-constexpr uint32_t kPinIterations = 30000;
+constexpr uint32_t kPinIterations = 60000;
 constexpr size_t kPinSaltSize = 16;
 constexpr size_t kAppKeySize = 32;
 

@@ -1,0 +1,142 @@
+// Benchmarks of the soft token through its SKF functions, on a token in a temporary
+// store: the key-information page's calls as one unit, SKF_VerifyPIN, and the PIN hash.
+#include "SkfDriver.h"
+#include "crypto/PinSecret.h"
+#include "tokenadmin.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <ftw.h>
+#include <openssl/evp.h>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+using namespace softskf;
+
+namespace {
+
+const char* const kDevice = "VK-BENCH";
+char kUserPin[] = "12345678";
+char kAdminPin[] = "87654321";
+char kApp[] = "APP";
+
+const test::SkfDriver* g_skf = nullptr;
+
+void check(ULONG rc, const char* what)
+{
+    if (rc != SAR_OK) {
+        throw std::runtime_error(std::string(what) + " failed: " + std::to_string(rc));
+    }
+}
+
+void authenticate(DEVHANDLE device)
+{
+    uint8_t challenge[16] = {};
+    check(g_skf->SKF_GenRandom(device, challenge, 8), "GenRandom");
+    const uint8_t key[] = "1234567812345678";
+    uint8_t answer[32];
+    int written = 0;
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    EVP_EncryptInit_ex(ctx, EVP_sm4_ecb(), nullptr, key, nullptr);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    EVP_EncryptUpdate(ctx, answer, &written, challenge, 16);
+    EVP_CIPHER_CTX_free(ctx);
+    check(g_skf->SKF_DevAuth(device, answer, 16), "DevAuth");
+}
+
+void prepareToken()
+{
+    admin::TokenOptions options;
+    options.serial = "BENCH";
+    admin::createToken(options);
+    admin::insertToken("BENCH", kDevice);
+    DEVHANDLE device = nullptr;
+    check(g_skf->SKF_ConnectDev(const_cast<char*>(kDevice), &device), "ConnectDev");
+    authenticate(device);
+    HAPPLICATION app = nullptr;
+    check(g_skf->SKF_CreateApplication(device, kApp, kAdminPin, 10, kUserPin, 10, SECURE_ANYONE_ACCOUNT, &app),
+        "CreateApplication");
+    g_skf->SKF_DisConnectDev(device);
+}
+
+// What the manager's key-information page asks for when a token is selected.
+void keyInformationPage(benchmark::State& state)
+{
+    for (auto _ : state) {
+        DEVHANDLE device = nullptr;
+        DEVINFO info {};
+        check(g_skf->SKF_ConnectDev(const_cast<char*>(kDevice), &device), "ConnectDev");
+        check(g_skf->SKF_GetDevInfo(device, &info), "GetDevInfo");
+        char names[256];
+        ULONG size = sizeof names;
+        check(g_skf->SKF_EnumApplication(device, names, &size), "EnumApplication");
+        HAPPLICATION app = nullptr;
+        check(g_skf->SKF_OpenApplication(device, names, &app), "OpenApplication");
+        ULONG max = 0;
+        ULONG remaining = 0;
+        BOOL isDefault = 0;
+        check(g_skf->SKF_GetPINInfo(app, ADMIN_TYPE, &max, &remaining, &isDefault), "GetPINInfo");
+        check(g_skf->SKF_GetPINInfo(app, USER_TYPE, &max, &remaining, &isDefault), "GetPINInfo");
+        g_skf->SKF_CloseApplication(app);
+        g_skf->SKF_DisConnectDev(device);
+        benchmark::DoNotOptimize(info);
+    }
+}
+BENCHMARK(keyInformationPage)->Unit(benchmark::kMicrosecond)->Repetitions(5)->DisplayAggregatesOnly(true);
+
+void verifyPin(benchmark::State& state)
+{
+    DEVHANDLE device = nullptr;
+    HAPPLICATION app = nullptr;
+    check(g_skf->SKF_ConnectDev(const_cast<char*>(kDevice), &device), "ConnectDev");
+    check(g_skf->SKF_OpenApplication(device, kApp, &app), "OpenApplication");
+    for (auto _ : state) {
+        ULONG retries = 0;
+        check(g_skf->SKF_VerifyPIN(app, USER_TYPE, kUserPin, &retries), "VerifyPIN");
+    }
+    g_skf->SKF_DisConnectDev(device);
+}
+BENCHMARK(verifyPin)->Unit(benchmark::kMillisecond)->Repetitions(5)->DisplayAggregatesOnly(true);
+
+// The slow salted hash alone (PBKDF2-HMAC-SHA256), the bulk of a verification.
+void pinHash(benchmark::State& state)
+{
+    const std::vector<uint8_t> salt(crypto::kPinSaltSize, 0x5c);
+    for (auto _ : state) {
+        auto secret = crypto::derivePinSecret(kUserPin, 8, salt, crypto::kPinIterations);
+        benchmark::DoNotOptimize(secret.verifier.data());
+    }
+    state.counters["iterations"] = crypto::kPinIterations;
+}
+BENCHMARK(pinHash)->Unit(benchmark::kMillisecond)->Repetitions(5)->DisplayAggregatesOnly(true);
+
+int removeEntry(const char* path, const struct stat*, int, FTW*)
+{
+    return remove(path);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    char pattern[] = "/tmp/softskf-bench-XXXXXX";
+    if (!mkdtemp(pattern)) {
+        return 1;
+    }
+    setenv("SOFTSKF_DIR", pattern, 1);
+    int status = 0;
+    try {
+        g_skf = &test::driver();
+        prepareToken();
+        benchmark::Initialize(&argc, argv);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "bench_softtoken: %s\n", error.what());
+        status = 1;
+    }
+    nftw(pattern, removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+    return status;
+}
