@@ -280,6 +280,17 @@ private slots:
         QCOMPARE(message(&box), QString::fromStdString(longText + "12"));
     }
 
+    void aTranslationWithMarkup_isShownAsPlainText()
+    {
+        const std::string file = std::string(kChineseSettings) + "[strings]\n30043=<b>failed</b> <img src=x>\n";
+        QVERIFY(ovrin::ml_loadData(file.c_str()));
+        myMessageBox box;
+        box.setWarnMode(7000, 9001, 0);
+        auto* msg = box.findChild<QLabel*>("lab_msg");
+        QCOMPARE(msg->textFormat(), Qt::PlainText);
+        QCOMPARE(msg->text(), QString("<b>failed</b> <img src=x>"));
+    }
+
     void aLongTranslatedCaption_wrapsInsideItsButton()
     {
         const std::string file = std::string(kChineseSettings) + "[strings]\n30080=continue with the operation now\n";
