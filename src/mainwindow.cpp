@@ -511,7 +511,6 @@ bool MainWindow::stopMonitor()
 }
 
 // Pages filled by the key-information, container, certificate and PIN features.
-void MainWindow::chooseDev(QString) {}
 void MainWindow::chooseApp(QString) {}
 void MainWindow::certIsValid() {}
 void MainWindow::Ctn_selected(QModelIndex) {}
@@ -519,19 +518,3 @@ void MainWindow::btn_deleteCtn() {}
 void MainWindow::btn_importCert() {}
 void MainWindow::btn_exportCert() {}
 void MainWindow::btn_viewCert() {}
-void MainWindow::btn_keyinfo() {}
-void MainWindow::btn_changeLabel() {}
-void MainWindow::btn_verifyPin() {}
-void MainWindow::btn_changePin() {}
-void MainWindow::tab1_newName_Valuechange() {}
-void MainWindow::tab1_PIN_Valuechange() {}
-void MainWindow::tab1_OldPIN_Valuechange() {}
-void MainWindow::tab1_NewPIN_Valuechange() {}
-void MainWindow::tab1_ConfirmPIN_Valuechange() {}
-void MainWindow::NewLabelEdit_Valuechange() {}
-void MainWindow::UnBlockPIN_Valuechange() {}
-void MainWindow::ChangeDevAuthKey_Valuechange() {}
-void MainWindow::Initialize_Valuechange() {}
-void MainWindow::btn_changelabe_ok() {}
-void MainWindow::btn_verifyPIN_ok() {}
-void MainWindow::btn_changePIN_ok() {}
