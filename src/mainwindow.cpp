@@ -511,10 +511,4 @@ bool MainWindow::stopMonitor()
 }
 
 // Pages filled by the key-information, container, certificate and PIN features.
-void MainWindow::chooseApp(QString) {}
-void MainWindow::certIsValid() {}
-void MainWindow::Ctn_selected(QModelIndex) {}
-void MainWindow::btn_deleteCtn() {}
 void MainWindow::btn_importCert() {}
-void MainWindow::btn_exportCert() {}
-void MainWindow::btn_viewCert() {}

@@ -129,4 +129,22 @@ private:
     int m_langId = 1033;
     char m_version[product::VersionSize] = {};
     char m_vendorLine[product::VendorLineSize] = {};
+
+    // Container view, certificate operations and expiry warning (mainwindow_containers.cpp,
+    // mainwindow_certificates.cpp, mainwindow_expiry.cpp).
+    void openCurrentNodeCTN(int mode);
+    void viewCertificate(bool sign);
 };
+
+// The container type as a word: "RSA" for 1, "ECC" for 2, "Empty" otherwise.
+const char* getCtnType(int type);
+
+// How certIsValid announces a certificate with secondsLeft until local midnight of its
+// expiry date: nothing, a tray message, a warning box or an error box, with the days shown.
+struct ExpiryNotice
+{
+    enum Kind { None, Tray, Warning, Error };
+    Kind kind;
+    long long days;
+};
+ExpiryNotice expiryNoticeFor(long long secondsLeft);
