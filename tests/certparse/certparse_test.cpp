@@ -94,6 +94,9 @@ protected:
         FakeSkf_SetContainerList("C1\0C2\0\0", 7, -1);
     }
 
+    // The fake frees the container handles still open only on a reset.
+    void TearDown() override { FakeSkf_Reset(); }
+
     void put(const char* container, BOOL sign, const CertificateRequest& request)
     {
         const std::string der = makeCertificate(request);
@@ -352,6 +355,18 @@ TEST_F(TreeToken, aLengthReportedBeyondTheBufferIsNeverReadPast)
     EXPECT_STREQ(name, "lying driver");
     TreeSkf_SetReportedLengths(0xFFFFFFFFu, 0);
     EXPECT_EQ(manager->getCertName(FALSE, name), -1) << "an absurd size is refused, not allocated";
+    // A size query that claims less than the fill then reports: only what was allocated is parsed.
+    TreeSkf_SetReportedLengths(100, 0);
+    EXPECT_EQ(manager->getCertName(FALSE, name), -1);
+}
+
+TEST_F(TreeToken, aCertificateLargerThanTheBufferButReportedAsExportedIsNotReadPastIt)
+{
+    const std::string der = makeCertificate({KeyKind::Rsa, {std::string(12000, 'L')}});
+    TreeSkf_SetCertificate("APP", "C1", FALSE, bytesOf(der), der.size());
+    TreeSkf_SetReportedLengths(0, 0xFFFFFFF0u);
+    std::int64_t secondsLeft = 0;
+    EXPECT_EQ(certParse().certValid("TOKEN", &secondsLeft), -1);
 }
 
 TEST_F(CertName, twoCommonNamesYieldTheSecond)
