@@ -34,7 +34,8 @@ void replaceRestarting(std::string& text, const std::string& from, const std::st
         } else {
             out.push_back(text[next++]);
         }
-        if (out.size() >= from.size() && out.compare(out.size() - from.size(), from.size(), from) == 0) {
+        if (out.back() == from.back() && out.size() >= from.size()
+            && out.compare(out.size() - from.size(), from.size(), from) == 0) {
             out.resize(out.size() - from.size());
             pending.append(to.rbegin(), to.rend());
         }
@@ -57,6 +58,9 @@ void replaceOnce(std::string& text, const std::string& from, const std::string& 
 
 void unescapeValue(std::string& value)
 {
+    // Every step needs a backslash or the placeholder byte; most texts have neither.
+    if (value.find_first_of("\\\x01") == std::string::npos)
+        return;
     const std::string placeholder(1, '\x01');
     ReplaceString(value, "\\\\r", placeholder);
     ReplaceString(value, "\\r", "\r");
