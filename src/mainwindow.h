@@ -18,6 +18,8 @@
 class Ui_MainWindow;
 class QAction;
 class QCloseEvent;
+class QLabel;
+class QLineEdit;
 class QMenu;
 class QStandardItemModel;
 class cMonitor;
@@ -132,8 +134,25 @@ private:
 
     // Container view, certificate operations and expiry warning (mainwindow_containers.cpp,
     // mainwindow_certificates.cpp, mainwindow_expiry.cpp).
-    void openCurrentNodeCTN(int mode);
+    // Bytes of a container name handed to the driver, terminator included.
+    static constexpr std::size_t ContainerNameSize = 128;
+    // Opens the container of the view's current node; false when none could be opened.
+    bool openCurrentNodeCTN(int mode);
     void viewCertificate(bool sign);
+    void addContainerNode(const std::string& name);
+    // The container name in a container node's text (the text less its suffix), when it fits.
+    static bool containerNameOf(const QString& nodeText, char* name, std::size_t nameSize);
+
+    // Key-information page, label and PIN pages (mainwindow_keyinfo.cpp, mainwindow_pin.cpp).
+    void setKeyInfoRow(int row, const catalogue::CatalogueText& caption, const QString& value);
+    void showDeviceRows(const DEVINFO& info);
+    void findFirstApplication();
+    void showPinRows();
+    void showPinInfo(ULONG pinType);
+    void showInputCount(QLabel* label, int count);
+    void checkChangePinField(QLineEdit* field, QLabel* countLabel);
+    void runMessage(unsigned mode, unsigned titleKind, unsigned number);
+    void setCertificateButtonsEnabled(bool enabled);
 };
 
 // The container type as a word: "RSA" for 1, "ECC" for 2, "Empty" otherwise.
