@@ -1,19 +1,335 @@
 // MainWindow: the label, verify-PIN and change-PIN pages with their typing checks, and the
 // checks of the pages the window never offers.
+//
+// PINs are printable ASCII only. The verify page hands the token UTF-8 bytes and the
+// change page Latin-1 bytes, which agree only for ASCII: a PIN with any other character set
+// on one page could never be verified on the other and would burn the token's retries.
+// The PIN fields therefore refuse other characters as they are typed or pasted, and a PIN
+// that reaches an OK button with one anyway is never sent to the token.
 #include "mainwindow.h"
 
-void MainWindow::btn_changeLabel() {}
-void MainWindow::btn_verifyPin() {}
-void MainWindow::btn_changePin() {}
-void MainWindow::tab1_newName_Valuechange() {}
-void MainWindow::tab1_PIN_Valuechange() {}
-void MainWindow::tab1_OldPIN_Valuechange() {}
-void MainWindow::tab1_NewPIN_Valuechange() {}
-void MainWindow::tab1_ConfirmPIN_Valuechange() {}
-void MainWindow::NewLabelEdit_Valuechange() {}
-void MainWindow::UnBlockPIN_Valuechange() {}
-void MainWindow::ChangeDevAuthKey_Valuechange() {}
-void MainWindow::Initialize_Valuechange() {}
-void MainWindow::btn_changelabe_ok() {}
-void MainWindow::btn_verifyPIN_ok() {}
-void MainWindow::btn_changePIN_ok() {}
+#include "ui_mainwindow.h"
+
+#include "cdevmgr.h"
+#include "mymessagebox.h"
+#include "stringcatalogue.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr int PageChangeLabel = 2;
+constexpr int PageVerifyPin = 3;
+constexpr int PageChangePin = 4;
+
+constexpr ULONG PinTypeUser = 1;
+
+constexpr int MaxLabelBytes = 31;
+constexpr int MinPinLength = 6;
+constexpr int AuthKeyLength = 16;
+// The change page's PIN buffers, terminator included.
+constexpr std::size_t PinBufferSize = 32;
+// The count text beside a field, terminator included.
+constexpr std::size_t CountTextSize = 128;
+
+// Modes and title kinds of the message dialog.
+constexpr unsigned ModePinVerified = 2000;
+constexpr unsigned ModePinChanged = 2001;
+constexpr unsigned ModePinTooShort = 2002;
+constexpr unsigned ModeConfirmationDiffers = 2005;
+constexpr unsigned ModeSamePin = 2006;
+constexpr unsigned ModePinLocked = 2007;
+constexpr unsigned ModePinIncorrect = 2009;
+constexpr unsigned ModeLabelTooLong = 3000;
+constexpr unsigned ModeLabelChanged = 3001;
+constexpr unsigned ModeOperationFailed = 7000;
+constexpr unsigned TitleChangeLabel = 9001;
+constexpr unsigned TitleVerifyPin = 9002;
+constexpr unsigned TitleChangePin = 9003;
+
+int latin1Length(const QLineEdit* field)
+{
+    return field->text().toLatin1().size();
+}
+
+// Bytes of the field's text in UTF-8, up to a first zero byte.
+int utf8Length(const QLineEdit* field)
+{
+    const QByteArray bytes = field->text().toUtf8();
+    return static_cast<int>(strnlen(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
+bool isPrintableAscii(const QString& text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x20 && c.unicode() <= 0x7E; });
+}
+
+// Cuts text to at most maxBytes without splitting a UTF-8 character.
+void cutAtCharacter(std::string& text, std::size_t maxBytes)
+{
+    if (text.size() <= maxBytes) {
+        return;
+    }
+    std::size_t end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    text.resize(end);
+}
+
+// "Already input %d character" with the count, as it fits the 128-byte buffer; a longer
+// translation is cut at a character boundary.
+std::string countText(int count)
+{
+    const std::string format = catalogue::formatText(catalogue::CharactersEntered);
+    const int length = std::snprintf(nullptr, 0, format.c_str(), count);
+    if (length <= 0) {
+        return std::string();
+    }
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format.c_str(), count);
+    text.resize(static_cast<std::size_t>(length));
+    cutAtCharacter(text, CountTextSize - 1);
+    return text;
+}
+
+void installPinValidator(QLineEdit* field)
+{
+    if (field->validator() == nullptr) {
+        static const QRegularExpression printableAscii(QStringLiteral("[\\x20-\\x7E]*"));
+        field->setValidator(new QRegularExpressionValidator(printableAscii, field));
+    }
+}
+
+// Overwrites a PIN's bytes before the buffer is released.
+void wipe(QByteArray& bytes)
+{
+    bytes.fill('\0');
+}
+
+} // namespace
+
+// The count label of a field: empty for no input, else the count text.
+void MainWindow::showInputCount(QLabel* label, int count)
+{
+    label->setText(count == 0 ? QString() : tr(countText(count).c_str()));
+}
+
+void MainWindow::runMessage(unsigned mode, unsigned titleKind, unsigned number)
+{
+    m_msgBox->setWarnMode(mode, titleKind, number);
+    m_msgBox->exec();
+}
+
+void MainWindow::setCertificateButtonsEnabled(bool enabled)
+{
+    for (QPushButton* button : {ui->btn_ImpCert, ui->btn_ExpCert, ui->btn_DelCtn}) {
+        button->setEnabled(enabled);
+    }
+}
+
+// Page opening.
+
+void MainWindow::btn_changeLabel()
+{
+    ui->NewLabelEdit->clear();
+    ui->tabWidget_2->setCurrentIndex(PageChangeLabel);
+}
+
+void MainWindow::btn_verifyPin()
+{
+    installPinValidator(ui->VerifyPIN_Edit);
+    ui->VerifyPIN_Edit->clear();
+    ui->tabWidget_2->setCurrentIndex(PageVerifyPin);
+}
+
+void MainWindow::btn_changePin()
+{
+    for (QLineEdit* field : {ui->OldPIN_Edit, ui->NewPIN_Edit, ui->ConfirmPIN_Edit}) {
+        installPinValidator(field);
+        field->clear();
+    }
+    ui->tabWidget_2->setCurrentIndex(PageChangePin);
+}
+
+// Typing checks.
+
+void MainWindow::tab1_newName_Valuechange()
+{
+    const int count = utf8Length(ui->NewLabelEdit);
+    showInputCount(ui->lab_nameCheck_1, count);
+    ui->btn_ChangeLab_OK->setEnabled(count >= 1 && count <= MaxLabelBytes);
+}
+
+void MainWindow::tab1_PIN_Valuechange()
+{
+    const int count = latin1Length(ui->VerifyPIN_Edit);
+    showInputCount(ui->lab_PINcheck, count);
+    ui->btn_VerifyPIN_OK->setEnabled(count >= MinPinLength);
+}
+
+void MainWindow::tab1_OldPIN_Valuechange()
+{
+    checkChangePinField(ui->OldPIN_Edit, ui->lab_oldPINCheck);
+}
+
+void MainWindow::tab1_NewPIN_Valuechange()
+{
+    checkChangePinField(ui->NewPIN_Edit, ui->lab_NewPINCheck);
+}
+
+void MainWindow::tab1_ConfirmPIN_Valuechange()
+{
+    checkChangePinField(ui->ConfirmPIN_Edit, ui->lab_ConfirmPINCheck);
+}
+
+// Each change-PIN field shows its own count, but OK needs all three long enough.
+void MainWindow::checkChangePinField(QLineEdit* field, QLabel* countLabel)
+{
+    const int count = latin1Length(field);
+    showInputCount(countLabel, count);
+    const bool allLongEnough = count != 0 && latin1Length(ui->OldPIN_Edit) >= MinPinLength
+        && latin1Length(ui->NewPIN_Edit) >= MinPinLength && latin1Length(ui->ConfirmPIN_Edit) >= MinPinLength;
+    ui->btn_ChangPIN_OK->setEnabled(allLongEnough);
+}
+
+void MainWindow::NewLabelEdit_Valuechange()
+{
+    ui->btn_ChangeLab_OK->setEnabled(latin1Length(ui->NewLabelEdit) >= 1);
+}
+
+void MainWindow::UnBlockPIN_Valuechange()
+{
+    const bool ok = latin1Length(ui->SOPIN_Edit) >= MinPinLength && latin1Length(ui->UserPIN_Edit) >= MinPinLength
+        && latin1Length(ui->ConfirmUserPIN_Edit) >= MinPinLength;
+    ui->btn_UnblockPIN_OK->setEnabled(ok);
+}
+
+void MainWindow::ChangeDevAuthKey_Valuechange()
+{
+    const bool ok = latin1Length(ui->OldAuthKey_Edit) >= AuthKeyLength
+        && latin1Length(ui->NewAuthKey_Edit) >= AuthKeyLength
+        && latin1Length(ui->ConfirmAuthKey_Edit) >= AuthKeyLength;
+    ui->btn_ChangAuthKey_OK->setEnabled(ok);
+}
+
+void MainWindow::Initialize_Valuechange()
+{
+    const bool defaultAuthKey = ui->chb_devAuthkey->checkState() != Qt::Unchecked;
+    ui->Init_DevAuthKey_Edit->setEnabled(!defaultAuthKey);
+    bool ok = latin1Length(ui->Init_NewSOPIN_Edit) >= MinPinLength
+        && latin1Length(ui->Init_NewUserPIN_Edit) >= MinPinLength && latin1Length(ui->Init_LabelName_Edit) >= 1;
+    if (!defaultAuthKey) {
+        ok = ok && latin1Length(ui->Init_DevAuthKey_Edit) >= AuthKeyLength;
+    }
+    ui->btn_Initialize_OK->setEnabled(ok);
+}
+
+// Operations.
+
+void MainWindow::btn_changelabe_ok()
+{
+    cDevMgr* manager = cDevMgr::getInst();
+    const QByteArray label = ui->NewLabelEdit->text().toUtf8();
+    // The token's label holds 32 bytes with its terminator, so the limit is on bytes, as
+    // in the typing check: 31 ASCII characters, or 10 three-byte ones.
+    unsigned mode = ModeOperationFailed;
+    if (label.size() > MaxLabelBytes) {
+        mode = ModeLabelTooLong;
+    } else if (manager->SetDevLabel(label.constData(), static_cast<ULONG>(label.size())) == SAR_OK) {
+        mode = ModeLabelChanged;
+    }
+    runMessage(mode, TitleChangeLabel, 0);
+    ui->NewLabelEdit->clear();
+}
+
+void MainWindow::btn_verifyPIN_ok()
+{
+    cDevMgr* manager = cDevMgr::getInst();
+    const QString text = ui->VerifyPIN_Edit->text();
+    QByteArray pin = text.toUtf8();
+    if (pin.size() < MinPinLength) {
+        runMessage(ModePinTooShort, TitleVerifyPin, 0);
+        ui->VerifyPIN_Edit->clear();
+        return;
+    }
+    if (!isPrintableAscii(text)) {
+        wipe(pin);
+        runMessage(ModeOperationFailed, TitleVerifyPin, 0);
+        ui->VerifyPIN_Edit->clear();
+        return;
+    }
+
+    ULONG retries = 0;
+    const ULONG result = manager->VerifyPIN(PinTypeUser, pin.constData(), &retries);
+    wipe(pin);
+    unsigned mode = ModeOperationFailed;
+    if (result == SAR_OK) {
+        // Export and delete are usable before the success message is read.
+        setCertificateButtonsEnabled(true);
+        mode = ModePinVerified;
+    } else if (result == SAR_PIN_INCORRECT) {
+        mode = ModePinIncorrect;
+    } else if (result == SAR_PIN_LOCKED) {
+        mode = ModePinLocked;
+    }
+    runMessage(mode, TitleVerifyPin, mode == ModePinIncorrect ? static_cast<unsigned>(retries) : 0);
+    ui->VerifyPIN_Edit->clear();
+}
+
+void MainWindow::btn_changePIN_ok()
+{
+    // Changing the PIN ends what a verification allowed, whatever the outcome.
+    setCertificateButtonsEnabled(false);
+
+    const QString texts[] = {ui->OldPIN_Edit->text(), ui->NewPIN_Edit->text(), ui->ConfirmPIN_Edit->text()};
+    QByteArray oldPin = texts[0].toLatin1();
+    QByteArray newPin = texts[1].toLatin1();
+    QByteArray confirmPin = texts[2].toLatin1();
+    cDevMgr* manager = cDevMgr::getInst();
+
+    unsigned mode = ModeOperationFailed;
+    ULONG retries = 0;
+    const bool sendable = std::all_of(std::begin(texts), std::end(texts), [](const QString& text) {
+        return isPrintableAscii(text) && static_cast<std::size_t>(text.size()) < PinBufferSize;
+    });
+    if (confirmPin != newPin) {
+        mode = ModeConfirmationDiffers;
+    } else if (newPin == oldPin) {
+        mode = ModeSamePin;
+    } else if (newPin.size() < MinPinLength) {
+        mode = ModePinTooShort;
+    } else if (sendable) {
+        char oldBuffer[PinBufferSize] = {};
+        char newBuffer[PinBufferSize] = {};
+        std::memcpy(oldBuffer, oldPin.constData(), static_cast<std::size_t>(oldPin.size()));
+        std::memcpy(newBuffer, newPin.constData(), static_cast<std::size_t>(newPin.size()));
+        const ULONG result = manager->ChangePIN(PinTypeUser, oldBuffer, newBuffer, &retries);
+        std::memset(oldBuffer, 0, sizeof oldBuffer);
+        std::memset(newBuffer, 0, sizeof newBuffer);
+        if (result == SAR_OK) {
+            mode = ModePinChanged;
+        } else if (result == SAR_PIN_INCORRECT) {
+            mode = ModePinIncorrect;
+        } else if (result == SAR_PIN_LOCKED) {
+            mode = ModePinLocked;
+        }
+    }
+    for (QByteArray* pin : {&oldPin, &newPin, &confirmPin}) {
+        wipe(*pin);
+    }
+
+    runMessage(mode, TitleChangePin, mode == ModePinIncorrect ? static_cast<unsigned>(retries) : 0);
+    ui->OldPIN_Edit->clear();
+    ui->NewPIN_Edit->clear();
+    ui->ConfirmPIN_Edit->clear();
+}
