@@ -1,7 +1,215 @@
-// MainWindow: certificate export and view, and container deletion.
+// MainWindow: the certificate buttons of the container view. Export writes the selected
+// certificate to a file the user picks, view hands it to the desktop's certificate viewer
+// through a fixed temporary file, and delete removes the selected container.
 #include "mainwindow.h"
 
-void MainWindow::btn_deleteCtn() {}
-void MainWindow::btn_exportCert() {}
-void MainWindow::btn_viewCert() {}
-void MainWindow::viewCertificate(bool) {}
+#include "ui_mainwindow.h"
+
+#include "cdevmgr.h"
+#include "mymessagebox.h"
+#include "stringcatalogue.h"
+
+#include <QFile>
+#include <QFileDialog>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const ViewerFile = "/tmp/qorvex.cer";
+const char* const ViewerCommand = "gcr-viewer /tmp/qorvex.cer &";
+const QString ProposedExportName = QStringLiteral("qorvex.cer");
+
+// No certificate on a token comes near this; a larger length is not believed.
+constexpr ULONG MaxCertificateSize = 1024 * 1024;
+
+QString windowText(const CatalogueText& entry)
+{
+    return MainWindow::tr(catalogue::text(entry).c_str());
+}
+
+// The signature flag of the certificate node at index: a node two levels down whose parent
+// is a key pair and which is neither of the key nodes. False for any other node.
+bool certificateNodeFlag(const QModelIndex& index, BOOL* sign)
+{
+    if (!index.isValid() || !index.parent().isValid() || !index.parent().parent().isValid()) {
+        return false;
+    }
+    const QString pairText = index.parent().data(Qt::DisplayRole).toString();
+    bool known = false;
+    for (const CatalogueText* text : {&catalogue::KeyPairEncryptRsa1024, &catalogue::KeyPairEncryptRsa2048,
+                                      &catalogue::KeyPairEncryptEcc128, &catalogue::KeyPairEncryptEcc256}) {
+        if (!known && pairText == windowText(*text)) {
+            *sign = FALSE;
+            known = true;
+        }
+    }
+    for (const CatalogueText* text : {&catalogue::KeyPairSignRsa1024, &catalogue::KeyPairSignRsa2048,
+                                      &catalogue::KeyPairSignEcc128, &catalogue::KeyPairSignEcc256}) {
+        if (!known && pairText == windowText(*text)) {
+            *sign = TRUE;
+            known = true;
+        }
+    }
+    const QString nodeText = index.data(Qt::DisplayRole).toString();
+    return known && nodeText != windowText(catalogue::PublicKey) && nodeText != windowText(catalogue::PrivateKey);
+}
+
+// The current container's certificate of one purpose, exactly as the token delivers it:
+// a size query, then the read.
+bool exportCertificate(BOOL sign, std::vector<BYTE>& certificate)
+{
+    cDevMgr* manager = cDevMgr::getInst();
+    ULONG length = 0;
+    if (manager->ExportCertificate(sign, nullptr, &length) != SAR_OK || length == 0 || length > MaxCertificateSize) {
+        return false;
+    }
+    certificate.assign(static_cast<std::size_t>(length) + 1, 0);
+    if (manager->ExportCertificate(sign, certificate.data(), &length) != SAR_OK) {
+        return false;
+    }
+    // A driver that claims to have written more than it was offered is held to the buffer.
+    certificate.resize(std::min<std::size_t>(length, certificate.size() - 1));
+    return true;
+}
+
+// Writes the whole certificate to the chosen file, replacing what it held.
+bool writeExportFile(const QString& path, const std::vector<BYTE>& certificate)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        return false;
+    }
+    const auto size = static_cast<qint64>(certificate.size());
+    const bool written = file.write(reinterpret_cast<const char*>(certificate.data()), size) == size;
+    const bool flushed = file.flush();
+    file.close();
+    return written && flushed && file.error() == QFileDevice::NoError;
+}
+
+class FileDescriptor
+{
+public:
+    explicit FileDescriptor(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~FileDescriptor()
+    {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+bool writeAll(int fd, const std::vector<BYTE>& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Writes the viewer's file. /tmp is shared with every other user, so the file is written
+// only when it is absent or a regular file of our own with no other name; a symbolic link
+// or someone else's file placed there is never followed or overwritten.
+bool writeViewerFile(const std::vector<BYTE>& certificate)
+{
+    FileDescriptor file(::open(ViewerFile, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
+    if (file.get() < 0) {
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid() ||
+        status.st_nlink != 1) {
+        return false;
+    }
+    return ::ftruncate(file.get(), 0) == 0 && writeAll(file.get(), certificate) && ::fsync(file.get()) == 0;
+}
+
+} // namespace
+
+void MainWindow::btn_exportCert()
+{
+    BOOL sign = FALSE;
+    if (!certificateNodeFlag(ui->treeView->currentIndex(), &sign)) {
+        return;
+    }
+    const QString path = QFileDialog::getSaveFileName(this, windowText(catalogue::ExportCertificateCaption),
+                                                      ProposedExportName, QString());
+    if (path.isEmpty()) {
+        return;
+    }
+    // A container that cannot be opened would leave an earlier one current: export nothing.
+    std::vector<BYTE> certificate;
+    const bool exported = openCurrentNodeCTN(1) && exportCertificate(sign, certificate);
+    if (exported && writeExportFile(path, certificate)) {
+        m_msgBox->setWarnMode(8002, 9006, 0);
+    } else {
+        m_msgBox->setWarnMode(8005, 9006, 0);
+    }
+    m_msgBox->exec();
+}
+
+void MainWindow::btn_viewCert()
+{
+    BOOL sign = FALSE;
+    if (!certificateNodeFlag(ui->treeView->currentIndex(), &sign)) {
+        return;
+    }
+    if (openCurrentNodeCTN(2)) {
+        viewCertificate(sign);
+    }
+}
+
+void MainWindow::viewCertificate(bool sign)
+{
+    std::vector<BYTE> certificate;
+    if (!exportCertificate(sign ? TRUE : FALSE, certificate) || !writeViewerFile(certificate)) {
+        return;
+    }
+    // The viewer runs in the background; its exit status is of no interest here.
+    const int started = std::system(ViewerCommand);
+    static_cast<void>(started);
+}
+
+void MainWindow::btn_deleteCtn()
+{
+    const QModelIndex current = ui->treeView->currentIndex();
+    if (!current.isValid() || current.parent().isValid()) {
+        return;
+    }
+    std::array<char, ContainerNameSize> name{};
+    if (!containerNameOf(current.data(Qt::DisplayRole).toString(), name.data(), name.size())) {
+        m_msgBox->setWarnMode(8004, 9008, 0);
+        m_msgBox->exec();
+        return;
+    }
+    // No prompt, and the result is not looked at: the rebuilt view shows what is left.
+    cDevMgr::getInst()->DeleteContainer(name.data());
+
+    const QModelIndex selected = ui->treeView_Dev->currentIndex();
+    const QModelIndex device = selected.parent().isValid() ? selected.parent() : selected;
+    chooseApp(device.data(Qt::DisplayRole).toString());
+}

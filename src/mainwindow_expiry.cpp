@@ -1,4 +1,109 @@
-// MainWindow: the warning about a certificate that expires soon or has expired.
+// MainWindow: the warning about the certificate on a freshly inserted token, in three
+// grades: a tray message when expiry is near, a warning box when it is very near, and an
+// error box once it has expired.
 #include "mainwindow.h"
 
-void MainWindow::certIsValid() {}
+#include "cdevmgr.h"
+#include "cert_parse.h"
+#include "stringcatalogue.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr long long SecondsPerDay = 86400;
+constexpr long long WarningDays = 7;
+constexpr long long TrayDays = 30;
+constexpr int TrayNoticeMs = 3000;
+constexpr std::size_t MessageSize = 512;
+
+// Cuts a text that filled its buffer back to the last whole UTF-8 character, so a long
+// translation never ends in half a character.
+std::string wholeCharacters(const char* text, std::size_t length)
+{
+    std::size_t end = length;
+    std::size_t start = end;
+    while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0u) == 0x80u) {
+        --start;
+    }
+    if (start > 0) {
+        const auto lead = static_cast<unsigned char>(text[start - 1]);
+        const std::size_t needed = lead >= 0xF0u ? 4 : lead >= 0xE0u ? 3 : lead >= 0xC0u ? 2 : 1;
+        if (end - (start - 1) < needed) {
+            end = start - 1;
+        }
+    }
+    return std::string(text, end);
+}
+
+// One of the two expiry texts formatted with its day count into the 512-byte buffer.
+template <typename Days>
+std::string expiryMessage(const CatalogueText& entry, Days days)
+{
+    std::array<char, MessageSize> buffer{};
+    const std::string format = catalogue::formatText(entry);
+    const int length = std::snprintf(buffer.data(), buffer.size(), format.c_str(), days);
+    if (length < 0) {
+        return std::string();
+    }
+    return wholeCharacters(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(length), MessageSize - 1));
+}
+
+} // namespace
+
+ExpiryNotice expiryNoticeFor(long long secondsLeft)
+{
+    if (secondsLeft < -(SecondsPerDay - 1)) {
+        return {ExpiryNotice::Error, -secondsLeft / SecondsPerDay};
+    }
+    // Division rounds toward zero, so the last day before expiry and the expiry day itself
+    // both count as one day left.
+    const long long days = secondsLeft / SecondsPerDay + 1;
+    if (days <= WarningDays) {
+        return {ExpiryNotice::Warning, days};
+    }
+    if (days <= TrayDays) {
+        return {ExpiryNotice::Tray, days};
+    }
+    return {ExpiryNotice::None, days};
+}
+
+void MainWindow::certIsValid()
+{
+    std::int64_t secondsLeft = 0;
+    certParse parser;
+    const std::string device = cDevMgr::getInst()->GetDevName();
+    if (parser.certValid(device.c_str(), &secondsLeft) != 0) {
+        return;
+    }
+
+    const ExpiryNotice notice = expiryNoticeFor(secondsLeft);
+    const QString title = tr(product::Title);
+    switch (notice.kind) {
+    case ExpiryNotice::Error: {
+        const std::string text = expiryMessage(catalogue::CertExpiredDaysAgo, static_cast<long>(notice.days));
+        QGuiApplication::setQuitOnLastWindowClosed(false);
+        QMessageBox::critical(nullptr, title, tr(text.c_str()), QMessageBox::Ok, QMessageBox::NoButton);
+        break;
+    }
+    case ExpiryNotice::Warning: {
+        const std::string text = expiryMessage(catalogue::CertExpiresInDays, static_cast<int>(notice.days));
+        QGuiApplication::setQuitOnLastWindowClosed(false);
+        QMessageBox::warning(nullptr, title, tr(text.c_str()), QMessageBox::Ok, QMessageBox::NoButton);
+        break;
+    }
+    case ExpiryNotice::Tray: {
+        const std::string text = expiryMessage(catalogue::CertExpiresInDays, static_cast<int>(notice.days));
+        showTrayNotice(title, tr(text.c_str()), TrayNoticeMs);
+        break;
+    }
+    case ExpiryNotice::None:
+        break;
+    }
+}

@@ -1,0 +1,148 @@
+// A window on the scriptable fake driver with one token "VK-1" holding one application:
+// the containers, key pairs and certificates are scripted by each case, the token is
+// plugged in, and its application node is clicked to fill the container view.
+#pragma once
+
+#include "pagestestsupport.h"
+#include "windowtestsupport.h"
+
+#include "cdevmgr.h"
+#include "fakeskf_control.h"
+
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QTreeView>
+#include <QtTest>
+
+#include <memory>
+#include <string>
+
+namespace fakepages {
+
+const char* const Device = "VK-1";
+
+// A date far enough ahead that no expiry warning interferes with a case.
+inline QDate farFuture()
+{
+    return QDate::currentDate().addYears(2);
+}
+
+inline void setNameList(void (*set)(const char*, unsigned, long), const QStringList& names)
+{
+    QByteArray list;
+    for (const QString& name : names) {
+        list += name.toUtf8() + '\0';
+    }
+    list += '\0';
+    set(list.constData(), static_cast<unsigned>(list.size()), -1);
+}
+
+inline void setContainers(const QStringList& names)
+{
+    setNameList(FakeSkf_SetContainerList, names);
+}
+
+inline void setCertificate(const char* container, BOOL sign, const QByteArray& der)
+{
+    FakeSkf_SetCertificate(container, sign, reinterpret_cast<const BYTE*>(der.constData()),
+                           static_cast<unsigned>(der.size()));
+}
+
+inline void setPublicKey(const char* container, BOOL sign, const QByteArray& blob)
+{
+    FakeSkf_SetPublicKey(container, sign, reinterpret_cast<const BYTE*>(blob.constData()),
+                         static_cast<unsigned>(blob.size()));
+}
+
+// The texts of a node's children.
+inline QStringList childTexts(const QStandardItem* node)
+{
+    QStringList texts;
+    for (int row = 0; row < node->rowCount(); ++row) {
+        texts << node->child(row)->text();
+    }
+    return texts;
+}
+
+// Resets the driver to one plugged-in token with one application.
+inline void resetToOneToken(const QString& languageDirectory, const QByteArray& lang = "en_US.UTF-8")
+{
+    FakeSkf_Reset();
+    cDevMgr::getInst()->resetForTests();
+    cDevMgr::setDriverPath(FAKE_SCRIPTED_DRIVER);
+    MainWindow::setLanguageDirectory(languageDirectory.toStdString());
+    qputenv("LANG", lang);
+    setNameList(FakeSkf_SetDeviceList, {QString::fromLatin1(Device)});
+    setNameList(FakeSkf_SetApplicationList, {QStringLiteral("APP")});
+}
+
+// Opens the window, plugs the token in and waits for the device tree.
+inline std::unique_ptr<RecordingWindow> openWindow()
+{
+    auto window = std::make_unique<RecordingWindow>();
+    const bool loaded = QTest::qWaitFor([] { return cDevMgr::getInst()->binding() != nullptr; }, 5000);
+    if (!loaded) {
+        return nullptr;
+    }
+    const int before = window->notices.size();
+    FakeSkf_PushEvent(Device, 1);
+    if (!QTest::qWaitFor([&] { return window->notices.size() > before && window->deviceNames().size() == 1; }, 5000)) {
+        return nullptr;
+    }
+    return window;
+}
+
+// Clicks the application node of the token, as a user would, to fill the container view.
+inline void clickApplicationNode(RecordingWindow& window)
+{
+    QStandardItem* device = window.deviceModel()->item(0);
+    const QModelIndex application = device->child(0)->index();
+    window.deviceTree()->setCurrentIndex(application);
+    window.Dev_App_selected(application);
+}
+
+inline QTreeView* containerTree(const RecordingWindow& window)
+{
+    return window.findChild<QTreeView*>(QStringLiteral("treeView"));
+}
+
+inline QStandardItemModel* containerModel(const RecordingWindow& window)
+{
+    return qobject_cast<QStandardItemModel*>(containerTree(window)->model());
+}
+
+// The node reached from the container view's top by a path of texts; null when absent.
+inline QStandardItem* nodeAt(const RecordingWindow& window, const QStringList& path)
+{
+    QStandardItemModel* model = containerModel(window);
+    if (model == nullptr) {
+        return nullptr;
+    }
+    QStandardItem* node = model->invisibleRootItem();
+    for (const QString& text : path) {
+        QStandardItem* next = nullptr;
+        for (int row = 0; row < node->rowCount() && next == nullptr; ++row) {
+            if (node->child(row)->text() == text) {
+                next = node->child(row);
+            }
+        }
+        if (next == nullptr) {
+            return nullptr;
+        }
+        node = next;
+    }
+    return node;
+}
+
+// Makes a node of the container view the current one, as a click on it would.
+inline bool selectNode(const RecordingWindow& window, const QStringList& path)
+{
+    QStandardItem* node = nodeAt(window, path);
+    if (node == nullptr) {
+        return false;
+    }
+    containerTree(window)->setCurrentIndex(node->index());
+    return true;
+}
+
+} // namespace fakepages

@@ -1,0 +1,137 @@
+// Shared pieces of the container, certificate and expiry tests: certificates made on the
+// spot with the names and dates a case needs, public-key blobs of a chosen bit length, and
+// a watcher that answers the modal dialogs the window opens and records what they said.
+#pragma once
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QByteArray>
+#include <QDate>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QLabel>
+#include <QList>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstring>
+#include <memory>
+
+#include <skf/skfapi.h>
+
+// A self-signed P-256 certificate valid until the end of notAfter (UTC), with the common
+// name cn, or no common name at all when cn is empty. Empty on failure.
+inline QByteArray makeCertificate(const QByteArray& cn, const QDate& notAfter)
+{
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"), EVP_PKEY_free);
+    std::unique_ptr<X509, decltype(&X509_free)> certificate(X509_new(), X509_free);
+    if (!key || !certificate) {
+        return {};
+    }
+    X509_set_version(certificate.get(), 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 7);
+    X509_NAME* name = X509_get_subject_name(certificate.get());
+    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Velkora Test"), -1, -1, 0);
+    if (!cn.isEmpty()) {
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(cn.constData()),
+                                   -1, -1, 0);
+    }
+    X509_set_issuer_name(certificate.get(), name);
+    const QDateTime start(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC);
+    const QDateTime end(notAfter, QTime(23, 59, 59), Qt::UTC);
+    ASN1_TIME_set(X509_getm_notBefore(certificate.get()), static_cast<time_t>(start.toSecsSinceEpoch()));
+    ASN1_TIME_set(X509_getm_notAfter(certificate.get()), static_cast<time_t>(end.toSecsSinceEpoch()));
+    X509_set_pubkey(certificate.get(), key.get());
+    if (X509_sign(certificate.get(), key.get(), EVP_sha256()) == 0) {
+        return {};
+    }
+    const int length = i2d_X509(certificate.get(), nullptr);
+    QByteArray der(length, '\0');
+    auto* cursor = reinterpret_cast<unsigned char*>(der.data());
+    i2d_X509(certificate.get(), &cursor);
+    return der;
+}
+
+// RSAPUBLICKEYBLOB (268 bytes) and ECCPUBLICKEYBLOB (132 bytes) reporting a bit length.
+inline QByteArray rsaPublicKeyBlob(ULONG bits)
+{
+    QByteArray blob(268, '\x11');
+    const ULONG algorithm = 0x00010000;
+    std::memcpy(blob.data(), &algorithm, 4);
+    std::memcpy(blob.data() + 4, &bits, 4);
+    return blob;
+}
+
+inline QByteArray eccPublicKeyBlob(ULONG bits)
+{
+    QByteArray blob(132, '\x22');
+    std::memcpy(blob.data(), &bits, 4);
+    return blob;
+}
+
+// What a modal dialog showed before the watcher answered it.
+struct SeenDialog
+{
+    QString kind; // "message" (the window's own dialog), "warning", "critical", "file"
+    QString title;
+    QString text;
+};
+
+// Answers every modal dialog as it opens: the message dialog and message boxes with their
+// OK button, a save-file dialog with fileAnswer (or cancel when it is empty).
+class DialogWatcher : public QObject
+{
+public:
+    explicit DialogWatcher(QObject* parent = nullptr)
+        : QObject(parent)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] { answer(); });
+        m_timer.start(20);
+    }
+
+    QList<SeenDialog> seen;
+    QString fileAnswer;
+
+private:
+    void answer()
+    {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal == m_answering) {
+            return;
+        }
+        m_answering = modal;
+        if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+            seen.append({QStringLiteral("file"), files->windowTitle(), files->selectedFiles().value(0)});
+            if (fileAnswer.isEmpty()) {
+                files->reject();
+            } else {
+                files->selectFile(fileAnswer);
+                static_cast<QDialog*>(files)->accept();
+            }
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            const bool critical = box->icon() == QMessageBox::Critical;
+            seen.append({critical ? QStringLiteral("critical") : QStringLiteral("warning"), box->windowTitle(),
+                         box->text()});
+            // An overwrite question from the file dialog is answered yes.
+            QAbstractButton* ok = box->button(QMessageBox::Ok);
+            if (ok == nullptr) {
+                ok = box->button(QMessageBox::Yes);
+            }
+            if (ok != nullptr) {
+                ok->click();
+            }
+        } else if (auto* ok = modal->findChild<QPushButton*>(QStringLiteral("btn_msg_ok"))) {
+            auto* message = modal->findChild<QLabel*>(QStringLiteral("lab_msg"));
+            seen.append({QStringLiteral("message"), modal->windowTitle(), message ? message->text() : QString()});
+            ok->click();
+        }
+        m_answering = nullptr;
+    }
+
+    QTimer m_timer;
+    QWidget* m_answering = nullptr;
+};
