@@ -19,7 +19,8 @@ namespace {
 
 const OptionSpec* findOption(const std::vector<OptionSpec>& options, const std::string& name)
 {
-    auto found = std::find_if(options.begin(), options.end(), [&](const OptionSpec& spec) { return spec.name == name; });
+    auto found
+        = std::find_if(options.begin(), options.end(), [&](const OptionSpec& spec) { return spec.name == name; });
     return found == options.end() ? nullptr : &*found;
 }
 

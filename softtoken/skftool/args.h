@@ -10,7 +10,7 @@ namespace skftool {
 
 struct OptionSpec
 {
-    std::string name;      // "--pin"
+    std::string name; // "--pin"
     std::string valueName; // "PIN"; empty for a flag
     std::string help;
 };

@@ -21,8 +21,8 @@ PkeyPtr keyFromParams(const char* type, const OSSL_PARAM* params)
 {
     PkeyCtxPtr context(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
     EVP_PKEY* key = nullptr;
-    if (!context || EVP_PKEY_fromdata_init(context.get()) != 1 ||
-        EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_PUBLIC_KEY, const_cast<OSSL_PARAM*>(params)) != 1) {
+    if (!context || EVP_PKEY_fromdata_init(context.get()) != 1
+        || EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_PUBLIC_KEY, const_cast<OSSL_PARAM*>(params)) != 1) {
         throwOpenSslError(std::string("the token's ") + type + " public key is not valid");
     }
     return PkeyPtr(key);
@@ -39,8 +39,8 @@ PkeyPtr sm2KeyFromBlob(const ECCPUBLICKEYBLOB& blob)
     std::memcpy(point + 1, blob.XCoordinate + 32, 32);
     std::memcpy(point + 33, blob.YCoordinate + 32, 32);
     ParamBuildPtr build(OSSL_PARAM_BLD_new());
-    if (!build || OSSL_PARAM_BLD_push_utf8_string(build.get(), OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0) != 1 ||
-        OSSL_PARAM_BLD_push_octet_string(build.get(), OSSL_PKEY_PARAM_PUB_KEY, point, sizeof(point)) != 1) {
+    if (!build || OSSL_PARAM_BLD_push_utf8_string(build.get(), OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0) != 1
+        || OSSL_PARAM_BLD_push_octet_string(build.get(), OSSL_PKEY_PARAM_PUB_KEY, point, sizeof(point)) != 1) {
         throwOpenSslError("building an SM2 key failed");
     }
     ParamsPtr params(OSSL_PARAM_BLD_to_param(build.get()));
@@ -53,11 +53,13 @@ PkeyPtr rsaKeyFromBlob(const RSAPUBLICKEYBLOB& blob)
         throw ToolError("the token's RSA public key states " + std::to_string(blob.BitLen) + " bits");
     }
     const size_t modulusBytes = blob.BitLen / 8;
-    BignumPtr modulus(BN_bin2bn(blob.Modulus + sizeof(blob.Modulus) - modulusBytes, static_cast<int>(modulusBytes), nullptr));
+    BignumPtr modulus(
+        BN_bin2bn(blob.Modulus + sizeof(blob.Modulus) - modulusBytes, static_cast<int>(modulusBytes), nullptr));
     BignumPtr exponent(BN_bin2bn(blob.PublicExponent, sizeof(blob.PublicExponent), nullptr));
     ParamBuildPtr build(OSSL_PARAM_BLD_new());
-    if (!modulus || !exponent || !build || OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_N, modulus.get()) != 1 ||
-        OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_E, exponent.get()) != 1) {
+    if (!modulus || !exponent || !build
+        || OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_N, modulus.get()) != 1
+        || OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_E, exponent.get()) != 1) {
         throwOpenSslError("building an RSA key failed");
     }
     ParamsPtr params(OSSL_PARAM_BLD_to_param(build.get()));
@@ -77,8 +79,8 @@ std::vector<uint8_t> sm2Blob(EVP_PKEY* key)
 {
     uint8_t point[65];
     size_t pointSize = 0;
-    if (EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point, sizeof(point), &pointSize) != 1 ||
-        pointSize != sizeof(point) || point[0] != 0x04) {
+    if (EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point, sizeof(point), &pointSize) != 1
+        || pointSize != sizeof(point) || point[0] != 0x04) {
         throwOpenSslError("reading the SM2 public point failed");
     }
     ECCPUBLICKEYBLOB blob{};
@@ -116,8 +118,8 @@ PkeyPtr publicKeyFromBlob(const std::vector<uint8_t>& blob)
         std::memcpy(&rsa, blob.data(), sizeof(rsa));
         return rsaKeyFromBlob(rsa);
     }
-    throw ToolError("the token returned a public key blob of " + std::to_string(blob.size()) +
-                    " bytes, neither an SM2 (132) nor an RSA (268) blob");
+    throw ToolError("the token returned a public key blob of " + std::to_string(blob.size())
+                    + " bytes, neither an SM2 (132) nor an RSA (268) blob");
 }
 
 std::vector<uint8_t> blobFromPublicKey(EVP_PKEY* key)

@@ -37,8 +37,8 @@ std::vector<uint8_t> sm4EcbEncrypt(const std::vector<uint8_t>& key, const std::v
     std::vector<uint8_t> out(data.size() + 16);
     int written = 0;
     int finalWritten = 0;
-    if (EVP_EncryptUpdate(context.get(), out.data(), &written, data.data(), static_cast<int>(data.size())) != 1 ||
-        EVP_EncryptFinal_ex(context.get(), out.data() + written, &finalWritten) != 1) {
+    if (EVP_EncryptUpdate(context.get(), out.data(), &written, data.data(), static_cast<int>(data.size())) != 1
+        || EVP_EncryptFinal_ex(context.get(), out.data() + written, &finalWritten) != 1) {
         throwOpenSslError("SM4 encryption failed");
     }
     out.resize(static_cast<size_t>(written + finalWritten));

@@ -29,7 +29,8 @@ using X509Ptr = std::unique_ptr<X509, OsslDeleter<X509, X509_free>>;
 [[noreturn]] void throwOpenSslError(const std::string& what);
 
 // SM4 in ECB mode; without padding the data must be a whole number of 16-byte blocks.
-std::vector<uint8_t> sm4EcbEncrypt(const std::vector<uint8_t>& key, const std::vector<uint8_t>& data, bool pkcs5Padding);
+std::vector<uint8_t> sm4EcbEncrypt(const std::vector<uint8_t>& key, const std::vector<uint8_t>& data,
+                                   bool pkcs5Padding);
 
 void randomBytes(uint8_t* buffer, size_t size);
 

@@ -95,8 +95,8 @@ void runPinChange(Context& context)
     Secret replacement = newPin(args);
     AppSession session(context.driver(), args.positional(0), args.positional(1));
     ULONG retries = 0;
-    const ULONG result =
-        session.application.fn().ChangePIN(session.application.handle(), pinType, oldPin.c_str(), replacement.c_str(), &retries);
+    const ULONG result = session.application.fn().ChangePIN(session.application.handle(), pinType, oldPin.c_str(),
+                                                            replacement.c_str(), &retries);
     if (result == SAR_PIN_INCORRECT) {
         throw SkfError(result, "SKF_ChangePIN", pinName(pinType) + ", " + std::to_string(retries) + " tries left");
     }
@@ -111,8 +111,8 @@ void runPinUnblock(Context& context)
     Secret replacement = newPin(args);
     AppSession session(context.driver(), args.positional(0), args.positional(1));
     ULONG retries = 0;
-    const ULONG result =
-        session.application.fn().UnblockPIN(session.application.handle(), soPin.c_str(), replacement.c_str(), &retries);
+    const ULONG result = session.application.fn().UnblockPIN(session.application.handle(), soPin.c_str(),
+                                                             replacement.c_str(), &retries);
     if (result == SAR_PIN_INCORRECT) {
         throw SkfError(result, "SKF_UnblockPIN", "SO PIN, " + std::to_string(retries) + " tries left");
     }

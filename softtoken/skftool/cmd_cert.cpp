@@ -79,8 +79,8 @@ void runIssue(Context& context)
     }
     const std::string notAfter = parseCertificateDate(args.value("--not-after"), "--not-after");
     const std::string notBefore = args.has("--not-before")
-                                      ? parseCertificateDate(args.value("--not-before"), "--not-before")
-                                      : certificateDateFromNow(0);
+        ? parseCertificateDate(args.value("--not-before"), "--not-before")
+        : certificateDateFromNow(0);
     Secret pin = userPinFor(args);
     AppSession session(context.driver(), args.positional(0), args.positional(1));
     verifyPin(session.application, USER_TYPE, pin);

@@ -10,6 +10,7 @@
 #include "admin/tokenadmin.h"
 
 #include <algorithm>
+#include <ctime>
 #include <ostream>
 
 namespace skftool {
@@ -21,7 +22,7 @@ const char kDemoDevice[] = "VK-VK2026000001";
 const char kDemoApplication[] = "OVRIN_APP";
 const char kDefaultPin[] = "12345678";
 constexpr ULONG kDefaultRetries = 10;
-constexpr long kTwoYears = 2 * 365;
+constexpr int kValidYears = 2;
 
 bool demoTokenExists()
 {
@@ -60,8 +61,10 @@ void fillDemoToken(const Driver& driver)
     Application application(device, name, handle);
     verifyPin(application, USER_TYPE, userPin);
 
-    const std::string notBefore = certificateDateFromNow(0);
-    const std::string notAfter = certificateDateFromNow(kTwoYears);
+    // Both dates from one reading of the clock, so the validity is exactly two years.
+    const time_t now = time(nullptr);
+    const std::string notBefore = certificateDateYearsAfter(now, 0);
+    const std::string notAfter = certificateDateYearsAfter(now, kValidYears);
     fillSm2Container(application, notBefore, notAfter);
     fillRsaContainer(application, notBefore, notAfter);
     Container empty(application, "EmptyContainer", Container::Mode::Create);
@@ -74,7 +77,8 @@ void runDemo(Context& context)
     try {
         if (demoTokenExists()) {
             softskf::admin::insertToken(kDemoSerial, kDemoDevice);
-            context.out() << "The demo token " << kDemoSerial << " exists; inserted it again as " << kDemoDevice << "\n";
+            context.out() << "The demo token " << kDemoSerial << " exists; inserted it again as " << kDemoDevice
+                          << "\n";
             return;
         }
         softskf::admin::TokenOptions options;

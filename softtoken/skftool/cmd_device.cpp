@@ -54,8 +54,8 @@ void printDeviceInfo(std::ostream& out, const DEVINFO& info)
         << ", firmware " << versionText(info.FirmwareVersion) << "\n"
         << "  Algorithms:       symmetric " << hex32(info.AlgSymCap) << ", asymmetric " << hex32(info.AlgAsymCap)
         << ", hash " << hex32(info.AlgHashCap) << "\n"
-        << "  Device auth:      " << (info.DevAuthAlgId == SGD_SM4_ECB ? "SGD_SM4_ECB " : "") << hex32(info.DevAuthAlgId)
-        << "\n"
+        << "  Device auth:      " << (info.DevAuthAlgId == SGD_SM4_ECB ? "SGD_SM4_ECB " : "")
+        << hex32(info.DevAuthAlgId) << "\n"
         << "  Space:            " << info.TotalSpace << " bytes total, " << info.FreeSpace << " bytes free\n"
         << "  Buffers:          " << info.MaxECCBufferSize << " bytes ECC, " << info.MaxBufferSize << " bytes\n";
 }

@@ -58,8 +58,9 @@ void runTokens(Context& context)
         return;
     }
     std::ostream& out = context.out();
-    out << std::left << std::setw(20) << "SERIAL" << std::setw(24) << "LABEL" << std::setw(24) << "DEVICE"
-        << std::right << std::setw(10) << "CAPACITY" << std::setw(10) << "FREE" << "\n";
+    out << std::left << std::setw(20) << "SERIAL" << std::setw(24) << "LABEL" << std::setw(24) << "DEVICE" << std::right
+        << std::setw(10) << "CAPACITY" << std::setw(10) << "FREE"
+        << "\n";
     for (const softskf::admin::TokenSummary& token : tokens) {
         out << std::left << std::setw(20) << token.serial << std::setw(24) << token.label << std::setw(24)
             << (token.deviceName.empty() ? "-" : token.deviceName) << std::right << std::setw(10) << token.capacityBytes

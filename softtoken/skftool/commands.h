@@ -38,8 +38,8 @@ struct Command
     std::string arguments; // "DEV APP CONT"
     size_t minPositionals;
     size_t maxPositionals;
-    std::string summary;   // one line for the overview
-    std::string details;   // the rest of the command's help
+    std::string summary; // one line for the overview
+    std::string details; // the rest of the command's help
     std::vector<OptionSpec> options;
     Handler handler;
     bool usesDriver;

@@ -24,7 +24,9 @@ Driver::Driver(const std::string& path)
     : m_path(path)
 {
     // RTLD_NOW: a driver with unresolved symbols fails here, not in the middle of a command.
-    m_library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // RTLD_NODELETE: a driver keeps process-wide state (open stores, handle tables) that it
+    // releases at exit; unmapping it before then would strand that state.
+    m_library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!m_library) {
         const char* message = dlerror();
         throw ToolError("cannot load the SKF driver " + path + ": " + (message ? message : "unknown loader error"));

@@ -10,7 +10,7 @@ namespace skftool {
 
 // Every driver function skftool calls. The types come from the prototypes of skfapi.h, so
 // a mismatch with the standard's parameter lists cannot compile.
-#define SKFTOOL_DRIVER_FUNCTIONS(X)                                                                                   \
+#define SKFTOOL_DRIVER_FUNCTIONS(X)                                                                                    \
     X(EnumDev)                                                                                                         \
     X(ConnectDev)                                                                                                      \
     X(DisConnectDev)                                                                                                   \

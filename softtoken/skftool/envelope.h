@@ -16,7 +16,7 @@ std::vector<uint8_t> buildEccEnvelope(EVP_PKEY* signPublicKey, EVP_PKEY* encrypt
 // The two buffers SKF_ImportRSAKeyPair takes with SGD_SM4_ECB.
 struct RsaEnvelope
 {
-    std::vector<uint8_t> wrappedKey;    // RSA PKCS#1 v1.5 encryption of the SM4 key
+    std::vector<uint8_t> wrappedKey; // RSA PKCS#1 v1.5 encryption of the SM4 key
     std::vector<uint8_t> encryptedData; // SM4-ECB, PKCS#5 padding, of the DER RSAPrivateKey
 };
 RsaEnvelope buildRsaEnvelope(EVP_PKEY* signPublicKey, EVP_PKEY* encryptionPair);

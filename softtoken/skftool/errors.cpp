@@ -6,8 +6,8 @@
 namespace skftool {
 
 SkfError::SkfError(uint32_t code, const std::string& function, const std::string& context)
-    : std::runtime_error(function + " failed: " + sarLabel(code) + ": " + sarSentence(code) +
-                         (context.empty() ? "" : " (" + context + ")"))
+    : std::runtime_error(function + " failed: " + sarLabel(code) + ": " + sarSentence(code)
+                         + (context.empty() ? "" : " (" + context + ")"))
     , m_code(code)
     , m_function(function)
     , m_context(context)

@@ -102,7 +102,8 @@ void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, 
 std::vector<uint8_t> certificateDer(const std::vector<uint8_t>& fileBytes)
 {
     static const char kPemStart[] = "-----BEGIN";
-    const std::string head(fileBytes.begin(), fileBytes.begin() + static_cast<long>(std::min<size_t>(fileBytes.size(), 64)));
+    const std::string head(fileBytes.begin(),
+                           fileBytes.begin() + static_cast<long>(std::min<size_t>(fileBytes.size(), 64)));
     if (head.find(kPemStart) == std::string::npos) {
         parseWholeDer(fileBytes);
         return fileBytes;

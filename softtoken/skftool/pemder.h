@@ -20,9 +20,9 @@ std::string derToPem(const std::vector<uint8_t>& der);
 
 struct CertificateSummary
 {
-    std::string subject;            // "CN=Alice,O=Velkora"
+    std::string subject; // "CN=Alice,O=Velkora"
     std::string issuer;
-    std::string notBefore;          // "2026-12-08 00:00:00 UTC"
+    std::string notBefore; // "2026-12-08 00:00:00 UTC"
     std::string notAfter;
     std::string signatureAlgorithm; // "SM2-with-SM3", "sha256WithRSAEncryption"
 };

@@ -51,9 +51,9 @@ private:
 // Where to look for one PIN.
 struct PinSource
 {
-    std::string option;       // "--pin"
-    std::string environment;  // "SKFTOOL_PIN"
-    std::string prompt;       // "User PIN: "
+    std::string option; // "--pin"
+    std::string environment; // "SKFTOOL_PIN"
+    std::string prompt; // "User PIN: "
     std::string defaultValue; // used when nothing else is given; empty means "ask or fail"
 };
 

@@ -30,8 +30,7 @@ Application::Application(Device& device, const std::string& name)
     , m_name(name)
 {
     std::string writable = name;
-    check(fn().OpenApplication(device.handle(), &writable[0], &m_handle), "SKF_OpenApplication",
-          "application " + name);
+    check(fn().OpenApplication(device.handle(), &writable[0], &m_handle), "SKF_OpenApplication", "application " + name);
 }
 
 Application::Application(Device& device, const std::string& name, HAPPLICATION handle)
@@ -112,14 +111,16 @@ template <typename Call> std::vector<std::string> readNameList(Call call, const 
 
 std::vector<std::string> enumDevices(const Driver& driver, bool presentOnly)
 {
-    return readNameList([&](char* list, ULONG* size) { return driver.fn().EnumDev(presentOnly ? TRUE : FALSE, list, size); },
-                        "SKF_EnumDev");
+    return readNameList(
+        [&](char* list, ULONG* size) { return driver.fn().EnumDev(presentOnly ? TRUE : FALSE, list, size); },
+        "SKF_EnumDev");
 }
 
 std::vector<std::string> enumApplications(const Device& device)
 {
-    return readNameList([&](char* list, ULONG* size) { return device.fn().EnumApplication(device.handle(), list, size); },
-                        "SKF_EnumApplication");
+    return readNameList(
+        [&](char* list, ULONG* size) { return device.fn().EnumApplication(device.handle(), list, size); },
+        "SKF_EnumApplication");
 }
 
 std::vector<std::string> enumContainers(const Application& application)
@@ -134,8 +135,8 @@ void authenticateDevice(const Device& device, const std::vector<uint8_t>& authKe
     DEVINFO info{};
     check(device.fn().GetDevInfo(device.handle(), &info), "SKF_GetDevInfo", "device " + device.name());
     if (info.DevAuthAlgId != SGD_SM4_ECB) {
-        throw ToolError("device " + device.name() + " wants device authentication with algorithm " +
-                        std::to_string(info.DevAuthAlgId) + "; skftool only speaks SGD_SM4_ECB");
+        throw ToolError("device " + device.name() + " wants device authentication with algorithm "
+                        + std::to_string(info.DevAuthAlgId) + "; skftool only speaks SGD_SM4_ECB");
     }
     SecretBytes challenge(16);
     check(device.fn().GenRandom(device.handle(), challenge.data(), 8), "SKF_GenRandom");

@@ -83,8 +83,9 @@ void setRandomSerial(X509* certificate)
 
 void setCommonName(X509_NAME* name, const std::string& commonName)
 {
-    if (X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(commonName.c_str()),
-                                   -1, -1, 0) != 1) {
+    if (X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
+                                   reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0)
+        != 1) {
         throwOpenSslError("the common name cannot go into a certificate");
     }
 }
@@ -94,8 +95,9 @@ void signCertificate(X509* certificate, EVP_PKEY* caKey)
     MdCtxPtr context(EVP_MD_CTX_new());
     EVP_PKEY_CTX* keyContext = nullptr;
     const bool sm2 = EVP_PKEY_is_a(caKey, "SM2") == 1;
-    if (!context || EVP_DigestSignInit_ex(context.get(), &keyContext, sm2 ? "SM3" : "SHA256", nullptr, nullptr, caKey,
-                                          nullptr) != 1) {
+    if (!context
+        || EVP_DigestSignInit_ex(context.get(), &keyContext, sm2 ? "SM3" : "SHA256", nullptr, nullptr, caKey, nullptr)
+            != 1) {
         throwOpenSslError("starting the certificate signature failed");
     }
     // SM2 signatures hash the signer's Z value, made from the default user ID.
@@ -111,7 +113,8 @@ X509Ptr newCertificate(EVP_PKEY* subjectKey, const std::string& commonName, cons
                        const std::string& notAfter)
 {
     X509Ptr certificate(X509_new());
-    if (!certificate || X509_set_version(certificate.get(), 2) != 1 || X509_set_pubkey(certificate.get(), subjectKey) != 1) {
+    if (!certificate || X509_set_version(certificate.get(), 2) != 1
+        || X509_set_pubkey(certificate.get(), subjectKey) != 1) {
         throwOpenSslError("making a certificate failed");
     }
     setRandomSerial(certificate.get());
@@ -126,8 +129,8 @@ CertificateAuthority createAuthority(bool sm2)
     CertificateAuthority authority;
     authority.key = sm2 ? generateSm2KeyPair() : generateRsaKeyPair(2048);
     const std::string name = sm2 ? "skftool test CA (SM2)" : "skftool test CA (RSA)";
-    authority.certificate = newCertificate(authority.key.get(), name, certificateDateFromNow(-1),
-                                           certificateDateFromNow(30 * 365));
+    authority.certificate
+        = newCertificate(authority.key.get(), name, certificateDateFromNow(-1), certificateDateFromNow(30 * 365));
     X509* certificate = authority.certificate.get();
     X509_set_issuer_name(certificate, X509_get_subject_name(certificate));
     addExtension(certificate, certificate, NID_basic_constraints, "critical,CA:TRUE");
@@ -141,9 +144,9 @@ void saveAuthority(const CertificateAuthority& authority, const std::string& key
 {
     BioPtr keyBio(BIO_new(BIO_s_mem()));
     BioPtr certBio(BIO_new(BIO_s_mem()));
-    if (!keyBio || !certBio ||
-        PEM_write_bio_PrivateKey(keyBio.get(), authority.key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1 ||
-        PEM_write_bio_X509(certBio.get(), authority.certificate.get()) != 1) {
+    if (!keyBio || !certBio
+        || PEM_write_bio_PrivateKey(keyBio.get(), authority.key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1
+        || PEM_write_bio_X509(certBio.get(), authority.certificate.get()) != 1) {
         throwOpenSslError("encoding the test CA failed");
     }
     std::vector<uint8_t> keyBytes = bioBytes(keyBio.get());
@@ -248,6 +251,21 @@ std::string certificateDateFromNow(long days)
     tm parts{};
     if (!time || ASN1_TIME_to_tm(time.get(), &parts) != 1) {
         throwOpenSslError("reading the clock failed");
+    }
+    return asn1TimeText(parts);
+}
+
+std::string certificateDateYearsAfter(time_t moment, int years)
+{
+    tm parts{};
+    if (!gmtime_r(&moment, &parts)) {
+        throw ToolError("reading the clock failed");
+    }
+    parts.tm_year += years;
+    const int year = parts.tm_year + 1900;
+    const bool leapYear = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (parts.tm_mon == 1 && parts.tm_mday == 29 && !leapYear) {
+        parts.tm_mday = 28;
     }
     return asn1TimeText(parts);
 }

@@ -5,6 +5,7 @@
 #include <openssl/evp.h>
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@ struct IssueRequest
     EVP_PKEY* subjectKey = nullptr; // the token's public key; SM2 or RSA picks the CA
     std::string commonName;
     std::string notBefore; // "YYYYMMDDHHMMSSZ"
-    std::string notAfter;  // "YYYYMMDDHHMMSSZ"
+    std::string notAfter; // "YYYYMMDDHHMMSSZ"
     bool signatureUse = true;
 };
 
@@ -28,5 +29,9 @@ std::string parseCertificateDate(const std::string& text, const std::string& wha
 
 // The time now plus days, as "YYYYMMDDHHMMSSZ".
 std::string certificateDateFromNow(long days);
+
+// A moment whole calendar years later (29 February becomes 28 February
+// in a common year).
+std::string certificateDateYearsAfter(time_t moment, int years);
 
 } // namespace skftool

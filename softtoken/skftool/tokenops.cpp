@@ -33,8 +33,8 @@ std::string importEncryptionPair(const Container& container)
 {
     const std::vector<uint8_t> signBlob = exportPublicKey(container, true);
     if (signBlob.empty()) {
-        throw ToolError("container " + container.name() +
-                        " has no signature key pair; its public key protects the envelope, so generate one first");
+        throw ToolError("container " + container.name()
+                        + " has no signature key pair; its public key protects the envelope, so generate one first");
     }
     PkeyPtr signKey = publicKeyFromBlob(signBlob);
     if (isSm2Key(signKey.get())) {
@@ -59,8 +59,8 @@ std::vector<uint8_t> issueIntoContainer(const Container& container, bool signPai
 {
     const std::vector<uint8_t> blob = exportPublicKey(container, signPair);
     if (blob.empty()) {
-        throw ToolError("container " + container.name() + " has no " + (signPair ? "signature" : "encryption") +
-                        " key pair to certify");
+        throw ToolError("container " + container.name() + " has no " + (signPair ? "signature" : "encryption")
+                        + " key pair to certify");
     }
     PkeyPtr subjectKey = publicKeyFromBlob(blob);
     IssueRequest request;

@@ -45,7 +45,8 @@ protected:
     X509Ptr caCertificate(const std::string& stem)
     {
         const std::vector<uint8_t> pem = readFileBytes(caFolder() + "/" + stem + "-cert.pem");
-        std::unique_ptr<BIO, OsslDeleter<BIO, BIO_free_all>> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+        std::unique_ptr<BIO, OsslDeleter<BIO, BIO_free_all>> bio(
+            BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
         return X509Ptr(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
     }
 
@@ -183,4 +184,17 @@ TEST(CertificateFiles, readPemAndDerToTheSameDerBytesAndRefuseOtherData)
     EXPECT_EQ(readFileBytes(folder + "/out.der"), der);
     EXPECT_THROW(readFileBytes(folder + "/missing.der"), ToolError);
     std::filesystem::remove_all(folder);
+}
+
+TEST(CertificateDates, yearsAfterALeapDay_endOnTheTwentyEighthOfFebruaryInACommonYear)
+{
+    tm leapDay{};
+    leapDay.tm_year = 2028 - 1900;
+    leapDay.tm_mon = 1;
+    leapDay.tm_mday = 29;
+    leapDay.tm_hour = 12;
+    const time_t moment = timegm(&leapDay);
+    EXPECT_EQ(certificateDateYearsAfter(moment, 0), "20280229120000Z");
+    EXPECT_EQ(certificateDateYearsAfter(moment, 2), "20300228120000Z");
+    EXPECT_EQ(certificateDateYearsAfter(moment, 4), "20320229120000Z");
 }

@@ -66,8 +66,7 @@ RunResult runSkftool(const std::vector<std::string>& args, const std::map<std::s
         execChild(args, environment, outPath, errPath);
     }
     int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-    }
+    while (waitpid(child, &status, 0) < 0) { }
     RunResult result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = readWhole(outPath);

@@ -85,12 +85,18 @@ std::string commonName(X509* certificate)
     return name;
 }
 
-int validDays(X509* certificate)
+// True when notAfter is the same moment as notBefore, two calendar years later.
+bool validForTwoYears(X509* certificate)
 {
-    int days = 0;
-    int seconds = 0;
-    ASN1_TIME_diff(&days, &seconds, X509_get0_notBefore(certificate), X509_get0_notAfter(certificate));
-    return days;
+    tm from{};
+    tm to{};
+    if (ASN1_TIME_to_tm(X509_get0_notBefore(certificate), &from) != 1
+        || ASN1_TIME_to_tm(X509_get0_notAfter(certificate), &to) != 1) {
+        return false;
+    }
+    const bool leapDay = from.tm_mon == 1 && from.tm_mday == 29;
+    return to.tm_year == from.tm_year + 2 && to.tm_mon == from.tm_mon && to.tm_mday == (leapDay ? 28 : from.tm_mday)
+        && to.tm_hour == from.tm_hour && to.tm_min == from.tm_min;
 }
 
 X509Ptr readPemCertificate(const std::string& path)
@@ -131,12 +137,11 @@ TEST_F(SkftoolCommandLine, demoOnAFreshStore_showsTheDemoTokenComplete)
     for (const char* expected :
          {"Serial number:    VK2026000001", "Manufacturer:     Velkora", "Issuer:           Velkora Soft Token",
           "Device auth:      SGD_SM4_ECB", "Application OVRIN_APP", "SO PIN:   10 of 10 tries left, default PIN",
-          "User PIN: 10 of 10 tries left, default PIN", "Container SM2Container (SM2)",
-          "Container RSAContainer (RSA)", "Container EmptyContainer (empty)", "Signature key pair: SM2 256 bits",
-          "Encryption key pair: SM2 256 bits", "Signature key pair: RSA 2048 bits",
-          "Certificate: CN=Velkora Demo SM2 Signature", "Certificate: CN=Velkora Demo SM2 Encryption",
-          "Certificate: CN=Velkora Demo RSA Signature", "Signature: SM2-with-SM3",
-          "Signature: sha256WithRSAEncryption"}) {
+          "User PIN: 10 of 10 tries left, default PIN", "Container SM2Container (SM2)", "Container RSAContainer (RSA)",
+          "Container EmptyContainer (empty)", "Signature key pair: SM2 256 bits", "Encryption key pair: SM2 256 bits",
+          "Signature key pair: RSA 2048 bits", "Certificate: CN=Velkora Demo SM2 Signature",
+          "Certificate: CN=Velkora Demo SM2 Encryption", "Certificate: CN=Velkora Demo RSA Signature",
+          "Signature: SM2-with-SM3", "Signature: sha256WithRSAEncryption"}) {
         EXPECT_TRUE(contains(show, expected)) << "missing \"" << expected << "\" in\n" << show;
     }
 }
@@ -160,7 +165,7 @@ TEST_F(SkftoolCommandLine, demoCertificates_areIssuedByTheStoresTestCaForTwoYear
     EXPECT_TRUE(verifiedBy(rsaSign.get(), rsaAuthority.get()));
     EXPECT_EQ(EVP_PKEY_get_bits(X509_get0_pubkey(rsaSign.get())), 2048);
     for (X509* certificate : {sm2Sign.get(), sm2Enc.get(), rsaSign.get()}) {
-        EXPECT_EQ(validDays(certificate), 730);
+        EXPECT_TRUE(validForTwoYears(certificate)) << commonName(certificate);
     }
     // The signature and encryption certificates certify two different key pairs.
     EXPECT_NE(EVP_PKEY_eq(X509_get0_pubkey(sm2Sign.get()), X509_get0_pubkey(sm2Enc.get())), 1);
@@ -210,9 +215,9 @@ TEST_F(SkftoolCommandLine, aLockedUserPin_isUnblockedWithTheSoPin)
     const RunResult badSo = run({"pin-unblock", "Dev1", "APP", "--so-pin", "00000000", "--new-pin", "33333333"});
     EXPECT_EQ(badSo.exitCode, 1);
     EXPECT_TRUE(contains(badSo.err, "SAR_PIN_INCORRECT")) << badSo.err;
-    EXPECT_EQ(run({"pin-unblock", "Dev1", "APP"}, {{"SKFTOOL_SO_PIN", "11111111"}, {"SKFTOOL_NEW_PIN", "33333333"}})
-                  .exitCode,
-              0);
+    EXPECT_EQ(
+        run({"pin-unblock", "Dev1", "APP"}, {{"SKFTOOL_SO_PIN", "11111111"}, {"SKFTOOL_NEW_PIN", "33333333"}}).exitCode,
+        0);
     succeed({"pin-verify", "Dev1", "APP", "--pin", "33333333"});
 }
 
@@ -243,8 +248,8 @@ TEST_F(SkftoolCommandLine, aTokenBuiltCommandByCommand_holdsAnRsaContainerWithBo
     succeed({"import-enc-key", "Dev1", "APP", "C", "--pin", "22222222"});
     succeed({"issue", "Dev1", "APP", "C", "--sign", "--cn", "Alice", "--not-before", "2026-01-01", "--not-after",
              "2051-06-30T12:00:00", "--pin", "22222222"});
-    succeed({"issue", "Dev1", "APP", "C", "--enc", "--cn", "Alice enc", "--not-after", "2030-01-01", "--pin",
-             "22222222"});
+    succeed(
+        {"issue", "Dev1", "APP", "C", "--enc", "--cn", "Alice enc", "--not-after", "2030-01-01", "--pin", "22222222"});
 
     const std::string show = succeed({"show", "Dev1"});
     EXPECT_TRUE(contains(show, "Container C (RSA)")) << show;
@@ -280,8 +285,8 @@ TEST_F(SkftoolCommandLine, certImport_storesTheBytesOfADerOrPemFileExactly)
     EXPECT_EQ(readFile(file("back-enc.der")), readFile(file("sm2.der")));
 
     std::ofstream(file("junk.pem")) << "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n";
-    const RunResult junk = run({"cert-import", kDemoDevice, "OVRIN_APP", "Copy", "--sign", file("junk.pem"), "--pin",
-                                "12345678"});
+    const RunResult junk
+        = run({"cert-import", kDemoDevice, "OVRIN_APP", "Copy", "--sign", file("junk.pem"), "--pin", "12345678"});
     EXPECT_EQ(junk.exitCode, 1);
     EXPECT_TRUE(contains(junk.err, "not one DER X.509 certificate")) << junk.err;
 }

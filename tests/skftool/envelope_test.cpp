@@ -115,8 +115,8 @@ TEST(EccEnvelope, openedWithTheSignatureKey_givesBackTheEncryptionPrivateKey)
     const std::vector<uint8_t> publicBlob = blobFromPublicKey(encryptionPair.get());
     EXPECT_EQ(std::memcmp(&envelope->PubKey, publicBlob.data(), sizeof(ECCPUBLICKEYBLOB)), 0);
 
-    const std::vector<uint8_t> sessionKey =
-        decryptWith(signPair.get(), cipherBlobToDer(envelope->ECCCipherBlob), false);
+    const std::vector<uint8_t> sessionKey
+        = decryptWith(signPair.get(), cipherBlobToDer(envelope->ECCCipherBlob), false);
     ASSERT_EQ(sessionKey.size(), 16u);
     const std::vector<uint8_t> field = sm4EcbDecrypt(sessionKey, envelope->cbEncryptedPriKey, 64, false);
     ASSERT_EQ(field.size(), 64u);
@@ -134,8 +134,8 @@ TEST(RsaEnvelope, openedWithTheSignatureKey_givesBackTheEncryptionKeyPair)
     EXPECT_EQ(envelope.encryptedData.size() % 16, 0u);
     const std::vector<uint8_t> sessionKey = decryptWith(signPair.get(), envelope.wrappedKey, true);
     ASSERT_EQ(sessionKey.size(), 16u);
-    const std::vector<uint8_t> der =
-        sm4EcbDecrypt(sessionKey, envelope.encryptedData.data(), envelope.encryptedData.size(), true);
+    const std::vector<uint8_t> der
+        = sm4EcbDecrypt(sessionKey, envelope.encryptedData.data(), envelope.encryptedData.size(), true);
     const unsigned char* cursor = der.data();
     PkeyPtr decoded(d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &cursor, static_cast<long>(der.size())));
     ASSERT_TRUE(decoded);
