@@ -22,13 +22,17 @@ using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
 // never in the middle of a UTF-8 sequence.
 void copyCutToFit(const unsigned char* data, std::size_t length, char* out, std::size_t outSize)
 {
+    if (data == nullptr || length == 0) {
+        out[0] = '\0';
+        return;
+    }
     const auto* nul = static_cast<const unsigned char*>(std::memchr(data, '\0', length));
     if (nul != nullptr) {
         length = static_cast<std::size_t>(nul - data);
     }
     std::size_t cut = std::min(length, outSize - 1);
-    // A continuation byte right after the cut means a character would be split: drop its
-    // lead bytes too (a UTF-8 character has at most three continuation bytes).
+    // A continuation byte right after the cut means a character would be split: step back
+    // to that character's lead byte and cut before it (at most three continuation bytes).
     for (int stepsBack = 0; cut < length && cut > 0 && stepsBack < 3 && (data[cut] & 0xC0) == 0x80; ++stepsBack) {
         --cut;
     }
@@ -58,7 +62,7 @@ int cDevMgr::getX509Name(X509_NAME* x509Name, char* out, std::size_t outSize)
         if (OBJ_obj2nid(object) == NID_commonName && out != nullptr && outSize > 0) {
             const int length = ASN1_STRING_length(data);
             const unsigned char* bytes = ASN1_STRING_get0_data(data);
-            copyCutToFit(bytes, bytes != nullptr && length > 0 ? static_cast<std::size_t>(length) : 0, out, outSize);
+            copyCutToFit(bytes, length > 0 ? static_cast<std::size_t>(length) : 0, out, outSize);
         }
     }
     return 1;
