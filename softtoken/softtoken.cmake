@@ -14,7 +14,8 @@ set_target_properties(softskf_store PROPERTIES CXX_VISIBILITY_PRESET hidden VISI
 
 # Store commands for skftool: create, list, delete, insert and remove tokens.
 add_library(softskf_admin STATIC admin/tokenadmin.cpp)
-target_include_directories(softskf_admin PUBLIC "${CMAKE_CURRENT_LIST_DIR}/admin")
+# Both "tokenadmin.h" and "admin/tokenadmin.h" resolve.
+target_include_directories(softskf_admin PUBLIC "${CMAKE_CURRENT_LIST_DIR}/admin" "${CMAKE_CURRENT_LIST_DIR}")
 target_link_libraries(softskf_admin PRIVATE softskf_store)
 
 file(GLOB SOFTSKF_LAYER_SOURCES CONFIGURE_DEPENDS

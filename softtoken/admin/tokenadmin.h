@@ -17,8 +17,8 @@ struct TokenOptions
     std::string serial;
     std::string label = "Velkora Z Idi";
     uint32_t capacityBytes = 256 * 1024;
-    // 16 bytes; empty means the default "1234567812345678".
-    std::vector<uint8_t> devAuthKey;
+    // 16 bytes, default "1234567812345678"; empty also means the default.
+    std::vector<uint8_t> devAuthKey{'1', '2', '3', '4', '5', '6', '7', '8', '1', '2', '3', '4', '5', '6', '7', '8'};
 };
 
 // Creates tokens/<serial>.db: an empty token without applications.

@@ -23,7 +23,7 @@ TEST(Codec, anSm2Point_becomesA132ByteBlob_andComesBack)
         point.push_back(static_cast<uint8_t>(i + 1));
     }
     const auto blob = eccPublicKeyBlob(point);
-    EXPECT_EQ(blob.BitLen, 256u);
+    EXPECT_EQ(ULONG(blob.BitLen), 256u);
     EXPECT_EQ(blob.XCoordinate[31], 0);
     EXPECT_EQ(blob.XCoordinate[32], 1);
     EXPECT_EQ(blob.YCoordinate[63], 64);
@@ -39,7 +39,7 @@ TEST(Codec, anRsaKey_becomesA268ByteBlob)
 {
     const auto blob = rsaPublicKeyBlob(1024, std::vector<uint8_t>(128, 0xC1), {0x01, 0x00, 0x01});
     EXPECT_EQ(sizeof blob, 268u);
-    EXPECT_EQ(blob.AlgID, SGD_RSA);
+    EXPECT_EQ(ULONG(blob.AlgID), SGD_RSA);
     EXPECT_EQ(blob.Modulus[127], 0);
     EXPECT_EQ(blob.Modulus[128], 0xC1);
     EXPECT_EQ(std::vector<uint8_t>(blob.PublicExponent, blob.PublicExponent + 4),

@@ -81,7 +81,7 @@ TEST_F(Containers, anSm2Container_holdsAGeneratedSignaturePair_andAnImportedEncr
     ECCPUBLICKEYBLOB signing {};
     EXPECT_EQ(skf->SKF_GenECCKeyPair(container, SGD_SM2_3, &signing), SAR_INVALIDPARAMERR);
     ASSERT_EQ(skf->SKF_GenECCKeyPair(container, SGD_SM2_1, &signing), SAR_OK);
-    EXPECT_EQ(signing.BitLen, 256u);
+    EXPECT_EQ(ULONG(signing.BitLen), 256u);
     EXPECT_TRUE(zeros(signing.XCoordinate, 32));
     EXPECT_TRUE(zeros(signing.YCoordinate, 32));
     EXPECT_FALSE(zeros(signing.XCoordinate + 32, 32));
@@ -133,8 +133,8 @@ TEST_F(Containers, anRsaContainer_holdsAGeneratedSignaturePair_andAnImportedEncr
     RSAPUBLICKEYBLOB signing {};
     EXPECT_EQ(skf->SKF_GenRSAKeyPair(container, 1000, &signing), SAR_MODULUSLENERR);
     ASSERT_EQ(skf->SKF_GenRSAKeyPair(container, 1024, &signing), SAR_OK);
-    EXPECT_EQ(signing.AlgID, SGD_RSA);
-    EXPECT_EQ(signing.BitLen, 1024u);
+    EXPECT_EQ(ULONG(signing.AlgID), SGD_RSA);
+    EXPECT_EQ(ULONG(signing.BitLen), 1024u);
     EXPECT_TRUE(zeros(signing.Modulus, 128));
     EXPECT_GE(signing.Modulus[128], 0x80);
     EXPECT_EQ(signing.PublicExponent[3], 0x01);   // 65537, right-aligned
@@ -162,7 +162,7 @@ TEST_F(Containers, rsa2048_fillsTheWholeModulusField)
     HCONTAINER container = newContainer(app, "rsa2048");
     RSAPUBLICKEYBLOB signing {};
     ASSERT_EQ(skf->SKF_GenRSAKeyPair(container, 2048, &signing), SAR_OK);
-    EXPECT_EQ(signing.BitLen, 2048u);
+    EXPECT_EQ(ULONG(signing.BitLen), 2048u);
     EXPECT_GE(signing.Modulus[0], 0x80);
 }
 
@@ -205,7 +205,7 @@ TEST_F(Containers, freeSpace_shrinksWithEveryObject_andComesBackWhenTheyGo)
     const ULONG empty = freeSpace(device);
     DEVINFO info {};
     ASSERT_EQ(skf->SKF_GetDevInfo(device, &info), SAR_OK);
-    EXPECT_LT(empty, info.TotalSpace) << "the application takes room";
+    EXPECT_LT(empty, ULONG(info.TotalSpace)) << "the application takes room";
 
     ASSERT_EQ(skf->SKF_CreateFile(app, const_cast<char*>("f"), 1000, 0xFF, 0xFF), SAR_OK);
     const ULONG withFile = freeSpace(device);

@@ -98,10 +98,10 @@ TEST_F(Devices, getDevInfo_fillsEveryField)
     EXPECT_NE(info.AlgAsymCap & SGD_SM2_1, 0u);
     EXPECT_NE(info.AlgAsymCap & SGD_RSA, 0u);
     EXPECT_NE(info.AlgHashCap & SGD_SM3, 0u);
-    EXPECT_EQ(info.DevAuthAlgId, SGD_SM4_ECB);
-    EXPECT_EQ(info.TotalSpace, 256u * 1024);
-    EXPECT_EQ(info.FreeSpace, info.TotalSpace);
-    EXPECT_GT(info.MaxBufferSize, 0u);
+    EXPECT_EQ(ULONG(info.DevAuthAlgId), SGD_SM4_ECB);
+    EXPECT_EQ(ULONG(info.TotalSpace), 256u * 1024);
+    EXPECT_EQ(ULONG(info.FreeSpace), ULONG(info.TotalSpace));
+    EXPECT_GT(ULONG(info.MaxBufferSize), 0u);
     EXPECT_TRUE(std::all_of(info.Reserved, info.Reserved + sizeof info.Reserved, [](BYTE b) { return b == 0; }));
 }
 

@@ -50,8 +50,8 @@ TEST_F(Files, writtenBytes_readBack_withInfoAndListing)
     FILEATTRIBUTE info {};
     ASSERT_EQ(skf->SKF_GetFileInfo(app, const_cast<char*>("notes"), &info), SAR_OK);
     EXPECT_STREQ(reinterpret_cast<char*>(info.FileName), "notes");
-    EXPECT_EQ(info.FileSize, 10u);
-    EXPECT_EQ(info.ReadRights, SECURE_ANYONE_ACCOUNT);
+    EXPECT_EQ(ULONG(info.FileSize), 10u);
+    EXPECT_EQ(ULONG(info.ReadRights), SECURE_ANYONE_ACCOUNT);
 
     ULONG size = 0;
     ASSERT_EQ(skf->SKF_EnumFiles(app, nullptr, &size), SAR_OK);
