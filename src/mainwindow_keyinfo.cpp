@@ -37,8 +37,7 @@ constexpr std::size_t BottomLineSize = 256;
 constexpr ULONG MaxAppListSize = 64 * 1024;
 
 // A fixed-size field of the device record, up to its first zero byte, as UTF-8.
-template <std::size_t N>
-QString fieldText(const CHAR (&field)[N])
+template <std::size_t N> QString fieldText(const CHAR (&field)[N])
 {
     const char* bytes = reinterpret_cast<const char*>(field);
     return QString::fromUtf8(bytes, static_cast<int>(strnlen(bytes, N)));
@@ -55,7 +54,7 @@ QString bottomLine(const DEVINFO& info)
     const char* serial = reinterpret_cast<const char*>(info.SerialNumber);
     char line[BottomLineSize] = {};
     std::snprintf(line, sizeof line, "%s%.*s", BottomLinePrefix,
-        static_cast<int>(strnlen(serial, sizeof info.SerialNumber)), serial);
+                  static_cast<int>(strnlen(serial, sizeof info.SerialNumber)), serial);
     return QString::fromUtf8(line);
 }
 
@@ -174,10 +173,9 @@ void MainWindow::showPinInfo(ULONG pinType)
     }
     const bool admin = pinType == PinTypeAdmin;
     const int first = admin ? RowsSoPin : RowsUserPin;
-    const QString remainingText =
-        remaining == 0 ? catalogueText(InfoRetriesLocked) : QString::number(remaining);
+    const QString remainingText = remaining == 0 ? catalogueText(InfoRetriesLocked) : QString::number(remaining);
     setKeyInfoRow(first, admin ? InfoSoPinMaxRetries : InfoUserPinMaxRetries, QString::number(maxRetries));
     setKeyInfoRow(first + 1, admin ? InfoSoPinRemainingRetries : InfoUserPinRemainingRetries, remainingText);
     setKeyInfoRow(first + 2, admin ? InfoSoPinIsDefault : InfoUserPinIsDefault,
-        catalogueText(isDefault ? InfoYes : InfoNo));
+                  catalogueText(isDefault ? InfoYes : InfoNo));
 }

@@ -20,6 +20,8 @@
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -113,7 +115,7 @@ void installPinValidator(QLineEdit* field)
 // Overwrites a PIN's bytes before the buffer is released.
 void wipe(QByteArray& bytes)
 {
-    bytes.fill('\0');
+    OPENSSL_cleanse(bytes.data(), static_cast<std::size_t>(bytes.size()));
 }
 
 } // namespace
@@ -217,8 +219,7 @@ void MainWindow::UnBlockPIN_Valuechange()
 void MainWindow::ChangeDevAuthKey_Valuechange()
 {
     const bool ok = latin1Length(ui->OldAuthKey_Edit) >= AuthKeyLength
-        && latin1Length(ui->NewAuthKey_Edit) >= AuthKeyLength
-        && latin1Length(ui->ConfirmAuthKey_Edit) >= AuthKeyLength;
+        && latin1Length(ui->NewAuthKey_Edit) >= AuthKeyLength && latin1Length(ui->ConfirmAuthKey_Edit) >= AuthKeyLength;
     ui->btn_ChangAuthKey_OK->setEnabled(ok);
 }
 
@@ -314,8 +315,8 @@ void MainWindow::btn_changePIN_ok()
         std::memcpy(oldBuffer, oldPin.constData(), static_cast<std::size_t>(oldPin.size()));
         std::memcpy(newBuffer, newPin.constData(), static_cast<std::size_t>(newPin.size()));
         const ULONG result = manager->ChangePIN(PinTypeUser, oldBuffer, newBuffer, &retries);
-        std::memset(oldBuffer, 0, sizeof oldBuffer);
-        std::memset(newBuffer, 0, sizeof newBuffer);
+        OPENSSL_cleanse(oldBuffer, sizeof oldBuffer);
+        OPENSSL_cleanse(newBuffer, sizeof newBuffer);
         if (result == SAR_OK) {
             mode = ModePinChanged;
         } else if (result == SAR_PIN_INCORRECT) {

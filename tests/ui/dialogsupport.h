@@ -24,7 +24,7 @@ struct ShownMessage
 // "continue") button. onShown runs while each dialog is up, to look at the window then.
 // A dialog still open after 5 seconds is closed so a broken test fails instead of hanging.
 inline QList<ShownMessage> answerMessages(const std::function<void()>& action,
-    const std::function<void()>& onShown = {})
+                                          const std::function<void()>& onShown = {})
 {
     QList<ShownMessage> shown;
     QTimer poll;

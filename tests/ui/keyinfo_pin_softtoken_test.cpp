@@ -76,8 +76,8 @@ private:
     {
         window->btn_verifyPin();
         QTest::keyClicks(field("VerifyPIN_Edit"), pin);
-        const QList<ShownMessage> shown =
-            answerMessages([this] { QTest::mouseClick(button("btn_VerifyPIN_OK"), Qt::LeftButton); }, onShown);
+        const QList<ShownMessage> shown
+            = answerMessages([this] { QTest::mouseClick(button("btn_VerifyPIN_OK"), Qt::LeftButton); }, onShown);
         [&] { QCOMPARE(shown.size(), 1); }();
         return shown.value(0);
     }
@@ -116,8 +116,8 @@ private:
         const ULONG size = info.FreeSpace - 64 - 200;
         char name[] = "FILLER";
         QCOMPARE(skf->SKF_CreateFile(cDevMgr::getInst()->currentApplication(), name, size, SECURE_ANYONE_ACCOUNT,
-                     SECURE_ANYONE_ACCOUNT),
-            ULONG(SAR_OK));
+                                     SECURE_ANYONE_ACCOUNT),
+                 ULONG(SAR_OK));
         QCOMPARE(skf->SKF_GetDevInfo(cDevMgr::getInst()->currentDevice(), &info), ULONG(SAR_OK));
         QVERIFY(info.FreeSpace < 1024);
     }
@@ -145,22 +145,22 @@ private slots:
         lockUserPin();
 
         window->chooseDev(QStringLiteral("VK-INFO"));
-        const QStringList expected = {"Info Token", "KI2026000001", "Velkora", "1.0", "64 KB", "0 KB",
-            "10", "10", "YES", "10", "0(Locked)", "YES"};
+        const QStringList expected = {"Info Token", "KI2026000001", "Velkora", "1.0", "64 KB",     "0 KB",
+                                      "10",         "10",           "YES",     "10",  "0(Locked)", "YES"};
         QCOMPARE(rows()->rowCount(), 12);
         for (int row = 0; row < 12; ++row) {
             QCOMPARE(value(row), expected[row]);
         }
         QCOMPARE(rows()->item(10, 0)->text(), QStringLiteral("USERPIN RemainRetryCount"));
         QCOMPARE(window->findChild<QLabel*>(QStringLiteral("label_bottom"))->text(),
-            QStringLiteral("Velkora    当前设备SN：KI2026000001"));
+                 QStringLiteral("Velkora    当前设备SN：KI2026000001"));
         QVERIFY(button("btn_VerifyPIN")->isEnabled());
         QVERIFY(button("btn_ChangePIN")->isEnabled());
 
         // The locked PIN is named as such on both PIN pages, even for the right PIN.
         QCOMPARE(verifyPin(QString::fromLatin1(kUserPin)).text, QStringLiteral("DIV-Uvavoz password locked"));
         QCOMPARE(changePin(QString::fromLatin1(kUserPin), "abcdefgh", "abcdefgh").text,
-            QStringLiteral("DIV-Uvavoz password locked"));
+                 QStringLiteral("DIV-Uvavoz password locked"));
         QVERIFY(!button("btn_ExpCert")->isEnabled());
     }
 
@@ -178,8 +178,8 @@ private slots:
 
         // The second token has no application: PIN rows fall back to their placeholders.
         window->chooseDev(QStringLiteral("VK-SECOND"));
-        const QStringList expected = {"Second", "SECOND0002", "Velkora", "1.0", "4 KB", "4 KB",
-            "  ", "  ", "  ", "  ", "  ", "  "};
+        const QStringList expected
+            = {"Second", "SECOND0002", "Velkora", "1.0", "4 KB", "4 KB", "  ", "  ", "  ", "  ", "  ", "  "};
         for (int row = 0; row < 12; ++row) {
             QCOMPARE(value(row), expected[row]);
         }
@@ -200,7 +200,8 @@ private slots:
         QCOMPARE(shown.title, QStringLiteral("Verify PIN"));
         QCOMPARE(shown.text, QStringLiteral("Failure in verifying DIV-Uvavoz password 9"));
         QVERIFY(field("VerifyPIN_Edit")->text().isEmpty());
-        QCOMPARE(verifyPin(QStringLiteral("87654321")).text, QStringLiteral("Failure in verifying DIV-Uvavoz password 8"));
+        QCOMPARE(verifyPin(QStringLiteral("87654321")).text,
+                 QStringLiteral("Failure in verifying DIV-Uvavoz password 8"));
         QVERIFY(!button("btn_ExpCert")->isEnabled());
 
         bool enabledWhileShown = false;
@@ -222,27 +223,31 @@ private slots:
         QVERIFY(skftool({"app-create", "VK-CHG", "CHG_APP"}));
         openWindow(1);
         window->chooseDev(QStringLiteral("VK-CHG"));
-        QCOMPARE(verifyPin(QString::fromLatin1(kUserPin)).text, QStringLiteral("Successfully verify the DIV-Uvavoz password"));
+        QCOMPARE(verifyPin(QString::fromLatin1(kUserPin)).text,
+                 QStringLiteral("Successfully verify the DIV-Uvavoz password"));
 
         ShownMessage shown = changePin(QString::fromLatin1(kUserPin), "abcdefgh", "abcdefgx");
         QCOMPARE(shown.title, QStringLiteral("Change PIN"));
         QCOMPARE(shown.text, QStringLiteral("Error in confirming the DIV-Uvavoz password entry"));
         QVERIFY(!button("btn_ExpCert")->isEnabled());
-        QCOMPARE(changePin(QString::fromLatin1(kUserPin), QString::fromLatin1(kUserPin), QString::fromLatin1(kUserPin)).text,
+        QCOMPARE(
+            changePin(QString::fromLatin1(kUserPin), QString::fromLatin1(kUserPin), QString::fromLatin1(kUserPin)).text,
             QStringLiteral("The old and new DIV-Uvavoz passwords are the same"));
 
         QCOMPARE(changePin("00000000", "abcdefgh", "abcdefgh").text,
-            QStringLiteral("Failure in verifying DIV-Uvavoz password 9"));
+                 QStringLiteral("Failure in verifying DIV-Uvavoz password 9"));
 
-        QCOMPARE(verifyPin(QString::fromLatin1(kUserPin)).text, QStringLiteral("Successfully verify the DIV-Uvavoz password"));
+        QCOMPARE(verifyPin(QString::fromLatin1(kUserPin)).text,
+                 QStringLiteral("Successfully verify the DIV-Uvavoz password"));
         QCOMPARE(changePin(QString::fromLatin1(kUserPin), "abcdefgh", "abcdefgh").text,
-            QStringLiteral("Successfully change the DIV-Uvavoz password"));
+                 QStringLiteral("Successfully change the DIV-Uvavoz password"));
         QVERIFY(!button("btn_ExpCert")->isEnabled());
         QVERIFY(!button("btn_DelCtn")->isEnabled());
         QVERIFY(field("OldPIN_Edit")->text().isEmpty());
 
         // The token now takes the new PIN, on this page and from outside.
-        QCOMPARE(verifyPin(QStringLiteral("abcdefgh")).text, QStringLiteral("Successfully verify the DIV-Uvavoz password"));
+        QCOMPARE(verifyPin(QStringLiteral("abcdefgh")).text,
+                 QStringLiteral("Successfully verify the DIV-Uvavoz password"));
         QVERIFY(skftool({"pin-verify", "VK-CHG", "CHG_APP", "--pin", "abcdefgh"}));
     }
 
@@ -253,8 +258,8 @@ private slots:
         window->chooseDev(QStringLiteral("VK-LBL"));
         window->btn_changeLabel();
         QTest::keyClicks(field("NewLabelEdit"), QStringLiteral("After"));
-        QList<ShownMessage> shown =
-            answerMessages([this] { QTest::mouseClick(button("btn_ChangeLab_OK"), Qt::LeftButton); });
+        QList<ShownMessage> shown
+            = answerMessages([this] { QTest::mouseClick(button("btn_ChangeLab_OK"), Qt::LeftButton); });
         QCOMPARE(shown.value(0).title, QStringLiteral("Change Label"));
         QCOMPARE(shown.value(0).text, QStringLiteral("Device label changed successfully"));
         QVERIFY(field("NewLabelEdit")->text().isEmpty());

@@ -96,9 +96,18 @@ private slots:
         scriptToken(deviceRecord(label32, "SN-0001", 1, 0, 65536, 1023));
         window->chooseDev(QStringLiteral("VK-ONE"));
 
-        const QStringList captions = {"Label", "SerialNumber", "Manufacturer", "HWVersion", "TotalSpace",
-            "FreeSpace", "SOPIN MaxRetryCount", "SOPIN RemainRetryCount", "SOPIN DefaultPIN",
-            "USERPIN MaxRetryCount", "USERPIN RemainRetryCount", "USERPIN DefaultPIN"};
+        const QStringList captions = {"Label",
+                                      "SerialNumber",
+                                      "Manufacturer",
+                                      "HWVersion",
+                                      "TotalSpace",
+                                      "FreeSpace",
+                                      "SOPIN MaxRetryCount",
+                                      "SOPIN RemainRetryCount",
+                                      "SOPIN DefaultPIN",
+                                      "USERPIN MaxRetryCount",
+                                      "USERPIN RemainRetryCount",
+                                      "USERPIN DefaultPIN"};
         QCOMPARE(rows()->rowCount(), 12);
         QCOMPARE(rows()->columnCount(), 2);
         for (int row = 0; row < 12; ++row) {

@@ -191,7 +191,9 @@ private slots:
         window->btn_changePin();
         for (const char* name : {"VerifyPIN_Edit", "OldPIN_Edit", "NewPIN_Edit", "ConfirmPIN_Edit"}) {
             QLineEdit* edit = field(name);
-            typeText(edit, QString::fromUtf8("ab\xC3\xA9" "c d~"));
+            typeText(edit,
+                     QString::fromUtf8("ab\xC3\xA9"
+                                       "c d~"));
             QCOMPARE(edit->text(), QStringLiteral("abc d~"));
             edit->insert(QString::fromUtf8("\xE4\xB8\xAD"));
             QCOMPARE(edit->text(), QStringLiteral("abc d~"));
@@ -310,9 +312,9 @@ private slots:
         window->btn_verifyPin();
         QTest::keyClicks(field("VerifyPIN_Edit"), QStringLiteral("12345678"));
         bool enabledWhileShown = false;
-        const QList<ShownMessage> shown = answerMessages(
-            [this] { QTest::mouseClick(button("btn_VerifyPIN_OK"), Qt::LeftButton); },
-            [&] { enabledWhileShown = certificateButtons(true); });
+        const QList<ShownMessage> shown
+            = answerMessages([this] { QTest::mouseClick(button("btn_VerifyPIN_OK"), Qt::LeftButton); },
+                             [&] { enabledWhileShown = certificateButtons(true); });
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].text, QStringLiteral("Successfully verify the DIV-Uvavoz password"));
         QVERIFY(enabledWhileShown);
@@ -349,7 +351,8 @@ private slots:
         QCOMPARE(FakeSkf_CallCount("SKF_VerifyPIN"), 0u);
         QVERIFY(field("VerifyPIN_Edit")->text().isEmpty());
 
-        shown = changePin(QStringLiteral("12345678"), QString::fromUtf8("n\xC3\xA4wpin1"), QString::fromUtf8("n\xC3\xA4wpin1"));
+        shown = changePin(QStringLiteral("12345678"), QString::fromUtf8("n\xC3\xA4wpin1"),
+                          QString::fromUtf8("n\xC3\xA4wpin1"));
         QCOMPARE(shown.text, QStringLiteral("Operation failed"));
         QCOMPARE(FakeSkf_CallCount("SKF_ChangePIN"), 0u);
         checkChangePinEmptied();
@@ -369,14 +372,14 @@ private slots:
 
         // A confirmation that only starts like the new PIN differs too.
         QCOMPARE(changePin("12345678", "abcdefgh", "abcdefghi").text,
-            QStringLiteral("Error in confirming the DIV-Uvavoz password entry"));
+                 QStringLiteral("Error in confirming the DIV-Uvavoz password entry"));
     }
 
     void changePin_toTheSamePin_orATooShortOne_stopsBeforeTheToken()
     {
         selectToken();
         QCOMPARE(changePin("12345678", "12345678", "12345678").text,
-            QStringLiteral("The old and new DIV-Uvavoz passwords are the same"));
+                 QStringLiteral("The old and new DIV-Uvavoz passwords are the same"));
         const ShownMessage shortPin = changePin("12345678", "abcde", "abcde");
         QCOMPARE(shortPin.text, QStringLiteral("The password entered is not long enough"));
         QVERIFY(shortPin.twoButtons);
@@ -396,7 +399,7 @@ private slots:
 
         FakeSkf_SetPinAnswer(SAR_PIN_INCORRECT, 2);
         QCOMPARE(changePin("12345678", "abcdefgh", "abcdefgh").text,
-            QStringLiteral("Failure in verifying DIV-Uvavoz password 2"));
+                 QStringLiteral("Failure in verifying DIV-Uvavoz password 2"));
         FakeSkf_SetPinAnswer(SAR_PIN_LOCKED, 0);
         QCOMPARE(changePin("12345678", "abcdefgh", "abcdefgh").text, QStringLiteral("DIV-Uvavoz password locked"));
         FakeSkf_SetPinAnswer(SAR_FAIL, 0);
@@ -410,7 +413,8 @@ private slots:
         const unsigned reads = FakeSkf_CallCount("SKF_GetDevInfo");
         window->btn_changeLabel();
         typeText(field("NewLabelEdit"), QString::fromUtf8("Z\xC3\xBCrich"));
-        QList<ShownMessage> shown = answerMessages([this] { QTest::mouseClick(button("btn_ChangeLab_OK"), Qt::LeftButton); });
+        QList<ShownMessage> shown
+            = answerMessages([this] { QTest::mouseClick(button("btn_ChangeLab_OK"), Qt::LeftButton); });
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].title, QStringLiteral("Change Label"));
         QCOMPARE(shown[0].text, QStringLiteral("Device label changed successfully"));
