@@ -8,11 +8,13 @@
 #include "cgmskfoperator.h"
 #include "dialogsupport.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -93,6 +95,14 @@ private:
         return shown.value(0);
     }
 
+    // The window as a person sees it, into build/screenshots.
+    void screenshot(int page, const char* file)
+    {
+        window->findChild<QTabWidget*>(QStringLiteral("tabWidget_2"))->setCurrentIndex(page);
+        QVERIFY(QDir().mkpath(QStringLiteral(SCREENSHOT_DIR)));
+        QVERIFY(window->grab().save(QStringLiteral(SCREENSHOT_DIR "/") + QString::fromLatin1(file)));
+    }
+
     // Uses up the user PIN's tries with wrong PINs.
     void lockUserPin()
     {
@@ -125,6 +135,7 @@ private:
 private slots:
     void initTestCase()
     {
+        Q_INIT_RESOURCE(resource);
         QVERIFY(store.isValid());
         qputenv("SOFTSKF_DIR", store.path().toLocal8Bit());
         qputenv("LANG", "en_US.UTF-8");
@@ -156,6 +167,7 @@ private slots:
                  QStringLiteral("Velkora    当前设备SN：KI2026000001"));
         QVERIFY(button("btn_VerifyPIN")->isEnabled());
         QVERIFY(button("btn_ChangePIN")->isEnabled());
+        screenshot(1, "keyinfo_page.png");
 
         // The locked PIN is named as such on both PIN pages, even for the right PIN.
         QCOMPARE(verifyPin(QString::fromLatin1(kUserPin)).text, QStringLiteral("DIV-Uvavoz password locked"));
@@ -212,6 +224,9 @@ private slots:
         QVERIFY(enabledWhileShown);
         QVERIFY(field("VerifyPIN_Edit")->text().isEmpty());
 
+        QTest::keyClicks(field("VerifyPIN_Edit"), QStringLiteral("12345"));
+        screenshot(3, "verifypin_page.png");
+
         // A successful verification restores the tries the page shows.
         window->chooseDev(QStringLiteral("VK-PIN"));
         QCOMPARE(value(10), QStringLiteral("10"));
@@ -244,6 +259,9 @@ private slots:
         QVERIFY(!button("btn_ExpCert")->isEnabled());
         QVERIFY(!button("btn_DelCtn")->isEnabled());
         QVERIFY(field("OldPIN_Edit")->text().isEmpty());
+        QTest::keyClicks(field("OldPIN_Edit"), QStringLiteral("abcdefgh"));
+        QTest::keyClicks(field("NewPIN_Edit"), QStringLiteral("1234567"));
+        screenshot(4, "changepin_page.png");
 
         // The token now takes the new PIN, on this page and from outside.
         QCOMPARE(verifyPin(QStringLiteral("abcdefgh")).text,
@@ -258,6 +276,7 @@ private slots:
         window->chooseDev(QStringLiteral("VK-LBL"));
         window->btn_changeLabel();
         QTest::keyClicks(field("NewLabelEdit"), QStringLiteral("After"));
+        screenshot(2, "changelabel_page.png");
         QList<ShownMessage> shown
             = answerMessages([this] { QTest::mouseClick(button("btn_ChangeLab_OK"), Qt::LeftButton); });
         QCOMPARE(shown.value(0).title, QStringLiteral("Change Label"));
