@@ -58,6 +58,19 @@ QString bottomLine(const DEVINFO& info)
     return QString::fromUtf8(line);
 }
 
+// How much of a name of length bytes fits maxBytes without splitting a UTF-8 character.
+std::size_t fittingLength(const char* name, std::size_t length, std::size_t maxBytes)
+{
+    if (length <= maxBytes) {
+        return length;
+    }
+    std::size_t end = maxBytes;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return end;
+}
+
 } // namespace
 
 void MainWindow::btn_keyinfo()
@@ -136,7 +149,7 @@ void MainWindow::findFirstApplication()
     if (manager->EnumApplication(list.data(), &filled) != SAR_OK) {
         return;
     }
-    setCurrentAppName(list.data(), strnlen(list.data(), size));
+    setCurrentAppName(list.data(), fittingLength(list.data(), strnlen(list.data(), size), AppNameSize - 1));
 }
 
 void MainWindow::showPinRows()

@@ -227,6 +227,21 @@ private slots:
         QVERIFY(!button("btn_VerifyPIN")->isEnabled());
     }
 
+    void anApplicationNameTooLongForItsBuffer_isCutAtACharacter()
+    {
+        scriptToken(deviceRecord("L", "S", 1, 0, 0, 0));
+        // 100 two-byte characters: 200 bytes for a buffer of 127 and its terminator.
+        std::string longName;
+        for (int i = 0; i < 100; ++i) {
+            longName += "\xC3\xA9";
+        }
+        setApplications(longName + std::string("\0\0", 2));
+        window->chooseDev(QStringLiteral("VK-ONE"));
+        QCOMPARE(QByteArray(window->currentAppName()), QByteArray::fromStdString(longName.substr(0, 126)));
+        QCOMPARE(QByteArray(FakeSkf_LastArgument("SKF_OpenApplication")),
+                 QByteArray::fromStdString(longName.substr(0, 126)));
+    }
+
     void theKeyInfoButton_onlyShowsThePage()
     {
         auto* pages = window->findChild<QTabWidget*>(QStringLiteral("tabWidget_2"));
