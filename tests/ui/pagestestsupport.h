@@ -13,12 +13,15 @@
 #include <QDateTime>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QList>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include <skf/skfapi.h>
@@ -96,40 +99,78 @@ public:
     QList<SeenDialog> seen;
     QString fileAnswer;
 
+    // What was seen, less the file dialogs (one may be seen again after a question on it).
+    QList<SeenDialog> messages() const
+    {
+        QList<SeenDialog> shown;
+        for (const SeenDialog& dialog : seen) {
+            if (dialog.kind != QStringLiteral("file")) {
+                shown.append(dialog);
+            }
+        }
+        return shown;
+    }
+
 private:
+    // Records the dialog now and answers it from a queued call, so that a dialog the answer
+    // itself opens (the file dialog's replace question) is seen by the next tick.
     void answer()
     {
         QWidget* modal = QApplication::activeModalWidget();
         if (modal == nullptr || modal == m_answering) {
             return;
         }
-        m_answering = modal;
+        std::function<void()> reply;
         if (auto* files = qobject_cast<QFileDialog*>(modal)) {
             seen.append({QStringLiteral("file"), files->windowTitle(), files->selectedFiles().value(0)});
-            if (fileAnswer.isEmpty()) {
-                files->reject();
-            } else {
-                files->selectFile(fileAnswer);
-                static_cast<QDialog*>(files)->accept();
-            }
+            const QString answer = fileAnswer;
+            reply = [files, answer] {
+                if (answer.isEmpty()) {
+                    files->reject();
+                } else {
+                    // Typed into the name field, as a user would.
+                    if (auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+                        name->setText(answer);
+                    } else {
+                        files->selectFile(answer);
+                    }
+                    static_cast<QDialog*>(files)->accept();
+                }
+            };
         } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            const bool critical = box->icon() == QMessageBox::Critical;
-            seen.append({critical ? QStringLiteral("critical") : QStringLiteral("warning"), box->windowTitle(),
-                         box->text()});
-            // An overwrite question from the file dialog is answered yes.
             QAbstractButton* ok = box->button(QMessageBox::Ok);
             if (ok == nullptr) {
+                // The file dialog's question whether to replace a file: yes, unrecorded.
                 ok = box->button(QMessageBox::Yes);
+            } else {
+                const bool critical = box->icon() == QMessageBox::Critical;
+                seen.append({critical ? QStringLiteral("critical") : QStringLiteral("warning"), box->windowTitle(),
+                             box->text()});
             }
-            if (ok != nullptr) {
-                ok->click();
-            }
+            reply = [ok] {
+                if (ok != nullptr) {
+                    ok->click();
+                }
+            };
         } else if (auto* ok = modal->findChild<QPushButton*>(QStringLiteral("btn_msg_ok"))) {
             auto* message = modal->findChild<QLabel*>(QStringLiteral("lab_msg"));
             seen.append({QStringLiteral("message"), modal->windowTitle(), message ? message->text() : QString()});
-            ok->click();
+            reply = [ok] { ok->click(); };
+        } else {
+            return;
         }
-        m_answering = nullptr;
+        m_answering = modal;
+        QPointer<QWidget> target(modal);
+        QMetaObject::invokeMethod(
+            this,
+            [this, reply, target] {
+                m_answering = nullptr;
+                // A dialog that went away, or that another one now covers, is not answered.
+                if (target && QApplication::activeModalWidget() == target) {
+                    reply();
+                }
+            },
+            Qt::QueuedConnection);
     }
 
     QTimer m_timer;
