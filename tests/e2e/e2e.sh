@@ -91,6 +91,18 @@ tray_icon_of() {
     return 1
 }
 
+# True once a popup of the process other than its main window and tray icon is shown.
+menu_open_of() {
+    local id WIDTH HEIGHT X Y SCREEN WINDOW
+    for id in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null || true); do
+        [[ "$id" == "$2" ]] && continue
+        eval "$(xdotool getwindowgeometry --shell "$id")"
+        ((WIDTH == 662 && HEIGHT == 460)) && continue
+        ((WIDTH > 64 && HEIGHT > 20)) && return 0
+    done
+    return 1
+}
+
 screenshot() {
     mkdir -p "$SCREENSHOT_DIR"
     import -window root "$SCREENSHOT_DIR/$1.png"
@@ -148,7 +160,11 @@ anExitThroughTheTrayMenu_endsWithZero_andTheNextStartProceeds() {
     screenshot e2e_tray
     eval "$(xdotool getwindowgeometry --shell "$icon")"
     xdotool mousemove --sync $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
-    sleep 0.5
+    waited=0
+    until menu_open_of "$manager" "$icon"; do
+        ((++waited < 100)) || fail "the tray menu did not open"
+        sleep 0.1
+    done
     screenshot e2e_tray_menu
     # Up from no selection picks the menu's last entry, the exit action.
     xdotool key Up Return
