@@ -9,6 +9,8 @@
 
 #include <iostream>
 
+#include <unistd.h>
+
 namespace skftool {
 
 namespace {
@@ -48,6 +50,11 @@ void runCertExport(Context& context)
     const ParsedArgs& args = context.args();
     const bool signCertificate = signFlagOf(args);
     const std::string output = args.value("-o", args.value("--output"));
+    const bool toStandardOutput = output.empty() || output == "-";
+    // Binary DER on a terminal is noise at best; ask for a file or PEM instead.
+    if (toStandardOutput && !args.has("--pem") && &context.out() == &std::cout && isatty(STDOUT_FILENO)) {
+        throw UsageError("DER is binary: write it with -o FILE, or print PEM with --pem");
+    }
     AppSession session(context.driver(), args.positional(0), args.positional(1));
     Container container(session.application, args.positional(2));
     std::vector<uint8_t> der = exportCertificate(container, signCertificate);
@@ -60,7 +67,7 @@ void runCertExport(Context& context)
         const std::string pem = derToPem(der);
         bytes.assign(pem.begin(), pem.end());
     }
-    if (output.empty() || output == "-") {
+    if (toStandardOutput) {
         context.out().write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         context.out().flush();
         return;

@@ -9,8 +9,8 @@
 
 #include "admin/tokenadmin.h"
 
-#include <algorithm>
 #include <ctime>
+#include <optional>
 #include <ostream>
 
 namespace skftool {
@@ -24,11 +24,15 @@ const char kDefaultPin[] = "12345678";
 constexpr ULONG kDefaultRetries = 10;
 constexpr int kValidYears = 2;
 
-bool demoTokenExists()
+// The demo token's entry in the store, if it has one.
+std::optional<softskf::admin::TokenSummary> findDemoToken()
 {
-    const auto tokens = softskf::admin::listTokens();
-    return std::any_of(tokens.begin(), tokens.end(),
-                       [](const softskf::admin::TokenSummary& token) { return token.serial == kDemoSerial; });
+    for (const softskf::admin::TokenSummary& token : softskf::admin::listTokens()) {
+        if (token.serial == kDemoSerial) {
+            return token;
+        }
+    }
+    return std::nullopt;
 }
 
 void fillSm2Container(Application& application, const std::string& notBefore, const std::string& notAfter)
@@ -75,7 +79,12 @@ void fillDemoToken(const Driver& driver)
 void runDemo(Context& context)
 {
     try {
-        if (demoTokenExists()) {
+        if (const auto existing = findDemoToken()) {
+            if (!existing->deviceName.empty()) {
+                context.out() << "The demo token " << kDemoSerial << " exists and is plugged in as "
+                              << existing->deviceName << "\n";
+                return;
+            }
             softskf::admin::insertToken(kDemoSerial, kDemoDevice);
             context.out() << "The demo token " << kDemoSerial << " exists; inserted it again as " << kDemoDevice
                           << "\n";

@@ -178,6 +178,7 @@ TEST_F(SkftoolCommandLine, demoCertificates_areIssuedByTheStoresTestCaForTwoYear
 TEST_F(SkftoolCommandLine, demoRunAgain_onlyPlugsTheTokenInAgain)
 {
     succeed({"demo"});
+    EXPECT_TRUE(contains(succeed({"demo"}), "exists and is plugged in as VK-VK2026000001"));
     succeed({"remove", kDemoDevice});
     EXPECT_FALSE(contains(succeed({"devices"}), std::string(kDemoDevice) + "\tpresent"));
     const std::string again = succeed({"demo"});
@@ -282,6 +283,7 @@ TEST_F(SkftoolCommandLine, certImport_storesTheBytesOfADerOrPemFileExactly)
     succeed({"cert-export", kDemoDevice, "OVRIN_APP", "Copy", "--sign", "-o", file("back-sign.der")});
     succeed({"cert-export", kDemoDevice, "OVRIN_APP", "Copy", "--enc", "-o", file("back-enc.der")});
     EXPECT_EQ(readFile(file("back-sign.der")), readFile(file("sm2.der")));
+    EXPECT_EQ(succeed({"cert-export", kDemoDevice, "OVRIN_APP", "Copy", "--sign", "--pem"}), readFile(file("sm2.pem")));
     EXPECT_EQ(readFile(file("back-enc.der")), readFile(file("sm2.der")));
 
     std::ofstream(file("junk.pem")) << "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n";
