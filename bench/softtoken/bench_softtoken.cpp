@@ -57,7 +57,7 @@ void prepareToken()
     authenticate(device);
     HAPPLICATION app = nullptr;
     check(g_skf->SKF_CreateApplication(device, kApp, kAdminPin, 10, kUserPin, 10, SECURE_ANYONE_ACCOUNT, &app),
-        "CreateApplication");
+          "CreateApplication");
     g_skf->SKF_DisConnectDev(device);
 }
 
@@ -66,7 +66,7 @@ void keyInformationPage(benchmark::State& state)
 {
     for (auto _ : state) {
         DEVHANDLE device = nullptr;
-        DEVINFO info {};
+        DEVINFO info{};
         check(g_skf->SKF_ConnectDev(const_cast<char*>(kDevice), &device), "ConnectDev");
         check(g_skf->SKF_GetDevInfo(device, &info), "GetDevInfo");
         char names[256];

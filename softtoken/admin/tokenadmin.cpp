@@ -31,13 +31,15 @@ void requireValidSerial(const std::string& serial)
 {
     if (!store::isValidStoreName(serial)) {
         throw std::runtime_error("The serial \"" + serial
-            + "\" is not valid: use 1 to 63 printable characters without '/'.");
+                                 + "\" is not valid: use 1 to 63 printable characters without '/'.");
     }
 }
 
 bool fileExists(const std::string& path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     return stat(path.c_str(), &info) == 0;
 }
 
@@ -149,12 +151,12 @@ void insertToken(const std::string& serial, const std::string& deviceName)
     requireExistingToken(paths, serial);
     if (!store::isValidStoreName(deviceName)) {
         throw std::runtime_error("The device name \"" + deviceName
-            + "\" is not valid: use 1 to 63 printable characters without '/'.");
+                                 + "\" is not valid: use 1 to 63 printable characters without '/'.");
     }
     for (const auto& presence : paths.presences()) {
         if (presence.serial == serial) {
-            throw std::runtime_error("The token \"" + serial + "\" is already plugged in as \""
-                + presence.deviceName + "\".");
+            throw std::runtime_error("The token \"" + serial + "\" is already plugged in as \"" + presence.deviceName
+                                     + "\".");
         }
         if (presence.deviceName == deviceName) {
             throw std::runtime_error("The device name \"" + deviceName + "\" is already in use.");

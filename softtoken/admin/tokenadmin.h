@@ -28,7 +28,7 @@ struct TokenSummary
 {
     std::string serial;
     std::string label;
-    std::string deviceName;   // empty when not plugged in
+    std::string deviceName; // empty when not plugged in
     uint32_t capacityBytes = 0;
     uint32_t freeBytes = 0;
 };

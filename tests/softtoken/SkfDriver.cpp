@@ -18,7 +18,7 @@ SkfDriver load()
     }
     SkfDriver bound;
 #define SOFTSKF_BIND_SLOT(name)                                                                                        \
-    bound.name = reinterpret_cast<decltype(bound.name)>(dlsym(library, #name));                                       \
+    bound.name = reinterpret_cast<decltype(bound.name)>(dlsym(library, #name));                                        \
     if (!bound.name) {                                                                                                 \
         bound.missing += #name " ";                                                                                    \
     }

@@ -64,8 +64,8 @@ EVP_PKEY* publicKeyFrom(const char* type, OSSL_PARAM_BLD* builder)
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr);
     EVP_PKEY* key = nullptr;
     check(ctx && params && EVP_PKEY_fromdata_init(ctx) == 1
-            && EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_PUBLIC_KEY, params) == 1,
-        "public key from data");
+              && EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_PUBLIC_KEY, params) == 1,
+          "public key from data");
     EVP_PKEY_CTX_free(ctx);
     OSSL_PARAM_free(params);
     OSSL_PARAM_BLD_free(builder);
@@ -137,7 +137,7 @@ RsaTestPair makeRsaPair(unsigned bits)
     check(key != nullptr, "RSA keygen");
     RsaTestPair pair;
     unsigned char* der = nullptr;
-    const int size = i2d_PrivateKey(key, &der);   // PKCS#1 RSAPrivateKey for RSA keys
+    const int size = i2d_PrivateKey(key, &der); // PKCS#1 RSAPrivateKey for RSA keys
     pair.pkcs1Der.assign(der, der + size);
     OPENSSL_free(der);
     pair.privateExponent = bnBytes(key, OSSL_PKEY_PARAM_RSA_D);
@@ -199,7 +199,7 @@ RsaEnvelope makeRsaEnvelope(const RSAPUBLICKEYBLOB& signingPublic, const RsaTest
     sessionKey[3] = 0x11;
     const size_t modulusSize = signingPublic.BitLen / 8;
     BIGNUM* n = BN_bin2bn(signingPublic.Modulus + sizeof signingPublic.Modulus - modulusSize,
-        static_cast<int>(modulusSize), nullptr);
+                          static_cast<int>(modulusSize), nullptr);
     BIGNUM* e = BN_bin2bn(signingPublic.PublicExponent, sizeof signingPublic.PublicExponent, nullptr);
     OSSL_PARAM_BLD* builder = OSSL_PARAM_BLD_new();
     OSSL_PARAM_BLD_push_BN(builder, OSSL_PKEY_PARAM_RSA_N, n);
@@ -224,7 +224,7 @@ std::vector<uint8_t> makeCertificate(const std::string& commonName)
     ASN1_TIME_set_string(X509_getm_notAfter(cert), "20270101000000Z");
     X509_NAME* name = X509_get_subject_name(cert);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(commonName.c_str()),
-        -1, -1, 0);
+                               -1, -1, 0);
     X509_set_issuer_name(cert, name);
     X509_set_pubkey(cert, key);
     X509_sign(cert, key, EVP_sha256());
@@ -239,7 +239,8 @@ std::vector<uint8_t> makeCertificate(const std::string& commonName)
 
 bool contains(const std::vector<uint8_t>& haystack, const std::vector<uint8_t>& needle)
 {
-    return !needle.empty() && std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+    return !needle.empty()
+        && std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
 }
 
 std::vector<uint8_t> readFileBytes(const std::string& path)

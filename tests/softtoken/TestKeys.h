@@ -13,16 +13,16 @@ namespace softskf::test {
 
 struct Sm2TestPair
 {
-    std::vector<uint8_t> scalar;   // 32 bytes
-    ECCPUBLICKEYBLOB blob {};
+    std::vector<uint8_t> scalar; // 32 bytes
+    ECCPUBLICKEYBLOB blob{};
 };
 
 struct RsaTestPair
 {
-    std::vector<uint8_t> pkcs1Der;   // RSAPrivateKey
+    std::vector<uint8_t> pkcs1Der; // RSAPrivateKey
     std::vector<uint8_t> privateExponent;
     std::vector<uint8_t> prime1;
-    RSAPUBLICKEYBLOB blob {};
+    RSAPUBLICKEYBLOB blob{};
 };
 
 Sm2TestPair makeSm2Pair();

@@ -137,8 +137,9 @@ HAPPLICATION SoftTokenTest::createApp(DEVHANDLE handle, const std::string& name,
 {
     HAPPLICATION app = nullptr;
     EXPECT_EQ(skf->SKF_CreateApplication(handle, const_cast<char*>(name.c_str()), const_cast<char*>(kAdminPin),
-                  kAdminRetries, const_cast<char*>(kUserPin), kUserRetries, createFileRights, &app),
-        SAR_OK);
+                                         kAdminRetries, const_cast<char*>(kUserPin), kUserRetries, createFileRights,
+                                         &app),
+              SAR_OK);
     return app;
 }
 
@@ -185,7 +186,7 @@ std::vector<std::string> SoftTokenTest::containers(HAPPLICATION app)
 
 ULONG SoftTokenTest::freeSpace(DEVHANDLE handle)
 {
-    DEVINFO info {};
+    DEVINFO info{};
     EXPECT_EQ(skf->SKF_GetDevInfo(handle, &info), SAR_OK);
     return info.FreeSpace;
 }

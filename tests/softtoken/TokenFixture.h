@@ -38,7 +38,7 @@ protected:
     DEVHANDLE connect(const std::string& deviceName);
     ULONG deviceAuth(DEVHANDLE device, const uint8_t* key = kDefaultDevAuthKey);
     HAPPLICATION createApp(DEVHANDLE device, const std::string& name = "APP",
-        ULONG createFileRights = SECURE_ANYONE_ACCOUNT);
+                           ULONG createFileRights = SECURE_ANYONE_ACCOUNT);
     ULONG verifyUser(HAPPLICATION app, const char* pin = kUserPin);
     // A plugged token, connected and authenticated, with application "APP" and the user
     // PIN verified.

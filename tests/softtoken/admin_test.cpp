@@ -21,7 +21,9 @@ int removeEntry(const char* path, const struct stat*, int, FTW*)
 
 bool exists(const std::string& path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     return stat(path.c_str(), &info) == 0;
 }
 
@@ -84,10 +86,10 @@ TEST_F(StoreCommands, insertAndRemove_writeAndDeleteThePresenceFile)
     EXPECT_THROW(insertToken("D4", "VK-C3"), std::runtime_error) << "the name is taken";
     EXPECT_THROW(insertToken("E5", "VK-E5"), std::runtime_error) << "no such token";
 
-    removeToken("C3");   // by serial
+    removeToken("C3"); // by serial
     EXPECT_FALSE(exists(m_store + "/present/VK-C3"));
     insertToken("C3", "Named");
-    removeToken("Named");   // by device name
+    removeToken("Named"); // by device name
     EXPECT_EQ(listTokens()[0].deviceName, "");
     EXPECT_THROW(removeToken("C3"), std::runtime_error);
 }

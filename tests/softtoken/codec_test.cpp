@@ -42,16 +42,15 @@ TEST(Codec, anRsaKey_becomesA268ByteBlob)
     EXPECT_EQ(ULONG(blob.AlgID), SGD_RSA);
     EXPECT_EQ(blob.Modulus[127], 0);
     EXPECT_EQ(blob.Modulus[128], 0xC1);
-    EXPECT_EQ(std::vector<uint8_t>(blob.PublicExponent, blob.PublicExponent + 4),
-        (std::vector<uint8_t>{0, 1, 0, 1}));
+    EXPECT_EQ(std::vector<uint8_t>(blob.PublicExponent, blob.PublicExponent + 4), (std::vector<uint8_t>{0, 1, 0, 1}));
 }
 
 TEST(Codec, anEccCipherBlob_becomesTheDerSm2Ciphertext)
 {
     std::vector<uint8_t> bytes(sizeof(ECCCIPHERBLOB) + 2);
     auto* blob = reinterpret_cast<ECCCIPHERBLOB*>(bytes.data());
-    blob->XCoordinate[63] = 0x05;   // x = 5
-    blob->YCoordinate[32] = 0x80;   // y has its high bit set: needs a 0x00 before it
+    blob->XCoordinate[63] = 0x05; // x = 5
+    blob->YCoordinate[32] = 0x80; // y has its high bit set: needs a 0x00 before it
     for (int i = 0; i < 32; ++i) {
         blob->HASH[i] = 0x11;
     }

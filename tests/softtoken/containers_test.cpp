@@ -11,8 +11,7 @@ using namespace softskf::test;
 
 namespace {
 
-template <typename Blob>
-std::vector<uint8_t> bytesOf(const Blob& blob)
+template <typename Blob> std::vector<uint8_t> bytesOf(const Blob& blob)
 {
     const auto* bytes = reinterpret_cast<const uint8_t*>(&blob);
     return std::vector<uint8_t>(bytes, bytes + sizeof blob);
@@ -78,7 +77,7 @@ TEST_F(Containers, anSm2Container_holdsAGeneratedSignaturePair_andAnImportedEncr
 {
     HAPPLICATION app = readyApp();
     HCONTAINER container = newContainer(app, "sm2");
-    ECCPUBLICKEYBLOB signing {};
+    ECCPUBLICKEYBLOB signing{};
     EXPECT_EQ(skf->SKF_GenECCKeyPair(container, SGD_SM2_3, &signing), SAR_INVALIDPARAMERR);
     ASSERT_EQ(skf->SKF_GenECCKeyPair(container, SGD_SM2_1, &signing), SAR_OK);
     EXPECT_EQ(ULONG(signing.BitLen), 256u);
@@ -101,7 +100,7 @@ TEST_F(Containers, anSm2Container_holdsAGeneratedSignaturePair_andAnImportedEncr
     ASSERT_EQ(skf->SKF_ImportECCKeyPair(container, reinterpret_cast<ENVELOPEDKEYBLOB*>(envelope.data())), SAR_OK);
     EXPECT_EQ(exportPublicKey(container, FALSE), bytesOf(pair.blob));
 
-    RSAPUBLICKEYBLOB rsa {};
+    RSAPUBLICKEYBLOB rsa{};
     EXPECT_NE(skf->SKF_GenRSAKeyPair(container, 1024, &rsa), SAR_OK) << "a container holds one kind of pair";
     EXPECT_EQ(type(container), CONTAINER_TYPE_ECC);
 }
@@ -113,15 +112,15 @@ TEST_F(Containers, anEccEnvelope_needsASignaturePair_andAnIntactEnvelope)
     const auto pair = makeSm2Pair();
     auto envelope = makeEccEnvelope(makeSm2Pair().blob, pair);
     EXPECT_EQ(skf->SKF_ImportECCKeyPair(empty, reinterpret_cast<ENVELOPEDKEYBLOB*>(envelope.data())),
-        SAR_KEYNOTFOUNTERR);
+              SAR_KEYNOTFOUNTERR);
 
     HCONTAINER container = newContainer(app, "sm2");
-    ECCPUBLICKEYBLOB signing {};
+    ECCPUBLICKEYBLOB signing{};
     ASSERT_EQ(skf->SKF_GenECCKeyPair(container, SGD_SM2_1, &signing), SAR_OK);
     auto tampered = makeEccEnvelope(signing, pair);
     reinterpret_cast<ENVELOPEDKEYBLOB*>(tampered.data())->cbEncryptedPriKey[40] ^= 0x01;
     EXPECT_NE(skf->SKF_ImportECCKeyPair(container, reinterpret_cast<ENVELOPEDKEYBLOB*>(tampered.data())), SAR_OK);
-    auto foreign = makeEccEnvelope(makeSm2Pair().blob, pair);   // sealed for another signature key
+    auto foreign = makeEccEnvelope(makeSm2Pair().blob, pair); // sealed for another signature key
     EXPECT_NE(skf->SKF_ImportECCKeyPair(container, reinterpret_cast<ENVELOPEDKEYBLOB*>(foreign.data())), SAR_OK);
     exportPublicKey(container, FALSE, SAR_KEYNOTFOUNTERR);
 }
@@ -130,14 +129,14 @@ TEST_F(Containers, anRsaContainer_holdsAGeneratedSignaturePair_andAnImportedEncr
 {
     HAPPLICATION app = readyApp();
     HCONTAINER container = newContainer(app, "rsa");
-    RSAPUBLICKEYBLOB signing {};
+    RSAPUBLICKEYBLOB signing{};
     EXPECT_EQ(skf->SKF_GenRSAKeyPair(container, 1000, &signing), SAR_MODULUSLENERR);
     ASSERT_EQ(skf->SKF_GenRSAKeyPair(container, 1024, &signing), SAR_OK);
     EXPECT_EQ(ULONG(signing.AlgID), SGD_RSA);
     EXPECT_EQ(ULONG(signing.BitLen), 1024u);
     EXPECT_TRUE(zeros(signing.Modulus, 128));
     EXPECT_GE(signing.Modulus[128], 0x80);
-    EXPECT_EQ(signing.PublicExponent[3], 0x01);   // 65537, right-aligned
+    EXPECT_EQ(signing.PublicExponent[3], 0x01); // 65537, right-aligned
     EXPECT_EQ(type(container), CONTAINER_TYPE_RSA);
     EXPECT_EQ(exportPublicKey(container, TRUE), bytesOf(signing));
 
@@ -146,13 +145,13 @@ TEST_F(Containers, anRsaContainer_holdsAGeneratedSignaturePair_andAnImportedEncr
     auto wrapped = envelope.wrappedKey;
     auto encrypted = envelope.encryptedKey;
     ASSERT_EQ(skf->SKF_ImportRSAKeyPair(container, SGD_SM4_ECB, wrapped.data(), static_cast<ULONG>(wrapped.size()),
-                  encrypted.data(), static_cast<ULONG>(encrypted.size())),
-        SAR_OK);
+                                        encrypted.data(), static_cast<ULONG>(encrypted.size())),
+              SAR_OK);
     const auto exported = exportPublicKey(container, FALSE);
     EXPECT_EQ(exported.size(), 268u);
     EXPECT_EQ(exported, bytesOf(pair.blob));
 
-    ECCPUBLICKEYBLOB ecc {};
+    ECCPUBLICKEYBLOB ecc{};
     EXPECT_NE(skf->SKF_GenECCKeyPair(container, SGD_SM2_1, &ecc), SAR_OK);
 }
 
@@ -160,7 +159,7 @@ TEST_F(Containers, rsa2048_fillsTheWholeModulusField)
 {
     HAPPLICATION app = readyApp();
     HCONTAINER container = newContainer(app, "rsa2048");
-    RSAPUBLICKEYBLOB signing {};
+    RSAPUBLICKEYBLOB signing{};
     ASSERT_EQ(skf->SKF_GenRSAKeyPair(container, 2048, &signing), SAR_OK);
     EXPECT_EQ(ULONG(signing.BitLen), 2048u);
     EXPECT_GE(signing.Modulus[0], 0x80);
@@ -174,11 +173,10 @@ TEST_F(Containers, certificates_roundTripByteForByte)
     EXPECT_EQ(skf->SKF_ExportCertificate(container, TRUE, nullptr, &size), SAR_CERTNOTFOUNTERR);
 
     auto signing = makeCertificate("Signing Holder");
-    std::vector<uint8_t> encryption{0x30, 0x00, 0x00, 0xFF, 0x00, 0x7F, 0x00};   // NULs and all
-    ASSERT_EQ(skf->SKF_ImportCertificate(container, TRUE, signing.data(), static_cast<ULONG>(signing.size())),
-        SAR_OK);
+    std::vector<uint8_t> encryption{0x30, 0x00, 0x00, 0xFF, 0x00, 0x7F, 0x00}; // NULs and all
+    ASSERT_EQ(skf->SKF_ImportCertificate(container, TRUE, signing.data(), static_cast<ULONG>(signing.size())), SAR_OK);
     ASSERT_EQ(skf->SKF_ImportCertificate(container, FALSE, encryption.data(), static_cast<ULONG>(encryption.size())),
-        SAR_OK);
+              SAR_OK);
 
     ASSERT_EQ(skf->SKF_ExportCertificate(container, TRUE, nullptr, &size), SAR_OK);
     EXPECT_EQ(size, signing.size());
@@ -203,7 +201,7 @@ TEST_F(Containers, freeSpace_shrinksWithEveryObject_andComesBackWhenTheyGo)
 {
     HAPPLICATION app = readyApp();
     const ULONG empty = freeSpace(device);
-    DEVINFO info {};
+    DEVINFO info{};
     ASSERT_EQ(skf->SKF_GetDevInfo(device, &info), SAR_OK);
     EXPECT_LT(empty, ULONG(info.TotalSpace)) << "the application takes room";
 
@@ -213,7 +211,7 @@ TEST_F(Containers, freeSpace_shrinksWithEveryObject_andComesBackWhenTheyGo)
     HCONTAINER container = newContainer(app, "c");
     const ULONG withContainer = freeSpace(device);
     EXPECT_LT(withContainer, withFile);
-    ECCPUBLICKEYBLOB blob {};
+    ECCPUBLICKEYBLOB blob{};
     ASSERT_EQ(skf->SKF_GenECCKeyPair(container, SGD_SM2_1, &blob), SAR_OK);
     const ULONG withKey = freeSpace(device);
     EXPECT_LT(withKey, withContainer);
@@ -240,10 +238,10 @@ TEST_F(Containers, aFullToken_answersNoRoom_andKeepsWhatItHas)
     HCONTAINER container = newContainer(app, "c");
     std::vector<uint8_t> certificate(freeSpace(device) + 1, 0x30);
     EXPECT_EQ(skf->SKF_ImportCertificate(container, TRUE, certificate.data(), static_cast<ULONG>(certificate.size())),
-        SAR_NO_ROOM);
+              SAR_NO_ROOM);
     certificate.resize(freeSpace(device));
     ASSERT_EQ(skf->SKF_ImportCertificate(container, TRUE, certificate.data(), static_cast<ULONG>(certificate.size())),
-        SAR_OK);
+              SAR_OK);
     EXPECT_EQ(freeSpace(device), 0u);
     HCONTAINER another = nullptr;
     EXPECT_EQ(skf->SKF_CreateContainer(app, const_cast<char*>("d"), &another), SAR_NO_ROOM);

@@ -115,7 +115,7 @@ TEST_F(Devices, setLabel_takesOneTo32Bytes_andEveryConnectionSeesIt)
     EXPECT_NE(skf->SKF_SetLabel(device, const_cast<char*>("")), SAR_OK);
 
     DEVHANDLE other = connect(deviceName);
-    DEVINFO info {};
+    DEVINFO info{};
     ASSERT_EQ(skf->SKF_GetDevInfo(other, &info), SAR_OK);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(info.Label), 32), longest);
     skf->SKF_DisConnectDev(other);
@@ -136,8 +136,8 @@ TEST_F(Devices, deviceAuthentication_gatesApplicationCreation_andAnswersOnce)
     device = connect(plugNewToken());
     HAPPLICATION app = nullptr;
     EXPECT_NE(skf->SKF_CreateApplication(device, const_cast<char*>("APP"), const_cast<char*>(kAdminPin), 10,
-                  const_cast<char*>(kUserPin), 10, SECURE_ANYONE_ACCOUNT, &app),
-        SAR_OK);
+                                         const_cast<char*>(kUserPin), 10, SECURE_ANYONE_ACCOUNT, &app),
+              SAR_OK);
 
     uint8_t challenge[8];
     ASSERT_EQ(skf->SKF_GenRandom(device, challenge, 8), SAR_OK);
@@ -191,7 +191,7 @@ TEST_F(Devices, lockDev_keepsOtherHandlesOut_untilUnlocked)
     EXPECT_EQ(skf->SKF_LockDev(other, 50), SAR_TIMEOUTERR);
     ASSERT_EQ(skf->SKF_UnlockDev(device), SAR_OK);
     EXPECT_EQ(skf->SKF_LockDev(other, 50), SAR_OK);
-    skf->SKF_DisConnectDev(other);   // disconnecting releases the lock
+    skf->SKF_DisConnectDev(other); // disconnecting releases the lock
     EXPECT_EQ(skf->SKF_LockDev(device, 50), SAR_OK);
 }
 
@@ -202,7 +202,7 @@ TEST_F(Devices, laterCryptographicServices_answerNotSupportedYet)
     EXPECT_EQ(skf->SKF_DigestInit(device, SGD_SM3, nullptr, nullptr, 0, &hash), SAR_NOTSUPPORTYETERR);
     uint8_t key[16] = {};
     EXPECT_EQ(skf->SKF_SetSymmKey(device, key, SGD_SM4_ECB, &hash), SAR_NOTSUPPORTYETERR);
-    ECCSIGNATUREBLOB signature {};
+    ECCSIGNATUREBLOB signature{};
     EXPECT_EQ(skf->SKF_ECCSignData(nullptr, key, 16, &signature), SAR_NOTSUPPORTYETERR);
     EXPECT_EQ(skf->SKF_Transmit(device, key, 1, key, nullptr), SAR_NOTSUPPORTYETERR);
 }

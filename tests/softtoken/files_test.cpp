@@ -47,7 +47,7 @@ TEST_F(Files, writtenBytes_readBack_withInfoAndListing)
     EXPECT_EQ(skf->SKF_ReadFile(app, const_cast<char*>("notes"), 2, 3, small, &length), SAR_BUFFER_TOO_SMALL);
     EXPECT_EQ(length, 3u);
 
-    FILEATTRIBUTE info {};
+    FILEATTRIBUTE info{};
     ASSERT_EQ(skf->SKF_GetFileInfo(app, const_cast<char*>("notes"), &info), SAR_OK);
     EXPECT_STREQ(reinterpret_cast<char*>(info.FileName), "notes");
     EXPECT_EQ(ULONG(info.FileSize), 10u);

@@ -18,7 +18,7 @@ TEST_F(Handles, nullForeignAndStaleHandles_areRefused)
     int local = 0;
     const std::vector<HANDLE> bad{nullptr, &local, reinterpret_cast<HANDLE>(0x10), reinterpret_cast<HANDLE>(~0ull)};
     for (HANDLE handle : bad) {
-        DEVINFO info {};
+        DEVINFO info{};
         ULONG value = 0;
         BOOL flag = 0;
         ULONG size = 0;
@@ -34,7 +34,7 @@ TEST_F(Handles, nullForeignAndStaleHandles_areRefused)
     // A handle of the wrong kind is as foreign as any other.
     ULONG value = 0;
     BOOL flag = 0;
-    DEVINFO info {};
+    DEVINFO info{};
     EXPECT_EQ(skf->SKF_GetContainerType(app, &value), SAR_INVALIDHANDLEERR);
     EXPECT_EQ(skf->SKF_GetPINInfo(device, USER_TYPE, &value, &value, &flag), SAR_INVALIDHANDLEERR);
     EXPECT_EQ(skf->SKF_GetDevInfo(container, &info), SAR_INVALIDHANDLEERR);
@@ -61,7 +61,7 @@ TEST_F(Handles, aPulledToken_answersDeviceRemoved_andAReinsertedOneNeedsNewHandl
     HAPPLICATION app = readyApp();
     HCONTAINER container = newContainer(app, "c");
     admin::removeToken(deviceName);
-    DEVINFO info {};
+    DEVINFO info{};
     ULONG value = 0;
     EXPECT_EQ(skf->SKF_GetDevInfo(device, &info), SAR_DEVICE_REMOVED);
     EXPECT_EQ(skf->SKF_GetContainerType(container, &value), SAR_DEVICE_REMOVED);

@@ -105,7 +105,7 @@ TEST_F(Pins, theLastWrongTry_locksThePin_andOnlyTheSoPinUnblocksIt)
     EXPECT_EQ(info(USER_TYPE).remaining, 0u);
 
     EXPECT_EQ(skf->SKF_UnblockPIN(app, const_cast<char*>("99999999"), const_cast<char*>("11223344"), &retries),
-        SAR_PIN_INCORRECT);
+              SAR_PIN_INCORRECT);
     EXPECT_EQ(retries, kAdminRetries - 1);
     ASSERT_EQ(skf->SKF_UnblockPIN(app, const_cast<char*>(kAdminPin), const_cast<char*>("11223344"), &retries), SAR_OK);
     EXPECT_EQ(info(ADMIN_TYPE).remaining, kAdminRetries);
@@ -120,13 +120,12 @@ TEST_F(Pins, theLastWrongTry_locksThePin_andOnlyTheSoPinUnblocksIt)
 TEST_F(Pins, changePin_checksTheOldPin_clearsTheDefaultFlag_andKeepsTheKeysUsable)
 {
     ULONG retries = 0;
-    EXPECT_EQ(skf->SKF_ChangePIN(app, USER_TYPE, const_cast<char*>("00000000"), const_cast<char*>("13572468"),
-                  &retries),
+    EXPECT_EQ(
+        skf->SKF_ChangePIN(app, USER_TYPE, const_cast<char*>("00000000"), const_cast<char*>("13572468"), &retries),
         SAR_PIN_INCORRECT);
     EXPECT_EQ(retries, kUserRetries - 1);
-    ASSERT_EQ(skf->SKF_ChangePIN(app, USER_TYPE, const_cast<char*>(kUserPin), const_cast<char*>("13572468"),
-                  &retries),
-        SAR_OK);
+    ASSERT_EQ(skf->SKF_ChangePIN(app, USER_TYPE, const_cast<char*>(kUserPin), const_cast<char*>("13572468"), &retries),
+              SAR_OK);
     const auto user = info(USER_TYPE);
     EXPECT_EQ(user.isDefault, FALSE);
     EXPECT_EQ(user.remaining, kUserRetries);
@@ -137,15 +136,14 @@ TEST_F(Pins, changePin_checksTheOldPin_clearsTheDefaultFlag_andKeepsTheKeysUsabl
     ASSERT_EQ(verify(USER_TYPE, "13572468"), SAR_OK);
     // The application key opened under the new PIN still seals new private keys.
     HCONTAINER container = newContainer(app, "C");
-    ECCPUBLICKEYBLOB blob {};
+    ECCPUBLICKEYBLOB blob{};
     EXPECT_EQ(skf->SKF_GenECCKeyPair(container, SGD_SM2_1, &blob), SAR_OK);
 
-    ASSERT_EQ(skf->SKF_ChangePIN(app, ADMIN_TYPE, const_cast<char*>(kAdminPin), const_cast<char*>("24681357"),
-                  &retries),
+    ASSERT_EQ(
+        skf->SKF_ChangePIN(app, ADMIN_TYPE, const_cast<char*>(kAdminPin), const_cast<char*>("24681357"), &retries),
         SAR_OK);
     EXPECT_EQ(info(ADMIN_TYPE).isDefault, FALSE);
-    EXPECT_EQ(skf->SKF_UnblockPIN(app, const_cast<char*>("24681357"), const_cast<char*>("55667788"), &retries),
-        SAR_OK);
+    EXPECT_EQ(skf->SKF_UnblockPIN(app, const_cast<char*>("24681357"), const_cast<char*>("55667788"), &retries), SAR_OK);
 }
 
 TEST_F(Pins, pinsOutsideSixToSixteenBytes_areRefused_withoutSpendingATry)
@@ -155,11 +153,11 @@ TEST_F(Pins, pinsOutsideSixToSixteenBytes_areRefused_withoutSpendingATry)
     EXPECT_EQ(info(USER_TYPE).remaining, kUserRetries);
     ULONG retries = 0;
     EXPECT_EQ(skf->SKF_ChangePIN(app, USER_TYPE, const_cast<char*>(kUserPin), const_cast<char*>("123"), &retries),
-        SAR_PIN_LEN_RANGE);
+              SAR_PIN_LEN_RANGE);
     HAPPLICATION other = nullptr;
     EXPECT_EQ(skf->SKF_CreateApplication(device, const_cast<char*>("SHORT"), const_cast<char*>("12345"), 10,
-                  const_cast<char*>(kUserPin), 10, SECURE_ANYONE_ACCOUNT, &other),
-        SAR_PIN_LEN_RANGE);
+                                         const_cast<char*>(kUserPin), 10, SECURE_ANYONE_ACCOUNT, &other),
+              SAR_PIN_LEN_RANGE);
 }
 
 TEST_F(Pins, aVerifiedPin_holdsAcrossNewConnectionsAndOpens_untilCleared)

@@ -87,7 +87,7 @@ int busy(const SkfDriver& skf, const std::string& device)
     int failures = 0;
     for (int i = 0; i < 100; ++i) {
         DEVHANDLE handle = nullptr;
-        DEVINFO info {};
+        DEVINFO info{};
         if (skf.SKF_ConnectDev(const_cast<char*>(device.c_str()), &handle) != SAR_OK
             || skf.SKF_GetDevInfo(handle, &info) != SAR_OK || skf.SKF_DisConnectDev(handle) != SAR_OK) {
             ++failures;
@@ -160,8 +160,9 @@ int pinInfo(const SkfDriver& skf, const std::string& device, ULONG type)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: softskf_probe events N | small | cancel | busy DEVICE |"
-                             " churn DEVICE PREFIX N | pininfo DEVICE TYPE\n");
+        std::fprintf(stderr,
+                     "usage: softskf_probe events N | small | cancel | busy DEVICE |"
+                     " churn DEVICE PREFIX N | pininfo DEVICE TYPE\n");
         return 2;
     }
     const SkfDriver& skf = driver();

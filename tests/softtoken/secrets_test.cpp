@@ -21,21 +21,21 @@ TEST_F(Secrets, theDatabaseFiles_holdNoPrivateKeyAndNoPin)
     ASSERT_EQ(verifyUser(app), SAR_OK);
 
     HCONTAINER sm2 = newContainer(app, "sm2");
-    ECCPUBLICKEYBLOB signing {};
+    ECCPUBLICKEYBLOB signing{};
     ASSERT_EQ(skf->SKF_GenECCKeyPair(sm2, SGD_SM2_1, &signing), SAR_OK);
     const auto eccPair = makeSm2Pair();
     auto envelope = makeEccEnvelope(signing, eccPair);
     ASSERT_EQ(skf->SKF_ImportECCKeyPair(sm2, reinterpret_cast<ENVELOPEDKEYBLOB*>(envelope.data())), SAR_OK);
 
     HCONTAINER rsa = newContainer(app, "rsa");
-    RSAPUBLICKEYBLOB rsaSigning {};
+    RSAPUBLICKEYBLOB rsaSigning{};
     ASSERT_EQ(skf->SKF_GenRSAKeyPair(rsa, 1024, &rsaSigning), SAR_OK);
     const auto rsaPair = makeRsaPair(1024);
     auto rsaEnvelope = makeRsaEnvelope(rsaSigning, rsaPair);
-    ASSERT_EQ(skf->SKF_ImportRSAKeyPair(rsa, SGD_SM4_ECB, rsaEnvelope.wrappedKey.data(),
-                  static_cast<ULONG>(rsaEnvelope.wrappedKey.size()), rsaEnvelope.encryptedKey.data(),
-                  static_cast<ULONG>(rsaEnvelope.encryptedKey.size())),
-        SAR_OK);
+    ASSERT_EQ(skf->SKF_ImportRSAKeyPair(
+                  rsa, SGD_SM4_ECB, rsaEnvelope.wrappedKey.data(), static_cast<ULONG>(rsaEnvelope.wrappedKey.size()),
+                  rsaEnvelope.encryptedKey.data(), static_cast<ULONG>(rsaEnvelope.encryptedKey.size())),
+              SAR_OK);
 
     const std::string db = testStore() + "/tokens/" + serial + ".db";
     auto bytes = readFileBytes(db);
@@ -58,7 +58,9 @@ TEST_F(Secrets, theStore_isPrivateToItsOwner)
 {
     const std::string serial = uniqueSerial("M");
     device = connect(plugNewToken(256 * 1024, serial));
-    struct stat info {};
+    struct stat info
+    {
+    };
     ASSERT_EQ(stat(testStore().c_str(), &info), 0);
     ASSERT_EQ(stat((testStore() + "/tokens").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);

@@ -76,11 +76,11 @@ ECCPUBLICKEYBLOB eccPublicKeyBlob(const std::vector<uint8_t>& point)
     if (point.size() != kSm2PointSize || point[0] != 0x04) {
         throw CodecError("not an uncompressed SM2 point");
     }
-    ECCPUBLICKEYBLOB blob {};
+    ECCPUBLICKEYBLOB blob{};
     blob.BitLen = 256;
     putRightAligned(blob.XCoordinate, sizeof blob.XCoordinate, point.data() + 1, kSm2CoordinateSize);
     putRightAligned(blob.YCoordinate, sizeof blob.YCoordinate, point.data() + 1 + kSm2CoordinateSize,
-        kSm2CoordinateSize);
+                    kSm2CoordinateSize);
     return blob;
 }
 
@@ -99,9 +99,9 @@ std::vector<uint8_t> eccPointFromBlob(const ECCPUBLICKEYBLOB& blob)
 }
 
 RSAPUBLICKEYBLOB rsaPublicKeyBlob(uint32_t bits, const std::vector<uint8_t>& modulus,
-    const std::vector<uint8_t>& exponent)
+                                  const std::vector<uint8_t>& exponent)
 {
-    RSAPUBLICKEYBLOB blob {};
+    RSAPUBLICKEYBLOB blob{};
     blob.AlgID = SGD_RSA;
     blob.BitLen = bits;
     putRightAligned(blob.Modulus, sizeof blob.Modulus, modulus.data(), modulus.size());

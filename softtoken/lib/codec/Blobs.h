@@ -27,7 +27,7 @@ ECCPUBLICKEYBLOB eccPublicKeyBlob(const std::vector<uint8_t>& point);
 std::vector<uint8_t> eccPointFromBlob(const ECCPUBLICKEYBLOB& blob);
 
 RSAPUBLICKEYBLOB rsaPublicKeyBlob(uint32_t bits, const std::vector<uint8_t>& modulus,
-    const std::vector<uint8_t>& exponent);
+                                  const std::vector<uint8_t>& exponent);
 
 // The DER SM2Ciphertext (SEQUENCE of x, y, hash, ciphertext) for an ECCCIPHERBLOB whose
 // Cipher carries CipherLen bytes.

@@ -54,7 +54,8 @@ public:
 
     // Applications and PINs.
     HANDLE createApplication(HANDLE device, const std::string& name, const crypto::SecureString& adminPin,
-        ULONG adminRetries, const crypto::SecureString& userPin, ULONG userRetries, ULONG createFileRights);
+                             ULONG adminRetries, const crypto::SecureString& userPin, ULONG userRetries,
+                             ULONG createFileRights);
     std::vector<std::string> enumApplications(HANDLE device);
     void deleteApplication(HANDLE device, const std::string& name);
     HANDLE openApplication(HANDLE device, const std::string& name);
@@ -63,9 +64,9 @@ public:
     // Each returns the SAR code and sets the remaining retries for PIN results.
     ULONG verifyPin(HANDLE application, ULONG pinType, const crypto::SecureString& pin, ULONG& remaining);
     ULONG changePin(HANDLE application, ULONG pinType, const crypto::SecureString& oldPin,
-        const crypto::SecureString& newPin, ULONG& remaining);
+                    const crypto::SecureString& newPin, ULONG& remaining);
     ULONG unblockPin(HANDLE application, const crypto::SecureString& adminPin, const crypto::SecureString& newUserPin,
-        ULONG& remaining);
+                     ULONG& remaining);
     void clearSecureState(HANDLE application);
 
     // Files.
@@ -87,7 +88,7 @@ public:
     RSAPUBLICKEYBLOB generateRsaKeyPair(HANDLE container, ULONG bits);
     void importEccKeyPair(HANDLE container, const ENVELOPEDKEYBLOB& envelope);
     void importRsaKeyPair(HANDLE container, ULONG symmetricAlgorithm, const uint8_t* wrappedKey, size_t wrappedSize,
-        const uint8_t* encryptedKey, size_t encryptedSize);
+                          const uint8_t* encryptedKey, size_t encryptedSize);
     std::vector<uint8_t> exportPublicKey(HANDLE container, bool signing);
     void importCertificate(HANDLE container, bool signing, const uint8_t* der, size_t size);
     std::vector<uint8_t> exportCertificate(HANDLE container, bool signing);
@@ -128,13 +129,13 @@ private:
     bool allowed(const AppRef& app, ULONG rights);
     void requireRoom(store::TokenDb& db, uint64_t bytes);
     ULONG checkPin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG& remaining,
-        crypto::SecureBytes* appKey);
+                   crypto::SecureBytes* appKey);
     store::PinRecord newPin(const crypto::SecureString& pin, ULONG retries, const crypto::SecureBytes& appKey,
-        const std::vector<uint8_t>& appUid, ULONG pinType);
+                            const std::vector<uint8_t>& appUid, ULONG pinType);
     crypto::SecureBytes appKeyFor(const ContainerRef& container);
     std::vector<uint8_t> keyAad(const ContainerRef& container, bool signing) const;
     void storeKeyPair(const ContainerRef& container, bool signing, uint32_t algorithm, uint32_t bits,
-        const std::vector<uint8_t>& publicBlob, const crypto::SecureBytes& privateDer);
+                      const std::vector<uint8_t>& publicBlob, const crypto::SecureBytes& privateDer);
     crypto::SecureBytes signingPrivateKey(const ContainerRef& container, uint32_t& algorithm);
 
     std::mutex m_mutex;

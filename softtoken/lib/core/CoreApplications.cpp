@@ -54,7 +54,7 @@ Core::AppRef Core::application(HANDLE handle)
     auto ref = device(session->parent);
     auto record = ref.db.application(session->appId);
     if (!record || record->uid != session->uid) {
-        fail(SAR_APPLICATION_NOT_EXISTS);   // deleted, perhaps by another process
+        fail(SAR_APPLICATION_NOT_EXISTS); // deleted, perhaps by another process
     }
     return {ref.session, ref.db, *session, *record};
 }
@@ -91,7 +91,7 @@ void Core::requireRoom(store::TokenDb& db, uint64_t bytes)
 }
 
 store::PinRecord Core::newPin(const crypto::SecureString& pin, ULONG retries, const crypto::SecureBytes& appKey,
-    const std::vector<uint8_t>& appUid, ULONG pinType)
+                              const std::vector<uint8_t>& appUid, ULONG pinType)
 {
     store::PinRecord record;
     record.salt = crypto::randomBytes(crypto::kPinSaltSize);
@@ -106,7 +106,7 @@ store::PinRecord Core::newPin(const crypto::SecureString& pin, ULONG retries, co
 }
 
 ULONG Core::checkPin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG& remaining,
-    crypto::SecureBytes* appKey)
+                     crypto::SecureBytes* appKey)
 {
     store::PinRecord record;
     {
@@ -122,7 +122,7 @@ ULONG Core::checkPin(const AppRef& app, ULONG pinType, const crypto::SecureStrin
     }
     const auto secret = crypto::derivePinSecret(pin.data(), pin.size(), record.salt, record.iterations);
     if (!crypto::constantTimeEqual(secret.verifier.data(), secret.verifier.size(), record.verifier.data(),
-            record.verifier.size())) {
+                                   record.verifier.size())) {
         remaining = record.remainingRetries - 1;
         m_security.clear(app.device.serial, app.record.uid);
         return remaining == 0 ? SAR_PIN_LOCKED : SAR_PIN_INCORRECT;
@@ -137,14 +137,15 @@ ULONG Core::checkPin(const AppRef& app, ULONG pinType, const crypto::SecureStrin
         try {
             *appKey = crypto::open(secret.wrappingKey, record.wrappedAppKey, pinAad(app.record.uid, pinType));
         } catch (const crypto::CryptoInputError&) {
-            fail(SAR_FAIL);   // the record was tampered with
+            fail(SAR_FAIL); // the record was tampered with
         }
     }
     return SAR_OK;
 }
 
 HANDLE Core::createApplication(HANDLE device, const std::string& name, const crypto::SecureString& adminPin,
-    ULONG adminRetries, const crypto::SecureString& userPin, ULONG userRetries, ULONG createFileRights)
+                               ULONG adminRetries, const crypto::SecureString& userPin, ULONG userRetries,
+                               ULONG createFileRights)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto ref = this->device(device);
@@ -253,7 +254,7 @@ ULONG Core::verifyPin(HANDLE handle, ULONG pinType, const crypto::SecureString& 
 }
 
 ULONG Core::changePin(HANDLE handle, ULONG pinType, const crypto::SecureString& oldPin,
-    const crypto::SecureString& newPin, ULONG& remaining)
+                      const crypto::SecureString& newPin, ULONG& remaining)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto app = application(handle);
@@ -275,7 +276,7 @@ ULONG Core::changePin(HANDLE handle, ULONG pinType, const crypto::SecureString& 
 }
 
 ULONG Core::unblockPin(HANDLE handle, const crypto::SecureString& adminPin, const crypto::SecureString& newUserPin,
-    ULONG& remaining)
+                       ULONG& remaining)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto app = application(handle);

@@ -25,8 +25,7 @@ void requireContainerName(const std::string& name)
     }
 }
 
-template <typename Blob>
-std::vector<uint8_t> blobBytes(const Blob& blob)
+template <typename Blob> std::vector<uint8_t> blobBytes(const Blob& blob)
 {
     const auto* bytes = reinterpret_cast<const uint8_t*>(&blob);
     return std::vector<uint8_t>(bytes, bytes + sizeof blob);
@@ -57,7 +56,7 @@ Core::ContainerRef Core::container(HANDLE handle)
     auto app = application(session->parent);
     auto record = app.db.container(session->containerId);
     if (!record || record->appId != app.record.id) {
-        fail(SAR_INVALIDHANDLEERR);   // the container was deleted
+        fail(SAR_INVALIDHANDLEERR); // the container was deleted
     }
     return {app, *record};
 }
@@ -84,11 +83,11 @@ std::vector<uint8_t> Core::keyAad(const ContainerRef& container, bool signing) c
 }
 
 void Core::storeKeyPair(const ContainerRef& container, bool signing, uint32_t algorithm, uint32_t bits,
-    const std::vector<uint8_t>& publicBlob, const crypto::SecureBytes& privateDer)
+                        const std::vector<uint8_t>& publicBlob, const crypto::SecureBytes& privateDer)
 {
     const auto appKey = appKeyFor(container);
     store::KeyPairRecord record{algorithm, bits, publicBlob,
-        crypto::seal(appKey, privateDer.data(), privateDer.size(), keyAad(container, signing))};
+                                crypto::seal(appKey, privateDer.data(), privateDer.size(), keyAad(container, signing))};
     auto& db = container.app.db;
     uint64_t replaced = 0;
     if (const auto old = db.keyPair(container.record.id, signing)) {
@@ -111,7 +110,7 @@ crypto::SecureBytes Core::signingPrivateKey(const ContainerRef& container, uint3
     try {
         return crypto::open(appKeyFor(container), pair->wrappedPrivateKey, keyAad(container, true));
     } catch (const crypto::CryptoInputError&) {
-        fail(SAR_FAIL);   // the stored key was tampered with
+        fail(SAR_FAIL); // the stored key was tampered with
     }
 }
 
@@ -262,7 +261,7 @@ void Core::importEccKeyPair(HANDLE handle, const ENVELOPEDKEYBLOB& envelope)
         const auto key = crypto::KeyPair::sm2FromScalar(field.data() + kSm2ScalarSize, kSm2ScalarSize);
         const auto point = key.sm2PublicPoint();
         if (point != codec::eccPointFromBlob(envelope.PubKey)) {
-            fail(SAR_INDATAERR);   // the public key does not belong to the private key
+            fail(SAR_INDATAERR); // the public key does not belong to the private key
         }
         store::Transaction transaction(ref.app.db.database());
         requireKind(ref.app.db, ref.record.id, false);
@@ -276,7 +275,7 @@ void Core::importEccKeyPair(HANDLE handle, const ENVELOPEDKEYBLOB& envelope)
 }
 
 void Core::importRsaKeyPair(HANDLE handle, ULONG symmetricAlgorithm, const uint8_t* wrappedKey, size_t wrappedSize,
-    const uint8_t* encryptedKey, size_t encryptedSize)
+                            const uint8_t* encryptedKey, size_t encryptedSize)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto ref = container(handle);

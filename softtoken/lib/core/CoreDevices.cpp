@@ -25,7 +25,9 @@ constexpr ULONG kWaitForever = 0xFFFFFFFFu;
 
 bool fileExists(const std::string& path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     return stat(path.c_str(), &info) == 0;
 }
 
@@ -60,7 +62,9 @@ bool Core::tokenExists(const std::string& serial)
 std::shared_ptr<store::TokenDb> Core::openToken(const std::string& serial)
 {
     const std::string path = paths().tokenDbPath(serial);
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (stat(path.c_str(), &info) != 0) {
         fail(SAR_DEVICE_REMOVED);
     }
@@ -161,7 +165,7 @@ DEVINFO Core::deviceInfo(HANDLE handle)
     std::lock_guard<std::mutex> lock(m_mutex);
     auto ref = device(handle);
     const auto token = ref.db.token();
-    DEVINFO info {};
+    DEVINFO info{};
     info.Version = {1, 0};
     copyText(info.Manufacturer, sizeof info.Manufacturer, "Velkora");
     copyText(info.Issuer, sizeof info.Issuer, "Velkora Soft Token");
@@ -187,7 +191,7 @@ void Core::lockDevice(HANDLE handle, ULONG timeoutMs)
         std::lock_guard<std::mutex> lock(m_mutex);
         auto ref = device(handle);
         if (ref.session.lockFd >= 0) {
-            return;   // already held through this handle
+            return; // already held through this handle
         }
         lockPath = paths().tokensDir() + "/" + ref.session.serial + ".lock";
     }
@@ -211,7 +215,7 @@ void Core::lockDevice(HANDLE handle, ULONG timeoutMs)
         fail(SAR_INVALIDHANDLEERR);
     }
     if (session->lockFd >= 0) {
-        close(fd);   // another thread locked through this handle meanwhile
+        close(fd); // another thread locked through this handle meanwhile
         return;
     }
     session->lockFd = fd;
@@ -297,7 +301,8 @@ void Core::closeHandle(HANDLE handle)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     const bool closable = m_handles.find<HandleObject>(handle, HandleKind::SessionKey)
-        || m_handles.find<HandleObject>(handle, HandleKind::Hash) || m_handles.find<HandleObject>(handle, HandleKind::Mac)
+        || m_handles.find<HandleObject>(handle, HandleKind::Hash)
+        || m_handles.find<HandleObject>(handle, HandleKind::Mac)
         || m_handles.find<HandleObject>(handle, HandleKind::Agreement);
     if (!closable || !m_handles.remove(handle)) {
         fail(SAR_INVALIDHANDLEERR);

@@ -81,7 +81,7 @@ FILEATTRIBUTE Core::fileInfo(HANDLE handle, const std::string& name)
     if (!file) {
         fail(SAR_FILE_NOT_EXIST);
     }
-    FILEATTRIBUTE info {};
+    FILEATTRIBUTE info{};
     std::memcpy(info.FileName, file->name.data(), std::min(file->name.size(), sizeof info.FileName));
     info.FileSize = file->size;
     info.ReadRights = file->readRights;
@@ -123,7 +123,7 @@ void Core::writeFile(HANDLE handle, const std::string& name, ULONG offset, const
         fail(SAR_USER_NOT_LOGGED_IN);
     }
     if (uint64_t{offset} + size > file->size) {
-        fail(SAR_INDATALENERR);   // files keep the size they were created with
+        fail(SAR_INDATALENERR); // files keep the size they were created with
     }
     auto content = app.db.fileData(app.record.id, name);
     content.resize(file->size, 0);

@@ -30,8 +30,8 @@ DeviceEvents::~DeviceEvents()
     }
 }
 
-ULONG DeviceEvents::wait(const store::StorePaths& paths, const PresenceFilter& filter, char* name,
-    ULONG* nameLength, ULONG* event)
+ULONG DeviceEvents::wait(const store::StorePaths& paths, const PresenceFilter& filter, char* name, ULONG* nameLength,
+                         ULONG* event)
 {
     std::lock_guard<std::mutex> lock(m_waitMutex);
     if (m_cancel < 0 || !ensureWatch(paths)) {
@@ -94,8 +94,7 @@ bool DeviceEvents::ensureWatch(const store::StorePaths& paths)
     return true;
 }
 
-DeviceEvents::Pending DeviceEvents::nextDifference(const store::StorePaths& paths,
-    const PresenceFilter& filter) const
+DeviceEvents::Pending DeviceEvents::nextDifference(const store::StorePaths& paths, const PresenceFilter& filter) const
 {
     std::map<std::string, store::PresenceIdentity> current;
     for (const auto& presence : paths.presences()) {
@@ -130,8 +129,7 @@ void DeviceEvents::blockUntilChange()
     const int ready = poll(fds, 2, kRescanMs);
     if (ready > 0 && (fds[0].revents & POLLIN)) {
         alignas(inotify_event) char buffer[4096];
-        while (read(m_inotify, buffer, sizeof buffer) > 0) {
-        }
+        while (read(m_inotify, buffer, sizeof buffer) > 0) { }
     }
 }
 

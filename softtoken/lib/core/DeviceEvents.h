@@ -29,7 +29,7 @@ public:
     // SAR_OK with the event; SAR_BUFFER_TOO_SMALL leaves the event for the next call;
     // SAR_NOT_EVENTERR when cancelled.
     ULONG wait(const store::StorePaths& paths, const PresenceFilter& filter, char* name, ULONG* nameLength,
-        ULONG* event);
+               ULONG* event);
     void cancel();
 
 private:
@@ -46,7 +46,7 @@ private:
     bool consumeCancel();
     void blockUntilChange();
 
-    std::mutex m_waitMutex;   // one wait at a time
+    std::mutex m_waitMutex; // one wait at a time
     std::map<std::string, store::PresenceIdentity> m_reported;
     int m_inotify = -1;
     int m_cancel = -1;

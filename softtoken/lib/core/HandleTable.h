@@ -31,8 +31,7 @@ public:
     HANDLE add(std::shared_ptr<HandleObject> object);
 
     // The object when the handle is live, of this kind, and its parents are live.
-    template <typename T>
-    T* find(HANDLE handle, HandleKind kind) const
+    template <typename T> T* find(HANDLE handle, HandleKind kind) const
     {
         HandleObject* object = lookup(handle);
         return object && object->kind == kind ? static_cast<T*>(object) : nullptr;

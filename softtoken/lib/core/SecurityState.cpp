@@ -11,21 +11,21 @@ std::string SecurityState::key(const std::string& serial, const std::vector<uint
 }
 
 const AppSecurity* SecurityState::find(const std::string& serial, const std::vector<uint8_t>& appUid,
-    const store::PresenceIdentity& insertion)
+                                       const store::PresenceIdentity& insertion)
 {
     const auto found = m_states.find(key(serial, appUid));
     if (found == m_states.end()) {
         return nullptr;
     }
     if (found->second.insertion != insertion) {
-        m_states.erase(found);   // the token was pulled out since
+        m_states.erase(found); // the token was pulled out since
         return nullptr;
     }
     return &found->second;
 }
 
 void SecurityState::grant(const std::string& serial, const std::vector<uint8_t>& appUid,
-    const store::PresenceIdentity& insertion, uint32_t pinType, crypto::SecureBytes appKey)
+                          const store::PresenceIdentity& insertion, uint32_t pinType, crypto::SecureBytes appKey)
 {
     AppSecurity& state = m_states[key(serial, appUid)];
     if (state.insertion != insertion) {

@@ -25,10 +25,10 @@ class SecurityState
 public:
     // The state of the application in this insertion, or nullptr.
     const AppSecurity* find(const std::string& serial, const std::vector<uint8_t>& appUid,
-        const store::PresenceIdentity& insertion);
+                            const store::PresenceIdentity& insertion);
     // Records a verified PIN (ADMIN_TYPE or USER_TYPE) with the application key it opened.
     void grant(const std::string& serial, const std::vector<uint8_t>& appUid, const store::PresenceIdentity& insertion,
-        uint32_t pinType, crypto::SecureBytes appKey);
+               uint32_t pinType, crypto::SecureBytes appKey);
     void clear(const std::string& serial, const std::vector<uint8_t>& appUid);
 
 private:

@@ -28,9 +28,9 @@ struct DeviceSession : HandleObject
     std::string serial;
     store::PresenceIdentity insertion;
     std::shared_ptr<store::TokenDb> db;
-    bool authenticated = false;           // device authentication, until disconnect or removal
-    std::vector<uint8_t> challenge;       // the last random bytes handed out, for SKF_DevAuth
-    int lockFd = -1;                      // held while SKF_LockDev is in force
+    bool authenticated = false; // device authentication, until disconnect or removal
+    std::vector<uint8_t> challenge; // the last random bytes handed out, for SKF_DevAuth
+    int lockFd = -1; // held while SKF_LockDev is in force
 };
 
 struct AppSession : HandleObject

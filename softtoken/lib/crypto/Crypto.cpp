@@ -72,7 +72,7 @@ Buffer sm4Ecb(const uint8_t* key, const uint8_t* data, size_t size, bool padding
 {
     auto ctx = newCipherCtx();
     check(EVP_CipherInit_ex(ctx.get(), EVP_sm4_ecb(), nullptr, key, nullptr, encrypt ? 1 : 0) == 1,
-        "SM4 is not available");
+          "SM4 is not available");
     EVP_CIPHER_CTX_set_padding(ctx.get(), padding ? 1 : 0);
     Buffer out(size + kSm4Key);
     int written = 0;
@@ -106,10 +106,10 @@ std::vector<uint8_t> sm2PointFor(const BIGNUM* scalar)
     check(group != nullptr, "SM2 is not available");
     std::unique_ptr<EC_POINT, EcPointDeleter> point(EC_POINT_new(group.get()));
     check(point && EC_POINT_mul(group.get(), point.get(), scalar, nullptr, nullptr, nullptr) == 1,
-        "cannot compute an SM2 public key");
+          "cannot compute an SM2 public key");
     std::vector<uint8_t> bytes(65);
-    check(EC_POINT_point2oct(group.get(), point.get(), POINT_CONVERSION_UNCOMPRESSED, bytes.data(), bytes.size(),
-              nullptr)
+    check(
+        EC_POINT_point2oct(group.get(), point.get(), POINT_CONVERSION_UNCOMPRESSED, bytes.data(), bytes.size(), nullptr)
             == bytes.size(),
         "cannot encode an SM2 public key");
     return bytes;
@@ -153,15 +153,14 @@ SecureBytes sm4EcbDecrypt(const uint8_t* key, const uint8_t* data, size_t size, 
     return sm4Ecb<SecureBytes>(key, data, size, padding, false);
 }
 
-SecureBytes pbkdf2Sha256(const char* password, size_t passwordSize, const std::vector<uint8_t>& salt, uint32_t iterations,
-    size_t length)
+SecureBytes pbkdf2Sha256(const char* password, size_t passwordSize, const std::vector<uint8_t>& salt,
+                         uint32_t iterations, size_t length)
 {
     SecureBytes out(length);
-    check(PKCS5_PBKDF2_HMAC(password, static_cast<int>(passwordSize), salt.data(),
-              static_cast<int>(salt.size()), static_cast<int>(iterations), EVP_sha256(), static_cast<int>(length),
-              out.data())
-            == 1,
-        "PBKDF2 failed");
+    check(PKCS5_PBKDF2_HMAC(password, static_cast<int>(passwordSize), salt.data(), static_cast<int>(salt.size()),
+                            static_cast<int>(iterations), EVP_sha256(), static_cast<int>(length), out.data())
+              == 1,
+          "PBKDF2 failed");
     return out;
 }
 
@@ -170,9 +169,9 @@ SecureBytes hmacSha256(const SecureBytes& key, const std::string& label)
     SecureBytes out(EVP_MAX_MD_SIZE);
     size_t size = 0;
     check(EVP_Q_mac(nullptr, "HMAC", nullptr, "SHA256", nullptr, key.data(), key.size(),
-              reinterpret_cast<const unsigned char*>(label.data()), label.size(), out.data(), out.size(), &size)
-            != nullptr,
-        "HMAC failed");
+                    reinterpret_cast<const unsigned char*>(label.data()), label.size(), out.data(), out.size(), &size)
+              != nullptr,
+          "HMAC failed");
     out.resize(size);
     return out;
 }
@@ -191,11 +190,11 @@ std::vector<uint8_t> seal(const SecureBytes& key, const uint8_t* plain, size_t s
     int written = 0;
     int final = 0;
     check(EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, key.data(), out.data()) == 1
-            && EVP_EncryptUpdate(ctx.get(), nullptr, &written, aad.data(), static_cast<int>(aad.size())) == 1
-            && EVP_EncryptUpdate(ctx.get(), out.data() + kGcmNonce, &written, plain, static_cast<int>(size)) == 1
-            && EVP_EncryptFinal_ex(ctx.get(), out.data() + kGcmNonce + written, &final) == 1
-            && EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, kGcmTag, out.data() + kGcmNonce + size) == 1,
-        "AES-GCM sealing failed");
+              && EVP_EncryptUpdate(ctx.get(), nullptr, &written, aad.data(), static_cast<int>(aad.size())) == 1
+              && EVP_EncryptUpdate(ctx.get(), out.data() + kGcmNonce, &written, plain, static_cast<int>(size)) == 1
+              && EVP_EncryptFinal_ex(ctx.get(), out.data() + kGcmNonce + written, &final) == 1
+              && EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, kGcmTag, out.data() + kGcmNonce + size) == 1,
+          "AES-GCM sealing failed");
     return out;
 }
 
@@ -206,17 +205,17 @@ SecureBytes open(const SecureBytes& key, const std::vector<uint8_t>& sealed, con
         throw CryptoInputError("the sealed data is too short");
     }
     const size_t size = sealed.size() - kGcmNonce - kGcmTag;
-    SecureBytes plain(size + 1);   // never zero-sized, so data() is valid
+    SecureBytes plain(size + 1); // never zero-sized, so data() is valid
     auto ctx = newCipherCtx();
     int written = 0;
     int final = 0;
     std::vector<uint8_t> tag(sealed.end() - kGcmTag, sealed.end());
     check(EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, key.data(), sealed.data()) == 1
-            && EVP_DecryptUpdate(ctx.get(), nullptr, &written, aad.data(), static_cast<int>(aad.size())) == 1
-            && EVP_DecryptUpdate(ctx.get(), plain.data(), &written, sealed.data() + kGcmNonce, static_cast<int>(size))
-                == 1
-            && EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, kGcmTag, tag.data()) == 1,
-        "AES-GCM opening failed");
+              && EVP_DecryptUpdate(ctx.get(), nullptr, &written, aad.data(), static_cast<int>(aad.size())) == 1
+              && EVP_DecryptUpdate(ctx.get(), plain.data(), &written, sealed.data() + kGcmNonce, static_cast<int>(size))
+                  == 1
+              && EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, kGcmTag, tag.data()) == 1,
+          "AES-GCM opening failed");
     if (EVP_DecryptFinal_ex(ctx.get(), plain.data() + written, &final) != 1) {
         throw CryptoInputError("the sealed data does not authenticate");
     }
@@ -269,16 +268,16 @@ KeyPair KeyPair::sm2FromScalar(const uint8_t* scalar, size_t size)
     const auto point = sm2PointFor(priv.get());
     std::unique_ptr<OSSL_PARAM_BLD, ParamBldDeleter> builder(OSSL_PARAM_BLD_new());
     check(builder && OSSL_PARAM_BLD_push_utf8_string(builder.get(), OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0) == 1
-            && OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_PRIV_KEY, priv.get()) == 1
-            && OSSL_PARAM_BLD_push_octet_string(builder.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size())
-                == 1,
-        "cannot build SM2 key parameters");
+              && OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_PRIV_KEY, priv.get()) == 1
+              && OSSL_PARAM_BLD_push_octet_string(builder.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size())
+                  == 1,
+          "cannot build SM2 key parameters");
     std::unique_ptr<OSSL_PARAM, ParamDeleter> params(OSSL_PARAM_BLD_to_param(builder.get()));
     PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr));
     EVP_PKEY* key = nullptr;
     check(params && ctx && EVP_PKEY_fromdata_init(ctx.get()) == 1
-            && EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_KEYPAIR, params.get()) == 1,
-        "cannot build an SM2 key");
+              && EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_KEYPAIR, params.get()) == 1,
+          "cannot build an SM2 key");
     return KeyPair(key);
 }
 
@@ -311,10 +310,9 @@ std::vector<uint8_t> KeyPair::sm2PublicPoint() const
 {
     std::vector<uint8_t> point(65);
     size_t size = 0;
-    check(EVP_PKEY_get_octet_string_param(m_key.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size(), &size)
-                == 1
-            && size == point.size() && point[0] == 0x04,
-        "cannot read the SM2 public key");
+    check(EVP_PKEY_get_octet_string_param(m_key.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size(), &size) == 1
+              && size == point.size() && point[0] == 0x04,
+          "cannot read the SM2 public key");
     return point;
 }
 
@@ -348,8 +346,8 @@ SecureBytes KeyPair::rsaPkcs1Decrypt(const uint8_t* data, size_t size) const
 {
     PkeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, m_key.get(), nullptr));
     check(ctx && EVP_PKEY_decrypt_init(ctx.get()) == 1
-            && EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1,
-        "cannot start RSA decryption");
+              && EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1,
+          "cannot start RSA decryption");
     size_t outSize = 0;
     if (EVP_PKEY_decrypt(ctx.get(), nullptr, &outSize, data, size) != 1) {
         throw CryptoInputError("the RSA ciphertext is malformed");

@@ -35,8 +35,8 @@ std::vector<uint8_t> randomBytes(size_t size);
 std::vector<uint8_t> sm4EcbEncrypt(const uint8_t* key, const uint8_t* data, size_t size, bool padding);
 SecureBytes sm4EcbDecrypt(const uint8_t* key, const uint8_t* data, size_t size, bool padding);
 
-SecureBytes pbkdf2Sha256(const char* password, size_t passwordSize, const std::vector<uint8_t>& salt, uint32_t iterations,
-    size_t length);
+SecureBytes pbkdf2Sha256(const char* password, size_t passwordSize, const std::vector<uint8_t>& salt,
+                         uint32_t iterations, size_t length);
 SecureBytes hmacSha256(const SecureBytes& key, const std::string& label);
 bool constantTimeEqual(const uint8_t* a, size_t aSize, const uint8_t* b, size_t bSize);
 
@@ -64,7 +64,7 @@ public:
     bool isRsa() const;
     unsigned bits() const;
 
-    SecureBytes privateDer() const;   // PKCS#8
+    SecureBytes privateDer() const; // PKCS#8
     // SM2: the uncompressed point 04 || X || Y, 65 bytes.
     std::vector<uint8_t> sm2PublicPoint() const;
     // RSA: modulus and public exponent, big-endian without leading zeros.

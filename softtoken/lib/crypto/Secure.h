@@ -10,31 +10,19 @@ namespace softskf::crypto {
 
 void cleanse(void* data, size_t size);
 
-template <typename T>
-struct CleansingAllocator
+template <typename T> struct CleansingAllocator
 {
     using value_type = T;
     CleansingAllocator() = default;
-    template <typename U>
-    CleansingAllocator(const CleansingAllocator<U>&) noexcept
-    {
-    }
+    template <typename U> CleansingAllocator(const CleansingAllocator<U>&) noexcept { }
     T* allocate(size_t count) { return static_cast<T*>(::operator new(count * sizeof(T))); }
     void deallocate(T* pointer, size_t count) noexcept
     {
         cleanse(pointer, count * sizeof(T));
         ::operator delete(pointer);
     }
-    template <typename U>
-    bool operator==(const CleansingAllocator<U>&) const noexcept
-    {
-        return true;
-    }
-    template <typename U>
-    bool operator!=(const CleansingAllocator<U>&) const noexcept
-    {
-        return false;
-    }
+    template <typename U> bool operator==(const CleansingAllocator<U>&) const noexcept { return true; }
+    template <typename U> bool operator!=(const CleansingAllocator<U>&) const noexcept { return false; }
 };
 
 using SecureBytes = std::vector<uint8_t, CleansingAllocator<uint8_t>>;

@@ -21,8 +21,7 @@ namespace softskf::entry {
 // Longest name or PIN read from a caller's string; longer input is refused, not read on.
 constexpr size_t kMaxInputString = 4096;
 
-template <typename Body>
-ULONG guarded(Body&& body) noexcept
+template <typename Body> ULONG guarded(Body&& body) noexcept
 {
     try {
         return body();

@@ -9,7 +9,8 @@ using namespace softskf::entry;
 extern "C" {
 
 ULONG SKF_CreateApplication(DEVHANDLE hDev, LPSTR szAppName, LPSTR szAdminPin, DWORD dwAdminPinRetryCount,
-    LPSTR szUserPin, DWORD dwUserPinRetryCount, DWORD dwCreateFileRights, HAPPLICATION* phApplication)
+                            LPSTR szUserPin, DWORD dwUserPinRetryCount, DWORD dwCreateFileRights,
+                            HAPPLICATION* phApplication)
 {
     return guarded([&] {
         const std::string name = inputString(szAppName);
@@ -17,7 +18,7 @@ ULONG SKF_CreateApplication(DEVHANDLE hDev, LPSTR szAppName, LPSTR szAdminPin, D
         const auto userPin = inputPin(szUserPin);
         requireOutput(phApplication);
         *phApplication = token().createApplication(hDev, name, adminPin, dwAdminPinRetryCount, userPin,
-            dwUserPinRetryCount, dwCreateFileRights);
+                                                   dwUserPinRetryCount, dwCreateFileRights);
         return SAR_OK;
     });
 }
@@ -57,8 +58,8 @@ ULONG SKF_CloseApplication(HAPPLICATION hApplication)
     });
 }
 
-ULONG SKF_GetPINInfo(HAPPLICATION hApplication, ULONG ulPINType, ULONG* pulMaxRetryCount,
-    ULONG* pulRemainRetryCount, BOOL* pbDefaultPin)
+ULONG SKF_GetPINInfo(HAPPLICATION hApplication, ULONG ulPINType, ULONG* pulMaxRetryCount, ULONG* pulRemainRetryCount,
+                     BOOL* pbDefaultPin)
 {
     return guarded([&] {
         requireOutput(pulMaxRetryCount);
@@ -81,8 +82,7 @@ ULONG SKF_VerifyPIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szPIN, ULO
     });
 }
 
-ULONG SKF_ChangePIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szOldPin, LPSTR szNewPin,
-    ULONG* pulRetryCount)
+ULONG SKF_ChangePIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szOldPin, LPSTR szNewPin, ULONG* pulRetryCount)
 {
     return guarded([&] {
         const auto oldPin = inputPin(szOldPin);

@@ -66,7 +66,7 @@ ULONG SKF_ExtGetContainerInfo(HCONTAINER hContainer, ContainerInfo* pInfo)
 {
     return guarded([&] {
         requireOutput(pInfo);
-        ContainerInfo info {};
+        ContainerInfo info{};
         info.ContainerType = static_cast<BYTE>(token().containerType(hContainer));
         *pInfo = info;
         return SAR_OK;
@@ -101,13 +101,13 @@ ULONG SKF_GenRSAKeyPair(HCONTAINER hContainer, ULONG ulBitsLen, RSAPUBLICKEYBLOB
 }
 
 ULONG SKF_ImportRSAKeyPair(HCONTAINER hContainer, ULONG ulSymAlgId, BYTE* pbWrappedKey, ULONG ulWrappedKeyLen,
-    BYTE* pbEncryptedData, ULONG ulEncryptedDataLen)
+                           BYTE* pbEncryptedData, ULONG ulEncryptedDataLen)
 {
     return guarded([&] {
         requireOutput(pbWrappedKey);
         requireOutput(pbEncryptedData);
         token().importRsaKeyPair(hContainer, ulSymAlgId, pbWrappedKey, ulWrappedKeyLen, pbEncryptedData,
-            ulEncryptedDataLen);
+                                 ulEncryptedDataLen);
         return SAR_OK;
     });
 }

@@ -9,7 +9,7 @@ using namespace softskf::entry;
 extern "C" {
 
 ULONG SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulFileSize, ULONG ulReadRights,
-    ULONG ulWriteRights)
+                     ULONG ulWriteRights)
 {
     return guarded([&] {
         token().createFile(hApplication, inputString(szFileName), ulFileSize, ulReadRights, ulWriteRights);
@@ -45,7 +45,7 @@ ULONG SKF_GetFileInfo(HAPPLICATION hApplication, LPSTR szFileName, FILEATTRIBUTE
 }
 
 ULONG SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, ULONG ulSize, BYTE* pbOutData,
-    ULONG* pulOutLen)
+                   ULONG* pulOutLen)
 {
     return guarded([&] {
         const std::string name = inputString(szFileName);

@@ -90,8 +90,7 @@ Statement& Statement::bind(int index, int64_t value)
 
 Statement& Statement::bind(int index, const std::string& value)
 {
-    if (sqlite3_bind_text(m_stmt, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT)
-        != SQLITE_OK) {
+    if (sqlite3_bind_text(m_stmt, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT) != SQLITE_OK) {
         fail(m_db, "cannot bind");
     }
     return *this;
@@ -106,8 +105,7 @@ Statement& Statement::bindBlob(int index, const uint8_t* data, size_t size)
 {
     // A zero-length blob must still be a blob, not NULL.
     static const uint8_t empty = 0;
-    if (sqlite3_bind_blob(m_stmt, index, size ? data : &empty, static_cast<int>(size), SQLITE_TRANSIENT)
-        != SQLITE_OK) {
+    if (sqlite3_bind_blob(m_stmt, index, size ? data : &empty, static_cast<int>(size), SQLITE_TRANSIENT) != SQLITE_OK) {
         fail(m_db, "cannot bind");
     }
     return *this;
@@ -127,8 +125,7 @@ bool Statement::step()
 
 void Statement::run()
 {
-    while (step()) {
-    }
+    while (step()) { }
 }
 
 int64_t Statement::integer(int column) const

@@ -57,7 +57,7 @@ public:
 
     // Returns true while a row is available.
     bool step();
-    void run();   // steps once and expects no row
+    void run(); // steps once and expects no row
 
     int64_t integer(int column) const;
     std::string text(int column) const;

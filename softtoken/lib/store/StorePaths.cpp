@@ -69,7 +69,9 @@ bool isValidStoreName(const std::string& name)
 
 void ensurePrivateDir(const std::string& path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (stat(path.c_str(), &info) == 0) {
         if (!S_ISDIR(info.st_mode)) {
             throw StoreError(path + " is not a folder");
@@ -172,7 +174,9 @@ bool StorePaths::presence(const std::string& deviceName, Presence& out) const
         return false;
     }
     const std::string path = presentDir() + "/" + deviceName;
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
     }

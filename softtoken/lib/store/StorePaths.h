@@ -29,10 +29,7 @@ struct PresenceIdentity
 {
     ino_t inode = 0;
     long long mtimeNs = 0;
-    bool operator==(const PresenceIdentity& other) const
-    {
-        return inode == other.inode && mtimeNs == other.mtimeNs;
-    }
+    bool operator==(const PresenceIdentity& other) const { return inode == other.inode && mtimeNs == other.mtimeNs; }
     bool operator!=(const PresenceIdentity& other) const { return !(*this == other); }
 };
 

@@ -130,12 +130,12 @@ void TokenDb::setDevAuthKey(const std::vector<uint8_t>& key)
 
 uint64_t TokenDb::usedBytes()
 {
-    auto statement = m_db.prepare(
-        "SELECT (SELECT COUNT(*) FROM applications) * ?1"
-        " + (SELECT COALESCE(SUM(size + ?2), 0) FROM files)"
-        " + (SELECT COUNT(*) FROM containers) * ?3"
-        " + (SELECT COALESCE(SUM(length(public_blob) + length(wrapped_private_key)), 0) FROM key_pairs)"
-        " + (SELECT COALESCE(SUM(length(der)), 0) FROM certificates)");
+    auto statement
+        = m_db.prepare("SELECT (SELECT COUNT(*) FROM applications) * ?1"
+                       " + (SELECT COALESCE(SUM(size + ?2), 0) FROM files)"
+                       " + (SELECT COUNT(*) FROM containers) * ?3"
+                       " + (SELECT COALESCE(SUM(length(public_blob) + length(wrapped_private_key)), 0) FROM key_pairs)"
+                       " + (SELECT COALESCE(SUM(length(der)), 0) FROM certificates)");
     statement.bind(1, int64_t{kApplicationCost}).bind(2, int64_t{kFileOverhead}).bind(3, int64_t{kContainerCost});
     statement.step();
     return static_cast<uint64_t>(statement.integer(0));
@@ -162,7 +162,7 @@ std::optional<AppRecord> TokenDb::application(const std::string& name)
         return std::nullopt;
     }
     return AppRecord{statement.integer(0), statement.text(1), statement.blob(2),
-        static_cast<uint32_t>(statement.integer(3))};
+                     static_cast<uint32_t>(statement.integer(3))};
 }
 
 std::optional<AppRecord> TokenDb::application(int64_t id)
@@ -173,7 +173,7 @@ std::optional<AppRecord> TokenDb::application(int64_t id)
         return std::nullopt;
     }
     return AppRecord{statement.integer(0), statement.text(1), statement.blob(2),
-        static_cast<uint32_t>(statement.integer(3))};
+                     static_cast<uint32_t>(statement.integer(3))};
 }
 
 int64_t TokenDb::insertApplication(const AppRecord& app)
@@ -193,9 +193,9 @@ void TokenDb::deleteApplication(int64_t id)
 
 PinRecord TokenDb::pin(int64_t appId, uint32_t pinType)
 {
-    auto statement = m_db.prepare(
-        "SELECT salt, verifier, iterations, max_retries, remaining_retries, is_default, wrapped_app_key"
-        " FROM pins WHERE app_id = ? AND pin_type = ?");
+    auto statement
+        = m_db.prepare("SELECT salt, verifier, iterations, max_retries, remaining_retries, is_default, wrapped_app_key"
+                       " FROM pins WHERE app_id = ? AND pin_type = ?");
     statement.bind(1, appId).bind(2, int64_t{pinType});
     if (!statement.step()) {
         throw StoreError("the application has no PIN record");
@@ -252,7 +252,7 @@ std::optional<FileRecord> TokenDb::file(int64_t appId, const std::string& name)
         return std::nullopt;
     }
     return FileRecord{statement.text(0), static_cast<uint32_t>(statement.integer(1)),
-        static_cast<uint32_t>(statement.integer(2)), static_cast<uint32_t>(statement.integer(3))};
+                      static_cast<uint32_t>(statement.integer(2)), static_cast<uint32_t>(statement.integer(3))};
 }
 
 void TokenDb::insertFile(int64_t appId, const FileRecord& file)
@@ -344,7 +344,7 @@ std::optional<KeyPairRecord> TokenDb::keyPair(int64_t containerId, bool signing)
         return std::nullopt;
     }
     return KeyPairRecord{static_cast<uint32_t>(statement.integer(0)), static_cast<uint32_t>(statement.integer(1)),
-        statement.blob(2), statement.blob(3)};
+                         statement.blob(2), statement.blob(3)};
 }
 
 void TokenDb::putKeyPair(int64_t containerId, bool signing, const KeyPairRecord& pair)

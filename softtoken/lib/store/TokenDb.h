@@ -23,7 +23,7 @@ struct AppRecord
 {
     int64_t id = 0;
     std::string name;
-    std::vector<uint8_t> uid;   // random, so a recreated application is another one
+    std::vector<uint8_t> uid; // random, so a recreated application is another one
     uint32_t createFileRights = 0;
 };
 
@@ -35,7 +35,7 @@ struct PinRecord
     uint32_t maxRetries = 0;
     uint32_t remainingRetries = 0;
     bool isDefault = true;
-    std::vector<uint8_t> wrappedAppKey;   // the application key, sealed under this PIN's key
+    std::vector<uint8_t> wrappedAppKey; // the application key, sealed under this PIN's key
 };
 
 struct FileRecord
@@ -55,7 +55,7 @@ struct ContainerRecord
 
 struct KeyPairRecord
 {
-    uint32_t algorithm = 0;   // SGD_RSA or SGD_SM2_1 / SGD_SM2_3
+    uint32_t algorithm = 0; // SGD_RSA or SGD_SM2_1 / SGD_SM2_3
     uint32_t bits = 0;
     std::vector<uint8_t> publicBlob;
     std::vector<uint8_t> wrappedPrivateKey;
