@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# Packaging checks, one case per run: packaging_test.sh CASE. CTest passes the paths in
+# the environment (see CMakeLists.txt beside this file).
+set -euo pipefail
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+# The value of KEY in the [Desktop Entry] group of the desktop file.
+desktop_value() {
+    sed -n "s/^$1=//p" "$DESKTOP_FILE" | head -n1
+}
+
+desktopEntryAndMetainfo_validate_andNameTheInstalledProgram() {
+    desktop-file-validate "$DESKTOP_FILE" || fail "desktop-file-validate rejects $DESKTOP_FILE"
+    appstreamcli validate --no-net "$METAINFO_FILE" || fail "appstreamcli rejects $METAINFO_FILE"
+
+    [[ $(desktop_value Exec) == "$FILES_DIR/bin/ovrinkey" ]] || fail "Exec is '$(desktop_value Exec)'"
+    [[ $(desktop_value Icon) == com.qorvex.ovrinkey ]] || fail "Icon is '$(desktop_value Icon)'"
+    [[ -n $(desktop_value 'Name\[zh_CN\]') && -n $(desktop_value 'Name\[zh_TW\]') ]] ||
+        fail "the Chinese names are missing"
+    grep -q '<launchable type="desktop-id">com.qorvex.ovrinkey.desktop</launchable>' "$METAINFO_FILE" ||
+        fail "the metainfo does not launch the desktop entry"
+    grep -q '<id>com.qorvex.ovrinkey</id>' "$METAINFO_FILE" || fail "the metainfo id differs from the entry's"
+    ! grep -q '@[A-Z_]*@' "$DESKTOP_FILE" "$METAINFO_FILE" || fail "a placeholder was left unfilled"
+}
+
+icons_areSquarePngsOfTheirFolderSize() {
+    local count=0 folder size got
+    for folder in "$ICON_DIR"/*x*; do
+        size=${folder##*/}
+        got=$(identify -format '%m %wx%h' "$folder/apps/com.qorvex.ovrinkey.png") ||
+            fail "no icon in $folder"
+        [[ $got == "PNG $size" ]] || fail "$folder holds '$got'"
+        count=$((count + 1))
+    done
+    ((count >= 6)) || fail "only $count icon sizes"
+    # The icon is drawn, not empty: its middle is opaque.
+    got=$(convert "$ICON_DIR/48x48/apps/com.qorvex.ovrinkey.png" -format '%[fx:p{24,24}.a]' info:)
+    [[ $got == 1 ]] || fail "the 48 px icon is transparent in the middle ($got)"
+}
+
+# Runs the soft token's maintainer scripts with the driver path moved into $work.
+run_script() {
+    local script=$1
+    shift
+    sed -e "s#@OVRINKEY_DRIVER_PATH@#$work/files/lib/libovrinskf.so.1.0.0#" \
+        -e "s#@SOFTSKF_INSTALLED_LIB@#$work/usr/lib/softskf/libovrinskf.so.1.0.0#" \
+        "$SCRIPT_DIR/softskf.$script.in" >"$work/$script"
+    sh "$work/$script" "$@" 2>/dev/null
+}
+
+maintainerScripts_linkOnlyAFreeDriverPath_andRemoveOnlyTheirOwnLink() {
+    local driver="$work/files/lib/libovrinskf.so.1.0.0"
+    local ours="$work/usr/lib/softskf/libovrinskf.so.1.0.0"
+    mkdir -p "${ours%/*}"
+    echo soft >"$ours"
+
+    # Nothing there: the link is made, survives an upgrade, and goes with the package.
+    run_script postinst configure
+    [[ -L $driver && $(readlink "$driver") == "$ours" ]] || fail "no link on a free driver path"
+    run_script postinst configure 1.0.0-1
+    [[ $(readlink "$driver") == "$ours" ]] || fail "reconfiguring changed the link"
+    run_script postrm upgrade 1.0.0-1
+    [[ -L $driver ]] || fail "an upgrade removed the link"
+    run_script postrm remove
+    [[ ! -e $driver && ! -L $driver ]] || fail "removal left the link"
+    [[ ! -d ${driver%/*} ]] || fail "removal left the empty lib folder"
+
+    # A vendor's driver: neither installing nor removing touches it.
+    mkdir -p "${driver%/*}"
+    echo vendor >"$driver"
+    run_script postinst configure
+    [[ ! -L $driver && $(cat "$driver") == vendor ]] || fail "installing replaced a vendor's driver"
+    run_script postrm remove
+    run_script postrm purge
+    [[ $(cat "$driver") == vendor ]] || fail "removal took a vendor's driver"
+
+    # A link someone else made (a vendor's driver installed as a link) is not ours either.
+    rm "$driver"
+    ln -s /nonexistent/vendor.so "$driver"
+    run_script postinst configure
+    [[ $(readlink "$driver") == /nonexistent/vendor.so ]] || fail "installing replaced a foreign link"
+    run_script postrm remove
+    [[ $(readlink "$driver") == /nonexistent/vendor.so ]] || fail "removal took a foreign link"
+}
+
+manualPage_formatsWithoutWarnings() {
+    local warnings
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 groff -man -Tutf8 -ww -z "$MANPAGE" 2>&1) || fail "groff failed"
+    [[ -z $warnings ]] || fail "groff warns: $warnings"
+    LC_ALL=C.UTF-8 groff -man -Tutf8 "$MANPAGE" 2>/dev/null | grep -q 'pin-verify' ||
+        fail "the page does not document pin-verify"
+}
+
+# The value of FIELD in the control data of a .deb.
+field() {
+    dpkg-deb -f "$1" "$2"
+}
+
+packages_carryTheirFiles_andDependenciesComputedFromTheBinaries() {
+    (cd "$work" && cpack --config "$CPACK_CONFIG" -B "$work/out" >"$work/cpack.log" 2>&1) ||
+        fail "cpack failed: $(tail -n 20 "$work/cpack.log")"
+    local manager softtoken
+    manager=$(ls "$work"/out/ovrinkey_*.deb) || fail "no manager package"
+    softtoken=$(ls "$work"/out/softskf_*.deb) || fail "no soft token package"
+
+    dpkg-deb -c "$manager" | awk '{print $6 $7 $8}' >"$work/manager.list"
+    dpkg-deb -c "$softtoken" | awk '{print $6 $7 $8}' >"$work/softtoken.list"
+    local path
+    for path in "$FILES_DIR/bin/ovrinkey" "$FILES_DIR/lang/vqcsp_2052.lng" "$FILES_DIR/lang/vqcsp_1028.lng" \
+        "$FILES_DIR/lang/vqcsp_1033.lng" /usr/share/applications/com.qorvex.ovrinkey.desktop-\> \
+        /usr/share/metainfo/com.qorvex.ovrinkey.metainfo.xml-\> \
+        /usr/share/icons/hicolor/48x48/apps/com.qorvex.ovrinkey.png-\>; do
+        grep -q "^\.$path" "$work/manager.list" || fail "the manager package lacks $path"
+    done
+    for path in /usr/bin/skftool /usr/lib/softskf/libovrinskf.so.1.0.0 /usr/share/man/man1/skftool.1.gz; do
+        grep -q "^\.$path" "$work/softtoken.list" || fail "the soft token package lacks $path"
+    done
+    # The fixed driver path belongs to no package: a vendor's driver may live there.
+    ! grep -q "libovrinskf.so.1.0.0" "$work/manager.list" || fail "the manager package ships a driver"
+    ! grep -q "^\.$FILES_DIR/lib/" "$work/softtoken.list" || fail "the soft token package writes the driver path"
+
+    # The entry's links point at the files the same package puts in entries/.
+    local target
+    target=$(grep '^\./usr/share/applications/' "$work/manager.list" | sed 's/.*->//')
+    grep -q "^\.$target\$" "$work/manager.list" || fail "the desktop link points at $target, which is not shipped"
+
+    # Dependencies come from the binaries.
+    local depends
+    depends=$(field "$manager" Depends)
+    for library in libqt5widgets5 libssl3 libc6; do
+        [[ $depends == *"$library"* ]] || fail "the manager does not depend on $library: $depends"
+    done
+    depends=$(field "$softtoken" Depends)
+    for library in libsqlite3-0 libssl3; do
+        [[ $depends == *"$library"* ]] || fail "the soft token does not depend on $library: $depends"
+    done
+    [[ $(field "$manager" Recommends) == *softskf* ]] || fail "the manager does not recommend the soft token"
+
+    # The maintainer scripts are in the soft token package, filled in and valid shell.
+    mkdir "$work/control"
+    dpkg-deb -e "$softtoken" "$work/control"
+    for script in postinst postrm; do
+        [[ -x $work/control/$script ]] || fail "$script missing or not executable"
+        sh -n "$work/control/$script" || fail "$script is not valid shell"
+        grep -q "driver=\"$FILES_DIR/lib/libovrinskf.so.1.0.0\"" "$work/control/$script" ||
+            fail "$script does not name the manager's driver path"
+    done
+}
+
+case=${1:?usage: packaging_test.sh CASE}
+declare -F "$case" >/dev/null || fail "no case $case"
+"$case"
+echo "PASS: $case"
