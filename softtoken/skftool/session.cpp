@@ -93,18 +93,27 @@ std::vector<std::string> splitNameList(const std::vector<char>& buffer, size_t s
 
 namespace {
 
-// Calls a list function twice: once for the size, once for the names.
+// Asks for the size, then for the names. A list that grows in between (a token plugged
+// in meanwhile) answers SAR_BUFFER_TOO_SMALL with the new size; try again with that.
 template <typename Call> std::vector<std::string> readNameList(Call call, const char* function)
 {
     ULONG size = 0;
     check(call(nullptr, &size), function);
-    if (size == 0) {
-        return {};
+    for (int attempt = 0; attempt < 3 && size != 0; ++attempt) {
+        std::vector<char> buffer(size, '\0');
+        ULONG filled = size;
+        const ULONG result = call(buffer.data(), &filled);
+        if (result == SAR_BUFFER_TOO_SMALL && filled > size) {
+            size = filled;
+            continue;
+        }
+        check(result, function);
+        return splitNameList(buffer, std::min<size_t>(filled, size));
     }
-    std::vector<char> buffer(size + 2, '\0');
-    ULONG filled = size;
-    check(call(buffer.data(), &filled), function);
-    return splitNameList(buffer, std::min<size_t>(filled, size));
+    if (size != 0) {
+        throw SkfError(SAR_BUFFER_TOO_SMALL, function, "the list kept growing");
+    }
+    return {};
 }
 
 } // namespace
