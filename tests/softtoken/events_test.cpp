@@ -50,6 +50,19 @@ TEST_F(Events, tokensPresentAtStart_comeFirst_thenEachInsertAndRemoveOnce)
     EXPECT_EQ(probe.finish(), 0);
 }
 
+TEST_F(Events, noTokenPluggedIn_givesADeviceListOfSizeZero)
+{
+    // The manager hides its tray icon when the list's size is 0.
+    ScopedStore store;
+    ProbeProcess empty({"enumdev"});
+    EXPECT_EQ(empty.readLine(), "0 0");
+    EXPECT_EQ(empty.finish(), 0);
+    const std::string name = plug("ONE");
+    ProbeProcess one({"enumdev"});
+    EXPECT_EQ(one.readLine(), "0 " + std::to_string(name.size() + 2));
+    EXPECT_EQ(one.finish(), 0);
+}
+
 TEST_F(Events, aShortNameBuffer_getsTheNeededLength_andTheEventWaits)
 {
     ScopedStore store;

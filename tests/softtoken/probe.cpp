@@ -139,6 +139,14 @@ int churn(const SkfDriver& skf, const std::string& device, const std::string& pr
     return 0;
 }
 
+int enumDev(const SkfDriver& skf)
+{
+    ULONG size = 99;
+    const ULONG rc = skf.SKF_EnumDev(TRUE, nullptr, &size);
+    say(std::to_string(rc) + " " + std::to_string(size));
+    return 0;
+}
+
 int pinInfo(const SkfDriver& skf, const std::string& device, ULONG type)
 {
     DEVHANDLE handle = nullptr;
@@ -161,7 +169,7 @@ int main(int argc, char** argv)
 {
     if (argc < 2) {
         std::fprintf(stderr,
-                     "usage: softskf_probe events N | small | cancel | busy DEVICE |"
+                     "usage: softskf_probe events N | enumdev | small | cancel | busy DEVICE |"
                      " churn DEVICE PREFIX N | pininfo DEVICE TYPE\n");
         return 2;
     }
@@ -169,6 +177,9 @@ int main(int argc, char** argv)
     const std::string command = argv[1];
     if (command == "events" && argc == 3) {
         return events(skf, std::atoi(argv[2]));
+    }
+    if (command == "enumdev") {
+        return enumDev(skf);
     }
     if (command == "small") {
         return smallBuffer(skf);

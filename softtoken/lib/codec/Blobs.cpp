@@ -128,10 +128,9 @@ std::string multiString(const std::vector<std::string>& names)
         list += name;
         list.push_back('\0');
     }
-    if (names.empty()) {
+    if (!names.empty()) {
         list.push_back('\0');
     }
-    list.push_back('\0');
     return list;
 }
 

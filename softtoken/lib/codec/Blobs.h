@@ -33,7 +33,8 @@ RSAPUBLICKEYBLOB rsaPublicKeyBlob(uint32_t bits, const std::vector<uint8_t>& mod
 // Cipher carries CipherLen bytes.
 std::vector<uint8_t> sm2CiphertextDer(const ECCCIPHERBLOB& blob);
 
-// "a\0bb\0\0"; an empty list is "\0\0".
+// "a\0bb\0\0"; an empty list is empty (size 0): the manager hides its tray icon only
+// when the device list's size is 0.
 std::string multiString(const std::vector<std::string>& names);
 
 } // namespace softskf::codec

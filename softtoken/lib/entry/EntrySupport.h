@@ -11,6 +11,7 @@
 #include "core/SkfError.h"
 #include "crypto/Secure.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <string>
@@ -82,6 +83,17 @@ inline ULONG copyOut(const void* data, size_t size, void* out, ULONG* length)
     }
     *length = static_cast<ULONG>(size);
     return SAR_OK;
+}
+
+// A name list under the length convention. An empty list has size 0; a buffer that has
+// room still gets NULs, for callers that read the buffer without looking at the size.
+inline ULONG copyList(const std::string& list, char* out, ULONG* length)
+{
+    requireOutput(length);
+    if (list.empty() && out) {
+        std::memset(out, 0, std::min<ULONG>(*length, 2));
+    }
+    return copyOut(list.data(), list.size(), out, length);
 }
 
 inline core::Core& token()

@@ -28,7 +28,7 @@ ULONG SKF_EnumApplication(DEVHANDLE hDev, LPSTR szAppName, ULONG* pulSize)
     return guarded([&] {
         requireOutput(pulSize);
         const std::string list = codec::multiString(token().enumApplications(hDev));
-        return copyOut(list.data(), list.size(), szAppName, pulSize);
+        return copyList(list, szAppName, pulSize);
     });
 }
 

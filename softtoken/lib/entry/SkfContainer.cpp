@@ -49,7 +49,7 @@ ULONG SKF_EnumContainer(HAPPLICATION hApplication, LPSTR szContainerName, ULONG*
     return guarded([&] {
         requireOutput(pulSize);
         const std::string list = codec::multiString(token().enumContainers(hApplication));
-        return copyOut(list.data(), list.size(), szContainerName, pulSize);
+        return copyList(list, szContainerName, pulSize);
     });
 }
 

@@ -31,7 +31,7 @@ ULONG SKF_EnumDev(BOOL bPresent, LPSTR szNameList, ULONG* pulSize)
     return guarded([&] {
         requireOutput(pulSize);
         const std::string list = codec::multiString(token().enumDevices(bPresent != FALSE));
-        return copyOut(list.data(), list.size(), szNameList, pulSize);
+        return copyList(list, szNameList, pulSize);
     });
 }
 

@@ -30,7 +30,7 @@ ULONG SKF_EnumFiles(HAPPLICATION hApplication, LPSTR szFileList, ULONG* pulSize)
     return guarded([&] {
         requireOutput(pulSize);
         const std::string list = codec::multiString(token().enumFiles(hApplication));
-        return copyOut(list.data(), list.size(), szFileList, pulSize);
+        return copyList(list, szFileList, pulSize);
     });
 }
 
