@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 using namespace fakepages;
+using namespace pages;
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <QTabWidget>
 
 using namespace fakepages;
+using namespace pages;
 
 class ContainersTest : public QObject
 {

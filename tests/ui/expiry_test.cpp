@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 
 using namespace fakepages;
+using namespace pages;
 
 class ExpiryTest : public QObject
 {

@@ -19,6 +19,8 @@
 
 namespace fakepages {
 
+using namespace pages;
+
 const char* const Device = "VK-1";
 
 // A date far enough ahead that no expiry warning interferes with a case.
@@ -54,16 +56,6 @@ inline void setPublicKey(const char* container, BOOL sign, const QByteArray& blo
                          static_cast<unsigned>(blob.size()));
 }
 
-// The texts of a node's children.
-inline QStringList childTexts(const QStandardItem* node)
-{
-    QStringList texts;
-    for (int row = 0; row < node->rowCount(); ++row) {
-        texts << node->child(row)->text();
-    }
-    return texts;
-}
-
 // Resets the driver to one plugged-in token with one application.
 inline void resetToOneToken(const QString& languageDirectory, const QByteArray& lang = "en_US.UTF-8")
 {
@@ -90,59 +82,6 @@ inline std::unique_ptr<RecordingWindow> openWindow()
         return nullptr;
     }
     return window;
-}
-
-// Clicks the application node of the token, as a user would, to fill the container view.
-inline void clickApplicationNode(RecordingWindow& window)
-{
-    QStandardItem* device = window.deviceModel()->item(0);
-    const QModelIndex application = device->child(0)->index();
-    window.deviceTree()->setCurrentIndex(application);
-    window.Dev_App_selected(application);
-}
-
-inline QTreeView* containerTree(const RecordingWindow& window)
-{
-    return window.findChild<QTreeView*>(QStringLiteral("treeView"));
-}
-
-inline QStandardItemModel* containerModel(const RecordingWindow& window)
-{
-    return qobject_cast<QStandardItemModel*>(containerTree(window)->model());
-}
-
-// The node reached from the container view's top by a path of texts; null when absent.
-inline QStandardItem* nodeAt(const RecordingWindow& window, const QStringList& path)
-{
-    QStandardItemModel* model = containerModel(window);
-    if (model == nullptr) {
-        return nullptr;
-    }
-    QStandardItem* node = model->invisibleRootItem();
-    for (const QString& text : path) {
-        QStandardItem* next = nullptr;
-        for (int row = 0; row < node->rowCount() && next == nullptr; ++row) {
-            if (node->child(row)->text() == text) {
-                next = node->child(row);
-            }
-        }
-        if (next == nullptr) {
-            return nullptr;
-        }
-        node = next;
-    }
-    return node;
-}
-
-// Makes a node of the container view the current one, as a click on it would.
-inline bool selectNode(const RecordingWindow& window, const QStringList& path)
-{
-    QStandardItem* node = nodeAt(window, path);
-    if (node == nullptr) {
-        return false;
-    }
-    containerTree(window)->setCurrentIndex(node->index());
-    return true;
 }
 
 } // namespace fakepages

@@ -3,6 +3,8 @@
 // a watcher that answers the modal dialogs the window opens and records what they said.
 #pragma once
 
+#include "windowtestsupport.h"
+
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
@@ -18,6 +20,8 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QStandardItemModel>
+#include <QTreeView>
 #include <QTimer>
 
 #include <cstring>
@@ -176,3 +180,70 @@ private:
     QTimer m_timer;
     QWidget* m_answering = nullptr;
 };
+
+namespace pages {
+
+// The texts of a node's children.
+inline QStringList childTexts(const QStandardItem* node)
+{
+    QStringList texts;
+    for (int row = 0; row < node->rowCount(); ++row) {
+        texts << node->child(row)->text();
+    }
+    return texts;
+}
+
+// Clicks the application node of the token, as a user would, to fill the container view.
+inline void clickApplicationNode(RecordingWindow& window, int deviceRow = 0)
+{
+    QStandardItem* device = window.deviceModel()->item(deviceRow);
+    const QModelIndex application = device->child(0)->index();
+    window.deviceTree()->setCurrentIndex(application);
+    window.Dev_App_selected(application);
+}
+
+inline QTreeView* containerTree(const RecordingWindow& window)
+{
+    return window.findChild<QTreeView*>(QStringLiteral("treeView"));
+}
+
+inline QStandardItemModel* containerModel(const RecordingWindow& window)
+{
+    return qobject_cast<QStandardItemModel*>(containerTree(window)->model());
+}
+
+// The node reached from the container view's top by a path of texts; null when absent.
+inline QStandardItem* nodeAt(const RecordingWindow& window, const QStringList& path)
+{
+    QStandardItemModel* model = containerModel(window);
+    if (model == nullptr) {
+        return nullptr;
+    }
+    QStandardItem* node = model->invisibleRootItem();
+    for (const QString& text : path) {
+        QStandardItem* next = nullptr;
+        for (int row = 0; row < node->rowCount() && next == nullptr; ++row) {
+            if (node->child(row)->text() == text) {
+                next = node->child(row);
+            }
+        }
+        if (next == nullptr) {
+            return nullptr;
+        }
+        node = next;
+    }
+    return node;
+}
+
+// Makes a node of the container view the current one, as a click on it would.
+inline bool selectNode(const RecordingWindow& window, const QStringList& path)
+{
+    QStandardItem* node = nodeAt(window, path);
+    if (node == nullptr) {
+        return false;
+    }
+    containerTree(window)->setCurrentIndex(node->index());
+    return true;
+}
+
+} // namespace pages
