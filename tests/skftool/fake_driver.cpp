@@ -1,0 +1,129 @@
+// A small SKF driver that misbehaves the way real drivers do, for skftool's tests: a
+// device list that grows between the size call and the read, fixed fields and lists
+// without terminators. Everything skftool binds exists (unless a variant leaves one out);
+// what the tests do not need answers SAR_NOTSUPPORTYETERR.
+#include "skf/skfapi.h"
+
+#include <cstring>
+
+namespace {
+
+// The device list a size query sees, and the longer one the read then finds.
+const char kShortList[] = "A\0"; // "A\0\0" with the literal's own NUL
+const char kLongList[] = "A\0BB\0"; // "A\0BB\0\0"
+int g_handle = 0;
+
+ULONG copyList(const char* list, ULONG size, LPSTR out, ULONG* pulSize)
+{
+    if (!out) {
+        *pulSize = size;
+        return SAR_OK;
+    }
+    if (*pulSize < size) {
+        *pulSize = size;
+        return SAR_BUFFER_TOO_SMALL;
+    }
+    std::memcpy(out, list, size);
+    *pulSize = size;
+    return SAR_OK;
+}
+
+} // namespace
+
+extern "C" {
+
+#define FAKE_UNSUPPORTED(name, ...)                                                                                    \
+    ULONG name(__VA_ARGS__)                                                                                            \
+    {                                                                                                                  \
+        return SAR_NOTSUPPORTYETERR;                                                                                   \
+    }
+
+ULONG SKF_EnumDev(BOOL, LPSTR szNameList, ULONG* pulSize)
+{
+    return szNameList ? copyList(kLongList, sizeof(kLongList), szNameList, pulSize)
+                      : copyList(kShortList, sizeof(kShortList), szNameList, pulSize);
+}
+
+ULONG SKF_GetDevState(LPSTR szDevName, ULONG* pulDevState)
+{
+    *pulDevState = std::strcmp(szDevName, "A") == 0 ? DEV_PRESENT_STATE : DEV_UNKNOW_STATE;
+    return SAR_OK;
+}
+
+ULONG SKF_ConnectDev(LPSTR, DEVHANDLE* phDev)
+{
+    *phDev = &g_handle;
+    return SAR_OK;
+}
+
+ULONG SKF_DisConnectDev(DEVHANDLE)
+{
+    return SAR_OK;
+}
+
+// Every text field filled to its last byte, with no NUL anywhere.
+ULONG SKF_GetDevInfo(DEVHANDLE, DEVINFO* pDevInfo)
+{
+    std::memset(pDevInfo, 'L', sizeof(*pDevInfo));
+    std::memset(pDevInfo->SerialNumber, 'S', sizeof(pDevInfo->SerialNumber));
+    pDevInfo->TotalSpace = 1000;
+    pDevInfo->FreeSpace = 10;
+    return SAR_OK;
+}
+
+// One application name whose terminator is missing.
+ULONG SKF_EnumApplication(DEVHANDLE, LPSTR szAppName, ULONG* pulSize)
+{
+    return copyList("APP", 3, szAppName, pulSize);
+}
+
+ULONG SKF_OpenApplication(DEVHANDLE, LPSTR, HAPPLICATION* phApplication)
+{
+    *phApplication = &g_handle;
+    return SAR_OK;
+}
+
+ULONG SKF_CloseApplication(HAPPLICATION)
+{
+    return SAR_OK;
+}
+
+ULONG SKF_GetPINInfo(HAPPLICATION, ULONG ulPINType, ULONG* pulMaxRetryCount, ULONG* pulRemainRetryCount,
+                     BOOL* pbDefaultPin)
+{
+    *pulMaxRetryCount = 5;
+    *pulRemainRetryCount = ulPINType == ADMIN_TYPE ? 5 : 0;
+    *pbDefaultPin = FALSE;
+    return SAR_OK;
+}
+
+// The empty list as a single NUL.
+ULONG SKF_EnumContainer(HAPPLICATION, LPSTR szContainerName, ULONG* pulSize)
+{
+    return copyList("", 1, szContainerName, pulSize);
+}
+
+FAKE_UNSUPPORTED(SKF_SetLabel, DEVHANDLE, LPSTR)
+FAKE_UNSUPPORTED(SKF_GenRandom, DEVHANDLE, BYTE*, ULONG)
+FAKE_UNSUPPORTED(SKF_DevAuth, DEVHANDLE, BYTE*, ULONG)
+FAKE_UNSUPPORTED(SKF_CreateApplication, DEVHANDLE, LPSTR, LPSTR, DWORD, LPSTR, DWORD, DWORD, HAPPLICATION*)
+FAKE_UNSUPPORTED(SKF_DeleteApplication, DEVHANDLE, LPSTR)
+FAKE_UNSUPPORTED(SKF_VerifyPIN, HAPPLICATION, ULONG, LPSTR, ULONG*)
+FAKE_UNSUPPORTED(SKF_ChangePIN, HAPPLICATION, ULONG, LPSTR, LPSTR, ULONG*)
+FAKE_UNSUPPORTED(SKF_UnblockPIN, HAPPLICATION, LPSTR, LPSTR, ULONG*)
+FAKE_UNSUPPORTED(SKF_CreateContainer, HAPPLICATION, LPSTR, HCONTAINER*)
+FAKE_UNSUPPORTED(SKF_DeleteContainer, HAPPLICATION, LPSTR)
+FAKE_UNSUPPORTED(SKF_OpenContainer, HAPPLICATION, LPSTR, HCONTAINER*)
+FAKE_UNSUPPORTED(SKF_CloseContainer, HCONTAINER)
+FAKE_UNSUPPORTED(SKF_GetContainerType, HCONTAINER, ULONG*)
+FAKE_UNSUPPORTED(SKF_ImportCertificate, HCONTAINER, BOOL, BYTE*, ULONG)
+#ifndef FAKE_WITHOUT_EXPORT_CERTIFICATE
+FAKE_UNSUPPORTED(SKF_ExportCertificate, HCONTAINER, BOOL, BYTE*, ULONG*)
+#endif
+FAKE_UNSUPPORTED(SKF_GenECCKeyPair, HCONTAINER, ULONG, ECCPUBLICKEYBLOB*)
+FAKE_UNSUPPORTED(SKF_GenRSAKeyPair, HCONTAINER, ULONG, RSAPUBLICKEYBLOB*)
+FAKE_UNSUPPORTED(SKF_ImportECCKeyPair, HCONTAINER, ENVELOPEDKEYBLOB*)
+FAKE_UNSUPPORTED(SKF_ImportRSAKeyPair, HCONTAINER, ULONG, BYTE*, ULONG, BYTE*, ULONG)
+FAKE_UNSUPPORTED(SKF_ExportPublicKey, HCONTAINER, BOOL, BYTE*, ULONG*)
+
+} // extern "C"
