@@ -5,6 +5,10 @@
 
 #include "tokenadmin.h"
 
+#include <chrono>
+#include <sqlite3.h>
+#include <thread>
+
 using namespace softskf;
 using namespace softskf::test;
 
@@ -196,4 +200,43 @@ TEST_F(Pins, removingTheToken_dropsTheSecurityState)
     ASSERT_EQ(skf->SKF_OpenApplication(fresh, const_cast<char*>("APP"), &reopened), SAR_OK);
     EXPECT_FALSE(userRightsHeld(reopened, "after-reinsertion"));
     skf->SKF_DisConnectDev(fresh);
+}
+
+// The try is on disk before the PIN is compared: a verification killed after that point,
+// even with the right PIN, leaves the try spent. The test holds the database's write lock
+// from the moment the spent try shows, so the verification cannot give it back, then kills
+// the process.
+TEST_F(Pins, aVerificationKilledMidway_leavesTheTrySpent)
+{
+    const std::string db = testStore() + "/tokens/" + deviceName.substr(3) + ".db";
+    sqlite3* connection = nullptr;
+    ASSERT_EQ(sqlite3_open(db.c_str(), &connection), SQLITE_OK);
+    sqlite3_busy_timeout(connection, 10000);
+    const auto remainingOnDisk = [&] {
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(connection, "SELECT remaining_retries FROM pins WHERE pin_type = 1", -1, &statement,
+            nullptr);
+        const int value = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
+        sqlite3_finalize(statement);
+        return value;
+    };
+
+    bool caught = false;
+    {
+        ProbeProcess probe({"verify", deviceName, kUserPin});
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!caught && std::chrono::steady_clock::now() < deadline) {
+            if (remainingOnDisk() == static_cast<int>(kUserRetries - 1)) {
+                ASSERT_EQ(sqlite3_exec(connection, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+                caught = true;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    } // the probe is killed here, waiting for the write lock to give the try back
+    if (caught) {
+        sqlite3_exec(connection, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    sqlite3_close(connection);
+    ASSERT_TRUE(caught) << "the spent try never reached the disk while the PIN was checked";
+    EXPECT_EQ(info(USER_TYPE).remaining, kUserRetries - 1);
 }

@@ -139,6 +139,20 @@ int churn(const SkfDriver& skf, const std::string& device, const std::string& pr
     return 0;
 }
 
+int verify(const SkfDriver& skf, const std::string& device, const std::string& pin)
+{
+    DEVHANDLE handle = nullptr;
+    HAPPLICATION app = nullptr;
+    ULONG retries = 0;
+    if (!step("connect", skf.SKF_ConnectDev(const_cast<char*>(device.c_str()), &handle))
+        || !step("open", skf.SKF_OpenApplication(handle, const_cast<char*>("APP"), &app))) {
+        return 1;
+    }
+    const ULONG rc = skf.SKF_VerifyPIN(app, USER_TYPE, const_cast<char*>(pin.c_str()), &retries);
+    say(std::to_string(rc) + " " + std::to_string(retries));
+    return 0;
+}
+
 int enumDev(const SkfDriver& skf)
 {
     ULONG size = 99;
@@ -169,7 +183,7 @@ int main(int argc, char** argv)
 {
     if (argc < 2) {
         std::fprintf(stderr,
-                     "usage: softskf_probe events N | enumdev | small | cancel | busy DEVICE |"
+                     "usage: softskf_probe events N | enumdev | verify DEVICE PIN | small | cancel | busy DEVICE |"
                      " churn DEVICE PREFIX N | pininfo DEVICE TYPE\n");
         return 2;
     }
@@ -177,6 +191,9 @@ int main(int argc, char** argv)
     const std::string command = argv[1];
     if (command == "events" && argc == 3) {
         return events(skf, std::atoi(argv[2]));
+    }
+    if (command == "verify" && argc == 4) {
+        return verify(skf, argv[2], argv[3]);
     }
     if (command == "enumdev") {
         return enumDev(skf);
