@@ -2,6 +2,7 @@
 // so killing the process in between never gives a free try.
 #include "Core.h"
 
+#include "AccessRights.h"
 #include "Sessions.h"
 #include "crypto/Crypto.h"
 #include "crypto/PinSecret.h"
@@ -28,12 +29,6 @@ void requirePinType(ULONG pinType)
     if (pinType != ADMIN_TYPE && pinType != USER_TYPE) {
         fail(SAR_USER_TYPE_INVALID);
     }
-}
-
-bool validRights(ULONG rights)
-{
-    return rights == SECURE_NEVER_ACCOUNT || rights == SECURE_ADM_ACCOUNT || rights == SECURE_USER_ACCOUNT
-        || rights == (SECURE_ADM_ACCOUNT | SECURE_USER_ACCOUNT) || rights == SECURE_ANYONE_ACCOUNT;
 }
 
 std::vector<uint8_t> pinAad(const std::vector<uint8_t>& appUid, ULONG pinType)
@@ -161,7 +156,7 @@ HANDLE Core::createApplication(HANDLE device, const std::string& name, const cry
     requirePinSize(adminPin);
     requirePinSize(userPin);
     if (adminRetries == 0 || adminRetries > kMaxRetries || userRetries == 0 || userRetries > kMaxRetries
-        || !validRights(createFileRights)) {
+        || !isValidAccessRight(createFileRights)) {
         fail(SAR_INVALIDPARAMERR);
     }
     const auto appKey = crypto::randomSecret(crypto::kAppKeySize);

@@ -1,6 +1,7 @@
 // Files of an application, with their read and write rights.
 #include "Core.h"
 
+#include "AccessRights.h"
 #include "Sessions.h"
 
 #include <algorithm>
@@ -19,12 +20,6 @@ void requireFileName(const std::string& name)
     }
 }
 
-bool validRights(ULONG rights)
-{
-    return rights == SECURE_NEVER_ACCOUNT || rights == SECURE_ADM_ACCOUNT || rights == SECURE_USER_ACCOUNT
-        || rights == (SECURE_ADM_ACCOUNT | SECURE_USER_ACCOUNT) || rights == SECURE_ANYONE_ACCOUNT;
-}
-
 } // namespace
 
 void Core::createFile(HANDLE handle, const std::string& name, ULONG size, ULONG readRights, ULONG writeRights)
@@ -32,7 +27,7 @@ void Core::createFile(HANDLE handle, const std::string& name, ULONG size, ULONG 
     std::lock_guard<std::mutex> lock(m_mutex);
     auto app = application(handle);
     requireFileName(name);
-    if (!validRights(readRights) || !validRights(writeRights)) {
+    if (!isValidAccessRight(readRights) || !isValidAccessRight(writeRights)) {
         fail(SAR_INVALIDPARAMERR);
     }
     if (!allowed(app, app.record.createFileRights)) {
