@@ -95,6 +95,11 @@ static void unregisterResources()
 
 int main(int argc, char* argv[])
 {
+    // HiDPI: on a 2x display the window keeps its logical size (662 x 460) and Qt draws it
+    // at twice the pixels; pictures and icons are taken at the display's pixel ratio.
+    // Both must be set before the application object exists.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     auto* app = new QApplication(argc, argv);
     registerResources();
     auto* marker = new QSharedMemory();

@@ -300,6 +300,7 @@ void MainWindow::updateUIlangFirst()
     ui->cbx_lang->setItemText(0, catalogueText(LanguageSimplifiedChinese));
     ui->cbx_lang->setItemText(1, catalogueText(LanguageTraditionalChinese));
     ui->cbx_lang->setItemText(2, catalogueText(LanguageEnglish));
+    updateAccessibleNames();
 }
 
 void MainWindow::chooseLangByIndex(int index)

@@ -153,6 +153,10 @@ private:
     void checkChangePinField(QLineEdit* field, QLabel* countLabel);
     void runMessage(unsigned mode, unsigned titleKind, unsigned number);
     void setCertificateButtonsEnabled(bool enabled);
+
+    // Accessibility (mainwindow_accessibility.cpp): gives every button, field, combo box
+    // and tree an accessible name in the current language; the text refresh calls it last.
+    void updateAccessibleNames();
 };
 
 // The container type as a word: "RSA" for 1, "ECC" for 2, "Empty" otherwise.
