@@ -5,6 +5,7 @@
 
 #include "tokenadmin.h"
 
+#include <fstream>
 #include <thread>
 
 using namespace softskf;
@@ -45,7 +46,8 @@ TEST_F(Events, tokensPresentAtStart_comeFirst_thenEachInsertAndRemoveOnce)
     EXPECT_EQ(probe.readLine(), eventLine(DEV_EVENT_INSERTED, third));
     admin::removeToken(first);
     EXPECT_EQ(probe.readLine(), eventLine(DEV_EVENT_REMOVED, first));
-    admin::insertToken("EA", "Renamed token");
+    // A presence file written in place, as a person or a script would, counts too.
+    std::ofstream(store.path() + "/present/Renamed token") << "EA\n";
     EXPECT_EQ(probe.readLine(), eventLine(DEV_EVENT_INSERTED, "Renamed token"));
     EXPECT_EQ(probe.finish(), 0);
 }
