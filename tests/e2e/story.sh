@@ -1,0 +1,223 @@
+#!/usr/bin/env bash
+# The user's story, end to end: the real ovrinkey under its own Xvfb with the demo soft
+# token plugged in. Click the device, verify the PIN, open the container view, export the
+# SM2 signature certificate, and find exactly the token's bytes in the file. A picture of
+# each page lands in SCREENSHOT_DIR. Needs OVRINKEY, SKFTOOL, SOFTSKF_LIB, WMCLOSE,
+# WIDGETMAP and SCREENSHOT_DIR in the environment (CTest sets them).
+set -euo pipefail
+
+work=$(mktemp -d)
+export SOFTSKF_DIR="$work/store"
+export LANG=C.UTF-8
+unset LANGUAGE LC_ALL
+pids=()
+lock=""
+
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+start_xvfb() {
+    Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$work/display" 2>"$work/xvfb.log" &
+    pids+=($!)
+    local waited=0
+    until [[ -s "$work/display" ]]; do
+        sleep 0.1
+        ((++waited < 100)) || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+    done
+    export DISPLAY=":$(head -n1 "$work/display")"
+}
+
+skftool() {
+    "$SKFTOOL" --lib "$SOFTSKF_LIB" "$@" >/dev/null
+}
+
+screenshot() {
+    mkdir -p "$SCREENSHOT_DIR"
+    import -window root "$SCREENSHOT_DIR/$1.png"
+}
+
+# A visible top-level window of the manager other than its main window, waiting up to
+# 10 s for it; with "message", only the message dialog (fixed at 380 x 270).
+dialog_of() {
+    local id WIDTH HEIGHT X Y SCREEN WINDOW waited=0
+    while ((waited < 100)); do
+        for id in $(xdotool search --onlyvisible --pid "$manager" 2>/dev/null || true); do
+            [[ "$id" == "$main" ]] && continue
+            eval "$(xdotool getwindowgeometry --shell "$id")"
+            if [[ "${1:-}" == message ]]; then
+                ((WIDTH == 380 && HEIGHT == 270)) && { echo "$id"; return 0; }
+            elif ((WIDTH > 64 && HEIGHT > 64)); then
+                echo "$id"
+                return 0
+            fi
+        done
+        sleep 0.1
+        ((++waited))
+    done
+    return 1
+}
+
+# Waits until the manager shows no window but its main one.
+no_dialog() {
+    local waited=0
+    while dialog_of_now; do
+        sleep 0.1
+        ((++waited < 100)) || fail "a dialog stayed open"
+    done
+}
+
+message_now() {
+    local id WIDTH HEIGHT X Y SCREEN WINDOW
+    for id in $(xdotool search --onlyvisible --pid "$manager" 2>/dev/null || true); do
+        [[ "$id" == "$main" ]] && continue
+        eval "$(xdotool getwindowgeometry --shell "$id")"
+        ((WIDTH == 380 && HEIGHT == 270)) && { echo "$id"; return 0; }
+    done
+    return 1
+}
+
+dialog_of_now() {
+    local id WIDTH HEIGHT X Y SCREEN WINDOW
+    for id in $(xdotool search --onlyvisible --pid "$manager" 2>/dev/null || true); do
+        [[ "$id" == "$main" ]] && continue
+        eval "$(xdotool getwindowgeometry --shell "$id")"
+        ((WIDTH > 64 && HEIGHT > 64)) && return 0
+    done
+    return 1
+}
+
+# Clicks a target of the widget map, in screen coordinates.
+click() {
+    local x y
+    read -r x y < <(awk -v name="$1" '$1 == name { print $2, $3 }' "$work/map")
+    [[ -n "$x" ]] || fail "no position for $1"
+    xdotool mousemove --sync $((origin_x + x)) $((origin_y + y)) click 1
+    sleep 0.4
+}
+
+# Answers a dialog with Return and waits until it is gone.
+answer_dialog() {
+    local box=$1
+    xdotool windowfocus --sync "$box" 2>/dev/null || true
+    xdotool key --window "$box" Return
+    no_dialog
+}
+
+story() {
+    # The viewer's file and the export are the machine's; take turns with the widget tests.
+    exec {lock}>/tmp/qorvex.cer.test-lock
+    flock "$lock"
+
+    QT_QPA_PLATFORM=offscreen SOFTSKF_DIR="$work/empty" "$WIDGETMAP" >"$work/map" 2>/dev/null ||
+        fail "the widget map could not be made"
+    start_xvfb
+    skftool demo
+    # A stand-in viewer, found before the real one, records what it was asked to show.
+    mkdir -p "$work/bin"
+    printf '#!/bin/sh\nprintf "%%s" "$1" > "%s/viewer-argument"\ncp "$1" "%s/viewed.cer"\n' "$work" "$work" \
+        >"$work/bin/gcr-viewer"
+    chmod +x "$work/bin/gcr-viewer"
+    rm -f /tmp/qorvex.cer
+    PATH="$work/bin:$PATH" "$OVRINKEY" >>"$work/ovrinkey.log" 2>&1 &
+    manager=$!
+    pids+=("$manager")
+
+    local waited=0
+    main=""
+    until [[ -n "$main" ]]; do
+        main=$(xdotool search --onlyvisible --pid "$manager" 2>/dev/null | head -n1 || true)
+        sleep 0.1
+        ((++waited < 150)) || fail "no window"
+    done
+    local WIDTH HEIGHT X Y SCREEN WINDOW
+    eval "$(xdotool getwindowgeometry --shell "$main")"
+    origin_x=$X
+    origin_y=$Y
+    sleep 1.5
+    screenshot story_1_devices
+
+    # The device: its key information.
+    click deviceRow
+    screenshot story_2_keyinfo
+
+    # Verify the PIN.
+    click btn_VerifyPIN
+    click VerifyPIN_Edit
+    xdotool type --delay 50 12345678
+    screenshot story_3_verify_page
+    click btn_VerifyPIN_OK
+    local box
+    box=$(dialog_of message) || fail "no message after verifying"
+    [[ "$(xdotool getwindowname "$box")" == "Verify PIN" ]] || fail "the message is titled $(xdotool getwindowname "$box")"
+    screenshot story_4_verified
+    answer_dialog "$box"
+
+    # The container view: expand the device, click its application node.
+    click deviceRow
+    xdotool key Right
+    sleep 0.3
+    click applicationRow
+    screenshot story_5_containers
+
+    # Select the SM2 signature certificate with the keyboard: find the container by typing,
+    # open it, step to its signature pair, open that, step to the certificate.
+    click containerRow
+    xdotool type --delay 80 SM2Container
+    sleep 0.8
+    xdotool key Right Down Right Down
+    sleep 0.3
+    screenshot story_6_certificate_selected
+
+    click btn_ExpCert
+    box=$(dialog_of) || fail "no file dialog"
+    screenshot story_7_save_dialog
+    xdotool key --window "$box" ctrl+a
+    xdotool type --delay 20 "$work/exported.cer"
+    # The name field's completer may take the first Return; the dialog the next one.
+    local tries=0
+    box=""
+    until [[ -n "$box" ]]; do
+        ((++tries <= 3)) || fail "no message after exporting"
+        xdotool key Return
+        sleep 0.5
+        box=$(message_now) || true
+    done
+    [[ "$(xdotool getwindowname "$box")" == "Export Certificate" ]] || fail "the export message is titled $(xdotool getwindowname "$box")"
+    screenshot story_8_exported
+    answer_dialog "$box"
+
+    [[ -s "$work/exported.cer" ]] || fail "nothing was exported"
+    skftool cert-export VK-VK2026000001 OVRIN_APP SM2Container --sign -o "$work/reference.cer"
+    cmp "$work/exported.cer" "$work/reference.cer" || fail "the exported file differs from the token's certificate"
+
+    # The same certificate in the viewer, through the viewer's file.
+    click btn_ViewCert
+    waited=0
+    until [[ -s "$work/viewed.cer" ]]; do
+        sleep 0.1
+        ((++waited < 100)) || fail "the viewer was not started"
+    done
+    [[ "$(cat "$work/viewer-argument")" == /tmp/qorvex.cer ]] || fail "the viewer got $(cat "$work/viewer-argument")"
+    cmp "$work/viewed.cer" "$work/reference.cer" || fail "the viewer's file differs from the token's certificate"
+    rm -f /tmp/qorvex.cer
+
+    "$WMCLOSE" "$main"
+    local code=0
+    wait "$manager" || code=$?
+    [[ "$code" == 0 ]] || fail "the manager ended with $code"
+}
+
+story
+echo "PASS: story"
