@@ -2,6 +2,7 @@
 // loop. A second start shows a box and ends with -1.
 #include "mainwindow.h"
 
+#include "benchprobe.h"
 #include "ovrinkey_paths.h"
 #include "stringcatalogue.h"
 #include "version.h"
@@ -117,6 +118,7 @@ int main(int argc, char* argv[])
 
     auto* window = new MainWindow(nullptr);
     window->setWindowTitle(QString::fromUtf8(product::Title));
+    benchprobe::watchFirstFrame(window);
     window->show();
     centreOnDesktop(*window);
     closeOnTerminationSignals(*window);

@@ -4,6 +4,7 @@
 
 #include "ui_mainwindow.h"
 
+#include "benchprobe.h"
 #include "cdevmgr.h"
 #include "cgmskfoperator.h"
 #include "cmonitor.h"
@@ -352,6 +353,7 @@ void MainWindow::slotEventChange()
     // The stored event is not reset once read, so a language switch repeats its notice.
     announceEvent(cDevMgr::getInst()->GetEvent());
     rebuildDeviceTree();
+    benchprobe::mark("rebuild", m_devModel->rowCount());
 }
 
 void MainWindow::announceEvent(ULONG event)
