@@ -19,6 +19,10 @@
 #include <string>
 #include <vector>
 
+namespace softskf::crypto {
+class KeyPair;
+}
+
 namespace softskf::core {
 
 struct DeviceSession;
@@ -96,6 +100,33 @@ public:
     // Session keys, hashes, MACs and agreements: the handles SKF_CloseHandle closes.
     void closeHandle(HANDLE handle);
 
+    // Cryptographic services (CoreCrypto.cpp, CoreCipher.cpp, CoreAgreement.cpp).
+    void requireDevice(HANDLE device);
+    std::vector<uint8_t> rsaSign(HANDLE container, const uint8_t* data, size_t size);
+    ECCSIGNATUREBLOB eccSign(HANDLE container, const uint8_t* digest, size_t size);
+    HANDLE rsaExportSessionKey(HANDLE container, ULONG algorithm, const RSAPUBLICKEYBLOB& key,
+                               std::vector<uint8_t>& wrapped);
+    HANDLE eccExportSessionKey(HANDLE container, ULONG algorithm, const ECCPUBLICKEYBLOB& key,
+                               std::vector<uint8_t>& cipherBlob);
+    HANDLE importSessionKey(HANDLE container, ULONG algorithm, const uint8_t* wrapped, size_t size);
+    HANDLE setSymmetricKey(HANDLE device, const uint8_t* key, ULONG algorithm);
+    void cipherInit(HANDLE key, const BLOCKCIPHERPARAM& param, bool encrypt);
+    // One step of a cipher under the length convention; the state moves on only when the
+    // result was delivered.
+    enum class Step { Whole, Update, Final };
+    ULONG cipherStep(HANDLE key, bool encrypt, Step step, const uint8_t* in, size_t size, uint8_t* out, ULONG* length);
+    HANDLE digestInit(HANDLE device, ULONG algorithm, const ECCPUBLICKEYBLOB* key, const uint8_t* id, size_t idSize);
+    ULONG digestStep(HANDLE hash, Step step, const uint8_t* in, size_t size, uint8_t* out, ULONG* length);
+    HANDLE macInit(HANDLE key, const BLOCKCIPHERPARAM& param);
+    ULONG macStep(HANDLE mac, Step step, const uint8_t* in, size_t size, uint8_t* out, ULONG* length);
+    HANDLE agreementInit(HANDLE container, ULONG algorithm, ECCPUBLICKEYBLOB& ephemeral, const uint8_t* id,
+                         size_t idSize);
+    HANDLE agreementRespond(HANDLE container, ULONG algorithm, const ECCPUBLICKEYBLOB& sponsorKey,
+                            const ECCPUBLICKEYBLOB& sponsorEphemeral, ECCPUBLICKEYBLOB& ephemeral, const uint8_t* id,
+                            size_t idSize, const uint8_t* sponsorId, size_t sponsorIdSize);
+    HANDLE agreementFinish(HANDLE agreement, const ECCPUBLICKEYBLOB& responderKey,
+                           const ECCPUBLICKEYBLOB& responderEphemeral, const uint8_t* responderId, size_t idSize);
+
 private:
     Core() = default;
 
@@ -137,6 +168,10 @@ private:
     void storeKeyPair(const ContainerRef& container, bool signing, uint32_t algorithm, uint32_t bits,
                       const std::vector<uint8_t>& publicBlob, const crypto::SecureBytes& privateDer);
     crypto::SecureBytes signingPrivateKey(const ContainerRef& container, uint32_t& algorithm);
+    // The container's private key for signing (signing) or decryption and exchange,
+    // parsed once per sealed blob; needs the user PIN.
+    std::shared_ptr<const crypto::KeyPair> privateKey(const ContainerRef& container, bool signing);
+    HANDLE addSessionKey(HANDLE parent, ULONG algorithm, const crypto::SecureBytes& key);
 
     std::mutex m_mutex;
     std::optional<store::StorePaths> m_paths;
@@ -147,6 +182,8 @@ private:
     };
     std::map<std::string, OpenToken> m_tokens;
     HandleTable m_handles;
+    // Parsed private keys by their sealed bytes: a changed key has new bytes.
+    std::map<std::vector<uint8_t>, std::shared_ptr<const crypto::KeyPair>> m_keyCache;
     SecurityState m_security;
     DeviceEvents m_events;
 };

@@ -11,8 +11,11 @@
 namespace softskf::core {
 
 namespace {
-// A rescan now and then also catches a folder that was replaced under the watch.
-constexpr int kRescanMs = 2000;
+constexpr uint32_t kPresentMask =
+    IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+// The store folder is watched for a presence folder made anew, so a folder replaced under
+// the watch is seen without waking up now and then to look.
+constexpr uint32_t kRootMask = IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;
 } // namespace
 
 DeviceEvents::DeviceEvents()
@@ -43,7 +46,7 @@ ULONG DeviceEvents::wait(const store::StorePaths& paths, const PresenceFilter& f
         }
         const Pending pending = nextDifference(paths, filter);
         if (!pending.found) {
-            blockUntilChange();
+            blockUntilChange(paths);
             continue;
         }
         const ULONG needed = static_cast<ULONG>(pending.deviceName.size() + 1);
@@ -85,13 +88,29 @@ bool DeviceEvents::ensureWatch(const store::StorePaths& paths)
     if (fd < 0) {
         return false;
     }
-    const uint32_t mask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ATTRIB;
-    if (inotify_add_watch(fd, paths.presentDir().c_str(), mask) < 0) {
+    if (inotify_add_watch(fd, paths.root().c_str(), kRootMask) < 0) {
         close(fd);
         return false;
     }
     m_inotify = fd;
+    if (!watchPresent(paths)) {
+        close(fd);
+        m_inotify = -1;
+        return false;
+    }
     return true;
+}
+
+bool DeviceEvents::watchPresent(const store::StorePaths& paths)
+{
+    // The same folder gives the same watch back; a new folder a new one, and the old one
+    // (left on a folder moved away) is dropped.
+    const int watch = inotify_add_watch(m_inotify, paths.presentDir().c_str(), kPresentMask);
+    if (m_presentWatch >= 0 && m_presentWatch != watch) {
+        inotify_rm_watch(m_inotify, m_presentWatch);
+    }
+    m_presentWatch = watch;
+    return watch >= 0;
 }
 
 DeviceEvents::Pending DeviceEvents::nextDifference(const store::StorePaths& paths, const PresenceFilter& filter) const
@@ -123,13 +142,16 @@ bool DeviceEvents::consumeCancel()
     return read(m_cancel, &count, sizeof count) == static_cast<ssize_t>(sizeof count) && count > 0;
 }
 
-void DeviceEvents::blockUntilChange()
+void DeviceEvents::blockUntilChange(const store::StorePaths& paths)
 {
     pollfd fds[2] = {{m_inotify, POLLIN, 0}, {m_cancel, POLLIN, 0}};
-    const int ready = poll(fds, 2, kRescanMs);
+    const int ready = poll(fds, 2, -1);
     if (ready > 0 && (fds[0].revents & POLLIN)) {
         alignas(inotify_event) char buffer[4096];
         while (read(m_inotify, buffer, sizeof buffer) > 0) { }
+        // The presence folder may have been removed or replaced; a gone folder is watched
+        // again when the store folder reports it back.
+        watchPresent(paths);
     }
 }
 

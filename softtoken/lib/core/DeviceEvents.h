@@ -1,8 +1,10 @@
 // Hot-plug events from the presence folder. The process remembers which insertions it
 // has reported; each wait reports the first difference between that memory and the
 // folder (removals first), so nothing is lost between waits and the first waits of a
-// process report the tokens already plugged in. inotify wakes the wait; a cancel wakes
-// it too through an eventfd, and a cancel that finds no wait ends the next one at once.
+// process report the tokens already plugged in. inotify wakes the wait (the presence
+// folder, and the store folder for a presence folder made anew); nothing else does, so an
+// idle wait costs no processor time. A cancel wakes it through an eventfd, and a cancel
+// that finds no wait ends the next one at once.
 #pragma once
 
 #include "skf/skfapi.h"
@@ -42,13 +44,15 @@ private:
     };
 
     bool ensureWatch(const store::StorePaths& paths);
+    bool watchPresent(const store::StorePaths& paths);
     Pending nextDifference(const store::StorePaths& paths, const PresenceFilter& filter) const;
     bool consumeCancel();
-    void blockUntilChange();
+    void blockUntilChange(const store::StorePaths& paths);
 
     std::mutex m_waitMutex; // one wait at a time
     std::map<std::string, store::PresenceIdentity> m_reported;
     int m_inotify = -1;
+    int m_presentWatch = -1;
     int m_cancel = -1;
 };
 
