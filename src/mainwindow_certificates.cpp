@@ -140,9 +140,11 @@ bool writeViewerFile(const std::vector<BYTE>& certificate)
     if (file.get() < 0) {
         return false;
     }
-    struct stat status {};
-    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid() ||
-        status.st_nlink != 1) {
+    struct stat status
+    {
+    };
+    if (::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid()
+        || status.st_nlink != 1) {
         return false;
     }
     return ::ftruncate(file.get(), 0) == 0 && writeAll(file.get(), certificate) && ::fsync(file.get()) == 0;

@@ -197,8 +197,8 @@ void MainWindow::chooseApp(QString devName)
 
 void MainWindow::addContainerNode(const std::string& name)
 {
-    auto* containerNode = new QStandardItem(QIcon(FolderIcon), QString::fromUtf8(name.c_str()) +
-                                                                  windowText(catalogue::ContainerSuffix));
+    auto* containerNode = new QStandardItem(QIcon(FolderIcon),
+                                            QString::fromUtf8(name.c_str()) + windowText(catalogue::ContainerSuffix));
     m_ctnModel->appendRow(containerNode);
 
     cDevMgr* manager = cDevMgr::getInst();

@@ -43,8 +43,7 @@ std::string wholeCharacters(const char* text, std::size_t length)
 }
 
 // One of the two expiry texts formatted with its day count into the 512-byte buffer.
-template <typename Days>
-std::string expiryMessage(const CatalogueText& entry, Days days)
+template <typename Days> std::string expiryMessage(const CatalogueText& entry, Days days)
 {
     std::array<char, MessageSize> buffer{};
     const std::string format = catalogue::formatText(entry);

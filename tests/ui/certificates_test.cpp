@@ -83,9 +83,8 @@ private slots:
         const QString viewer = work.filePath(QStringLiteral("gcr-viewer"));
         QFile script(viewer);
         QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write(QStringLiteral("#!/bin/sh\nprintf '%s' \"$1\" > '%1'\ncp \"$1\" '%1.copy'\n")
-                         .arg(viewerRecord())
-                         .toUtf8());
+        script.write(
+            QStringLiteral("#!/bin/sh\nprintf '%s' \"$1\" > '%1'\ncp \"$1\" '%1.copy'\n").arg(viewerRecord()).toUtf8());
         script.close();
         QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
         qputenv("PATH", work.path().toLocal8Bit() + ':' + qgetenv("PATH"));
@@ -152,7 +151,8 @@ private slots:
 
     void aFileThatCannotBeCreatedOrFullyWritten_reportsFailure_notSuccess()
     {
-        for (const QString& target : {work.filePath(QStringLiteral("no/such/folder/x.cer")), QStringLiteral("/dev/full")}) {
+        for (const QString& target :
+             {work.filePath(QStringLiteral("no/such/folder/x.cer")), QStringLiteral("/dev/full")}) {
             fill();
             dialogs->fileAnswer = target;
             QVERIFY(selectNode(*window, signCertificateNode));

@@ -66,13 +66,13 @@ private slots:
         };
         const long long day = 86400;
         const Case cases[] = {
-            {-3 * day, ExpiryNotice::Error, 3},        {-day - 1, ExpiryNotice::Error, 1},
-            {-day, ExpiryNotice::Error, 1},            {-day + 1, ExpiryNotice::Warning, 1},
-            {-1, ExpiryNotice::Warning, 1},            {0, ExpiryNotice::Warning, 1},
-            {12 * 3600, ExpiryNotice::Warning, 1},     {day - 1, ExpiryNotice::Warning, 1},
-            {day, ExpiryNotice::Warning, 2},           {7 * day - 1, ExpiryNotice::Warning, 7},
-            {7 * day, ExpiryNotice::Tray, 8},          {30 * day - 1, ExpiryNotice::Tray, 30},
-            {30 * day, ExpiryNotice::None, 31},        {4000 * day, ExpiryNotice::None, 4001},
+            {-3 * day, ExpiryNotice::Error, 3},       {-day - 1, ExpiryNotice::Error, 1},
+            {-day, ExpiryNotice::Error, 1},           {-day + 1, ExpiryNotice::Warning, 1},
+            {-1, ExpiryNotice::Warning, 1},           {0, ExpiryNotice::Warning, 1},
+            {12 * 3600, ExpiryNotice::Warning, 1},    {day - 1, ExpiryNotice::Warning, 1},
+            {day, ExpiryNotice::Warning, 2},          {7 * day - 1, ExpiryNotice::Warning, 7},
+            {7 * day, ExpiryNotice::Tray, 8},         {30 * day - 1, ExpiryNotice::Tray, 30},
+            {30 * day, ExpiryNotice::None, 31},       {4000 * day, ExpiryNotice::None, 4001},
             {-4000 * day, ExpiryNotice::Error, 4000},
         };
         for (const Case& expected : cases) {
@@ -107,8 +107,9 @@ private slots:
         QCOMPARE(dialogs->seen.size(), 1);
         QCOMPARE(dialogs->seen[0].kind, QStringLiteral("critical"));
         QCOMPARE(dialogs->seen[0].title, title);
-        QCOMPARE(dialogs->seen[0].text, QStringLiteral("Your certificate has expired 1 days ago. \nPlease contact your "
-                                                       "administrator for certificate update."));
+        QCOMPARE(dialogs->seen[0].text,
+                 QStringLiteral("Your certificate has expired 1 days ago. \nPlease contact your "
+                                "administrator for certificate update."));
     }
 
     void aCertificateExpiringInEightDays_givesATrayMessage_andNoBox()

@@ -34,7 +34,8 @@ private:
         environment.insert(QStringLiteral("SKFTOOL_PIN"), QStringLiteral("12345678"));
         process.setProcessEnvironment(environment);
         process.start(QStringLiteral(SKFTOOL), QStringList{"--lib", SOFT_TOKEN_DRIVER} + arguments);
-        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit
+            || process.exitCode() != 0) {
             qWarning() << "skftool" << arguments << process.readAllStandardError();
             return false;
         }
@@ -44,8 +45,8 @@ private:
     // A token "VK-T" with application APP and one container CTN.
     bool makeToken()
     {
-        return skftool({"create", "--serial", "T1"}) && skftool({"insert", "T1", "--name", "VK-T"}) &&
-               skftool({"app-create", "VK-T", "APP"}) && skftool({"container-create", "VK-T", "APP", "CTN"});
+        return skftool({"create", "--serial", "T1"}) && skftool({"insert", "T1", "--name", "VK-T"})
+            && skftool({"app-create", "VK-T", "APP"}) && skftool({"container-create", "VK-T", "APP", "CTN"});
     }
 
     bool issue(const QString& kind, const QString& cn, const QDate& notAfter)
@@ -177,8 +178,9 @@ private slots:
         openWindowOnTheToken();
         QTRY_COMPARE(dialogs->seen.size(), 1);
         QCOMPARE(dialogs->seen[0].kind, QStringLiteral("critical"));
-        QCOMPARE(dialogs->seen[0].text, QStringLiteral("Your certificate has expired 1 days ago. \nPlease contact your "
-                                                       "administrator for certificate update."));
+        QCOMPARE(dialogs->seen[0].text,
+                 QStringLiteral("Your certificate has expired 1 days ago. \nPlease contact your "
+                                "administrator for certificate update."));
     }
 };
 

@@ -42,7 +42,8 @@ inline QByteArray makeCertificate(const QByteArray& cn, const QDate& notAfter)
     X509_set_version(certificate.get(), 2);
     ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 7);
     X509_NAME* name = X509_get_subject_name(certificate.get());
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Velkora Test"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Velkora Test"), -1, -1,
+                               0);
     if (!cn.isEmpty()) {
         X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(cn.constData()),
                                    -1, -1, 0);
