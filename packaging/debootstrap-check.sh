@@ -56,7 +56,15 @@ if [[ ! -d $base ]]; then
 fi
 
 step "a fresh system in $rootfs"
-rm -rf "$rootfs"
+# A run that was killed may have left /dev bound inside: deleting through it would delete
+# the host's /dev. Unmount whatever is left, and never delete while anything is mounted.
+if [[ -d $rootfs ]]; then
+    for target in $(findmnt -rn -o TARGET | grep "^$rootfs/" | sort -r); do
+        umount -l "$target" || true
+    done
+    ! findmnt -rn -o TARGET | grep -q "^$rootfs/" || fail "something is still mounted under $rootfs"
+fi
+rm -rf --one-file-system "$rootfs"
 cp -a "$base" "$rootfs"
 mount -t proc proc "$rootfs/proc" && mounted+=("$rootfs/proc")
 mount --bind /dev "$rootfs/dev" && mounted+=("$rootfs/dev")
@@ -90,7 +98,9 @@ step "checking the installed layout"
 in_root desktop-file-validate /usr/share/applications/com.qorvex.ovrinkey.desktop || fail "the installed entry does not validate"
 exec_line=$(sed -n 's/^Exec=//p' "$rootfs/opt/apps/com.qorvex.ovrinkey/entries/applications/com.qorvex.ovrinkey.desktop")
 [[ -x $rootfs$exec_line ]] || fail "the entry's command $exec_line is not installed"
-[[ -f $rootfs/usr/share/icons/hicolor/48x48/apps/com.qorvex.ovrinkey.png ]] || fail "the icon link is broken"
+# The links in /usr/share are absolute: they resolve inside the new system only.
+in_root test -f /usr/share/icons/hicolor/48x48/apps/com.qorvex.ovrinkey.png || fail "the icon link is broken"
+in_root test -f /usr/share/metainfo/com.qorvex.ovrinkey.metainfo.xml || fail "the metainfo link is broken"
 in_root man -w skftool >/dev/null 2>&1 || [[ -f $rootfs/usr/share/man/man1/skftool.1.gz ]] || fail "no manual page"
 echo "   driver link: $driver -> $(readlink "$rootfs$driver")"
 echo "   entry command: $exec_line"
