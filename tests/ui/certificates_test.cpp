@@ -163,6 +163,25 @@ private slots:
         }
     }
 
+    void aContainerThatCannotBeOpened_exportsNothing_ratherThanTheCertificateOfTheOneBefore()
+    {
+        fill();
+        // The container current before the click holds a certificate of its own.
+        setCertificate("EARLIER", TRUE, encryptCertificate);
+        FakeSkf_SetResult("SKF_OpenContainer", SAR_FAIL);
+        const QString target = work.filePath(QStringLiteral("wrong.cer"));
+        dialogs->fileAnswer = target;
+        QVERIFY(selectNode(*window, signCertificateNode));
+        window->btn_exportCert();
+        QCOMPARE(dialogs->messages().size(), 1);
+        QCOMPARE(dialogs->messages()[0].text, QStringLiteral("export cert failed."));
+        QVERIFY(!QFile::exists(target));
+
+        window->btn_viewCert();
+        QTest::qWait(200);
+        QVERIFY(!QFile::exists(ViewerFile));
+    }
+
     void aCancelledFileDialog_endsTheExportSilently()
     {
         fill();
