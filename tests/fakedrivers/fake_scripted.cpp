@@ -47,6 +47,9 @@ struct State {
     ULONG pinRetry = 10;
     std::map<std::string, ContainerScript> containerScripts;
     std::map<std::string, Failure> failures;
+    // The failure every function without one of its own copies on its first call.
+    Failure everything;
+    bool failEverything = false;
     std::map<std::string, unsigned> callCounts;
     std::map<std::string, std::string> lastArguments;
     std::deque<std::pair<std::string, ULONG>> events;
@@ -59,7 +62,8 @@ struct State {
 
 std::mutex g_mutex;
 std::condition_variable g_eventArrived;
-State g_state;
+// Never destroyed, so handles a test leaves open stay reachable until exit.
+State& g_state = *new State();
 
 // Counts the call and answers the scripted failure when one is due; SAR_OK otherwise.
 ULONG enter(const char* function, const char* argument = nullptr)
@@ -70,7 +74,10 @@ ULONG enter(const char* function, const char* argument = nullptr)
     }
     auto found = g_state.failures.find(function);
     if (found == g_state.failures.end()) {
-        return SAR_OK;
+        if (!g_state.failEverything || std::strstr(function, "DevEvent") != nullptr) {
+            return SAR_OK;
+        }
+        found = g_state.failures.emplace(function, g_state.everything).first;
     }
     if (found->second.okCallsLeft > 0) {
         found->second.okCallsLeft--;
@@ -223,6 +230,14 @@ void FakeSkf_FailAfter(const char* function, unsigned okCalls, ULONG result)
     } else {
         g_state.failures[function] = {okCalls, result};
     }
+}
+
+void FakeSkf_FailEverythingAfter(unsigned okCalls, ULONG result)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_state.failures.clear();
+    g_state.everything = {okCalls, result};
+    g_state.failEverything = result != SAR_OK;
 }
 
 void FakeSkf_PushEvent(const char* deviceName, ULONG event)

@@ -34,6 +34,10 @@ void FakeSkf_SetPublicKey(const char *container, BOOL sign, const BYTE *blob, un
  * FakeSkf_SetResult(name, r) is FakeSkf_FailAfter(name, 0, r); SAR_OK restores normal. */
 void FakeSkf_SetResult(const char *function, ULONG result);
 void FakeSkf_FailAfter(const char *function, unsigned okCalls, ULONG result);
+/* Makes every function that has no failure of its own answer `result` after `okCalls` more
+ * calls each; SAR_OK restores normal. SKF_WaitForDevEvent and SKF_CancelWaitForDevEvent are
+ * left alone so that a window's monitor can still be stopped. */
+void FakeSkf_FailEverythingAfter(unsigned okCalls, ULONG result);
 
 /* Hands an event to the current or next SKF_WaitForDevEvent. */
 void FakeSkf_PushEvent(const char *deviceName, ULONG event);

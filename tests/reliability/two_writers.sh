@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Two skftool processes change one soft token at the same time: each creates its own
+# containers, deletes all but its last two again, and sets labels, while the other does the
+# same. Afterwards exactly each writer's last two containers are on the token, every change
+# either process was told it made was made, and the database is intact.
+# Usage: two_writers.sh [CONTAINERS_EACH] (default 20). Needs SKFTOOL and SOFTSKF_LIB.
+set -euo pipefail
+
+count=${1:-20}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export SOFTSKF_DIR="$work/store"
+serial=BOTH$$
+dev=VK-$serial
+
+tool() { "$SKFTOOL" --lib "$SOFTSKF_LIB" "$@"; }
+
+tool create --serial "$serial" >/dev/null
+tool insert "$serial" >/dev/null
+tool app-create "$dev" APP >/dev/null
+
+# One writer: creates its containers one by one, deletes the one before last, and records
+# each change that skftool confirmed.
+writer() {
+    local name=$1 i
+    for ((i = 1; i <= count; i++)); do
+        if tool container-create "$dev" APP "$name$i" --pin 12345678 >/dev/null 2>>"$work/$name.err"; then
+            echo "create $name$i" >>"$work/$name.done"
+        fi
+        if ((i > 2)) && tool container-delete "$dev" APP "$name$((i - 2))" --pin 12345678 >/dev/null 2>>"$work/$name.err"; then
+            echo "delete $name$((i - 2))" >>"$work/$name.done"
+        fi
+        tool label "$dev" "$name-$i" >/dev/null 2>>"$work/$name.err" || echo "label $name-$i failed" >>"$work/$name.err"
+    done
+}
+
+writer W &
+first=$!
+writer X &
+second=$!
+wait "$first"
+wait "$second"
+
+status=0
+shown=$(tool show "$dev")
+for name in W X; do
+    confirmed=$(wc -l <"$work/$name.done" 2>/dev/null || echo 0)
+    if ((confirmed != 2 * count - 2)); then
+        echo "FAIL: writer $name had $((2 * count - 2 - confirmed)) refused changes:" >&2
+        cat "$work/$name.err" >&2
+        status=1
+    fi
+    for ((i = 1; i <= count; i++)); do
+        present=0
+        grep -q "Container $name$i " <<<"$shown" && present=1
+        want=0
+        ((i > count - 2)) && want=1
+        ((present == want)) || { echo "FAIL: container $name$i present=$present, expected $want" >&2; status=1; }
+    done
+done
+answer=$(sqlite3 "$SOFTSKF_DIR/tokens/$serial.db" 'PRAGMA integrity_check;')
+[[ "$answer" == ok ]] || { echo "FAIL: integrity check: $answer" >&2; status=1; }
+label=$(sed -n 's/^  Label: *//p' <<<"$shown" | head -n1)
+[[ "$label" == "W-$count" || "$label" == "X-$count" ]] || { echo "FAIL: last label is \"$label\"" >&2; status=1; }
+((status == 0)) && echo "two_writers: $((6 * count - 4)) changes (containers made and deleted, labels) from two processes at once, none lost"
+exit $status
