@@ -11,7 +11,7 @@
 
 namespace softskf::test {
 
-constexpr const char* kAdminPin = "31415926";
+constexpr const char* kAdminPin = "12345678";
 constexpr const char* kUserPin = "87654321";
 constexpr ULONG kAdminRetries = 10;
 constexpr ULONG kUserRetries = 5;

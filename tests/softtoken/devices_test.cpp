@@ -195,14 +195,11 @@ TEST_F(Devices, lockDev_keepsOtherHandlesOut_untilUnlocked)
     EXPECT_EQ(skf->SKF_LockDev(device, 50), SAR_OK);
 }
 
-TEST_F(Devices, laterCryptographicServices_answerNotSupportedYet)
+TEST_F(Devices, transmit_isNotSupported_byASoftToken)
 {
     device = connect(plugNewToken());
-    HANDLE hash = nullptr;
-    EXPECT_EQ(skf->SKF_DigestInit(device, SGD_SM3, nullptr, nullptr, 0, &hash), SAR_NOTSUPPORTYETERR);
-    uint8_t key[16] = {};
-    EXPECT_EQ(skf->SKF_SetSymmKey(device, key, SGD_SM4_ECB, &hash), SAR_NOTSUPPORTYETERR);
-    ECCSIGNATUREBLOB signature{};
-    EXPECT_EQ(skf->SKF_ECCSignData(nullptr, key, 16, &signature), SAR_NOTSUPPORTYETERR);
-    EXPECT_EQ(skf->SKF_Transmit(device, key, 1, key, nullptr), SAR_NOTSUPPORTYETERR);
+    uint8_t command[4] = {0x00, 0xA4, 0x04, 0x00};
+    uint8_t response[16];
+    ULONG size = sizeof response;
+    EXPECT_EQ(skf->SKF_Transmit(device, command, sizeof command, response, &size), SAR_NOTSUPPORTYETERR);
 }

@@ -61,6 +61,19 @@ CREATE TABLE certificates(
     PRIMARY KEY (container_id, signing));
 )sql";
 
+// The device authentication key has to stay usable for SM4, so it cannot be hashed. It is
+// kept masked, which keeps it out of plain sight in the file; it is no protection against
+// someone who also has this code.
+std::vector<uint8_t> masked(std::vector<uint8_t> key)
+{
+    static const uint8_t pad[16]
+        = {0x9d, 0x41, 0xe7, 0x2a, 0x5c, 0xb3, 0x08, 0x76, 0xf1, 0x3e, 0xc4, 0x69, 0x17, 0xa8, 0x52, 0xdb};
+    for (size_t i = 0; i < key.size(); ++i) {
+        key[i] ^= pad[i % sizeof pad];
+    }
+    return key;
+}
+
 std::vector<std::string> names(Statement& statement)
 {
     std::vector<std::string> result;
@@ -90,7 +103,7 @@ void TokenDb::create(const std::string& path, const TokenRecord& token)
             .bind(1, token.serial)
             .bind(2, token.label)
             .bind(3, static_cast<int64_t>(token.capacity))
-            .bind(4, token.devAuthKey)
+            .bind(4, masked(token.devAuthKey))
             .run();
         transaction.commit();
     } catch (...) {
@@ -115,7 +128,8 @@ TokenRecord TokenDb::token()
     if (!statement.step()) {
         throw StoreError("the token database has no token record");
     }
-    return {statement.text(0), statement.text(1), static_cast<uint32_t>(statement.integer(2)), statement.blob(3)};
+    return {statement.text(0), statement.text(1), static_cast<uint32_t>(statement.integer(2)),
+            masked(statement.blob(3))};
 }
 
 void TokenDb::setLabel(const std::string& label)
@@ -125,7 +139,7 @@ void TokenDb::setLabel(const std::string& label)
 
 void TokenDb::setDevAuthKey(const std::vector<uint8_t>& key)
 {
-    m_db.prepare("UPDATE token SET dev_auth_key = ? WHERE id = 1").bind(1, key).run();
+    m_db.prepare("UPDATE token SET dev_auth_key = ? WHERE id = 1").bind(1, masked(key)).run();
 }
 
 uint64_t TokenDb::usedBytes()
