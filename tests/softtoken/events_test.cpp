@@ -5,7 +5,9 @@
 
 #include "tokenadmin.h"
 
+#include <cstdio>
 #include <fstream>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace softskf;
@@ -49,6 +51,22 @@ TEST_F(Events, tokensPresentAtStart_comeFirst_thenEachInsertAndRemoveOnce)
     // A presence file written in place, as a person or a script would, counts too.
     std::ofstream(store.path() + "/present/Renamed token") << "EA\n";
     EXPECT_EQ(probe.readLine(), eventLine(DEV_EVENT_INSERTED, "Renamed token"));
+    EXPECT_EQ(probe.finish(), 0);
+}
+
+TEST_F(Events, aPresenceFolderReplacedUnderAWait_isWatchedAgain_atOnce)
+{
+    // The wait never wakes by itself; a folder moved away and made anew must still wake it.
+    ScopedStore store;
+    const std::string name = plug("RF");
+    ProbeProcess probe({"events", "3"});
+    EXPECT_EQ(probe.readLine(), eventLine(DEV_EVENT_INSERTED, name));
+    const std::string present = store.path() + "/present";
+    ASSERT_EQ(::rename(present.c_str(), (present + ".old").c_str()), 0);
+    EXPECT_EQ(probe.readLine(1000), eventLine(DEV_EVENT_REMOVED, name));
+    ASSERT_EQ(::mkdir(present.c_str(), 0700), 0);
+    std::ofstream(present + "/" + name) << "RF\n";
+    EXPECT_EQ(probe.readLine(1000), eventLine(DEV_EVENT_INSERTED, name));
     EXPECT_EQ(probe.finish(), 0);
 }
 
