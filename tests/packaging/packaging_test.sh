@@ -70,7 +70,13 @@ maintainerScripts_linkOnlyAFreeDriverPath_andRemoveOnlyTheirOwnLink() {
     [[ -L $driver ]] || fail "an upgrade removed the link"
     run_script postrm remove
     [[ ! -e $driver && ! -L $driver ]] || fail "removal left the link"
-    [[ ! -d ${driver%/*} ]] || fail "removal left the empty lib folder"
+    [[ ! -d $work/files ]] || fail "removal left the empty folders it made"
+
+    # The manager's own files keep their folder.
+    mkdir -p "$work/files/lang"
+    run_script postinst configure
+    run_script postrm remove
+    [[ -d $work/files/lang && ! -e $driver ]] || fail "removal took the manager's folder"
 
     # A vendor's driver: neither installing nor removing touches it.
     mkdir -p "${driver%/*}"
