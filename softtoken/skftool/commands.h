@@ -73,6 +73,14 @@ void runImportEncKey(Context& context);
 void runCertImport(Context& context);
 void runCertExport(Context& context);
 void runIssue(Context& context);
+// Cryptographic services (cmd_crypto.cpp).
+void runSign(Context& context);
+void runVerify(Context& context);
+void runEncrypt(Context& context);
+void runDecrypt(Context& context);
+void runDigest(Context& context);
+void runRandom(Context& context);
+void runCsr(Context& context);
 // The demo token (cmd_demo.cpp).
 void runDemo(Context& context);
 
