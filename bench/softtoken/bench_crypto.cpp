@@ -99,9 +99,12 @@ std::vector<uint8_t> tokenDigest(ULONG algorithm, ECCPUBLICKEYBLOB* key, const s
 
 std::vector<uint8_t> sha256Info(const std::vector<uint8_t>& hash)
 {
-    std::vector<uint8_t> info = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
-                                 0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
-    info.insert(info.end(), hash.begin(), hash.end());
+    // DER DigestInfo of SHA-256, then the 32-byte hash.
+    static const uint8_t prefix[19] = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                                       0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+    std::vector<uint8_t> info(sizeof prefix + hash.size());
+    std::memcpy(info.data(), prefix, sizeof prefix);
+    std::memcpy(info.data() + sizeof prefix, hash.data(), hash.size());
     return info;
 }
 
