@@ -22,7 +22,8 @@ long long nanoseconds(clockid_t clock)
     return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-// Opened once; a FIFO must already have its reader, so the open never blocks the window.
+// Opened once (a missing file is made); a FIFO must already have its reader, since the
+// open does not wait for one and the window never blocks on the probe.
 int probeFile()
 {
     static const int fd = [] {
@@ -30,7 +31,7 @@ int probeFile()
         if (path == nullptr || path[0] == '\0') {
             return -1;
         }
-        return ::open(path, O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+        return ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
     }();
     return fd;
 }
