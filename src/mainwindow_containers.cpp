@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <map>
+#include <string>
 #include <vector>
 
 namespace {
@@ -37,9 +39,22 @@ constexpr std::size_t EccBitLengthOffset = 0;
 constexpr int OpenForExport = 1;
 constexpr int OpenForView = 2;
 
-const QString FolderIcon = QStringLiteral(":/folder.png");
-const QString CertificateIcon = QStringLiteral(":/cert3.png");
-const QString KeyIcon = QStringLiteral(":/keys.png");
+// The view's three icons, each made once. Making a QIcon from its file reads the picture's
+// header every time, which cost more than the token calls of a fill. Never destroyed, so
+// no picture outlives the application object.
+const QIcon& viewIcon(const char* path)
+{
+    static auto* icons = new std::map<std::string, QIcon>();
+    auto found = icons->find(path);
+    if (found == icons->end()) {
+        found = icons->emplace(path, QIcon(QString::fromLatin1(path))).first;
+    }
+    return found->second;
+}
+
+const char* const FolderIcon = ":/folder.png";
+const char* const CertificateIcon = ":/cert3.png";
+const char* const KeyIcon = ":/keys.png";
 
 QString windowText(const CatalogueText& entry)
 {
@@ -113,13 +128,13 @@ void addKeyPair(QStandardItem* containerNode, int containerType, BOOL sign, bool
     if (caption == nullptr) {
         return;
     }
-    auto* pairNode = new QStandardItem(QIcon(FolderIcon), windowText(*caption));
+    auto* pairNode = new QStandardItem(viewIcon(FolderIcon), windowText(*caption));
     containerNode->appendRow(pairNode);
     if (withCertificate) {
-        pairNode->appendRow(new QStandardItem(QIcon(CertificateIcon), name));
+        pairNode->appendRow(new QStandardItem(viewIcon(CertificateIcon), name));
     }
-    pairNode->appendRow(new QStandardItem(QIcon(KeyIcon), windowText(catalogue::PublicKey)));
-    pairNode->appendRow(new QStandardItem(QIcon(KeyIcon), windowText(catalogue::PrivateKey)));
+    pairNode->appendRow(new QStandardItem(viewIcon(KeyIcon), windowText(catalogue::PublicKey)));
+    pairNode->appendRow(new QStandardItem(viewIcon(KeyIcon), windowText(catalogue::PrivateKey)));
 }
 
 // The key pairs of the current container: a pair with a certificate comes before one
@@ -197,7 +212,7 @@ void MainWindow::chooseApp(QString devName)
 
 void MainWindow::addContainerNode(const std::string& name)
 {
-    auto* containerNode = new QStandardItem(QIcon(FolderIcon),
+    auto* containerNode = new QStandardItem(viewIcon(FolderIcon),
                                             QString::fromUtf8(name.c_str()) + windowText(catalogue::ContainerSuffix));
     m_ctnModel->appendRow(containerNode);
 
