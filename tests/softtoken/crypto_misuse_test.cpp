@@ -179,3 +179,26 @@ TEST_F(CryptoMisuse, malformedCipherBlobsAndAgreementsAreRefused)
     EXPECT_EQ(skf->SKF_GenerateKeyWithECC(agreement, &publicKey, &temp, nullptr, 0, &key), SAR_INVALIDPARAMERR);
     EXPECT_EQ(skf->SKF_CloseHandle(agreement), SAR_OK);
 }
+
+TEST_F(CryptoMisuse, externalSm2CallsRefuseMoreThanTheAdvertisedEccBuffer)
+{
+    auto pair = makeSm2Pair();
+    DEVINFO info{};
+    ASSERT_EQ(skf->SKF_GetDevInfo(device, &info), SAR_OK);
+    std::vector<uint8_t> plain(info.MaxECCBufferSize + 1, 0x42);
+    std::vector<uint8_t> blob(sizeof(ECCCIPHERBLOB) + plain.size());
+    auto* cipher = reinterpret_cast<ECCCIPHERBLOB*>(blob.data());
+    EXPECT_EQ(skf->SKF_ExtECCEncrypt(device, &pair.blob, plain.data(), static_cast<ULONG>(plain.size()), cipher),
+              SAR_INDATALENERR);
+    ASSERT_EQ(skf->SKF_ExtECCEncrypt(device, &pair.blob, plain.data(), info.MaxECCBufferSize, cipher), SAR_OK);
+    const ULONG cipherLen = cipher->CipherLen; // packed fields do not bind to references
+    const ULONG maxEcc = info.MaxECCBufferSize;
+    EXPECT_EQ(cipherLen, maxEcc);
+    // A CipherLen beyond it is refused before anything reads that far.
+    ECCPRIVATEKEYBLOB privateBlob{};
+    privateBlob.BitLen = 256;
+    std::memcpy(privateBlob.PrivateKey + 32, pair.scalar.data(), 32);
+    cipher->CipherLen = 0x7fffffff;
+    ULONG size = 0x7fffffff;
+    EXPECT_EQ(skf->SKF_ExtECCDecrypt(device, &privateBlob, cipher, plain.data(), &size), SAR_INDATALENERR);
+}

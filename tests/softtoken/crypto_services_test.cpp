@@ -16,7 +16,9 @@ const auto kSm4Key = fromHex("0123456789abcdeffedcba9876543210");
 BLOCKCIPHERPARAM cipherParam(const std::vector<uint8_t>& iv, ULONG padding)
 {
     BLOCKCIPHERPARAM param{};
-    std::memcpy(param.IV, iv.data(), iv.size());
+    if (!iv.empty()) {
+        std::memcpy(param.IV, iv.data(), iv.size());
+    }
     param.IVLen = static_cast<ULONG>(iv.size());
     param.PaddingType = padding;
     return param;

@@ -120,7 +120,9 @@ void Sm4Mac::update(const uint8_t* data, size_t size)
         std::memcpy(m_chain, next.data(), kSm4Block);
     }
     m_pendingSize = blocks.size() - whole;
-    std::memcpy(m_pending, blocks.data() + whole, m_pendingSize);
+    if (m_pendingSize > 0) {
+        std::memcpy(m_pending, blocks.data() + whole, m_pendingSize);
+    }
 }
 
 std::vector<uint8_t> Sm4Mac::final() const

@@ -13,6 +13,10 @@ using Step = core::Core::Step;
 
 namespace {
 
+// The most SM2 plain text one call takes, as DEVINFO.MaxECCBufferSize states. It also
+// bounds how far a CipherLen makes us read a caller's cipher blob.
+constexpr ULONG kMaxEccData = 1024;
+
 template <typename Body> ULONG cryptoGuarded(Body&& body) noexcept
 {
     return guarded([&]() -> ULONG {
@@ -276,7 +280,7 @@ ULONG SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pBlob, BYTE* pbPlainTe
         token().requireDevice(hDev);
         requireOutput(pbPlainText);
         requireOutput(pCipherText);
-        if (ulPlainTextLen == 0) {
+        if (ulPlainTextLen == 0 || ulPlainTextLen > kMaxEccData) {
             return ULONG(SAR_INDATALENERR);
         }
         const auto key = sm2Public(pBlob);
@@ -294,7 +298,7 @@ ULONG SKF_ExtECCDecrypt(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pBlob, ECCCIPHERBLOB*
         token().requireDevice(hDev);
         requireOutput(pCipherText);
         requireOutput(pulPlainTextLen);
-        if (pCipherText->CipherLen == 0) {
+        if (pCipherText->CipherLen == 0 || pCipherText->CipherLen > kMaxEccData) {
             return ULONG(SAR_INDATALENERR);
         }
         // C2 is as long as the plain text, so the size is known before decrypting.
