@@ -222,8 +222,8 @@ void idle(const Options& options)
         bare.waitFor("frame", -1, 30000);
         bare.drain(1000);
 
-        const long long cpuBefore = bench::threadCpuNs(child.pid());
-        const long long bareBefore = bench::threadCpuNs(bare.pid());
+        const auto cpuBefore = bench::threadCpuNs(child.pid());
+        const auto bareBefore = bench::threadCpuNs(bare.pid());
         std::map<std::string, long long> before;
         for (const auto& thread : bench::threadSwitches(child.pid())) {
             before[thread.id] = thread.switches;
@@ -233,8 +233,8 @@ void idle(const Options& options)
             bareSwitchBefore += thread.switches;
         }
         std::this_thread::sleep_for(std::chrono::seconds(options.idleSeconds));
-        cpuMs.push_back((bench::threadCpuNs(child.pid()) - cpuBefore) / 1e6);
-        bareCpuMs.push_back((bench::threadCpuNs(bare.pid()) - bareBefore) / 1e6);
+        cpuMs.push_back(bench::cpuNsBetween(cpuBefore, bench::threadCpuNs(child.pid())) / 1e6);
+        bareCpuMs.push_back(bench::cpuNsBetween(bareBefore, bench::threadCpuNs(bare.pid())) / 1e6);
         long long total = 0;
         for (const auto& thread : bench::threadSwitches(child.pid())) {
             // A thread that started during the idle span counts from zero.

@@ -215,15 +215,25 @@ std::vector<std::string> threadFolders(pid_t pid)
 
 } // namespace
 
-long long threadCpuNs(pid_t pid)
+std::map<std::string, long long> threadCpuNs(pid_t pid)
 {
-    long long total = 0;
+    std::map<std::string, long long> threads;
     for (const std::string& folder : threadFolders(pid)) {
         std::ifstream schedstat(folder + "/schedstat");
         long long onCpu = 0;
         if (schedstat >> onCpu) {
-            total += onCpu;
+            threads[folder.substr(folder.rfind('/') + 1)] = onCpu;
         }
+    }
+    return threads;
+}
+
+long long cpuNsBetween(const std::map<std::string, long long>& before, const std::map<std::string, long long>& after)
+{
+    long long total = 0;
+    for (const auto& [thread, onCpu] : after) {
+        const auto earlier = before.find(thread);
+        total += onCpu - (earlier != before.end() ? earlier->second : 0);
     }
     return total;
 }

@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -73,8 +74,12 @@ private:
 // Resident size in KiB (VmRSS).
 long residentKiB(pid_t pid);
 
-// Time on the processor of all threads, from each thread's schedstat, in nanoseconds.
-long long threadCpuNs(pid_t pid);
+// Time on the processor of each thread (by thread id), from its schedstat, in nanoseconds.
+std::map<std::string, long long> threadCpuNs(pid_t pid);
+
+// Processor time spent between two readings by the threads alive at the second; a thread
+// that started in between counts from zero, one that ended is not seen.
+long long cpuNsBetween(const std::map<std::string, long long>& before, const std::map<std::string, long long>& after);
 
 // Context switches (voluntary and not) of every thread, by thread name.
 struct ThreadSwitches
