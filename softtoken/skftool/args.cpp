@@ -20,7 +20,7 @@ namespace {
 const OptionSpec* findOption(const std::vector<OptionSpec>& options, const std::string& name)
 {
     auto found
-        = std::find_if(options.begin(), options.end(), [&](const OptionSpec& spec) { return spec.name == name; });
+        = std::find_if(options.begin(), options.end(), [&](const OptionSpec& known) { return known.name == name; });
     return found == options.end() ? nullptr : &*found;
 }
 
@@ -48,11 +48,11 @@ ParsedArgs parseArgs(const std::vector<std::string>& words, const std::vector<Op
         }
         const size_t equals = word.find('=');
         const std::string name = word.substr(0, equals);
-        const OptionSpec* spec = findOption(options, name);
-        if (!spec) {
+        const OptionSpec* known = findOption(options, name);
+        if (!known) {
             throw UsageError("unknown option " + name);
         }
-        if (spec->valueName.empty()) {
+        if (known->valueName.empty()) {
             if (equals != std::string::npos) {
                 throw UsageError("option " + name + " takes no value");
             }
@@ -62,7 +62,7 @@ ParsedArgs parseArgs(const std::vector<std::string>& words, const std::vector<Op
         } else if (i + 1 < words.size()) {
             parsed.setValue(name, words[++i]);
         } else {
-            throw UsageError("option " + name + " needs a value (" + spec->valueName + ")");
+            throw UsageError("option " + name + " needs a value (" + known->valueName + ")");
         }
     }
     const size_t count = parsed.positionals().size();
