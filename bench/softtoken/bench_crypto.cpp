@@ -86,8 +86,8 @@ void authenticate(DEVHANDLE device)
 std::vector<uint8_t> tokenDigest(ULONG algorithm, ECCPUBLICKEYBLOB* key, const std::vector<uint8_t>& data)
 {
     HANDLE hash = nullptr;
-    check(g_skf->SKF_DigestInit(g.device, algorithm, key, key ? reinterpret_cast<BYTE*>(const_cast<char*>(kId)) : nullptr,
-                                key ? 16 : 0, &hash),
+    check(g_skf->SKF_DigestInit(g.device, algorithm, key,
+                                key ? reinterpret_cast<BYTE*>(const_cast<char*>(kId)) : nullptr, key ? 16 : 0, &hash),
           "DigestInit");
     std::vector<uint8_t> out(32);
     ULONG size = 32;
@@ -309,7 +309,7 @@ int removeEntry(const char* path, const struct stat*, int, FTW*)
 } // namespace
 
 #define SIDE_BY_SIDE(name)                                                                                             \
-    BENCHMARK(token_##name)->Unit(benchmark::kMicrosecond)->Repetitions(3)->DisplayAggregatesOnly(true);              \
+    BENCHMARK(token_##name)->Unit(benchmark::kMicrosecond)->Repetitions(3)->DisplayAggregatesOnly(true);               \
     BENCHMARK(openssl_##name)->Unit(benchmark::kMicrosecond)->Repetitions(3)->DisplayAggregatesOnly(true)
 
 SIDE_BY_SIDE(sm2Sign);

@@ -108,7 +108,8 @@ std::vector<uint8_t> tokenDigest(const CryptoFunctions& fn, DEVHANDLE device, UL
           "SKF_DigestInit");
     std::vector<uint8_t> out(64);
     ULONG size = static_cast<ULONG>(out.size());
-    const ULONG rc = fn.Digest(hash, const_cast<BYTE*>(data.data()), static_cast<ULONG>(data.size()), out.data(), &size);
+    const ULONG rc
+        = fn.Digest(hash, const_cast<BYTE*>(data.data()), static_cast<ULONG>(data.size()), out.data(), &size);
     fn.CloseHandle(hash);
     check(rc, "SKF_Digest");
     out.resize(size);
@@ -172,8 +173,8 @@ std::vector<uint8_t> signWithContainer(const CryptoFunctions& fn, const Device& 
         auto* key = reinterpret_cast<ECCPUBLICKEYBLOB*>(publicBlob.data());
         auto e = tokenDigest(fn, device.handle(), SGD_SM3, key, id, data);
         ECCSIGNATUREBLOB signature{};
-        check(fn.ECCSignData(container.handle(), e.data(), static_cast<ULONG>(e.size()), &signature),
-              "SKF_ECCSignData", "container " + container.name());
+        check(fn.ECCSignData(container.handle(), e.data(), static_cast<ULONG>(e.size()), &signature), "SKF_ECCSignData",
+              "container " + container.name());
         return sm2SignatureDer(signature);
     }
     auto info = sha256DigestInfo(tokenDigest(fn, device.handle(), SGD_SHA256, nullptr, id, data));
@@ -441,7 +442,8 @@ void runCsr(Context& context)
     // The token signs the request's body with the container's key: the CA checks it so.
     const auto signature = signWithContainer(fn, session.device, container, kDefaultId, toBeSigned);
     ASN1_BIT_STRING* bits = ASN1_BIT_STRING_new();
-    if (!bits || ASN1_BIT_STRING_set(bits, const_cast<uint8_t*>(signature.data()), static_cast<int>(signature.size())) != 1) {
+    if (!bits
+        || ASN1_BIT_STRING_set(bits, const_cast<uint8_t*>(signature.data()), static_cast<int>(signature.size())) != 1) {
         ASN1_BIT_STRING_free(bits);
         throwOpenSslError("cannot store the signature");
     }
@@ -462,8 +464,8 @@ void runCsr(Context& context)
         return;
     }
     writeFileBytes(output, std::vector<uint8_t>(pem.begin(), pem.end()));
-    context.out() << "Wrote a certificate request for CN=" << commonName << " signed by " << container.name()
-                  << " to " << output << "\n";
+    context.out() << "Wrote a certificate request for CN=" << commonName << " signed by " << container.name() << " to "
+                  << output << "\n";
 }
 
 } // namespace skftool

@@ -35,11 +35,12 @@ protected:
     }
     static RunResult runIn(const std::vector<std::string>& args)
     {
-        return skftooltest::runSkftool(args, {{"SOFTSKF_DIR", s_store->path()},
-                                              {"SKFTOOL_LIB", SKFTOOL_TEST_DRIVER},
-                                              {"SKFTOOL_PIN", ""},
-                                              {"SKFTOOL_SO_PIN", ""},
-                                              {"SKFTOOL_NEW_PIN", ""}});
+        return skftooltest::runSkftool(args,
+                                       {{"SOFTSKF_DIR", s_store->path()},
+                                        {"SKFTOOL_LIB", SKFTOOL_TEST_DRIVER},
+                                        {"SKFTOOL_PIN", ""},
+                                        {"SKFTOOL_SO_PIN", ""},
+                                        {"SKFTOOL_NEW_PIN", ""}});
     }
     std::string succeed(const std::vector<std::string>& args)
     {
@@ -103,8 +104,8 @@ TEST_F(SkftoolCrypto, signaturesVerifyOnTheTokenAndInOpenssl)
     // OpenSSL checks the RSA signature with the public key of the certificate in the container.
     const std::string cert = file("rsa.der");
     succeed({"cert-export", kDevice, kApp, "RSAContainer", "--sign", "-o", cert});
-    EXPECT_EQ(shell("openssl x509 -inform DER -in " + cert + " -pubkey -noout > " + file("rsa.pub") +
-                    " && openssl dgst -sha256 -verify " + file("rsa.pub") + " -signature " + rsaSig + " " + data),
+    EXPECT_EQ(shell("openssl x509 -inform DER -in " + cert + " -pubkey -noout > " + file("rsa.pub")
+                    + " && openssl dgst -sha256 -verify " + file("rsa.pub") + " -signature " + rsaSig + " " + data),
               0);
     // Without the PIN there is no signature.
     EXPECT_NE(runIn({"sign", kDevice, kApp, "SM2Container", "--in", data, "-o", sig}).exitCode, 0);
@@ -125,9 +126,9 @@ TEST_F(SkftoolCrypto, encryptedFilesDecryptOnTheToken_digestsAndRandomWork)
     std::string sealed = readFile(file("sealed"));
     sealed.resize(sealed.size() - 7);
     writeFile(file("short"), sealed);
-    EXPECT_NE(
-        runIn({"decrypt", kDevice, kApp, "SM2Container", "--in", file("short"), "-o", file("x"), "--pin", kPin}).exitCode,
-        0);
+    EXPECT_NE(runIn({"decrypt", kDevice, kApp, "SM2Container", "--in", file("short"), "-o", file("x"), "--pin", kPin})
+                  .exitCode,
+              0);
 
     const std::string out = succeed({"digest", kDevice, "--in", file("plain")});
     EXPECT_EQ(shell("openssl dgst -sm3 " + file("plain") + " | grep -q " + out.substr(0, 64)), 0);

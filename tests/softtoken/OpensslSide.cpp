@@ -28,8 +28,8 @@ Pkey fromParams(const char* type, OSSL_PARAM_BLD* builder, int selection)
     OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(builder);
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr);
     EVP_PKEY* key = nullptr;
-    const bool ok = ctx && params && EVP_PKEY_fromdata_init(ctx) == 1
-        && EVP_PKEY_fromdata(ctx, &key, selection, params) == 1;
+    const bool ok
+        = ctx && params && EVP_PKEY_fromdata_init(ctx) == 1 && EVP_PKEY_fromdata(ctx, &key, selection, params) == 1;
     EVP_PKEY_CTX_free(ctx);
     OSSL_PARAM_free(params);
     OSSL_PARAM_BLD_free(builder);
@@ -315,11 +315,11 @@ std::vector<uint8_t> evpSm4(const char* cipher, const std::vector<uint8_t>& key,
     std::vector<uint8_t> out(data.size() + 32);
     int written = 0;
     int final = 0;
-    check(algorithm && ctx
-              && EVP_CipherInit_ex(ctx, algorithm, nullptr, key.data(), iv.empty() ? nullptr : iv.data(),
-                                   encrypt ? 1 : 0)
-                  == 1,
-          "SM4 init");
+    check(
+        algorithm && ctx
+            && EVP_CipherInit_ex(ctx, algorithm, nullptr, key.data(), iv.empty() ? nullptr : iv.data(), encrypt ? 1 : 0)
+                == 1,
+        "SM4 init");
     EVP_CIPHER_CTX_set_padding(ctx, padding ? 1 : 0);
     check(EVP_CipherUpdate(ctx, out.data(), &written, data.data(), static_cast<int>(data.size())) == 1
               && EVP_CipherFinal_ex(ctx, out.data() + written, &final) == 1,

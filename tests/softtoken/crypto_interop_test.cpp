@@ -56,13 +56,14 @@ protected:
     std::vector<uint8_t> sm3WithZ(ECCPUBLICKEYBLOB& key, const std::vector<uint8_t>& data)
     {
         HANDLE hash = nullptr;
-        EXPECT_EQ(skf->SKF_DigestInit(device, SGD_SM3, &key, reinterpret_cast<BYTE*>(const_cast<char*>(kDefaultId.data())),
-                                      16, &hash),
+        EXPECT_EQ(skf->SKF_DigestInit(device, SGD_SM3, &key,
+                                      reinterpret_cast<BYTE*>(const_cast<char*>(kDefaultId.data())), 16, &hash),
                   SAR_OK);
         std::vector<uint8_t> e(32);
         ULONG size = 32;
-        EXPECT_EQ(skf->SKF_Digest(hash, const_cast<BYTE*>(data.data()), static_cast<ULONG>(data.size()), e.data(), &size),
-                  SAR_OK);
+        EXPECT_EQ(
+            skf->SKF_Digest(hash, const_cast<BYTE*>(data.data()), static_cast<ULONG>(data.size()), e.data(), &size),
+            SAR_OK);
         skf->SKF_CloseHandle(hash);
         return e;
     }
@@ -76,7 +77,7 @@ protected:
         std::vector<uint8_t> out(in.size() + 16);
         ULONG size = static_cast<ULONG>(out.size());
         EXPECT_EQ((encrypt ? skf->SKF_Encrypt : skf->SKF_Decrypt)(key, const_cast<BYTE*>(in.data()),
-                                                                   static_cast<ULONG>(in.size()), out.data(), &size),
+                                                                  static_cast<ULONG>(in.size()), out.data(), &size),
                   SAR_OK);
         out.resize(size);
         return out;
@@ -152,8 +153,9 @@ TEST_F(CryptoInterop, opensslEncryptsASessionKeyToTheContainer_andTheTokenDecryp
     auto encryptionKey = sm2PublicKey(encryption.blob);
     auto wrapped = sm2EncryptToBlob(encryptionKey.get(), sessionKey);
     HANDLE key = nullptr;
-    ASSERT_EQ(skf->SKF_ImportSessionKey(container, SGD_SM4_CBC, wrapped.data(), static_cast<ULONG>(wrapped.size()), &key),
-              SAR_OK);
+    ASSERT_EQ(
+        skf->SKF_ImportSessionKey(container, SGD_SM4_CBC, wrapped.data(), static_cast<ULONG>(wrapped.size()), &key),
+        SAR_OK);
     const auto ciphertext = evpSm4("SM4-CBC", sessionKey, iv, data, true, true);
     EXPECT_EQ(cbc(key, false, iv, ciphertext), data);
     EXPECT_EQ(cbc(key, true, iv, data), ciphertext);
@@ -196,7 +198,8 @@ TEST_F(CryptoInterop, theTokenExportsASessionKeyThatOpensslUnwraps)
     std::vector<uint8_t> out(32);
     size = 32;
     ASSERT_EQ(skf->SKF_Encrypt(rsaKey, const_cast<BYTE*>(data.data()), 32, out.data(), &size), SAR_OK);
-    EXPECT_EQ(out, evpSm4("SM4-ECB", unwrapped, {}, std::vector<uint8_t>(data.begin(), data.begin() + 32), false, true));
+    EXPECT_EQ(out,
+              evpSm4("SM4-ECB", unwrapped, {}, std::vector<uint8_t>(data.begin(), data.begin() + 32), false, true));
 }
 
 TEST_F(CryptoInterop, rsaSignaturesVerifyBothWays_andRsaWrappedKeysImport)
@@ -214,9 +217,9 @@ TEST_F(CryptoInterop, rsaSignaturesVerifyBothWays_andRsaWrappedKeysImport)
               SAR_OK);
     auto openssl = rsaPublicKey(publicKey);
     EXPECT_TRUE(rsaVerifySha256(openssl.get(), data, signature));
-    EXPECT_EQ(skf->SKF_RSAVerify(device, &publicKey, info.data(), static_cast<ULONG>(info.size()), signature.data(),
-                                 size),
-              SAR_OK);
+    EXPECT_EQ(
+        skf->SKF_RSAVerify(device, &publicKey, info.data(), static_cast<ULONG>(info.size()), signature.data(), size),
+        SAR_OK);
 
     const auto& pair = rsa2048();
     auto signer = rsaPrivateKey(pair);
@@ -241,8 +244,9 @@ TEST_F(CryptoInterop, rsaSignaturesVerifyBothWays_andRsaWrappedKeysImport)
     const auto sessionKey = message(16, 99);
     auto wrapped = rsaPkcs1Encrypt(encryptionKey.get(), sessionKey);
     HANDLE key = nullptr;
-    ASSERT_EQ(skf->SKF_ImportSessionKey(container, SGD_SM4_CBC, wrapped.data(), static_cast<ULONG>(wrapped.size()), &key),
-              SAR_OK);
+    ASSERT_EQ(
+        skf->SKF_ImportSessionKey(container, SGD_SM4_CBC, wrapped.data(), static_cast<ULONG>(wrapped.size()), &key),
+        SAR_OK);
     const auto iv = message(16, 4);
     EXPECT_EQ(cbc(key, true, iv, data), evpSm4("SM4-CBC", sessionKey, iv, data, true, true));
 }
@@ -261,7 +265,8 @@ TEST_F(CryptoInterop, externalRsaKeysFromTheTokenWorkInOpenssl)
     input[0] = 0x01; // below the modulus
     std::vector<uint8_t> privateOut(128);
     ULONG size = 128;
-    ASSERT_EQ(skf->SKF_ExtRSAPriKeyOperation(device, &privateBlob, input.data(), 128, privateOut.data(), &size), SAR_OK);
+    ASSERT_EQ(skf->SKF_ExtRSAPriKeyOperation(device, &privateBlob, input.data(), 128, privateOut.data(), &size),
+              SAR_OK);
     std::vector<uint8_t> back(128);
     size = 128;
     ASSERT_EQ(skf->SKF_ExtRSAPubKeyOperation(device, &publicBlob, privateOut.data(), 128, back.data(), &size), SAR_OK);
@@ -295,9 +300,9 @@ TEST_F(CryptoInterop, bothSidesOfAnSm2KeyExchangeAgreeOnTheKey)
               SAR_OK);
     ECCPUBLICKEYBLOB responderTemp{};
     HANDLE responderKey = nullptr;
-    ASSERT_EQ(skf->SKF_GenerateAgreementDataAndKeyWithECC(
-                  responder, SGD_SM4_ECB, &sponsorPair.blob, &sponsorTemp, &responderTemp, bId,
-                  static_cast<ULONG>(responderId.size()), aId, static_cast<ULONG>(sponsorId.size()), &responderKey),
+    ASSERT_EQ(skf->SKF_GenerateAgreementDataAndKeyWithECC(responder, SGD_SM4_ECB, &sponsorPair.blob, &sponsorTemp,
+                                                          &responderTemp, bId, static_cast<ULONG>(responderId.size()),
+                                                          aId, static_cast<ULONG>(sponsorId.size()), &responderKey),
               SAR_OK);
     HANDLE sponsorKey = nullptr;
     ASSERT_EQ(skf->SKF_GenerateKeyWithECC(agreement, &responderPair.blob, &responderTemp, bId,

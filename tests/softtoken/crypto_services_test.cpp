@@ -50,8 +50,8 @@ protected:
         EXPECT_EQ(skf->SKF_SetSymmKey(device, const_cast<BYTE*>(key.data()), algorithm, &handle), SAR_OK);
         return handle;
     }
-    std::vector<uint8_t> digest(ULONG algorithm, const std::vector<uint8_t>& data,
-                                ECCPUBLICKEYBLOB* key = nullptr, const std::string& id = {})
+    std::vector<uint8_t> digest(ULONG algorithm, const std::vector<uint8_t>& data, ECCPUBLICKEYBLOB* key = nullptr,
+                                const std::string& id = {})
     {
         HANDLE hash = nullptr;
         EXPECT_EQ(skf->SKF_DigestInit(device, algorithm, key, reinterpret_cast<BYTE*>(const_cast<char*>(id.data())),
@@ -59,9 +59,9 @@ protected:
                   SAR_OK);
         std::vector<uint8_t> out(64);
         ULONG size = static_cast<ULONG>(out.size());
-        EXPECT_EQ(skf->SKF_Digest(hash, const_cast<BYTE*>(data.data()), static_cast<ULONG>(data.size()), out.data(),
-                                  &size),
-                  SAR_OK);
+        EXPECT_EQ(
+            skf->SKF_Digest(hash, const_cast<BYTE*>(data.data()), static_cast<ULONG>(data.size()), out.data(), &size),
+            SAR_OK);
         out.resize(size);
         EXPECT_EQ(skf->SKF_CloseHandle(hash), SAR_OK);
         return out;
@@ -265,7 +265,8 @@ TEST_F(CryptoServices, sm4CbcMacIsTheLastCbcBlock_inOneCallAndInPieces)
     param.PaddingType = 1;
     ASSERT_EQ(skf->SKF_MacInit(key, &param, &mac), SAR_OK);
     EXPECT_EQ(skf->SKF_Mac(mac, const_cast<BYTE*>(data.data()), 20, out.data(), &size), SAR_OK);
-    const auto padded = evpSm4("SM4-CBC", kSm4Key, iv, std::vector<uint8_t>(data.begin(), data.begin() + 20), true, true);
+    const auto padded
+        = evpSm4("SM4-CBC", kSm4Key, iv, std::vector<uint8_t>(data.begin(), data.begin() + 20), true, true);
     EXPECT_EQ(out, std::vector<uint8_t>(padded.end() - 16, padded.end()));
     // Closing the key closes its MAC handles.
     EXPECT_EQ(skf->SKF_CloseHandle(key), SAR_OK);

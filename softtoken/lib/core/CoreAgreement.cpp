@@ -51,8 +51,8 @@ HANDLE Core::agreementInit(HANDLE handle, ULONG algorithm, ECCPUBLICKEYBLOB& eph
 }
 
 HANDLE Core::agreementRespond(HANDLE handle, ULONG algorithm, const ECCPUBLICKEYBLOB& sponsorKey,
-                              const ECCPUBLICKEYBLOB& sponsorEphemeral, ECCPUBLICKEYBLOB& ephemeral,
-                              const uint8_t* id, size_t idSize, const uint8_t* sponsorId, size_t sponsorIdSize)
+                              const ECCPUBLICKEYBLOB& sponsorEphemeral, ECCPUBLICKEYBLOB& ephemeral, const uint8_t* id,
+                              size_t idSize, const uint8_t* sponsorId, size_t sponsorIdSize)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto ref = container(handle);
@@ -66,10 +66,9 @@ HANDLE Core::agreementRespond(HANDLE handle, ULONG algorithm, const ECCPUBLICKEY
     party.staticPoint = key->sm2PublicPoint();
     party.id = identity(id, idSize);
     crypto::sm2NewEphemeral(party);
-    const auto shared
-        = crypto::sm2ExchangeKey(party, false, codec::eccPointFromBlob(sponsorKey),
-                                 codec::eccPointFromBlob(sponsorEphemeral), identity(sponsorId, sponsorIdSize),
-                                 kSessionKeySize);
+    const auto shared = crypto::sm2ExchangeKey(party, false, codec::eccPointFromBlob(sponsorKey),
+                                               codec::eccPointFromBlob(sponsorEphemeral),
+                                               identity(sponsorId, sponsorIdSize), kSessionKeySize);
     ephemeral = codec::eccPublicKeyBlob(party.ephemeralPoint);
     return addSessionKey(handle, algorithm, shared);
 }

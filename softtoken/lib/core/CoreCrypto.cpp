@@ -19,8 +19,8 @@ constexpr size_t kKeyCacheLimit = 64;
 
 bool isSm4Algorithm(ULONG algorithm)
 {
-    return algorithm == SGD_SM4_ECB || algorithm == SGD_SM4_CBC || algorithm == SGD_SM4_CFB
-        || algorithm == SGD_SM4_OFB || algorithm == SGD_SM4_MAC;
+    return algorithm == SGD_SM4_ECB || algorithm == SGD_SM4_CBC || algorithm == SGD_SM4_CFB || algorithm == SGD_SM4_OFB
+        || algorithm == SGD_SM4_MAC;
 }
 
 void requireSessionAlgorithm(ULONG algorithm)

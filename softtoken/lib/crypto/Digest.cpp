@@ -38,7 +38,8 @@ const std::vector<uint8_t>& sm2CurveBytes()
     static const std::vector<uint8_t> bytes = [] {
         ossl::EcGroup group(EC_GROUP_new_by_curve_name(NID_sm2));
         ossl::Bignum p(BN_new()), a(BN_new()), b(BN_new()), x(BN_new()), y(BN_new());
-        if (!group || !p || !a || !b || !x || !y || EC_GROUP_get_curve(group.get(), p.get(), a.get(), b.get(), nullptr) != 1
+        if (!group || !p || !a || !b || !x || !y
+            || EC_GROUP_get_curve(group.get(), p.get(), a.get(), b.get(), nullptr) != 1
             || EC_POINT_get_affine_coordinates(group.get(), EC_GROUP_get0_generator(group.get()), x.get(), y.get(),
                                                nullptr)
                 != 1) {

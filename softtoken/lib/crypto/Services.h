@@ -94,6 +94,11 @@ private:
     std::unique_ptr<EVP_PKEY, PkeyDeleter> m_key;
 };
 
+// The same key object for the same bytes, built once (KeyCache.cpp); thread-safe.
+std::shared_ptr<const PublicKey> cachedSm2PublicKey(const std::vector<uint8_t>& point);
+std::shared_ptr<const PublicKey> cachedRsaPublicKey(const std::vector<uint8_t>& modulus,
+                                                    const std::vector<uint8_t>& exponent);
+
 // ---- SM2 (Sm2.cpp) ----
 // r and s, 32 bytes each, over a 32-byte digest e (the Z value already hashed in).
 struct Sm2Signature
@@ -113,9 +118,9 @@ SecureBytes sm2Scalar(const KeyPair& key);
 // KDF(x || y || Z_initiator || Z_responder).
 struct Sm2ExchangeParty
 {
-    SecureBytes staticScalar;         // d
+    SecureBytes staticScalar; // d
     std::vector<uint8_t> staticPoint; // P, 04 || X || Y
-    SecureBytes ephemeralScalar;      // r
+    SecureBytes ephemeralScalar; // r
     std::vector<uint8_t> ephemeralPoint;
     std::vector<uint8_t> id;
 };

@@ -232,7 +232,8 @@ SecureBytes sm2ExchangeKey(const Sm2ExchangeParty& self, bool initiator, const s
     // U = [t](P_peer + [x̄_peer] R_peer); the cofactor of SM2 is 1.
     ossl::EcPoint sum(EC_POINT_new(group));
     ossl::EcPoint shared(EC_POINT_new(group));
-    check(sum && shared && EC_POINT_mul(group, sum.get(), nullptr, peerR.get(), xBar(peerEphemeral).get(), bn.get()) == 1
+    check(sum && shared
+              && EC_POINT_mul(group, sum.get(), nullptr, peerR.get(), xBar(peerEphemeral).get(), bn.get()) == 1
               && EC_POINT_add(group, sum.get(), sum.get(), peerP.get(), bn.get()) == 1
               && EC_POINT_mul(group, shared.get(), nullptr, sum.get(), t.get(), bn.get()) == 1,
           "SM2 exchange arithmetic failed");

@@ -37,17 +37,17 @@ void requireInput(const void* data, ULONG size)
     }
 }
 
-crypto::PublicKey rsaPublic(const RSAPUBLICKEYBLOB* blob)
+std::shared_ptr<const crypto::PublicKey> rsaPublic(const RSAPUBLICKEYBLOB* blob)
 {
     requireOutput(blob);
     const auto [modulus, exponent] = codec::rsaPublicParts(*blob);
-    return crypto::PublicKey::rsa(modulus, exponent);
+    return crypto::cachedRsaPublicKey(modulus, exponent);
 }
 
-crypto::PublicKey sm2Public(const ECCPUBLICKEYBLOB* blob)
+std::shared_ptr<const crypto::PublicKey> sm2Public(const ECCPUBLICKEYBLOB* blob)
 {
     requireOutput(blob);
-    return crypto::PublicKey::sm2(codec::eccPointFromBlob(*blob));
+    return crypto::cachedSm2PublicKey(codec::eccPointFromBlob(*blob));
 }
 
 crypto::KeyPair sm2Private(const ECCPRIVATEKEYBLOB* blob)
@@ -176,8 +176,8 @@ ULONG SKF_RSAVerify(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pBlob, BYTE* pbData, ULONG
         requireInput(pbData, ulDataLen);
         requireInput(pbSignature, ulSignLen);
         const auto key = rsaPublic(pBlob);
-        return crypto::rsaVerifyRaw(key, pbData, ulDataLen, pbSignature, ulSignLen) ? ULONG(SAR_OK)
-                                                                                   : ULONG(SAR_RSADECERR);
+        return crypto::rsaVerifyRaw(*key, pbData, ulDataLen, pbSignature, ulSignLen) ? ULONG(SAR_OK)
+                                                                                     : ULONG(SAR_RSADECERR);
     });
 }
 
@@ -212,7 +212,7 @@ ULONG SKF_ExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pBlob, BYTE* p
         if (ulInputLen != pBlob->BitLen / 8) {
             return ULONG(SAR_INDATALENERR);
         }
-        const auto result = crypto::rsaPublicRaw(key, pbInput, ulInputLen);
+        const auto result = crypto::rsaPublicRaw(*key, pbInput, ulInputLen);
         return copyOut(result.data(), result.size(), pbOutput, pulOutputLen);
     });
 }
@@ -253,8 +253,8 @@ ULONG SKF_ECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pBlob, BYTE* pbData, ULONG
             return ULONG(SAR_INDATALENERR);
         }
         const auto key = sm2Public(pBlob);
-        return crypto::sm2VerifyDigest(key, pbData, ulDataLen, signatureOf(pSignature)) ? ULONG(SAR_OK)
-                                                                                          : ULONG(SAR_FAIL);
+        return crypto::sm2VerifyDigest(*key, pbData, ulDataLen, signatureOf(pSignature)) ? ULONG(SAR_OK)
+                                                                                         : ULONG(SAR_FAIL);
     });
 }
 
@@ -285,7 +285,7 @@ ULONG SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pBlob, BYTE* pbPlainTe
         }
         const auto key = sm2Public(pBlob);
         // The caller sized the blob for its plain text: CipherLen bytes of Cipher.
-        const auto blob = codec::eccCipherBlobFromDer(crypto::sm2Encrypt(key, pbPlainText, ulPlainTextLen));
+        const auto blob = codec::eccCipherBlobFromDer(crypto::sm2Encrypt(*key, pbPlainText, ulPlainTextLen));
         std::memcpy(pCipherText, blob.data(), blob.size());
         return ULONG(SAR_OK);
     });
@@ -359,9 +359,8 @@ ULONG SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG ulAlgId, E
         requireOutput(pTempECCPubKeyBlob);
         requireOutput(phKeyHandle);
         ECCPUBLICKEYBLOB ephemeral{};
-        *phKeyHandle = token().agreementRespond(hContainer, ulAlgId, *pSponsorECCPubKeyBlob,
-                                                *pSponsorTempECCPubKeyBlob, ephemeral, pbID, ulIDLen, pbSponsorID,
-                                                ulSponsorIDLen);
+        *phKeyHandle = token().agreementRespond(hContainer, ulAlgId, *pSponsorECCPubKeyBlob, *pSponsorTempECCPubKeyBlob,
+                                                ephemeral, pbID, ulIDLen, pbSponsorID, ulSponsorIDLen);
         *pTempECCPubKeyBlob = ephemeral;
         return ULONG(SAR_OK);
     });
@@ -409,8 +408,9 @@ ULONG SKF_EncryptInit(HANDLE hKey, BLOCKCIPHERPARAM EncryptParam)
 
 ULONG SKF_Encrypt(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData, ULONG* pulEncryptedLen)
 {
-    return cryptoGuarded(
-        [&] { return token().cipherStep(hKey, true, Step::Whole, pbData, ulDataLen, pbEncryptedData, pulEncryptedLen); });
+    return cryptoGuarded([&] {
+        return token().cipherStep(hKey, true, Step::Whole, pbData, ulDataLen, pbEncryptedData, pulEncryptedLen);
+    });
 }
 
 ULONG SKF_EncryptUpdate(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData, ULONG* pulEncryptedLen)
@@ -436,8 +436,9 @@ ULONG SKF_DecryptInit(HANDLE hKey, BLOCKCIPHERPARAM DecryptParam)
 
 ULONG SKF_Decrypt(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData, ULONG* pulDataLen)
 {
-    return cryptoGuarded(
-        [&] { return token().cipherStep(hKey, false, Step::Whole, pbEncryptedData, ulEncryptedLen, pbData, pulDataLen); });
+    return cryptoGuarded([&] {
+        return token().cipherStep(hKey, false, Step::Whole, pbEncryptedData, ulEncryptedLen, pbData, pulDataLen);
+    });
 }
 
 ULONG SKF_DecryptUpdate(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData, ULONG* pulDataLen)
