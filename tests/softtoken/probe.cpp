@@ -2,6 +2,7 @@
 // state and runs one scenario, printing one line per result so the test can follow.
 #include "SkfDriver.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -70,8 +71,8 @@ int cancel(const SkfDriver& skf)
 // Calls on one thread while another waits for events: nothing blocks or fails.
 int busy(const SkfDriver& skf, const std::string& device)
 {
-    int reported = 0;
-    ULONG lastRc = 0;
+    std::atomic<int> reported{0};
+    std::atomic<ULONG> lastRc{0};
     std::thread waiter([&] {
         for (;;) {
             char name[256];
@@ -93,9 +94,14 @@ int busy(const SkfDriver& skf, const std::string& device)
             ++failures;
         }
     }
+    // The token present at start is reported first; cancel only after that, or the cancel
+    // would end the very first wait.
+    for (int waited = 0; reported.load() == 0 && waited < 10000; waited += 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     skf.SKF_CancelWaitForDevEvent();
     waiter.join();
-    say(std::to_string(failures) + " " + std::to_string(reported) + " " + std::to_string(lastRc));
+    say(std::to_string(failures) + " " + std::to_string(reported.load()) + " " + std::to_string(lastRc.load()));
     return 0;
 }
 
