@@ -77,4 +77,4 @@ private slots:
 };
 
 QTEST_MAIN(ProbeTest)
-#include "probe_test.moc"
+#include "benchprobe_test.moc"
