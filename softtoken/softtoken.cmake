@@ -48,7 +48,6 @@ if(SOFTSKF_ENTRY_SOURCES)
             COMMAND ${CMAKE_COMMAND} -E copy "$<TARGET_FILE:softskf>" "${OVRINKEY_FILES_DIR}/lib/libovrinskf.so.1.0.0"
             COMMENT "Staging the soft token as ${OVRINKEY_FILES_DIR}/lib/libovrinskf.so.1.0.0")
     endif()
-    install(TARGETS softskf LIBRARY DESTINATION lib/ovrinkey)
 endif()
 
 if(EXISTS "${CMAKE_CURRENT_LIST_DIR}/skftool/CMakeLists.txt")
