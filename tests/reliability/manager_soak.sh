@@ -13,7 +13,10 @@ warmup=20
 work=$(mktemp -d)
 export SOFTSKF_DIR="$work/store"
 export LANG=C.UTF-8 HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+# The single-instance marker is keyed on a file in the temporary folder: a folder of its
+# own keeps a manager the user runs out of the way.
+export TMPDIR="$work/tmp"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 probe="$work/probe"
 : >"$probe"

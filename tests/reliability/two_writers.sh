@@ -50,7 +50,9 @@ if [[ -n "${OVRINKEY:-}" ]] && command -v Xvfb >/dev/null; then
     pids+=($!)
     for ((i = 0; i < 100; i++)); do [[ -s "$work/display" ]] && break; sleep 0.1; done
     export DISPLAY=":$(head -n1 "$work/display")" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8
-    mkdir -p "$HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+    # The single-instance marker is keyed on a file in the temporary folder.
+    export TMPDIR="$work/tmp"
+    mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$TMPDIR" && chmod 700 "$XDG_RUNTIME_DIR"
     : >"$work/probe"
     OVRINKEY_BENCH_PROBE="$work/probe" "$OVRINKEY" >"$work/manager.log" 2>&1 &
     manager=$!
