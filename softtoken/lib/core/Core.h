@@ -153,8 +153,10 @@ private:
     bool tokenExists(const std::string& serial);
     std::shared_ptr<store::TokenDb> openToken(const std::string& serial);
     DeviceRef device(HANDLE handle);
-    AppRef application(HANDLE handle);
-    ContainerRef container(HANDLE handle);
+    // With a snapshot, its read transaction is opened before the first query, so the
+    // caller's later queries share it.
+    AppRef application(HANDLE handle, std::optional<store::ReadSnapshot>* snapshot = nullptr);
+    ContainerRef container(HANDLE handle, std::optional<store::ReadSnapshot>* snapshot = nullptr);
     const AppSecurity* security(const AppRef& app);
     void requireUser(const AppRef& app);
     bool allowed(const AppRef& app, ULONG rights);

@@ -40,13 +40,16 @@ std::vector<uint8_t> pinAad(const std::vector<uint8_t>& appUid, ULONG pinType)
 
 } // namespace
 
-Core::AppRef Core::application(HANDLE handle)
+Core::AppRef Core::application(HANDLE handle, std::optional<store::ReadSnapshot>* snapshot)
 {
     auto* session = m_handles.find<AppSession>(handle, HandleKind::Application);
     if (!session) {
         fail(SAR_INVALIDHANDLEERR);
     }
     auto ref = device(session->parent);
+    if (snapshot) {
+        snapshot->emplace(ref.db.database());
+    }
     auto record = ref.db.application(session->appId);
     if (!record || record->uid != session->uid) {
         fail(SAR_APPLICATION_NOT_EXISTS); // deleted, perhaps by another process

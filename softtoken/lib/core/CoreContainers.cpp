@@ -47,13 +47,13 @@ void requireKind(store::TokenDb& db, int64_t containerId, bool rsa)
 
 } // namespace
 
-Core::ContainerRef Core::container(HANDLE handle)
+Core::ContainerRef Core::container(HANDLE handle, std::optional<store::ReadSnapshot>* snapshot)
 {
     auto* session = m_handles.find<ContainerSession>(handle, HandleKind::Container);
     if (!session) {
         fail(SAR_INVALIDHANDLEERR);
     }
-    auto app = application(session->parent);
+    auto app = application(session->parent, snapshot);
     auto record = app.db.container(session->containerId);
     if (!record || record->appId != app.record.id) {
         fail(SAR_INVALIDHANDLEERR); // the container was deleted
@@ -64,7 +64,14 @@ Core::ContainerRef Core::container(HANDLE handle)
 crypto::SecureBytes Core::appKeyFor(const ContainerRef& container)
 {
     requireUser(container.app);
-    const AppSecurity* state = security(container.app);
+    // Another process may have locked the user PIN since it was verified here: a lock
+    // ends this process's login too, as a failed verification here would.
+    const auto& app = container.app;
+    if (app.db.remainingRetries(app.record.id, USER_TYPE) == 0) {
+        m_security.clear(app.device.serial, app.record.uid);
+        fail(SAR_PIN_LOCKED);
+    }
+    const AppSecurity* state = security(app);
     if (state->appKey.empty()) {
         fail(SAR_USER_NOT_LOGGED_IN);
     }

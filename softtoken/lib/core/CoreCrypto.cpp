@@ -77,8 +77,10 @@ HANDLE Core::addSessionKey(HANDLE parent, ULONG algorithm, const crypto::SecureB
 std::vector<uint8_t> Core::rsaSign(HANDLE handle, const uint8_t* data, size_t size)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto ref = container(handle);
+    std::optional<store::ReadSnapshot> snapshot; // container, application, key and PIN in one read
+    auto ref = container(handle, &snapshot);
     const auto key = privateKey(ref, true);
+    snapshot.reset(); // the rows are read; the key work needs no snapshot
     if (!key->isRsa()) {
         fail(SAR_KEYINFOTYPEERR);
     }
@@ -91,11 +93,13 @@ std::vector<uint8_t> Core::rsaSign(HANDLE handle, const uint8_t* data, size_t si
 ECCSIGNATUREBLOB Core::eccSign(HANDLE handle, const uint8_t* digest, size_t size)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto ref = container(handle);
+    std::optional<store::ReadSnapshot> snapshot; // container, application, key and PIN in one read
+    auto ref = container(handle, &snapshot);
     if (size != kSm2DigestSize) {
         fail(SAR_INDATALENERR);
     }
     const auto key = privateKey(ref, true);
+    snapshot.reset(); // the rows are read; the key work needs no snapshot
     if (!key->isSm2()) {
         fail(SAR_KEYINFOTYPEERR);
     }
@@ -134,9 +138,11 @@ HANDLE Core::eccExportSessionKey(HANDLE handle, ULONG algorithm, const ECCPUBLIC
 HANDLE Core::importSessionKey(HANDLE handle, ULONG algorithm, const uint8_t* wrapped, size_t size)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto ref = container(handle);
+    std::optional<store::ReadSnapshot> snapshot; // container, application, key and PIN in one read
+    auto ref = container(handle, &snapshot);
     requireSessionAlgorithm(algorithm);
     const auto key = privateKey(ref, false);
+    snapshot.reset(); // the rows are read; the key work needs no snapshot
     crypto::SecureBytes plain;
     try {
         if (key->isRsa()) {

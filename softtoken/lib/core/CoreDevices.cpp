@@ -83,9 +83,9 @@ Core::DeviceRef Core::device(HANDLE handle)
     if (!session) {
         fail(SAR_INVALIDHANDLEERR);
     }
-    store::Presence presence;
-    if (!paths().presence(session->deviceName, presence) || presence.serial != session->serial
-        || presence.identity != session->insertion) {
+    // The serial was read with this identity at connect time; the same identity means
+    // the same file, so a stat answers for removal and re-insertion alike.
+    if (!store::isSamePresence(session->presencePath, session->insertion)) {
         fail(SAR_DEVICE_REMOVED);
     }
     return {*session, *session->db};
@@ -124,6 +124,7 @@ HANDLE Core::connect(const std::string& deviceName)
     }
     auto session = std::make_shared<DeviceSession>();
     session->deviceName = deviceName;
+    session->presencePath = paths().presencePath(deviceName);
     session->serial = presence.serial;
     session->insertion = presence.identity;
     session->db = openToken(presence.serial);

@@ -25,6 +25,7 @@ struct DeviceSession : HandleObject
         }
     }
     std::string deviceName;
+    std::string presencePath; // checked on every call with one stat
     std::string serial;
     store::PresenceIdentity insertion;
     std::shared_ptr<store::TokenDb> db;

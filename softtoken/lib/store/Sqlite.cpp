@@ -32,6 +32,7 @@ Database::Database(const std::string& path, bool create)
 
 Database::~Database()
 {
+    m_cache.clear(); // finalize the kept statements before the connection closes
     sqlite3_close_v2(m_db);
 }
 
@@ -48,6 +49,15 @@ void Database::exec(const char* sql)
 Statement Database::prepare(const char* sql)
 {
     return Statement(m_db, sql);
+}
+
+CachedQuery Database::cached(const char* sql)
+{
+    auto& slot = m_cache[sql];
+    if (!slot) {
+        slot = std::make_unique<Statement>(m_db, sql);
+    }
+    return CachedQuery(*slot);
 }
 
 int64_t Database::lastInsertId() const
@@ -150,6 +160,34 @@ std::vector<uint8_t> Statement::blob(int column) const
 bool Statement::isNull(int column) const
 {
     return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
+}
+
+void Statement::reset()
+{
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+}
+
+ReadSnapshot::ReadSnapshot(Database& db)
+    : m_db(db)
+{
+    if (sqlite3_get_autocommit(m_db.raw())) {
+        m_db.cached("BEGIN")->run();
+        m_open = true;
+    }
+}
+
+ReadSnapshot::~ReadSnapshot()
+{
+    if (!m_open) {
+        return;
+    }
+    try {
+        m_db.cached("COMMIT")->run();
+    } catch (...) {
+        // A snapshot left open would hide every later change: end it whatever it takes.
+        sqlite3_exec(m_db.raw(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
 }
 
 Transaction::Transaction(Database& db)

@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
@@ -20,6 +22,7 @@ public:
 };
 
 class Statement;
+class CachedQuery;
 
 class Database
 {
@@ -32,12 +35,16 @@ public:
 
     void exec(const char* sql);
     Statement prepare(const char* sql);
+    // A statement prepared once per connection and kept; for the queries every call makes.
+    // The query is reset when the returned object goes, so no read stays open.
+    CachedQuery cached(const char* sql);
     int64_t lastInsertId() const;
     int changes() const;
     sqlite3* raw() const { return m_db; }
 
 private:
     sqlite3* m_db = nullptr;
+    std::unordered_map<std::string, std::unique_ptr<Statement>> m_cache;
 };
 
 class Statement
@@ -64,9 +71,45 @@ public:
     std::vector<uint8_t> blob(int column) const;
     bool isNull(int column) const;
 
+    // Back to the start with no values bound, ending the read it held.
+    void reset();
+
 private:
     sqlite3* m_db;
     sqlite3_stmt* m_stmt = nullptr;
+};
+
+// A kept statement in use; resets it when it goes, also when a step threw.
+class CachedQuery
+{
+public:
+    explicit CachedQuery(Statement& statement)
+        : m_statement(statement)
+    {
+    }
+    ~CachedQuery() { m_statement.reset(); }
+    CachedQuery(const CachedQuery&) = delete;
+    CachedQuery& operator=(const CachedQuery&) = delete;
+    Statement* operator->() { return &m_statement; }
+    Statement& operator*() { return m_statement; }
+
+private:
+    Statement& m_statement;
+};
+
+// One read transaction around several queries: one snapshot and one read lock for all
+// of them instead of one each. Does nothing inside a transaction already open.
+class ReadSnapshot
+{
+public:
+    explicit ReadSnapshot(Database& db);
+    ~ReadSnapshot();
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+private:
+    Database& m_db;
+    bool m_open = false;
 };
 
 // BEGIN IMMEDIATE so a writer takes the lock up front and waits on the busy timeout

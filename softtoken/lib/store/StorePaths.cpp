@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
@@ -96,6 +97,13 @@ void writeFileAtomically(const std::string& dir, const std::string& name, const 
         throw StoreError("cannot write in " + dir + ": " + std::strerror(errno));
     }
     const bool written = write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
+    // The kernel stamps files with a clock of a few milliseconds' grain, and a file written
+    // right after another was deleted may get its inode: a fine-grained time keeps two
+    // writes of a presence file apart, so old handles never take the new one for theirs.
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const timespec times[2] = {now, now};
+    futimens(fd, times);
     const bool closed = close(fd) == 0;
     if (!written || !closed || rename(temporary.c_str(), (dir + "/" + name).c_str()) != 0) {
         const std::string reason = std::strerror(errno);
@@ -156,6 +164,28 @@ std::vector<std::string> StorePaths::tokenSerials() const
     return serials;
 }
 
+namespace {
+
+PresenceIdentity identityOf(const struct stat& info)
+{
+    return {info.st_ino, static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec};
+}
+
+} // namespace
+
+bool isSamePresence(const std::string& path, const PresenceIdentity& identity)
+{
+    struct stat info
+    {
+    };
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && identityOf(info) == identity;
+}
+
+std::string StorePaths::presencePath(const std::string& deviceName) const
+{
+    return presentDir() + "/" + deviceName;
+}
+
 std::vector<Presence> StorePaths::presences() const
 {
     std::vector<Presence> result;
@@ -173,7 +203,7 @@ bool StorePaths::presence(const std::string& deviceName, Presence& out) const
     if (!isValidStoreName(deviceName)) {
         return false;
     }
-    const std::string path = presentDir() + "/" + deviceName;
+    const std::string path = presencePath(deviceName);
     struct stat info
     {
     };
@@ -186,8 +216,7 @@ bool StorePaths::presence(const std::string& deviceName, Presence& out) const
     }
     out.deviceName = deviceName;
     out.serial = serial;
-    out.identity.inode = info.st_ino;
-    out.identity.mtimeNs = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+    out.identity = identityOf(info);
     return true;
 }
 

@@ -33,6 +33,11 @@ struct PresenceIdentity
     bool operator!=(const PresenceIdentity& other) const { return !(*this == other); }
 };
 
+// Whether the presence file at this path is still the one of that insertion: a single
+// stat. Its content cannot change under the same identity, since writing it moves its
+// modification time and replacing it (through a rename) brings a new inode.
+bool isSamePresence(const std::string& path, const PresenceIdentity& identity);
+
 struct Presence
 {
     std::string deviceName;
@@ -49,6 +54,7 @@ public:
     std::string tokensDir() const;
     std::string presentDir() const;
     std::string tokenDbPath(const std::string& serial) const;
+    std::string presencePath(const std::string& deviceName) const;
 
     // Serials of every token database in the store, sorted.
     std::vector<std::string> tokenSerials() const;

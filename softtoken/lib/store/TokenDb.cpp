@@ -181,13 +181,13 @@ std::optional<AppRecord> TokenDb::application(const std::string& name)
 
 std::optional<AppRecord> TokenDb::application(int64_t id)
 {
-    auto statement = m_db.prepare("SELECT id, name, uid, create_file_rights FROM applications WHERE id = ?");
-    statement.bind(1, id);
-    if (!statement.step()) {
+    auto statement = m_db.cached("SELECT id, name, uid, create_file_rights FROM applications WHERE id = ?");
+    statement->bind(1, id);
+    if (!statement->step()) {
         return std::nullopt;
     }
-    return AppRecord{statement.integer(0), statement.text(1), statement.blob(2),
-                     static_cast<uint32_t>(statement.integer(3))};
+    return AppRecord{statement->integer(0), statement->text(1), statement->blob(2),
+                     static_cast<uint32_t>(statement->integer(3))};
 }
 
 int64_t TokenDb::insertApplication(const AppRecord& app)
@@ -239,6 +239,16 @@ void TokenDb::putPin(int64_t appId, uint32_t pinType, const PinRecord& pin)
         .bind(8, int64_t{pin.isDefault ? 1 : 0})
         .bind(9, pin.wrappedAppKey)
         .run();
+}
+
+uint32_t TokenDb::remainingRetries(int64_t appId, uint32_t pinType)
+{
+    auto statement = m_db.cached("SELECT remaining_retries FROM pins WHERE app_id = ? AND pin_type = ?");
+    statement->bind(1, appId).bind(2, int64_t{pinType});
+    if (!statement->step()) {
+        throw StoreError("the application has no PIN record");
+    }
+    return static_cast<uint32_t>(statement->integer(0));
 }
 
 void TokenDb::setRemainingRetries(int64_t appId, uint32_t pinType, uint32_t remaining)
@@ -322,12 +332,12 @@ std::optional<ContainerRecord> TokenDb::container(int64_t appId, const std::stri
 
 std::optional<ContainerRecord> TokenDb::container(int64_t id)
 {
-    auto statement = m_db.prepare("SELECT id, app_id, name FROM containers WHERE id = ?");
-    statement.bind(1, id);
-    if (!statement.step()) {
+    auto statement = m_db.cached("SELECT id, app_id, name FROM containers WHERE id = ?");
+    statement->bind(1, id);
+    if (!statement->step()) {
         return std::nullopt;
     }
-    return ContainerRecord{statement.integer(0), statement.integer(1), statement.text(2)};
+    return ContainerRecord{statement->integer(0), statement->integer(1), statement->text(2)};
 }
 
 uint32_t TokenDb::containerCount(int64_t appId)
@@ -351,14 +361,14 @@ void TokenDb::deleteContainer(int64_t id)
 
 std::optional<KeyPairRecord> TokenDb::keyPair(int64_t containerId, bool signing)
 {
-    auto statement = m_db.prepare("SELECT algorithm, bits, public_blob, wrapped_private_key FROM key_pairs"
-                                  " WHERE container_id = ? AND signing = ?");
-    statement.bind(1, containerId).bind(2, int64_t{signing ? 1 : 0});
-    if (!statement.step()) {
+    auto statement = m_db.cached("SELECT algorithm, bits, public_blob, wrapped_private_key FROM key_pairs"
+                                 " WHERE container_id = ? AND signing = ?");
+    statement->bind(1, containerId).bind(2, int64_t{signing ? 1 : 0});
+    if (!statement->step()) {
         return std::nullopt;
     }
-    return KeyPairRecord{static_cast<uint32_t>(statement.integer(0)), static_cast<uint32_t>(statement.integer(1)),
-                         statement.blob(2), statement.blob(3)};
+    return KeyPairRecord{static_cast<uint32_t>(statement->integer(0)), static_cast<uint32_t>(statement->integer(1)),
+                         statement->blob(2), statement->blob(3)};
 }
 
 void TokenDb::putKeyPair(int64_t containerId, bool signing, const KeyPairRecord& pair)

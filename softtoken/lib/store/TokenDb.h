@@ -89,6 +89,8 @@ public:
 
     PinRecord pin(int64_t appId, uint32_t pinType);
     void putPin(int64_t appId, uint32_t pinType, const PinRecord& pin);
+    // Only the retry counter: the cheap check made before each use of a private key.
+    uint32_t remainingRetries(int64_t appId, uint32_t pinType);
     void setRemainingRetries(int64_t appId, uint32_t pinType, uint32_t remaining);
 
     std::vector<std::string> fileNames(int64_t appId);

@@ -1,0 +1,126 @@
+// What the token may take as known between two calls: a presence file unchanged since
+// connect, and a user PIN verified in this process. A token pulled and plugged in again,
+// or a PIN locked by another process, must show at the very next call.
+#include "ProbeProcess.h"
+#include "TokenFixture.h"
+
+#include "tokenadmin.h"
+
+#include <cstdio>
+#include <fstream>
+
+using namespace softskf;
+using namespace softskf::test;
+
+namespace {
+
+const uint8_t kDigest[32] = {0x5a, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+
+} // namespace
+
+class CacheRules : public SoftTokenTest
+{
+protected:
+    // A container with an SM2 signing pair; the user PIN is verified.
+    HCONTAINER signingContainer(HAPPLICATION app, ECCPUBLICKEYBLOB& publicKey)
+    {
+        HCONTAINER container = newContainer(app, "c");
+        EXPECT_EQ(skf->SKF_GenECCKeyPair(container, SGD_SM2_1, &publicKey), SAR_OK);
+        return container;
+    }
+
+    ULONG sign(HCONTAINER container, ECCSIGNATUREBLOB& signature)
+    {
+        return skf->SKF_ECCSignData(container, const_cast<BYTE*>(kDigest), 32, &signature);
+    }
+
+    ULONG verify(DEVHANDLE handle, ECCPUBLICKEYBLOB& publicKey, ECCSIGNATUREBLOB& signature)
+    {
+        return skf->SKF_ECCVerify(handle, &publicKey, const_cast<BYTE*>(kDigest), 32, &signature);
+    }
+
+    void tryPinInAnotherProcess(const char* pin)
+    {
+        ProbeProcess probe({"verify", deviceName, pin});
+        EXPECT_NE(probe.readLine(), "TIMEOUT");
+        EXPECT_EQ(probe.finish(), 0);
+    }
+};
+
+TEST_F(CacheRules, aTokenPulledAndPluggedInWithNoCallBetween_answersDeviceRemovedOnEveryOldHandle)
+{
+    HAPPLICATION app = readyApp();
+    ECCPUBLICKEYBLOB publicKey{};
+    HCONTAINER container = signingContainer(app, publicKey);
+    ECCSIGNATUREBLOB signature{};
+    ASSERT_EQ(sign(container, signature), SAR_OK);
+    ASSERT_EQ(verify(device, publicKey, signature), SAR_OK);
+
+    // Back to back, many times: the new presence file often gets the old one's inode
+    // within the same clock tick.
+    for (int round = 0; round < 20; ++round) {
+        admin::removeToken(deviceName);
+        admin::insertToken(deviceName.substr(3), deviceName);
+        ASSERT_EQ(sign(container, signature), SAR_DEVICE_REMOVED) << "round " << round;
+        ASSERT_EQ(verify(device, publicKey, signature), SAR_DEVICE_REMOVED) << "round " << round;
+    }
+
+    DEVHANDLE fresh = connect(deviceName);
+    HAPPLICATION freshApp = nullptr;
+    ASSERT_EQ(skf->SKF_OpenApplication(fresh, const_cast<char*>("APP"), &freshApp), SAR_OK);
+    HCONTAINER freshContainer = nullptr;
+    ASSERT_EQ(skf->SKF_OpenContainer(freshApp, const_cast<char*>("c"), &freshContainer), SAR_OK);
+    EXPECT_EQ(sign(freshContainer, signature), SAR_USER_NOT_LOGGED_IN) << "a new insertion needs the PIN again";
+    ASSERT_EQ(verifyUser(freshApp), SAR_OK);
+    EXPECT_EQ(sign(freshContainer, signature), SAR_OK);
+    EXPECT_EQ(verify(fresh, publicKey, signature), SAR_OK);
+    skf->SKF_DisConnectDev(fresh);
+}
+
+TEST_F(CacheRules, aPresenceFileRewrittenForAnotherSerial_endsTheOldHandles)
+{
+    HAPPLICATION app = readyApp();
+    ECCPUBLICKEYBLOB publicKey{};
+    HCONTAINER container = signingContainer(app, publicKey);
+    const std::string other = uniqueSerial("OTHER");
+    admin::TokenOptions options;
+    options.serial = other;
+    admin::createToken(options);
+    // The same device name now names another token, written as the store commands write.
+    const std::string presence = testStore() + "/present/" + deviceName;
+    const std::string temporary = testStore() + "/present/.rewrite";
+    {
+        std::ofstream(temporary) << other << "\n";
+    }
+    ASSERT_EQ(std::rename(temporary.c_str(), presence.c_str()), 0);
+    ECCSIGNATUREBLOB signature{};
+    EXPECT_EQ(sign(container, signature), SAR_DEVICE_REMOVED);
+    EXPECT_EQ(verify(device, publicKey, signature), SAR_DEVICE_REMOVED);
+}
+
+TEST_F(CacheRules, aUserPinLockedByAnotherProcessBetweenTwoSignatures_stopsTheSecond)
+{
+    HAPPLICATION app = readyApp();
+    ECCPUBLICKEYBLOB publicKey{};
+    HCONTAINER container = signingContainer(app, publicKey);
+    ECCSIGNATUREBLOB signature{};
+    ASSERT_EQ(sign(container, signature), SAR_OK);
+
+    // A wrong try elsewhere leaves this process logged in: only a lock ends the login.
+    tryPinInAnotherProcess("00000000");
+    EXPECT_EQ(sign(container, signature), SAR_OK);
+
+    for (ULONG attempt = 1; attempt < kUserRetries; ++attempt) {
+        tryPinInAnotherProcess("00000000");
+    }
+    EXPECT_EQ(sign(container, signature), SAR_PIN_LOCKED);
+    EXPECT_EQ(sign(container, signature), SAR_USER_NOT_LOGGED_IN) << "the login is gone, not only paused";
+    // Public-key work needs no login and goes on: the last good signature still verifies.
+    EXPECT_EQ(verify(device, publicKey, signature), SAR_OK);
+
+    ULONG retries = 0;
+    ASSERT_EQ(skf->SKF_UnblockPIN(app, const_cast<char*>(kAdminPin), const_cast<char*>("13572468"), &retries), SAR_OK);
+    ASSERT_EQ(verifyUser(app, "13572468"), SAR_OK);
+    EXPECT_EQ(sign(container, signature), SAR_OK);
+    EXPECT_EQ(verify(device, publicKey, signature), SAR_OK);
+}
