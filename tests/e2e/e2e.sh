@@ -5,46 +5,11 @@
 set -euo pipefail
 
 code=""
-work=$(mktemp -d)
-export SOFTSKF_DIR="$work/store"
-export LANG=C.UTF-8
+# shellcheck source=e2e_common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_common.sh"
 # These cases check exit codes; the tray's exit ends the process without tearing the
 # window down, which a leak check at exit would turn into a failure code of its own.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
-unset LANGUAGE LC_ALL
-pids=()
-
-cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-# Starts Xvfb on a display number it picks itself and exports DISPLAY.
-start_xvfb() {
-    local size=$1
-    Xvfb -displayfd 1 -screen 0 "${size}x24" -nolisten tcp >"$work/display" 2>"$work/xvfb.log" &
-    pids+=($!)
-    local waited=0
-    until [[ -s "$work/display" ]]; do
-        sleep 0.1
-        ((++waited < 100)) || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-    done
-    export DISPLAY=":$(head -n1 "$work/display")"
-}
-
-skftool() {
-    "$SKFTOOL" --lib "$SOFTSKF_LIB" "$@" >/dev/null
-}
 
 # Starts the manager in the background; its pid goes to the variable named by $1.
 start_manager() {
@@ -101,11 +66,6 @@ menu_open_of() {
         ((WIDTH > 64 && HEIGHT > 20)) && return 0
     done
     return 1
-}
-
-screenshot() {
-    mkdir -p "$SCREENSHOT_DIR"
-    import -window root "$SCREENSHOT_DIR/$1.png"
 }
 
 demo_token() {

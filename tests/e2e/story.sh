@@ -6,47 +6,9 @@
 # WIDGETMAP and SCREENSHOT_DIR in the environment (CTest sets them).
 set -euo pipefail
 
-work=$(mktemp -d)
-export SOFTSKF_DIR="$work/store"
-export LANG=C.UTF-8
-unset LANGUAGE LC_ALL
-pids=()
+# shellcheck source=e2e_common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/e2e_common.sh"
 lock=""
-
-cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-start_xvfb() {
-    Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$work/display" 2>"$work/xvfb.log" &
-    pids+=($!)
-    local waited=0
-    until [[ -s "$work/display" ]]; do
-        sleep 0.1
-        ((++waited < 100)) || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
-    done
-    export DISPLAY=":$(head -n1 "$work/display")"
-}
-
-skftool() {
-    "$SKFTOOL" --lib "$SOFTSKF_LIB" "$@" >/dev/null
-}
-
-screenshot() {
-    mkdir -p "$SCREENSHOT_DIR"
-    import -window root "$SCREENSHOT_DIR/$1.png"
-}
 
 # A visible top-level window of the manager other than its main window, waiting up to
 # 10 s for it; with "message", only the message dialog (fixed at 380 x 270).
