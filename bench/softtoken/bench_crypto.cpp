@@ -3,6 +3,7 @@
 // sign and verify (SHA-256, PKCS#1 v1.5), SM4-CBC and SM3 over 1 MiB. Each token_X pairs
 // with openssl_X; the ratio of their rates is the figure that matters.
 #include "SkfDriver.h"
+#include "benchsupport.h"
 #include "tokenadmin.h"
 
 #include <benchmark/benchmark.h>
@@ -13,14 +14,13 @@
 #include <openssl/param_build.h>
 #include <openssl/rsa.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <ftw.h>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 using namespace softskf;
+using bench::check;
 
 namespace {
 
@@ -53,33 +53,11 @@ const std::vector<uint8_t> kMessage(32, 0x61);
 const std::vector<uint8_t> kBulkData(kBulk, 0x5a);
 const uint8_t kSm4Key[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
-void check(ULONG rc, const char* what)
-{
-    if (rc != SAR_OK) {
-        throw std::runtime_error(std::string(what) + " failed: " + std::to_string(rc));
-    }
-}
-
 void checkSsl(bool ok, const char* what)
 {
     if (!ok) {
         throw std::runtime_error(std::string(what) + " failed");
     }
-}
-
-void authenticate(DEVHANDLE device)
-{
-    uint8_t challenge[16] = {};
-    check(g_skf->SKF_GenRandom(device, challenge, 8), "GenRandom");
-    const uint8_t key[] = "1234567812345678";
-    uint8_t answer[32];
-    int written = 0;
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    EVP_EncryptInit_ex(ctx, EVP_sm4_ecb(), nullptr, key, nullptr);
-    EVP_CIPHER_CTX_set_padding(ctx, 0);
-    EVP_EncryptUpdate(ctx, answer, &written, challenge, 16);
-    EVP_CIPHER_CTX_free(ctx);
-    check(g_skf->SKF_DevAuth(device, answer, 16), "DevAuth");
 }
 
 // Token side: SM3 with Z (or SHA-256) through the driver.
@@ -151,7 +129,7 @@ void prepare()
     admin::createToken(options);
     admin::insertToken("BENCHCRYPTO", kDevice);
     check(g_skf->SKF_ConnectDev(const_cast<char*>(kDevice), &g.device), "ConnectDev");
-    authenticate(g.device);
+    bench::authenticate(*g_skf, g.device);
     check(g_skf->SKF_CreateApplication(g.device, kApp, kAdminPin, 10, kUserPin, 10, SECURE_ANYONE_ACCOUNT, &g.app),
           "CreateApplication");
     ULONG retries = 0;
@@ -301,11 +279,6 @@ void openssl_sm3_1MiB(benchmark::State& state)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBulk));
 }
 
-int removeEntry(const char* path, const struct stat*, int, FTW*)
-{
-    return remove(path);
-}
-
 } // namespace
 
 #define SIDE_BY_SIDE(name)                                                                                             \
@@ -321,25 +294,15 @@ SIDE_BY_SIDE(sm3_1MiB);
 
 int main(int argc, char** argv)
 {
-    char pattern[] = "/tmp/softskf-bench-crypto-XXXXXX";
-    if (!mkdtemp(pattern)) {
-        return 1;
-    }
-    setenv("SOFTSKF_DIR", pattern, 1);
-    int status = 0;
-    try {
-        g_skf = &test::driver();
-        prepare();
-        benchmark::Initialize(&argc, argv);
-        benchmark::RunSpecifiedBenchmarks();
-        benchmark::Shutdown();
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "bench_softtoken_crypto: %s\n", error.what());
-        status = 1;
-    }
-    g_skf->SKF_DisConnectDev(g.device);
-    EVP_PKEY_free(g.sm2Key);
-    EVP_PKEY_free(g.rsaKey);
-    nftw(pattern, removeEntry, 16, FTW_DEPTH | FTW_PHYS);
-    return status;
+    return bench::runInFreshStore(
+        argc, argv, "/tmp/softskf-bench-crypto-XXXXXX", "bench_softtoken_crypto",
+        [] {
+            g_skf = &test::driver();
+            prepare();
+        },
+        [] {
+            g_skf->SKF_DisConnectDev(g.device);
+            EVP_PKEY_free(g.sm2Key);
+            EVP_PKEY_free(g.rsaKey);
+        });
 }

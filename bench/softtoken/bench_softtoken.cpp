@@ -1,19 +1,16 @@
 // Benchmarks of the soft token through its SKF functions, on a token in a temporary
 // store: the key-information page's calls as one unit, SKF_VerifyPIN, and the PIN hash.
 #include "SkfDriver.h"
+#include "benchsupport.h"
 #include "crypto/PinSecret.h"
 #include "tokenadmin.h"
 
 #include <benchmark/benchmark.h>
 
-#include <cstdlib>
-#include <ftw.h>
-#include <openssl/evp.h>
-#include <stdexcept>
-#include <string>
 #include <vector>
 
 using namespace softskf;
+using bench::check;
 
 namespace {
 
@@ -24,28 +21,6 @@ char kApp[] = "APP";
 
 const test::SkfDriver* g_skf = nullptr;
 
-void check(ULONG rc, const char* what)
-{
-    if (rc != SAR_OK) {
-        throw std::runtime_error(std::string(what) + " failed: " + std::to_string(rc));
-    }
-}
-
-void authenticate(DEVHANDLE device)
-{
-    uint8_t challenge[16] = {};
-    check(g_skf->SKF_GenRandom(device, challenge, 8), "GenRandom");
-    const uint8_t key[] = "1234567812345678";
-    uint8_t answer[32];
-    int written = 0;
-    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-    EVP_EncryptInit_ex(ctx, EVP_sm4_ecb(), nullptr, key, nullptr);
-    EVP_CIPHER_CTX_set_padding(ctx, 0);
-    EVP_EncryptUpdate(ctx, answer, &written, challenge, 16);
-    EVP_CIPHER_CTX_free(ctx);
-    check(g_skf->SKF_DevAuth(device, answer, 16), "DevAuth");
-}
-
 void prepareToken()
 {
     admin::TokenOptions options;
@@ -54,7 +29,7 @@ void prepareToken()
     admin::insertToken("BENCH", kDevice);
     DEVHANDLE device = nullptr;
     check(g_skf->SKF_ConnectDev(const_cast<char*>(kDevice), &device), "ConnectDev");
-    authenticate(device);
+    bench::authenticate(*g_skf, device);
     HAPPLICATION app = nullptr;
     check(g_skf->SKF_CreateApplication(device, kApp, kAdminPin, 10, kUserPin, 10, SECURE_ANYONE_ACCOUNT, &app),
           "CreateApplication");
@@ -112,31 +87,12 @@ void pinHash(benchmark::State& state)
 }
 BENCHMARK(pinHash)->Unit(benchmark::kMillisecond)->Repetitions(5)->DisplayAggregatesOnly(true);
 
-int removeEntry(const char* path, const struct stat*, int, FTW*)
-{
-    return remove(path);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
-    char pattern[] = "/tmp/softskf-bench-XXXXXX";
-    if (!mkdtemp(pattern)) {
-        return 1;
-    }
-    setenv("SOFTSKF_DIR", pattern, 1);
-    int status = 0;
-    try {
+    return bench::runInFreshStore(argc, argv, "/tmp/softskf-bench-XXXXXX", "bench_softtoken", [] {
         g_skf = &test::driver();
         prepareToken();
-        benchmark::Initialize(&argc, argv);
-        benchmark::RunSpecifiedBenchmarks();
-        benchmark::Shutdown();
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "bench_softtoken: %s\n", error.what());
-        status = 1;
-    }
-    nftw(pattern, removeEntry, 16, FTW_DEPTH | FTW_PHYS);
-    return status;
+    });
 }
