@@ -1,14 +1,11 @@
 // The device tree against the real soft token: tokens are made, plugged in and pulled out
 // with skftool, and the window sees them through the driver's events. Each case runs in a
 // process of its own with a fresh store.
-#include "windowtestsupport.h"
+#include "softtokenfixture.h"
 
 #include "cdevmgr.h"
 #include "version.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -19,47 +16,22 @@ class DeviceTreeSoftTokenTest : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir store;
-    QTemporaryDir noLanguageFiles;
+    SoftTokenStore softToken;
     std::unique_ptr<RecordingWindow> window;
 
-    // Runs skftool on this case's store; fails the test when it does not succeed.
-    bool skftool(const QStringList& arguments)
-    {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("SOFTSKF_DIR"), store.path());
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(SKFTOOL), QStringList{"--lib", SOFT_TOKEN_DRIVER} + arguments);
-        if (!process.waitForFinished(30000) || process.exitCode() != 0) {
-            qWarning() << "skftool" << arguments << process.readAllStandardError();
-            return false;
-        }
-        return true;
-    }
+    bool skftool(const QStringList& arguments) { return softToken.skftool(arguments); }
 
     bool plugIn(const QString& serial, const QString& name)
     {
         return skftool({"create", "--serial", serial}) && skftool({"insert", serial, "--name", name});
     }
 
-    void openWindow()
-    {
-        window = std::make_unique<RecordingWindow>();
-        QTRY_VERIFY_WITH_TIMEOUT(cDevMgr::getInst()->binding() != nullptr, 5000);
-    }
+    void openWindow() { openWindowOnTheDriver(window); }
 
     void waitForNotices(int count) { QTRY_COMPARE_WITH_TIMEOUT(window->notices.size(), count, 10000); }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(store.isValid());
-        qputenv("SOFTSKF_DIR", store.path().toLocal8Bit());
-        qputenv("LANG", "en_US.UTF-8");
-        cDevMgr::setDriverPath(SOFT_TOKEN_DRIVER);
-        MainWindow::setLanguageDirectory(noLanguageFiles.path().toStdString());
-    }
+    void initTestCase() { QVERIFY(softToken.useInThisProcess()); }
 
     void cleanup() { window.reset(); }
 

@@ -2,7 +2,7 @@
 // by the test with skftool and the SKF functions, and what the pages show and do is
 // checked against the token itself. Each case runs in a process of its own with a fresh
 // store.
-#include "windowtestsupport.h"
+#include "softtokenfixture.h"
 
 #include "cdevmgr.h"
 #include "cgmskfoperator.h"
@@ -11,11 +11,8 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QPushButton>
 #include <QTabWidget>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
@@ -32,24 +29,10 @@ class KeyInfoPinSoftTokenTest : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir store;
-    QTemporaryDir noLanguageFiles;
+    SoftTokenStore softToken;
     std::unique_ptr<RecordingWindow> window;
 
-    // Runs skftool on this case's store; false (with its message) when it does not succeed.
-    bool skftool(const QStringList& arguments)
-    {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("SOFTSKF_DIR"), store.path());
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(SKFTOOL), QStringList{"--lib", SOFT_TOKEN_DRIVER} + arguments);
-        if (!process.waitForFinished(30000) || process.exitCode() != 0) {
-            qWarning() << "skftool" << arguments << process.readAllStandardError();
-            return false;
-        }
-        return true;
-    }
+    bool skftool(const QStringList& arguments) { return softToken.skftool(arguments); }
 
     bool plugIn(const QStringList& createOptions, const QString& name)
     {
@@ -59,8 +42,7 @@ private:
 
     void openWindow(int devices)
     {
-        window = std::make_unique<RecordingWindow>();
-        QTRY_VERIFY_WITH_TIMEOUT(cDevMgr::getInst()->binding() != nullptr, 5000);
+        openWindowOnTheDriver(window);
         QTRY_COMPARE_WITH_TIMEOUT(window->deviceNames().size(), devices, 10000);
     }
 
@@ -136,11 +118,7 @@ private slots:
     void initTestCase()
     {
         Q_INIT_RESOURCE(resource);
-        QVERIFY(store.isValid());
-        qputenv("SOFTSKF_DIR", store.path().toLocal8Bit());
-        qputenv("LANG", "en_US.UTF-8");
-        cDevMgr::setDriverPath(SOFT_TOKEN_DRIVER);
-        MainWindow::setLanguageDirectory(noLanguageFiles.path().toStdString());
+        QVERIFY(softToken.useInThisProcess());
     }
 
     void cleanup() { window.reset(); }

@@ -2,13 +2,11 @@
 // Tokens, key pairs and certificates are made by each case with skftool; each case runs in
 // a process of its own with a fresh store.
 #include "pagestestsupport.h"
+#include "softtokenfixture.h"
 
 #include "cdevmgr.h"
 
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -21,25 +19,14 @@ class PagesSoftTokenTest : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir store;
-    QTemporaryDir noLanguageFiles;
+    SoftTokenStore softToken;
     std::unique_ptr<RecordingWindow> window;
     std::unique_ptr<DialogWatcher> dialogs;
 
+    // skftool's PIN prompts are answered with the test tokens' user PIN.
     bool skftool(const QStringList& arguments)
     {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("SOFTSKF_DIR"), store.path());
-        environment.insert(QStringLiteral("SKFTOOL_PIN"), QStringLiteral("12345678"));
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(SKFTOOL), QStringList{"--lib", SOFT_TOKEN_DRIVER} + arguments);
-        if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit
-            || process.exitCode() != 0) {
-            qWarning() << "skftool" << arguments << process.readAllStandardError();
-            return false;
-        }
-        return true;
+        return softToken.skftool(arguments, 60000, QStringLiteral("12345678"));
     }
 
     // A token "VK-T" with application APP and one container CTN.
@@ -58,15 +45,14 @@ private:
     void openWindowOnTheToken()
     {
         dialogs = std::make_unique<DialogWatcher>();
-        window = std::make_unique<RecordingWindow>();
-        QTRY_VERIFY_WITH_TIMEOUT(cDevMgr::getInst()->binding() != nullptr, 5000);
+        openWindowOnTheDriver(window);
         QTRY_VERIFY_WITH_TIMEOUT(!window->notices.isEmpty() && window->deviceNames().size() == 1, 10000);
         clickApplicationNode(*window);
     }
 
     QByteArray exported(const QString& kind)
     {
-        const QString file = store.filePath(QStringLiteral("skftool-export.cer"));
+        const QString file = softToken.filePath(QStringLiteral("skftool-export.cer"));
         if (!skftool({"cert-export", "VK-T", "APP", "CTN", kind, "-o", file})) {
             return {};
         }
@@ -76,7 +62,7 @@ private:
 
     QByteArray exportThroughTheWindow(const QStringList& certificateNode)
     {
-        const QString file = store.filePath(QStringLiteral("window-export.cer"));
+        const QString file = softToken.filePath(QStringLiteral("window-export.cer"));
         dialogs->fileAnswer = file;
         if (!selectNode(*window, certificateNode)) {
             return {};
@@ -90,11 +76,7 @@ private slots:
     void initTestCase()
     {
         Q_INIT_RESOURCE(resource);
-        QVERIFY(store.isValid());
-        qputenv("SOFTSKF_DIR", store.path().toLocal8Bit());
-        qputenv("LANG", "en_US.UTF-8");
-        cDevMgr::setDriverPath(SOFT_TOKEN_DRIVER);
-        MainWindow::setLanguageDirectory(noLanguageFiles.path().toStdString());
+        QVERIFY(softToken.useInThisProcess());
     }
 
     void cleanup()
