@@ -1,7 +1,7 @@
 // Accessible names of the main window: every interactive widget has one in each of the
 // three languages, it follows a language switch, and it agrees with what is on screen
 // (a button's name holds its caption, a field's name is the text of a label beside it).
-#include "windowtestsupport.h"
+#include "fakedriverfixture.h"
 
 #include "cdevmgr.h"
 #include "fakeskf_control.h"
@@ -77,16 +77,7 @@ private:
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(resource); }
 
-    void init()
-    {
-        FakeSkf_Reset();
-        cDevMgr::getInst()->resetForTests();
-        cDevMgr::setDriverPath(FAKE_SCRIPTED_DRIVER);
-        MainWindow::setLanguageDirectory(STAGED_LANG_DIR);
-        qputenv("LANG", "en_US.UTF-8");
-        window = std::make_unique<RecordingWindow>();
-        QTRY_VERIFY(cDevMgr::getInst()->binding() != nullptr);
-    }
+    void init() { fakedriver::openFreshWindow(window, QStringLiteral(STAGED_LANG_DIR)); }
 
     void cleanup() { window.reset(); }
 

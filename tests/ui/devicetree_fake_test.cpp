@@ -1,6 +1,6 @@
 // The device tree against a scripted driver: how each device event rebuilds it, what the
 // tray says, how odd lists from the driver are walked, and what a language switch does.
-#include "windowtestsupport.h"
+#include "fakedriverfixture.h"
 
 #include "cdevmgr.h"
 #include "fakeskf_control.h"
@@ -24,15 +24,8 @@ const QString kTitle = QString::fromUtf8(product::Title);
 const QString kInserted = QStringLiteral("DIV-Uvavoz inserted");
 const QString kRemoved = QStringLiteral("DIV-Uvavoz removed");
 
-void setDevices(const std::string& list, long reported = -1)
-{
-    FakeSkf_SetDeviceList(list.data(), static_cast<unsigned>(list.size()), reported);
-}
-
-void setApplications(const std::string& list, long reported = -1)
-{
-    FakeSkf_SetApplicationList(list.data(), static_cast<unsigned>(list.size()), reported);
-}
+using fakedriver::setApplications;
+using fakedriver::setDevices;
 
 } // namespace
 
@@ -58,17 +51,7 @@ private:
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(resource); }
 
-    void init()
-    {
-        FakeSkf_Reset();
-        cDevMgr::getInst()->resetForTests();
-        cDevMgr::setDriverPath(FAKE_SCRIPTED_DRIVER);
-        MainWindow::setLanguageDirectory(noLanguageFiles.path().toStdString());
-        qputenv("LANG", "en_US.UTF-8");
-        window = std::make_unique<RecordingWindow>();
-        // The tree is only read once the monitor has loaded the driver.
-        QTRY_VERIFY(cDevMgr::getInst()->binding() != nullptr);
-    }
+    void init() { fakedriver::openFreshWindow(window, noLanguageFiles.path()); }
 
     void cleanup() { window.reset(); }
 

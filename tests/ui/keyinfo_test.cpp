@@ -1,7 +1,7 @@
 // The key-information page against the scriptable fake driver: how each field of the
 // device record and the PIN information becomes a row, what the bottom line says, which
 // PIN buttons are usable, and what a failing driver leaves on the page.
-#include "windowtestsupport.h"
+#include "fakedriverfixture.h"
 
 #include "cdevmgr.h"
 #include "fakeskf_control.h"
@@ -21,15 +21,8 @@ namespace {
 
 const QString kPlaceholder = QStringLiteral("  ");
 
-void setDevices(const std::string& list)
-{
-    FakeSkf_SetDeviceList(list.data(), static_cast<unsigned>(list.size()), -1);
-}
-
-void setApplications(const std::string& list)
-{
-    FakeSkf_SetApplicationList(list.data(), static_cast<unsigned>(list.size()), -1);
-}
+using fakedriver::setApplications;
+using fakedriver::setDevices;
 
 DEVINFO deviceRecord(const char* label, const char* serial, BYTE major, BYTE minor, ULONG total, ULONG free)
 {
@@ -77,16 +70,7 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        FakeSkf_Reset();
-        cDevMgr::getInst()->resetForTests();
-        cDevMgr::setDriverPath(FAKE_SCRIPTED_DRIVER);
-        MainWindow::setLanguageDirectory(noLanguageFiles.path().toStdString());
-        qputenv("LANG", "en_US.UTF-8");
-        window = std::make_unique<RecordingWindow>();
-        QTRY_VERIFY(cDevMgr::getInst()->binding() != nullptr);
-    }
+    void init() { fakedriver::openFreshWindow(window, noLanguageFiles.path()); }
 
     void cleanup() { window.reset(); }
 

@@ -1,7 +1,7 @@
 // The label, verify-PIN and change-PIN pages against the scriptable fake driver: the
 // typing checks and their counts, what each OK button hands the driver, which message
 // follows each answer, and what the buttons and fields look like afterwards.
-#include "windowtestsupport.h"
+#include "fakedriverfixture.h"
 
 #include "cdevmgr.h"
 #include "dialogsupport.h"
@@ -64,10 +64,8 @@ private:
     // A device with an application, selected through the key-information page.
     void selectToken()
     {
-        const std::string devices("VK-PIN\0\0", 8);
-        const std::string apps("APP\0\0", 5);
-        FakeSkf_SetDeviceList(devices.data(), static_cast<unsigned>(devices.size()), -1);
-        FakeSkf_SetApplicationList(apps.data(), static_cast<unsigned>(apps.size()), -1);
+        fakedriver::setDevices(std::string("VK-PIN\0\0", 8));
+        fakedriver::setApplications(std::string("APP\0\0", 5));
         window->chooseDev(QStringLiteral("VK-PIN"));
         QVERIFY(button("btn_VerifyPIN")->isEnabled());
     }
@@ -107,16 +105,7 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        FakeSkf_Reset();
-        cDevMgr::getInst()->resetForTests();
-        cDevMgr::setDriverPath(FAKE_SCRIPTED_DRIVER);
-        MainWindow::setLanguageDirectory(noLanguageFiles.path().toStdString());
-        qputenv("LANG", "en_US.UTF-8");
-        window = std::make_unique<RecordingWindow>();
-        QTRY_VERIFY(cDevMgr::getInst()->binding() != nullptr);
-    }
+    void init() { fakedriver::openFreshWindow(window, noLanguageFiles.path()); }
 
     void cleanup() { window.reset(); }
 
