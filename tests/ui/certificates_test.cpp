@@ -25,6 +25,13 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// Creates or replaces the file at path with bytes; false when it cannot be written whole.
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
 } // namespace
 
 class CertificatesTest : public QObject
@@ -81,12 +88,10 @@ private slots:
 
         // The stand-in viewer records its argument and a copy of the file it was given.
         const QString viewer = work.filePath(QStringLiteral("gcr-viewer"));
-        QFile script(viewer);
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write(
-            QStringLiteral("#!/bin/sh\nprintf '%s' \"$1\" > '%1'\ncp \"$1\" '%1.copy'\n").arg(viewerRecord()).toUtf8());
-        script.close();
-        QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+        const QString script = QStringLiteral("#!/bin/sh\nprintf '%s' \"$1\" > '%1'\ncp \"$1\" '%1.copy'\n");
+        QVERIFY(writeFile(viewer, script.arg(viewerRecord()).toUtf8()));
+        QVERIFY(
+            QFile::setPermissions(viewer, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
         qputenv("PATH", work.path().toLocal8Bit() + ':' + qgetenv("PATH"));
     }
 
@@ -125,10 +130,7 @@ private slots:
     {
         fill();
         const QString target = work.filePath(QStringLiteral("longer.cer"));
-        QFile old(target);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write(QByteArray(8192, 'x'));
-        old.close();
+        QVERIFY(writeFile(target, QByteArray(8192, 'x')));
         dialogs->fileAnswer = target;
         QVERIFY(selectNode(*window, signCertificateNode));
         window->btn_exportCert();
@@ -233,10 +235,7 @@ private slots:
     {
         fill();
         const QString target = work.filePath(QStringLiteral("victim"));
-        QFile victim(target);
-        QVERIFY(victim.open(QIODevice::WriteOnly));
-        victim.write("keep me");
-        victim.close();
+        QVERIFY(writeFile(target, "keep me"));
         QVERIFY(QFile::link(target, ViewerFile));
 
         QVERIFY(selectNode(*window, signCertificateNode));
@@ -249,10 +248,7 @@ private slots:
     void theViewerFile_isNeverWrittenWhenSomeoneElseOwnsIt()
     {
         fill();
-        QFile planted(ViewerFile);
-        QVERIFY(planted.open(QIODevice::WriteOnly));
-        planted.write("planted");
-        planted.close();
+        QVERIFY(writeFile(ViewerFile, "planted"));
         // Only root can hand a file to another user; as anyone else the case cannot be made.
         if (::chown(ViewerFile.toLocal8Bit().constData(), 65534, 65534) != 0) {
             QSKIP("cannot give the file to another user here");
@@ -267,10 +263,7 @@ private slots:
     void anEarlierViewerFileOfOurOwn_isReplacedWhole()
     {
         fill();
-        QFile earlier(ViewerFile);
-        QVERIFY(earlier.open(QIODevice::WriteOnly));
-        earlier.write(QByteArray(9000, 'y'));
-        earlier.close();
+        QVERIFY(writeFile(ViewerFile, QByteArray(9000, 'y')));
         QVERIFY(selectNode(*window, encryptCertificateNode));
         window->btn_viewCert();
         QCOMPARE(readFile(ViewerFile), encryptCertificate);
