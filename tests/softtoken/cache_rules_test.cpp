@@ -1,13 +1,17 @@
 // What the token may take as known between two calls: a presence file unchanged since
-// connect, and a user PIN verified in this process. A token pulled and plugged in again,
-// or a PIN locked by another process, must show at the very next call.
+// connect (looked at again only when the store reports a change), and a user PIN verified
+// in this process. A token pulled and plugged in again, a presence folder replaced, or a
+// PIN locked by another process must show at the very next call.
 #include "ProbeProcess.h"
 #include "TokenFixture.h"
 
 #include "tokenadmin.h"
 
 #include <cstdio>
+#include <dirent.h>
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace softskf;
 using namespace softskf::test;
@@ -123,4 +127,39 @@ TEST_F(CacheRules, aUserPinLockedByAnotherProcessBetweenTwoSignatures_stopsTheSe
     ASSERT_EQ(verifyUser(app, "13572468"), SAR_OK);
     EXPECT_EQ(sign(container, signature), SAR_OK);
     EXPECT_EQ(verify(device, publicKey, signature), SAR_OK);
+}
+
+TEST_F(CacheRules, aPresenceFolderReplacedWhole_endsTheOldHandles)
+{
+    HAPPLICATION app = readyApp();
+    ECCPUBLICKEYBLOB publicKey{};
+    HCONTAINER container = signingContainer(app, publicKey);
+    ECCSIGNATUREBLOB signature{};
+    ASSERT_EQ(sign(container, signature), SAR_OK);
+
+    // The folder moved away and a new one made with copies of every presence file: every
+    // token is plugged in again, under new files.
+    const std::string present = testStore() + "/present";
+    const std::string old = testStore() + "/present-old";
+    ASSERT_EQ(std::rename(present.c_str(), old.c_str()), 0);
+    ASSERT_EQ(mkdir(present.c_str(), 0700), 0);
+    DIR* dir = opendir(old.c_str());
+    ASSERT_NE(dir, nullptr);
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name[0] != '.') {
+            std::ifstream in(old + "/" + name);
+            std::ofstream(present + "/" + name) << in.rdbuf();
+            std::remove((old + "/" + name).c_str());
+        }
+    }
+    closedir(dir);
+    rmdir(old.c_str());
+
+    EXPECT_EQ(sign(container, signature), SAR_DEVICE_REMOVED);
+    EXPECT_EQ(verify(device, publicKey, signature), SAR_DEVICE_REMOVED);
+    DEVHANDLE fresh = connect(deviceName);
+    DEVINFO info{};
+    EXPECT_EQ(skf->SKF_GetDevInfo(fresh, &info), SAR_OK);
+    skf->SKF_DisConnectDev(fresh);
 }

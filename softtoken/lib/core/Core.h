@@ -6,6 +6,7 @@
 
 #include "DeviceEvents.h"
 #include "HandleTable.h"
+#include "PresenceWatch.h"
 #include "SecurityState.h"
 #include "SkfError.h"
 #include "crypto/Secure.h"
@@ -184,6 +185,7 @@ private:
     };
     std::map<std::string, OpenToken> m_tokens;
     HandleTable m_handles;
+    PresenceWatch m_presenceWatch;
     // Parsed private keys by their sealed bytes: a changed key has new bytes.
     std::map<std::vector<uint8_t>, std::shared_ptr<const crypto::KeyPair>> m_keyCache;
     SecurityState m_security;

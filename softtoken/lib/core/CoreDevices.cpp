@@ -84,9 +84,14 @@ Core::DeviceRef Core::device(HANDLE handle)
         fail(SAR_INVALIDHANDLEERR);
     }
     // The serial was read with this identity at connect time; the same identity means
-    // the same file, so a stat answers for removal and re-insertion alike.
-    if (!store::isSamePresence(session->presencePath, session->insertion)) {
-        fail(SAR_DEVICE_REMOVED);
+    // the same file, so a stat answers for removal and re-insertion alike. It is needed
+    // only when the store may have changed since this handle's last one.
+    const uint64_t generation = m_presenceWatch.generation(paths().root(), paths().presentDir());
+    if (session->checkedGeneration != generation) {
+        if (!store::isSamePresence(session->presencePath, session->insertion)) {
+            fail(SAR_DEVICE_REMOVED);
+        }
+        session->checkedGeneration = generation;
     }
     return {*session, *session->db};
 }

@@ -25,7 +25,8 @@ struct DeviceSession : HandleObject
         }
     }
     std::string deviceName;
-    std::string presencePath; // checked on every call with one stat
+    std::string presencePath; // checked with one stat whenever the store may have changed
+    uint64_t checkedGeneration = 0; // the presence watch's generation at the last stat
     std::string serial;
     store::PresenceIdentity insertion;
     std::shared_ptr<store::TokenDb> db;
