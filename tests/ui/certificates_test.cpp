@@ -73,6 +73,21 @@ private:
     const QStringList signCertificateNode{"SM2_CTN(container)", "Sign(ECC256)", "Signer"};
     const QStringList encryptCertificateNode{"SM2_CTN(container)", "Encrypt&Decrypt(ECC256)", "Encrypter"};
 
+    // Selects the signature certificate and exports it, with target as the file dialog's answer.
+    void exportSignCertificateTo(const QString& target)
+    {
+        dialogs->fileAnswer = target;
+        QVERIFY(selectNode(*window, signCertificateNode));
+        window->btn_exportCert();
+    }
+
+    // The export ended in one message, the failure.
+    void checkExportFailed()
+    {
+        QCOMPARE(dialogs->messages().size(), 1);
+        QCOMPARE(dialogs->messages()[0].text, QStringLiteral("export cert failed."));
+    }
+
 private slots:
     void initTestCase()
     {
@@ -131,9 +146,7 @@ private slots:
         fill();
         const QString target = work.filePath(QStringLiteral("longer.cer"));
         QVERIFY(writeFile(target, QByteArray(8192, 'x')));
-        dialogs->fileAnswer = target;
-        QVERIFY(selectNode(*window, signCertificateNode));
-        window->btn_exportCert();
+        exportSignCertificateTo(target);
         QCOMPARE(readFile(target), signCertificate);
         QFile::remove(target);
     }
@@ -143,11 +156,8 @@ private slots:
         fill();
         FakeSkf_SetResult("SKF_ExportCertificate", SAR_FAIL);
         const QString target = work.filePath(QStringLiteral("never.cer"));
-        dialogs->fileAnswer = target;
-        QVERIFY(selectNode(*window, signCertificateNode));
-        window->btn_exportCert();
-        QCOMPARE(dialogs->messages().size(), 1);
-        QCOMPARE(dialogs->messages()[0].text, QStringLiteral("export cert failed."));
+        exportSignCertificateTo(target);
+        checkExportFailed();
         QVERIFY(!QFile::exists(target));
     }
 
@@ -156,11 +166,8 @@ private slots:
         for (const QString& target :
              {work.filePath(QStringLiteral("no/such/folder/x.cer")), QStringLiteral("/dev/full")}) {
             fill();
-            dialogs->fileAnswer = target;
-            QVERIFY(selectNode(*window, signCertificateNode));
-            window->btn_exportCert();
-            QCOMPARE(dialogs->messages().size(), 1);
-            QCOMPARE(dialogs->messages()[0].text, QStringLiteral("export cert failed."));
+            exportSignCertificateTo(target);
+            checkExportFailed();
             cleanup();
         }
     }
@@ -172,11 +179,8 @@ private slots:
         setCertificate("EARLIER", TRUE, encryptCertificate);
         FakeSkf_SetResult("SKF_OpenContainer", SAR_FAIL);
         const QString target = work.filePath(QStringLiteral("wrong.cer"));
-        dialogs->fileAnswer = target;
-        QVERIFY(selectNode(*window, signCertificateNode));
-        window->btn_exportCert();
-        QCOMPARE(dialogs->messages().size(), 1);
-        QCOMPARE(dialogs->messages()[0].text, QStringLiteral("export cert failed."));
+        exportSignCertificateTo(target);
+        checkExportFailed();
         QVERIFY(!QFile::exists(target));
 
         window->btn_viewCert();
