@@ -301,7 +301,9 @@ int main(int argc, char** argv)
             prepare();
         },
         [] {
-            g_skf->SKF_DisConnectDev(g.device);
+            if (g_skf != nullptr && g.device != nullptr) {
+                g_skf->SKF_DisConnectDev(g.device);
+            }
             EVP_PKEY_free(g.sm2Key);
             EVP_PKEY_free(g.rsaKey);
         });
