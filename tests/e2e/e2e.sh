@@ -7,9 +7,6 @@ set -euo pipefail
 code=""
 # shellcheck source=e2e_common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/e2e_common.sh"
-# These cases check exit codes; the tray's exit ends the process without tearing the
-# window down, which a leak check at exit would turn into a failure code of its own.
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 
 # Starts the manager in the background; its pid goes to the variable named by $1.
 start_manager() {
