@@ -161,6 +161,8 @@ private:
     const AppSecurity* security(const AppRef& app);
     void requireUser(const AppRef& app);
     bool allowed(const AppRef& app, ULONG rights);
+    // The file's record when it exists and the caller may write it (deleting needs that too).
+    store::FileRecord writableFile(AppRef& app, const std::string& name);
     void requireRoom(store::TokenDb& db, uint64_t bytes);
     ULONG checkPin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG& remaining,
                    crypto::SecureBytes* appKey);

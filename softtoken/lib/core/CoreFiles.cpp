@@ -42,20 +42,25 @@ void Core::createFile(HANDLE handle, const std::string& name, ULONG size, ULONG 
     transaction.commit();
 }
 
+store::FileRecord Core::writableFile(AppRef& app, const std::string& name)
+{
+    auto file = app.db.file(app.record.id, name);
+    if (!file) {
+        fail(SAR_FILE_NOT_EXIST);
+    }
+    if (!allowed(app, file->writeRights)) {
+        fail(SAR_USER_NOT_LOGGED_IN);
+    }
+    return *file;
+}
+
 void Core::deleteFile(HANDLE handle, const std::string& name)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto app = application(handle);
     requireFileName(name);
     store::Transaction transaction(app.db.database());
-    const auto file = app.db.file(app.record.id, name);
-    if (!file) {
-        fail(SAR_FILE_NOT_EXIST);
-    }
-    // Deleting takes the right to write the file.
-    if (!allowed(app, file->writeRights)) {
-        fail(SAR_USER_NOT_LOGGED_IN);
-    }
+    writableFile(app, name);
     app.db.deleteFile(app.record.id, name);
     transaction.commit();
 }
@@ -110,18 +115,12 @@ void Core::writeFile(HANDLE handle, const std::string& name, ULONG offset, const
     auto app = application(handle);
     requireFileName(name);
     store::Transaction transaction(app.db.database());
-    const auto file = app.db.file(app.record.id, name);
-    if (!file) {
-        fail(SAR_FILE_NOT_EXIST);
-    }
-    if (!allowed(app, file->writeRights)) {
-        fail(SAR_USER_NOT_LOGGED_IN);
-    }
-    if (uint64_t{offset} + size > file->size) {
+    const store::FileRecord file = writableFile(app, name);
+    if (uint64_t{offset} + size > file.size) {
         fail(SAR_INDATALENERR); // files keep the size they were created with
     }
     auto content = app.db.fileData(app.record.id, name);
-    content.resize(file->size, 0);
+    content.resize(file.size, 0);
     std::copy(data, data + size, content.begin() + offset);
     app.db.setFileData(app.record.id, name, content);
     transaction.commit();
