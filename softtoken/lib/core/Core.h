@@ -43,6 +43,8 @@ public:
     static Core& instance();
     // At unload: empties each token's WAL and closes the databases no handle holds.
     static void shutdown();
+    // How many parsed private keys are held (for tests: none outlives a login).
+    size_t parsedKeyCount();
 
     // Devices.
     std::vector<std::string> enumDevices(bool presentOnly);
