@@ -2,6 +2,7 @@
 #include "TestKeys.h"
 #include "TokenFixture.h"
 
+#include "ProbeProcess.h"
 #include "tokenadmin.h"
 
 #include <memory>
@@ -246,4 +247,25 @@ TEST_F(Secrets, aFileOnlyPinHoldersRead_isSealedOnDisk)
     ASSERT_EQ(verifyUser(app, "55667788"), SAR_OK);
     ASSERT_EQ(skf->SKF_ReadFile(app, const_cast<char*>("user"), 0, sizeof out, out, &size), SAR_OK);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(out), secret.size()), "a Secret kept in a user file");
+}
+
+TEST_F(Secrets, aProcessThatUnloadsTheLibrary_leavesNoPagesInTheWal)
+{
+    HAPPLICATION app = readyApp();
+    (void)app;
+    const std::string serial = deviceName.substr(3);
+    const std::string wal = testStore() + "/tokens/" + serial + ".db-wal";
+    {
+        ProbeProcess probe({"churn", deviceName, "p", "3"});
+        EXPECT_EQ(probe.readLine(), "OK");
+        EXPECT_EQ(probe.finish(), 0);
+    }
+    // Containers, certificates and files are changes no checkpoint follows at once; the
+    // library's unload in the ended process empties the WAL all the same.
+    struct stat info
+    {
+    };
+    if (stat(wal.c_str(), &info) == 0) {
+        EXPECT_EQ(info.st_size, 0) << "pages of the other process's changes are left in the WAL";
+    }
 }
