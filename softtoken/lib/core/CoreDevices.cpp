@@ -13,6 +13,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace softskf::core {
 
@@ -42,13 +43,15 @@ void copyText(CHAR* field, size_t fieldSize, const std::string& text)
 
 namespace {
 std::atomic<Core*> g_core{nullptr};
-}
+pid_t g_corePid = 0;
+} // namespace
 
 Core& Core::instance()
 {
     // Never destroyed: a wait may still be blocked in another thread when statics go.
     static Core* core = [] {
         auto* made = new Core;
+        g_corePid = getpid();
         g_core = made;
         return made;
     }();
@@ -58,7 +61,8 @@ Core& Core::instance()
 void Core::shutdown()
 {
     Core* core = g_core.load();
-    if (!core) {
+    // A forked child that exits must not touch its parent's SQLite connections.
+    if (!core || getpid() != g_corePid) {
         return;
     }
     // A call still running in another thread keeps the databases; the next change's

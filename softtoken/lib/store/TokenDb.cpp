@@ -171,9 +171,12 @@ void TokenDb::upgradeSchema()
 
 void TokenDb::checkpoint()
 {
-    // A reader in another process can hold the WAL back; the next change tries again.
-    auto statement = m_db.prepare("PRAGMA wal_checkpoint(TRUNCATE)");
-    statement.run();
+    // The change is committed whatever happens here: a reader in another process that
+    // holds the WAL back past the busy timeout leaves it to the next change.
+    try {
+        m_db.prepare("PRAGMA wal_checkpoint(TRUNCATE)").run();
+    } catch (const StoreError&) {
+    }
 }
 
 TokenRecord TokenDb::token()

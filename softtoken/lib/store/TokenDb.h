@@ -99,7 +99,8 @@ public:
 
     Database& database() { return m_db; }
     // Moves every committed page into the database file and empties the WAL, so old
-    // versions of rewritten rows are gone from disk; call after a PIN or key change.
+    // versions of rewritten rows are gone from disk; call after a PIN or key change,
+    // outside any transaction. Never throws: the change before it is committed.
     void checkpoint();
 
     TokenRecord token();
