@@ -22,6 +22,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QStandardItemModel;
+class DesktopNotice;
 class cMonitor;
 class myMessageBox;
 namespace catalogue {
@@ -119,6 +120,8 @@ private:
     Ui_MainWindow* ui = nullptr;
     QSystemTrayIcon* m_trayIcon = nullptr;
     QMenu* m_trayMenu = nullptr;
+    // Where notices go when the desktop has no tray.
+    DesktopNotice* m_desktopNotice = nullptr;
     QAction* m_showAction = nullptr;
     QAction* m_exitAction = nullptr;
     cMonitor* m_monitor = nullptr;
