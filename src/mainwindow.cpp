@@ -116,6 +116,7 @@ MainWindow::MainWindow(QWidget* parent)
     ui->btn_ImpCert->hide();
 
     connectWidgets();
+    setKeyboardOrder();
     connect(m_monitor, &cMonitor::notifyTokenEvent, this, &MainWindow::slotEventChange);
 
     m_langId = wx_getSysLanguage();

@@ -160,6 +160,8 @@ private:
     // Accessibility (mainwindow_accessibility.cpp): gives every button, field, combo box
     // and tree an accessible name in the current language; the text refresh calls it last.
     void updateAccessibleNames();
+    // Tab follows the window's reading order and never lands on a hidden page's tab bar.
+    void setKeyboardOrder();
 };
 
 // The container type as a word: "RSA" for 1, "ECC" for 2, "Empty" otherwise.
