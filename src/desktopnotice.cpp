@@ -1,11 +1,12 @@
 // Notify on org.freedesktop.Notifications: the call is asynchronous, so a service that is
-// slow or missing never stalls the window; the answer only records the id to replace.
+// slow or missing never stalls the window; a failed call is only logged.
 #include "desktopnotice.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDebug>
 #include <QStringList>
 #include <QVariantMap>
 
@@ -34,19 +35,17 @@ bool DesktopNotice::show(const QString& title, const QString& text, int timeoutM
     QVariantMap hints;
     // Lets the service find the entry's localised name and icon, and group our notices.
     hints.insert(QStringLiteral("desktop-entry"), m_sender.desktopEntry);
-    call << m_sender.appName << m_lastId << m_sender.iconName << title << text << QStringList() << hints
+    const uint replacesNone = 0;
+    call << m_sender.appName << replacesNone << m_sender.iconName << title << text << QStringList() << hints
          << qint32(timeoutMs);
 
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
-    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [](QDBusPendingCallWatcher* finished) {
         finished->deleteLater();
         const QDBusPendingReply<uint> reply = *finished;
         if (reply.isError()) {
-            emit answered(0, reply.error().message());
-            return;
+            qWarning("No desktop notification: %s", qPrintable(reply.error().message()));
         }
-        m_lastId = reply.value();
-        emit answered(m_lastId, QString());
     });
     return true;
 }

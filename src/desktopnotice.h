@@ -21,19 +21,11 @@ public:
 
     explicit DesktopNotice(Sender sender, QObject* parent = nullptr);
 
-    // Sends the notice without waiting for the service; it replaces the previous notice
-    // of this object, as a tray balloon replaces the one before it. False when there is
-    // no session bus to send it on.
+    // Sends the notice without waiting for the service. Each notice stands on its own: an
+    // expiry warning sent right after an insertion notice does not hide it. False when
+    // there is no session bus to send it on.
     bool show(const QString& title, const QString& text, int timeoutMs);
-
-    // The id the service gave the last notice, 0 before its answer.
-    uint lastId() const { return m_lastId; }
-
-signals:
-    // The service's answer to a notice: its id, or 0 with the error the bus reported.
-    void answered(uint id, const QString& error);
 
 private:
     Sender m_sender;
-    uint m_lastId = 0;
 };

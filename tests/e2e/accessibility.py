@@ -5,7 +5,7 @@ AT-SPI (pyatspi), and moves through it with real key presses and clicks (xdotool
 Usage: accessibility.py LANGUAGE_FILE DEVICE_NAME PRODUCT_TITLE
 
 On each page a person can reach (the start page, key information, verify PIN, change
-label, change PIN) it checks that every control on screen has a role and a name taken
+label, change PIN, containers) it checks that every control on screen has a role and a name taken
 from the current language file, that the device tree announces its nodes by name, and
 that Tab moves through the page's controls once each, in reading order.
 """
@@ -271,8 +271,8 @@ def main():
     page.check_names("start page")
 
     click(node)
-    wait_for("the key information rows", lambda: any(
-        acc.getRole() in TREES and acc.name != devices.name for acc in page.controls()))
+    key_info = wait_for("the key information rows", lambda: next(
+        (acc for acc in page.controls() if acc.getRole() in TREES and acc.name != devices.name), None))
     # The device's application node shows once the tree is expanded.
     press("Right")
     children = lambda: [item.name for item in devices
@@ -305,6 +305,14 @@ def main():
             and extents(acc)[1] > extents(fields[-1])[1] and extents(acc)[1] < extents(devices)[1] + extents(devices)[3] - 60
             for acc in page.controls()), timeout=10)
         page.check_tab_order(opener + ", filled in", devices.name)
+
+    # The application node opens the page of containers and certificates.
+    application = next(item for item in devices if item is not None and item.name in children())
+    click(application)
+    wait_for("the container page", lambda: any(
+        acc.getRole() in TREES and acc.name not in (devices.name, key_info.name) for acc in page.controls()))
+    page.check_names("containers")
+    page.check_tab_order("containers", devices.name)
 
     if failures:
         raise SystemExit("FAIL: %d accessibility faults" % len(failures))

@@ -53,7 +53,7 @@ start_manager() {
     wait_until "the manager shows no window" 300 xdotool search --onlyvisible --pid "$manager"
 }
 
-# The blocks dunst printed, one line per notification: appname|summary|body|icon|entry|timeout.
+# The blocks dunst printed, one line per notification: appname|summary|body|icon|entry|timeout|id.
 notifications() {
     awk -F"'" '
         /^\tappname:/ { app = $2 }
@@ -62,7 +62,8 @@ notifications() {
         /^\ticon:/ { icon = $2 }
         /^\tdesktop_entry:/ { entry = $2 }
         /^\ttimeout:/ { split($0, t, ": "); timeout = t[2] }
-        /^}/ { print app "|" summary "|" body "|" icon "|" entry "|" timeout }
+        /^\tid:/ { split($0, t, ": "); id = t[2] }
+        /^}/ { print app "|" summary "|" body "|" icon "|" entry "|" timeout "|" id }
     ' "$work/dunst.out"
 }
 
@@ -103,6 +104,10 @@ noTray_aCertificateExpiringWithinThirtyDays_isADesktopNotification() {
     skftool insert VK2026000002
     expect_notification "|$Title|Your certificate will expire in 20 days."
     expect_notification "|DIV-Uvavoz inserted|"
+    # The warning comes right after the insertion notice and stands beside it.
+    local ids
+    ids=$(notifications | awk -F'|' '{print $7}' | sort -u | wc -l)
+    ((ids == 2)) || fail "the two notices share one notification: $(notifications)"
 }
 
 withATray_theNoticesStayInTheTray() {
