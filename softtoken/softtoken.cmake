@@ -34,7 +34,10 @@ if(SOFTSKF_ENTRY_SOURCES)
     add_library(softskf SHARED ${SOFTSKF_ENTRY_SOURCES})
     target_link_libraries(softskf PRIVATE softskf_core skf_headers)
     set(SOFTSKF_VERSION_SCRIPT "${SOFTSKF_LIB_DIR}/entry/exports.map")
-    target_link_options(softskf PRIVATE "-Wl,--version-script=${SOFTSKF_VERSION_SCRIPT}" "-Wl,--no-undefined")
+    # -Bsymbolic-functions: calls between the driver's own functions stay inside it, even
+    # when the host program exports SKF functions of the same names.
+    target_link_options(softskf PRIVATE "-Wl,--version-script=${SOFTSKF_VERSION_SCRIPT}" "-Wl,--no-undefined"
+        "-Wl,-Bsymbolic-functions")
     set_target_properties(softskf PROPERTIES
         OUTPUT_NAME ovrinskf
         VERSION 1.0.0

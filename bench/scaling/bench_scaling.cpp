@@ -29,8 +29,8 @@ std::string g_store;
 
 void skftool(const std::string& arguments)
 {
-    const std::string command =
-        "SOFTSKF_DIR='" + g_store + "' '" SKFTOOL_EXE "' --lib '" SOFTSKF_LIB "' " + arguments + " >/dev/null";
+    const std::string command
+        = "SOFTSKF_DIR='" + g_store + "' '" SKFTOOL_EXE "' --lib '" SOFTSKF_LIB "' " + arguments + " >/dev/null";
     if (std::system(command.c_str()) != 0) {
         throw std::runtime_error("skftool failed: " + arguments);
     }
@@ -51,7 +51,7 @@ public:
         cDevMgr::getInst()->Initialize();
         cDevMgr::getInst()->SetEvent(0);
     }
-    void showTrayNotice(const QString&, const QString&, int) override {}
+    void showTrayNotice(const QString&, const QString&, int) override { }
 };
 
 BenchWindow& window()
@@ -66,7 +66,7 @@ void makeTokens()
     for (int i = 0; i < 64; ++i) {
         skftool("create --serial " + tokenSerial(i));
         skftool("insert " + tokenSerial(i));
-        skftool("app-create VK-" + tokenSerial(i) + " " + kApplication);
+        skftool("app-create VK-" + tokenSerial(i) + " " + kApplication + " --default-pins");
         skftool("remove " + tokenSerial(i));
     }
     skftool("create --serial CTN --capacity 4194304");
@@ -91,7 +91,7 @@ void fillContainers(int count)
     const std::string device = kContainerDevice;
     if (made < 0) {
         skftool("insert CTN");
-        skftool("app-create " + device + " " + kApplication);
+        skftool("app-create " + device + " " + kApplication + " --default-pins");
         made = 0;
     }
     for (; made < count; ++made) {

@@ -17,13 +17,17 @@ using store::StorePaths;
 const char kDefaultDevAuthKey[] = "1234567812345678";
 constexpr size_t kDevAuthKeyLength = 16;
 constexpr uint32_t kMinimumCapacity = 4096;
-constexpr size_t kMaxLabelLength = 32;
+constexpr size_t kMaxLabelLength = 31; // the device information's field keeps a NUL
 
 StorePaths openStore()
 {
     StorePaths paths(storeDir());
-    store::ensurePrivateDir(paths.tokensDir());
-    store::ensurePrivateDir(paths.presentDir());
+    try {
+        store::ensurePrivateDir(paths.tokensDir());
+        store::ensurePrivateDir(paths.presentDir());
+    } catch (const std::exception& error) {
+        throw std::runtime_error("Cannot use the token store " + paths.root() + ": " + error.what() + ".");
+    }
     return paths;
 }
 
@@ -66,7 +70,7 @@ std::string storeDir()
     try {
         store::ensurePrivateDir(dir);
     } catch (const std::exception& error) {
-        throw std::runtime_error("Cannot create the token store " + dir + ": " + error.what() + ".");
+        throw std::runtime_error("Cannot use the token store " + dir + ": " + error.what() + ".");
     }
     return dir;
 }
@@ -80,12 +84,13 @@ void createToken(const TokenOptions& options)
 {
     requireValidSerial(options.serial);
     if (options.label.empty() || options.label.size() > kMaxLabelLength) {
-        throw std::runtime_error("The label must be 1 to 32 bytes long.");
+        throw std::runtime_error("The label must be 1 to 31 bytes long.");
     }
     if (options.capacityBytes < kMinimumCapacity) {
         throw std::runtime_error("The capacity must be at least 4096 bytes.");
     }
-    store::TokenRecord token{options.serial, options.label, options.capacityBytes, options.devAuthKey};
+    store::TokenRecord token{options.serial, options.label, options.capacityBytes,
+                             store::WipedBytes(options.devAuthKey.begin(), options.devAuthKey.end())};
     if (token.devAuthKey.empty()) {
         token.devAuthKey.assign(kDefaultDevAuthKey, kDefaultDevAuthKey + kDevAuthKeyLength);
     }
@@ -110,20 +115,24 @@ std::vector<TokenSummary> listTokens()
     const auto presences = paths.presences();
     std::vector<TokenSummary> tokens;
     for (const auto& serial : paths.tokenSerials()) {
+        TokenSummary summary{serial, {}, {}, 0, 0, {}};
+        for (const auto& presence : presences) {
+            if (presence.serial == serial) {
+                summary.deviceName = presence.deviceName;
+                break;
+            }
+        }
+        // One unreadable database must not hide the others.
         try {
             store::TokenDb db(paths.tokenDbPath(serial));
             const auto record = db.token();
-            TokenSummary summary{serial, record.label, {}, record.capacity, db.freeBytes()};
-            for (const auto& presence : presences) {
-                if (presence.serial == serial) {
-                    summary.deviceName = presence.deviceName;
-                    break;
-                }
-            }
-            tokens.push_back(summary);
+            summary.label = record.label;
+            summary.capacityBytes = record.capacity;
+            summary.freeBytes = db.freeBytes();
         } catch (const std::exception& error) {
-            throw std::runtime_error("Cannot read the token \"" + serial + "\": " + error.what() + ".");
+            summary.problem = error.what();
         }
+        tokens.push_back(summary);
     }
     return tokens;
 }

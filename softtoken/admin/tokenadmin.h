@@ -9,7 +9,8 @@
 
 namespace softskf::admin {
 
-// $SOFTSKF_DIR, else ${XDG_DATA_HOME:-$HOME/.local/share}/softskf; created 0700.
+// $SOFTSKF_DIR, else ${XDG_DATA_HOME:-$HOME/.local/share}/softskf; created 0700. An
+// existing folder is used only when it is a real folder of this user, closed to others.
 std::string storeDir();
 
 struct TokenOptions
@@ -21,7 +22,8 @@ struct TokenOptions
     std::vector<uint8_t> devAuthKey{'1', '2', '3', '4', '5', '6', '7', '8', '1', '2', '3', '4', '5', '6', '7', '8'};
 };
 
-// Creates tokens/<serial>.db: an empty token without applications.
+// Creates tokens/<serial>.db: an empty token without applications. It is built under a
+// temporary name and appears under its own only when complete.
 void createToken(const TokenOptions& options);
 
 struct TokenSummary
@@ -31,8 +33,10 @@ struct TokenSummary
     std::string deviceName; // empty when not plugged in
     uint32_t capacityBytes = 0;
     uint32_t freeBytes = 0;
+    std::string problem; // why the database cannot be read; empty for a sound token
 };
 
+// Every token; one whose database cannot be read is listed with its problem.
 std::vector<TokenSummary> listTokens();
 
 // Deletes the token's database and its presence file.

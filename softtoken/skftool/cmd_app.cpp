@@ -50,8 +50,11 @@ void runAppCreate(Context& context)
 {
     const ParsedArgs& args = context.args();
     const std::vector<uint8_t> authKey = parseAuthKey(args.value("--auth-key"));
-    Secret soPin = readPin(args, {"--so-pin", "SKFTOOL_SO_PIN", "SO PIN: ", kDefaultPin});
-    Secret userPin = readPin(args, {"--user-pin", "SKFTOOL_PIN", "User PIN: ", kDefaultPin});
+    // The well-known default PINs only when asked for: the token then reports them as
+    // default until they are changed.
+    const std::string fallback = args.has("--default-pins") ? kDefaultPin : "";
+    Secret soPin = readPin(args, {"--so-pin", "SKFTOOL_SO_PIN", "SO PIN: ", fallback, true});
+    Secret userPin = readPin(args, {"--user-pin", "SKFTOOL_PIN", "User PIN: ", fallback, true});
     const ULONG soRetries = retriesOption(args, "--so-retries");
     const ULONG userRetries = retriesOption(args, "--user-retries");
 

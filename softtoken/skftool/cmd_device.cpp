@@ -162,7 +162,7 @@ void runShow(Context& context)
 
 void runLabel(Context& context)
 {
-    // The driver judges the label (1 to 32 bytes on the soft token) and says why it refuses.
+    // The driver judges the label (1 to 31 bytes on the soft token) and says why it refuses.
     const std::string& label = context.args().positional(1);
     Device device(context.driver(), context.args().positional(0));
     std::string writable = label;

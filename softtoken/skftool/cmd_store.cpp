@@ -62,6 +62,10 @@ void runTokens(Context& context)
         << std::setw(10) << "CAPACITY" << std::setw(10) << "FREE"
         << "\n";
     for (const softskf::admin::TokenSummary& token : tokens) {
+        if (!token.problem.empty()) {
+            out << std::left << std::setw(20) << token.serial << "BROKEN: " << token.problem << "\n";
+            continue;
+        }
         out << std::left << std::setw(20) << token.serial << std::setw(24) << token.label << std::setw(24)
             << (token.deviceName.empty() ? "-" : token.deviceName) << std::right << std::setw(10) << token.capacityBytes
             << std::setw(10) << token.freeBytes << "\n";

@@ -32,10 +32,29 @@ Secret userPinFor(const ParsedArgs& args)
 namespace {
 
 const OptionSpec kPin{"--pin", "PIN", "the user PIN (else $SKFTOOL_PIN, else a prompt)"};
+// A PIN on the command line is visible to every user in ps; these keep it off.
+const OptionSpec kPinFile{"--pin-file", "FILE", "read the PINs from FILE, one a line, in the order asked for"};
+const OptionSpec kPinFd{"--pin-fd", "N", "read the PINs from file descriptor N, one a line"};
 const OptionSpec kSign{"--sign", "", "the signature key pair or certificate"};
 const OptionSpec kEnc{"--enc", "", "the encryption key pair or certificate"};
 const OptionSpec kAuthKey{"--auth-key", "HEX",
                           "device authentication key, 32 hex digits (default the ASCII bytes 1234567812345678)"};
+
+// Every command that takes a PIN also reads PINs from a file or a descriptor.
+std::vector<Command> withPinSources(std::vector<Command> table)
+{
+    for (Command& command : table) {
+        bool takesPin = false;
+        for (const OptionSpec& option : command.options) {
+            takesPin = takesPin || option.valueName == "PIN";
+        }
+        if (takesPin) {
+            command.options.push_back(kPinFile);
+            command.options.push_back(kPinFd);
+        }
+    }
+    return table;
+}
 
 std::vector<Command> buildTable()
 {
@@ -109,16 +128,19 @@ std::vector<Command> buildTable()
          {},
          runShow,
          true},
-        {"label", "DEV TEXT", 2, 2, "set a token's label", "The label is 1 to 32 bytes.", {}, runLabel, true},
+        {"label", "DEV TEXT", 2, 2, "set a token's label", "The label is 1 to 31 bytes.", {}, runLabel, true},
         {"app-create",
          "DEV APP",
          2,
          2,
          "create an application",
-         "Authenticates to the device, then creates the application with the given PINs.\n"
-         "Defaults: SO PIN 12345678 and user PIN 12345678, 10 tries each, anyone may create files.",
-         {{"--so-pin", "PIN", "the SO (administrator) PIN (else $SKFTOOL_SO_PIN, else 12345678)"},
-          {"--user-pin", "PIN", "the user PIN (else $SKFTOOL_PIN, else 12345678)"},
+         "Authenticates to the device, then creates the application with the given PINs: from\n"
+         "the options, --pin-file or --pin-fd (SO PIN, then user PIN), the environment, or\n"
+         "prompts on a terminal. --default-pins uses 12345678 for both, which the token then\n"
+         "reports as default PINs. 10 tries each; anyone may create files.",
+         {{"--so-pin", "PIN", "the SO (administrator) PIN (else $SKFTOOL_SO_PIN, else a prompt)"},
+          {"--user-pin", "PIN", "the user PIN (else $SKFTOOL_PIN, else a prompt)"},
+          {"--default-pins", "", "use the default PINs 12345678 for any PIN not given otherwise"},
           {"--so-retries", "N", "tries before the SO PIN locks (default 10)"},
           {"--user-retries", "N", "tries before the user PIN locks (default 10)"},
           kAuthKey},
@@ -331,7 +353,7 @@ std::vector<Command> buildTable()
 
 const std::vector<Command>& commandTable()
 {
-    static const std::vector<Command> table = buildTable();
+    static const std::vector<Command> table = withPinSources(buildTable());
     return table;
 }
 

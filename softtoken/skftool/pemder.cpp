@@ -17,6 +17,7 @@
 #include <iterator>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace skftool {
@@ -73,10 +74,24 @@ std::vector<uint8_t> readFileBytes(const std::string& path)
 
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, unsigned mode)
 {
-    const std::string temporary = path + ".tmp";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, static_cast<mode_t>(mode));
+    // A fresh name from mkstemp beside the target: a guessable one could be a link
+    // planted by another user of a shared folder.
+    const auto slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temporary = dir + "/." + base + ".XXXXXX";
+    const int fd = mkostemp(&temporary[0], O_CLOEXEC);
     if (fd < 0) {
         throw ToolError("cannot write " + path + ": " + std::strerror(errno));
+    }
+    // The mode a plain create would give: the one asked for, less the umask.
+    const mode_t mask = umask(0);
+    umask(mask);
+    if (fchmod(fd, static_cast<mode_t>(mode) & ~mask) != 0) {
+        const int error = errno;
+        close(fd);
+        unlink(temporary.c_str());
+        throw ToolError("cannot write " + path + ": " + std::strerror(error));
     }
     size_t done = 0;
     while (done < bytes.size()) {

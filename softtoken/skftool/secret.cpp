@@ -7,7 +7,10 @@
 
 #include <openssl/crypto.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <cstdlib>
 #include <iostream>
 
@@ -102,6 +105,101 @@ Secret promptForPin(const std::string& prompt)
     return pin;
 }
 
+// PINs from --pin-file or --pin-fd, read once and handed out a line at a time: the
+// command line, seen by every user in ps, never holds them.
+class PinLines
+{
+public:
+    // The next PIN, or false when the command has no PIN source or it ran out.
+    bool next(const ParsedArgs& args, Secret& pin)
+    {
+        if (!m_loaded) {
+            load(args);
+        }
+        if (m_next >= m_lines.size()) {
+            if (m_fromSource) {
+                throw UsageError(m_sourceName + " holds " + std::to_string(m_lines.size())
+                                 + " PIN line(s); this command needs one more");
+            }
+            return false;
+        }
+        pin = m_lines[m_next++];
+        return true;
+    }
+
+private:
+    void load(const ParsedArgs& args)
+    {
+        m_loaded = true;
+        int fd = -1;
+        bool owned = false;
+        if (args.has("--pin-file")) {
+            m_sourceName = "--pin-file " + args.value("--pin-file");
+            fd = open(args.value("--pin-file").c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) {
+                throw ToolError("cannot read " + args.value("--pin-file") + ": " + std::strerror(errno));
+            }
+            owned = true;
+        } else if (args.has("--pin-fd")) {
+            m_sourceName = "--pin-fd " + args.value("--pin-fd");
+            fd = static_cast<int>(parseNumber(args.value("--pin-fd"), "--pin-fd"));
+        } else {
+            return;
+        }
+        m_fromSource = true;
+        Secret text;
+        std::string& buffer = const_cast<std::string&>(text.str());
+        char chunk[256];
+        for (;;) {
+            const ssize_t got = read(fd, chunk, sizeof chunk);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got < 0) {
+                const std::string reason = std::strerror(errno);
+                OPENSSL_cleanse(chunk, sizeof chunk);
+                if (owned) {
+                    close(fd);
+                }
+                throw ToolError("cannot read the PINs from " + m_sourceName + ": " + reason);
+            }
+            if (got == 0 || buffer.size() > 4096) {
+                break;
+            }
+            buffer.append(chunk, static_cast<size_t>(got));
+        }
+        OPENSSL_cleanse(chunk, sizeof chunk);
+        if (owned) {
+            close(fd);
+        }
+        size_t start = 0;
+        while (start < buffer.size()) {
+            size_t end = buffer.find('\n', start);
+            if (end == std::string::npos) {
+                end = buffer.size();
+            }
+            size_t stop = end;
+            if (stop > start && buffer[stop - 1] == '\r') {
+                --stop;
+            }
+            m_lines.emplace_back(buffer.substr(start, stop - start));
+            start = end + 1;
+        }
+    }
+
+    bool m_loaded = false;
+    bool m_fromSource = false;
+    std::string m_sourceName;
+    std::vector<Secret> m_lines;
+    size_t m_next = 0;
+};
+
+PinLines& pinLines()
+{
+    static PinLines lines;
+    return lines;
+}
+
 } // namespace
 
 Secret readPin(const ParsedArgs& args, const PinSource& source)
@@ -109,16 +207,27 @@ Secret readPin(const ParsedArgs& args, const PinSource& source)
     if (args.has(source.option)) {
         return Secret(args.value(source.option));
     }
-    if (const char* fromEnvironment = std::getenv(source.environment.c_str())) {
+    Secret fromLines;
+    if (pinLines().next(args, fromLines)) {
+        return fromLines;
+    }
+    if (const char* fromEnvironment = std::getenv(source.environment.c_str()); fromEnvironment && *fromEnvironment) {
         return Secret(fromEnvironment);
     }
     if (!source.defaultValue.empty()) {
         return Secret(source.defaultValue);
     }
     if (isatty(STDIN_FILENO)) {
-        return promptForPin(source.prompt);
+        Secret pin = promptForPin(source.prompt);
+        if (source.confirm) {
+            Secret again = promptForPin("Repeat " + source.prompt);
+            if (again.str() != pin.str()) {
+                throw UsageError("the two PINs typed differ");
+            }
+        }
+        return pin;
     }
-    throw UsageError("no PIN given: use " + source.option + " or set " + source.environment);
+    throw UsageError("no PIN given: use " + source.option + ", --pin-file, --pin-fd or set " + source.environment);
 }
 
 } // namespace skftool

@@ -55,10 +55,13 @@ struct PinSource
     std::string environment; // "SKFTOOL_PIN"
     std::string prompt; // "User PIN: "
     std::string defaultValue; // used when nothing else is given; empty means "ask or fail"
+    bool confirm = false; // a new PIN typed at a prompt is asked for twice
 };
 
-// The option wins over the environment; then a prompt without echo when standard input is
-// a terminal; then the default. Throws UsageError when none of them gives a PIN.
+// In order: the option; the next line of --pin-file FILE or --pin-fd N (one PIN a line,
+// in the order the command asks for them); the environment (unless empty); the default;
+// a prompt without echo when standard input is a terminal. Throws UsageError when none
+// gives a PIN.
 Secret readPin(const ParsedArgs& args, const PinSource& source);
 
 } // namespace skftool

@@ -94,7 +94,7 @@ noTray_aCertificateExpiringWithinThirtyDays_isADesktopNotification() {
     export SKFTOOL_PIN=12345678
     skftool create --serial VK2026000002
     skftool insert VK2026000002
-    skftool app-create "$device" OVRIN_APP
+    skftool app-create "$device" OVRIN_APP --default-pins
     skftool container-create "$device" OVRIN_APP Expiring
     skftool keygen "$device" OVRIN_APP Expiring --sm2
     skftool issue "$device" OVRIN_APP Expiring --sign --cn Expiring \

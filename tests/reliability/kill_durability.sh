@@ -33,7 +33,7 @@ token_label() { tool show "$dev" | sed -n 's/^  Label: *//p' | head -n1; }
 setup() {
     tool create --serial "$serial" >/dev/null
     tool insert "$serial" >/dev/null
-    tool app-create "$dev" APP >/dev/null
+    tool app-create "$dev" APP --default-pins >/dev/null
     tool container-create "$dev" APP CTN --pin "${pins[0]}" >/dev/null
     tool keygen "$dev" APP CTN --sm2 --pin "${pins[0]}" >/dev/null
     for name in A B; do

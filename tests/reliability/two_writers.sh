@@ -26,7 +26,7 @@ tool() { "$SKFTOOL" --lib "$SOFTSKF_LIB" "$@"; }
 
 tool create --serial "$serial" >/dev/null
 tool insert "$serial" >/dev/null
-tool app-create "$dev" APP >/dev/null
+tool app-create "$dev" APP --default-pins >/dev/null
 
 # One writer: creates its containers one by one, deletes the one before last, and records
 # each change that skftool confirmed.

@@ -11,6 +11,10 @@
 #include <fstream>
 #include <iterator>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using skftooltest::RunResult;
 using skftooltest::TemporaryFolder;
 
@@ -369,4 +373,87 @@ TEST_F(SkftoolCommandLine, helpExplainsEveryCommandAndBadCommandLinesExitWithTwo
     EXPECT_EQ(run({"show"}).exitCode, 2);
     EXPECT_EQ(run({"keygen", "D", "A", "C", "--sm2", "--rsa", "2048", "--pin", "12345678"}).exitCode, 2);
     EXPECT_EQ(run({"issue", "D", "A", "C", "--sign", "--cn", "X", "--not-after", "2028-02-30"}).exitCode, 2);
+}
+
+TEST_F(SkftoolCommandLine, appCreate_takesPinsFromAFileOrADescriptor_andTheDefaultsOnlyWhenAskedFor)
+{
+    succeed({"create", "--serial", "P1"});
+    succeed({"insert", "P1", "--name", "DevP"});
+    // No PIN, no terminal: refused, and nothing made with a PIN nobody chose.
+    const RunResult none = run({"app-create", "DevP", "NOPINS"});
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_TRUE(contains(none.err, "--pin-file")) << none.err;
+    EXPECT_FALSE(contains(succeed({"show", "DevP"}), "NOPINS"));
+
+    const std::string pins = file("pins");
+    {
+        std::ofstream out(pins);
+        out << "so-secret-1\r\nuser-secret-2\n";
+    }
+    succeed({"app-create", "DevP", "FILED", "--pin-file", pins});
+    succeed({"pin-verify", "DevP", "FILED", "--so", "--pin", "so-secret-1"});
+    succeed({"pin-verify", "DevP", "FILED", "--pin", "user-secret-2"});
+    // One line short: a usage error, not an empty PIN.
+    {
+        std::ofstream out(pins);
+        out << "so-secret-1\n";
+    }
+    EXPECT_EQ(run({"app-create", "DevP", "SHORT", "--pin-file", pins}).exitCode, 2);
+
+    // The old PIN, then the new one, through an inherited descriptor.
+    {
+        std::ofstream out(pins);
+        out << "user-secret-2\nuser-secret-3\n";
+    }
+    const int fd = open(pins.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    succeed({"pin-change", "DevP", "FILED", "--pin-fd", std::to_string(fd)});
+    close(fd);
+    succeed({"pin-verify", "DevP", "FILED", "--pin", "user-secret-3"});
+
+    succeed({"app-create", "DevP", "DEFAULTED", "--default-pins"});
+    succeed({"pin-verify", "DevP", "DEFAULTED", "--pin", "12345678"});
+    const std::string help = succeed({"app-create", "--help"});
+    EXPECT_TRUE(contains(help, "--pin-fd")) << help;
+    EXPECT_TRUE(contains(help, "--default-pins")) << help;
+}
+
+TEST_F(SkftoolCommandLine, tokens_listsABrokenDatabaseAsBroken_andTheOthersAsUsual)
+{
+    succeed({"create", "--serial", "GOOD", "--label", "Fine"});
+    {
+        std::ofstream(store() + "/tokens/JUNK.db") << "not a database at all, just some words";
+        std::ofstream empty(store() + "/tokens/EMPTY.db");
+    }
+    const std::string tokens = succeed({"tokens"});
+    EXPECT_TRUE(contains(tokens, "Fine")) << tokens;
+    EXPECT_TRUE(contains(tokens, "JUNK                BROKEN")) << tokens;
+    EXPECT_TRUE(contains(tokens, "EMPTY               BROKEN")) << tokens;
+}
+
+TEST_F(SkftoolCommandLine, anOutputFile_isNotWrittenThroughALinkPlantedBesideIt)
+{
+    succeed({"demo"});
+    const std::string output = file("out.der");
+    const std::string victim = file("victim");
+    {
+        std::ofstream(victim) << "keep me";
+    }
+    ASSERT_EQ(symlink(victim.c_str(), (output + ".tmp").c_str()), 0);
+    succeed({"cert-export", kDemoDevice, "OVRIN_APP", "SM2Container", "--sign", "-o", output});
+    EXPECT_EQ(readFile(victim), "keep me");
+    EXPECT_FALSE(readFile(output).empty());
+}
+
+TEST_F(SkftoolCommandLine, aStoreFolderOpenToOthers_isRefusedWithAClearError)
+{
+    succeed({"create", "--serial", "OPEN"});
+    ASSERT_EQ(chmod(store().c_str(), 0777), 0);
+    const RunResult open = run({"tokens"});
+    const RunResult create = run({"create", "--serial", "OTHER"});
+    ASSERT_EQ(chmod(store().c_str(), 0700), 0);
+    EXPECT_EQ(open.exitCode, 1);
+    EXPECT_TRUE(contains(open.err, "open to other users (mode 0777")) << open.err;
+    EXPECT_EQ(create.exitCode, 1);
+    EXPECT_FALSE(contains(succeed({"tokens"}), "OTHER"));
 }

@@ -105,19 +105,19 @@ TEST_F(Devices, getDevInfo_fillsEveryField)
     EXPECT_TRUE(std::all_of(info.Reserved, info.Reserved + sizeof info.Reserved, [](BYTE b) { return b == 0; }));
 }
 
-TEST_F(Devices, setLabel_takesOneTo32Bytes_andEveryConnectionSeesIt)
+TEST_F(Devices, setLabel_takesOneTo31Bytes_andEveryConnectionSeesIt)
 {
     deviceName = plugNewToken();
     device = connect(deviceName);
-    const std::string longest(32, 'L');
+    const std::string longest(31, 'L');
     ASSERT_EQ(skf->SKF_SetLabel(device, const_cast<char*>(longest.c_str())), SAR_OK);
-    EXPECT_NE(skf->SKF_SetLabel(device, const_cast<char*>(std::string(33, 'L').c_str())), SAR_OK);
+    EXPECT_NE(skf->SKF_SetLabel(device, const_cast<char*>(std::string(32, 'L').c_str())), SAR_OK);
     EXPECT_NE(skf->SKF_SetLabel(device, const_cast<char*>("")), SAR_OK);
 
     DEVHANDLE other = connect(deviceName);
     DEVINFO info{};
     ASSERT_EQ(skf->SKF_GetDevInfo(other, &info), SAR_OK);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.Label), 32), longest);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.Label), 32), longest + '\0');
     skf->SKF_DisConnectDev(other);
 }
 

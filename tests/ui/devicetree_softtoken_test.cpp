@@ -52,8 +52,8 @@ private slots:
     void aTokenWithTwoApplications_showsOneDataNode_andMakesTheFirstCurrent()
     {
         QVERIFY(plugIn("S3", "VK-APPS"));
-        QVERIFY(skftool({"app-create", "VK-APPS", "FIRST_APP"}));
-        QVERIFY(skftool({"app-create", "VK-APPS", "SECOND_APP"}));
+        QVERIFY(skftool({"app-create", "VK-APPS", "FIRST_APP", "--default-pins"}));
+        QVERIFY(skftool({"app-create", "VK-APPS", "SECOND_APP", "--default-pins"}));
         openWindow();
         waitForNotices(1);
         QCOMPARE(window->deviceNames(), QStringList({"VK-APPS"}));

@@ -126,7 +126,7 @@ private slots:
     void aFullTokenWithALockedUserPin_showsTwelveRows_andItsSerialBelow()
     {
         QVERIFY(plugIn({"--serial", "KI2026000001", "--label", "Info Token", "--capacity", "65536"}, "VK-INFO"));
-        QVERIFY(skftool({"app-create", "VK-INFO", "INFO_APP"}));
+        QVERIFY(skftool({"app-create", "VK-INFO", "INFO_APP", "--default-pins"}));
         openWindow(1);
         window->chooseDev(QStringLiteral("VK-INFO"));
         QCOMPARE(QString::fromLatin1(window->currentAppName()), QStringLiteral("INFO_APP"));
@@ -157,7 +157,7 @@ private slots:
     void aSecondDevice_replacesEveryRowOfTheFirst()
     {
         QVERIFY(plugIn({"--serial", "FIRST00001", "--label", "First Label", "--capacity", "1048576"}, "VK-FIRST"));
-        QVERIFY(skftool({"app-create", "VK-FIRST", "FIRST_APP"}));
+        QVERIFY(skftool({"app-create", "VK-FIRST", "FIRST_APP", "--default-pins"}));
         QVERIFY(plugIn({"--serial", "SECOND0002", "--label", "Second", "--capacity", "4096"}, "VK-SECOND"));
         openWindow(2);
 
@@ -182,7 +182,7 @@ private slots:
     void verifyPin_countsDownTheTokensTries_andTheRightPinOpensTheCertificateButtons()
     {
         QVERIFY(plugIn({"--serial", "PIN0000001"}, "VK-PIN"));
-        QVERIFY(skftool({"app-create", "VK-PIN", "PIN_APP"}));
+        QVERIFY(skftool({"app-create", "VK-PIN", "PIN_APP", "--default-pins"}));
         openWindow(1);
         window->chooseDev(QStringLiteral("VK-PIN"));
 
@@ -213,7 +213,7 @@ private slots:
     void changePin_refusesMismatchAndSamePin_thenChangesIt_andAWrongOldPinCostsATry()
     {
         QVERIFY(plugIn({"--serial", "CHG0000001"}, "VK-CHG"));
-        QVERIFY(skftool({"app-create", "VK-CHG", "CHG_APP"}));
+        QVERIFY(skftool({"app-create", "VK-CHG", "CHG_APP", "--default-pins"}));
         openWindow(1);
         window->chooseDev(QStringLiteral("VK-CHG"));
         QCOMPARE(verifyPin(QString::fromLatin1(kUserPin)).text,

@@ -33,7 +33,8 @@ private:
     bool makeToken()
     {
         return skftool({"create", "--serial", "T1"}) && skftool({"insert", "T1", "--name", "VK-T"})
-            && skftool({"app-create", "VK-T", "APP"}) && skftool({"container-create", "VK-T", "APP", "CTN"});
+            && skftool({"app-create", "VK-T", "APP", "--default-pins"})
+            && skftool({"container-create", "VK-T", "APP", "CTN"});
     }
 
     bool issue(const QString& kind, const QString& cn, const QDate& notAfter)

@@ -155,9 +155,25 @@ private:
     };
 
     const store::StorePaths& paths();
+    // The paths after the store's folders were found private; SAR_FILEERR otherwise.
+    const store::StorePaths& checkedPaths();
     bool tokenExists(const std::string& serial);
     std::shared_ptr<store::TokenDb> openToken(const std::string& serial);
     DeviceRef device(HANDLE handle);
+    // The object of a live handle of this kind whose token is still plugged in: a handle
+    // below a pulled token answers SAR_DEVICE_REMOVED like the token's own handles.
+    template <typename T> T& live(HANDLE handle, HandleKind kind)
+    {
+        auto* object = m_handles.find<T>(handle, kind);
+        if (!object) {
+            fail(SAR_INVALIDHANDLEERR);
+        }
+        device(m_handles.rootOf(handle));
+        return *object;
+    }
+    // Closes a live handle below a device (and its children); SAR_DEVICE_REMOVED when its
+    // token was pulled.
+    void closeBelow(HANDLE handle);
     // With a snapshot, its read transaction is opened before the first query, so the
     // caller's later queries share it.
     AppRef application(HANDLE handle, std::optional<store::ReadSnapshot>* snapshot = nullptr);

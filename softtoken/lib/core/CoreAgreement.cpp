@@ -77,10 +77,10 @@ HANDLE Core::agreementFinish(HANDLE handle, const ECCPUBLICKEYBLOB& responderKey
                              const ECCPUBLICKEYBLOB& responderEphemeral, const uint8_t* responderId, size_t idSize)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto* session = m_handles.find<AgreementSession>(handle, HandleKind::Agreement);
-    if (!session) {
-        fail(SAR_INVALIDHANDLEERR);
-    }
+    auto* session = &live<AgreementSession>(handle, HandleKind::Agreement);
+    // The agreement uses the container's private key: it completes only while the user
+    // is still logged in.
+    appKeyFor(container(session->parent));
     const auto shared = crypto::sm2ExchangeKey(session->party, true, codec::eccPointFromBlob(responderKey),
                                                codec::eccPointFromBlob(responderEphemeral),
                                                identity(responderId, idSize), kSessionKeySize);

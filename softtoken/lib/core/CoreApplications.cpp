@@ -381,9 +381,10 @@ HANDLE Core::openApplication(HANDLE device, const std::string& name)
 void Core::closeApplication(HANDLE handle)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_handles.find<AppSession>(handle, HandleKind::Application) || !m_handles.remove(handle)) {
+    if (!m_handles.find<AppSession>(handle, HandleKind::Application)) {
         fail(SAR_INVALIDHANDLEERR);
     }
+    closeBelow(handle);
 }
 
 PinInfo Core::pinInfo(HANDLE handle, ULONG pinType)

@@ -65,11 +65,16 @@ void requireInput(const uint8_t* in, size_t size)
 void Core::cipherInit(HANDLE handle, const BLOCKCIPHERPARAM& param, bool encrypt)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto* key = m_handles.find<SessionKey>(handle, HandleKind::SessionKey);
-    if (!key) {
-        fail(SAR_INVALIDHANDLEERR);
+    auto* key = &live<SessionKey>(handle, HandleKind::SessionKey);
+    auto mode = modeOf(key->algorithm);
+    if (mode == crypto::Sm4Mode::Cfb) {
+        // The feedback width: 128 bits (0 means the same) or one byte.
+        if (param.FeedBitLen == 8) {
+            mode = crypto::Sm4Mode::Cfb8;
+        } else if (param.FeedBitLen != 0 && param.FeedBitLen != 128) {
+            fail(SAR_NOTSUPPORTYETERR);
+        }
     }
-    const auto mode = modeOf(key->algorithm);
     if (param.PaddingType > 1 || param.IVLen > MAX_IV_LEN
         || (mode != crypto::Sm4Mode::Ecb && param.IVLen != crypto::kSm4Block)) {
         fail(SAR_INVALIDPARAMERR);
@@ -83,10 +88,7 @@ ULONG Core::cipherStep(HANDLE handle, bool encrypt, Step step, const uint8_t* in
                        ULONG* length)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto* key = m_handles.find<SessionKey>(handle, HandleKind::SessionKey);
-    if (!key) {
-        fail(SAR_INVALIDHANDLEERR);
-    }
+    auto* key = &live<SessionKey>(handle, HandleKind::SessionKey);
     if (!key->cipher || key->encrypting != encrypt) {
         fail(SAR_NOTINITIALIZEERR);
     }
@@ -154,10 +156,7 @@ HANDLE Core::digestInit(HANDLE handle, ULONG algorithm, const ECCPUBLICKEYBLOB* 
 ULONG Core::digestStep(HANDLE handle, Step step, const uint8_t* in, size_t size, uint8_t* out, ULONG* length)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto* hash = m_handles.find<HashSession>(handle, HandleKind::Hash);
-    if (!hash) {
-        fail(SAR_INVALIDHANDLEERR);
-    }
+    auto* hash = &live<HashSession>(handle, HandleKind::Hash);
     if (!hash->digest) {
         fail(SAR_NOTINITIALIZEERR); // finished: a new DigestInit starts over
     }
@@ -186,10 +185,7 @@ ULONG Core::digestStep(HANDLE handle, Step step, const uint8_t* in, size_t size,
 HANDLE Core::macInit(HANDLE handle, const BLOCKCIPHERPARAM& param)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto* key = m_handles.find<SessionKey>(handle, HandleKind::SessionKey);
-    if (!key) {
-        fail(SAR_INVALIDHANDLEERR);
-    }
+    auto* key = &live<SessionKey>(handle, HandleKind::SessionKey);
     if (param.PaddingType > 1 || (param.IVLen != 0 && param.IVLen != crypto::kSm4Block)) {
         fail(SAR_INVALIDPARAMERR);
     }
@@ -201,10 +197,7 @@ HANDLE Core::macInit(HANDLE handle, const BLOCKCIPHERPARAM& param)
 ULONG Core::macStep(HANDLE handle, Step step, const uint8_t* in, size_t size, uint8_t* out, ULONG* length)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    auto* mac = m_handles.find<MacSession>(handle, HandleKind::Mac);
-    if (!mac) {
-        fail(SAR_INVALIDHANDLEERR);
-    }
+    auto* mac = &live<MacSession>(handle, HandleKind::Mac);
     if (!mac->mac) {
         fail(SAR_NOTINITIALIZEERR);
     }

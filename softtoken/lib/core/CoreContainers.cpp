@@ -5,6 +5,7 @@
 #include "Sessions.h"
 #include "codec/Blobs.h"
 #include "crypto/Crypto.h"
+#include "crypto/Services.h"
 
 #include <cstring>
 
@@ -168,9 +169,10 @@ HANDLE Core::openContainer(HANDLE handle, const std::string& name)
 void Core::closeContainer(HANDLE handle)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_handles.find<ContainerSession>(handle, HandleKind::Container) || !m_handles.remove(handle)) {
+    if (!m_handles.find<ContainerSession>(handle, HandleKind::Container)) {
         fail(SAR_INVALIDHANDLEERR);
     }
+    closeBelow(handle);
 }
 
 std::vector<std::string> Core::enumContainers(HANDLE handle)
@@ -291,10 +293,7 @@ void Core::importRsaKeyPair(HANDLE handle, ULONG symmetricAlgorithm, const uint8
     }
     try {
         const auto signingKey = crypto::KeyPair::fromPrivateDer(signingDer.data(), signingDer.size());
-        const auto sessionKey = signingKey.rsaPkcs1Decrypt(wrappedKey, wrappedSize);
-        if (sessionKey.size() != kEnvelopeKeySize) {
-            fail(SAR_INDATAERR);
-        }
+        const auto sessionKey = crypto::rsaPkcs1DecryptKey(signingKey, wrappedKey, wrappedSize, kEnvelopeKeySize);
         const auto der = crypto::sm4EcbDecrypt(sessionKey.data(), encryptedKey, encryptedSize, true);
         const auto key = crypto::KeyPair::fromPrivateDer(der.data(), der.size());
         if (!key.isRsa() || (key.bits() != 1024 && key.bits() != 2048)) {

@@ -152,7 +152,7 @@ HANDLE Core::importSessionKey(HANDLE handle, ULONG algorithm, const uint8_t* wra
     crypto::SecureBytes plain;
     try {
         if (key->isRsa()) {
-            plain = key->rsaPkcs1Decrypt(wrapped, size);
+            plain = crypto::rsaPkcs1DecryptKey(*key, wrapped, size, kSessionKeySize);
         } else {
             plain = key->sm2Decrypt(codec::sm2CiphertextDer(codec::eccCipherBlobView(wrapped, size)));
         }

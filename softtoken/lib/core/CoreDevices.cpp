@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -21,7 +22,8 @@ namespace {
 
 constexpr size_t kDevAuthKeySize = 16;
 constexpr size_t kChallengeSize = 8;
-constexpr size_t kMaxLabelSize = 32;
+constexpr size_t kLongChallengeSize = 16;
+constexpr size_t kMaxLabelSize = sizeof(DEVINFO::Label) - 1; // the field keeps its final NUL
 constexpr size_t kMaxRandomSize = 1024 * 1024;
 constexpr ULONG kWaitForever = 0xFFFFFFFFu;
 
@@ -35,8 +37,9 @@ bool fileExists(const std::string& path)
 
 void copyText(CHAR* field, size_t fieldSize, const std::string& text)
 {
+    // Always NUL-terminated, even for a longer text an older version stored.
     std::memset(field, 0, fieldSize);
-    std::memcpy(field, text.data(), std::min(fieldSize, text.size()));
+    std::memcpy(field, text.data(), std::min(fieldSize - 1, text.size()));
 }
 
 } // namespace
@@ -90,6 +93,17 @@ const store::StorePaths& Core::paths()
     return *m_paths;
 }
 
+const store::StorePaths& Core::checkedPaths()
+{
+    const auto& storePaths = paths();
+    try {
+        store::checkStore(storePaths);
+    } catch (const store::StoreError&) {
+        fail(SAR_FILEERR); // a folder someone else can reach or a planted link: not used
+    }
+    return storePaths;
+}
+
 bool Core::tokenExists(const std::string& serial)
 {
     return fileExists(paths().tokenDbPath(serial));
@@ -107,7 +121,11 @@ std::shared_ptr<store::TokenDb> Core::openToken(const std::string& serial)
     // A token deleted and created again under the same serial is another file.
     OpenToken& open = m_tokens[serial];
     if (!open.db || open.inode != info.st_ino) {
-        open.db = std::make_shared<store::TokenDb>(path);
+        try {
+            open.db = std::make_shared<store::TokenDb>(path);
+        } catch (const store::StoreError&) {
+            fail(SAR_FILEERR);
+        }
         open.inode = info.st_ino;
     }
     return open.db;
@@ -138,7 +156,7 @@ std::vector<std::string> Core::enumDevices(bool presentOnly)
     std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<std::string> names;
     std::vector<std::string> presentSerials;
-    for (const auto& presence : paths().presences()) {
+    for (const auto& presence : checkedPaths().presences()) {
         if (tokenExists(presence.serial)) {
             names.push_back(presence.deviceName);
             presentSerials.push_back(presence.serial);
@@ -161,7 +179,7 @@ HANDLE Core::connect(const std::string& deviceName)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     store::Presence presence;
-    if (!paths().presence(deviceName, presence) || !tokenExists(presence.serial)) {
+    if (!checkedPaths().presence(deviceName, presence) || !tokenExists(presence.serial)) {
         fail(SAR_DEVICE_REMOVED);
     }
     auto session = std::make_shared<DeviceSession>();
@@ -236,12 +254,20 @@ void Core::lockDevice(HANDLE handle, ULONG timeoutMs)
         if (ref.session.lockFd >= 0) {
             return; // already held through this handle
         }
-        lockPath = paths().tokensDir() + "/" + ref.session.serial + ".lock";
+        lockPath = checkedPaths().tokensDir() + "/" + ref.session.serial + ".lock";
     }
-    // Wait for the lock without the core mutex, so other calls go on meanwhile.
-    const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Wait for the lock without the core mutex, so other calls go on meanwhile. A planted
+    // link is not followed, and only a regular file serves.
+    const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0) {
-        fail(SAR_FAIL);
+        fail(errno == ELOOP ? SAR_FILEERR : SAR_FAIL);
+    }
+    struct stat lockInfo
+    {
+    };
+    if (fstat(fd, &lockInfo) != 0 || !S_ISREG(lockInfo.st_mode)) {
+        close(fd);
+        fail(SAR_FILEERR);
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -283,7 +309,8 @@ void Core::generateRandom(HANDLE handle, uint8_t* out, size_t size)
         fail(SAR_INVALIDPARAMERR);
     }
     crypto::randomBytes(out, size);
-    ref.session.challenge.assign(out, out + std::min(size, kChallengeSize));
+    // The standard challenge is 8 bytes; some clients ask for 16 and encrypt them all.
+    ref.session.challenge.assign(out, out + std::min(size, kLongChallengeSize));
 }
 
 void Core::deviceAuth(HANDLE handle, const uint8_t* data, size_t size)
@@ -297,16 +324,24 @@ void Core::deviceAuth(HANDLE handle, const uint8_t* data, size_t size)
     std::vector<uint8_t> challenge;
     challenge.swap(ref.session.challenge);
     ref.session.authenticated = false;
-    if (challenge.size() != kChallengeSize) {
+    if (challenge.size() < kChallengeSize) {
         fail(SAR_FAIL);
     }
-    challenge.resize(kDevAuthKeySize, 0);
     const auto key = ref.db.token().devAuthKey;
     if (key.size() != kDevAuthKeySize) {
         fail(SAR_FAIL);
     }
-    const auto expected = crypto::sm4EcbEncrypt(key.data(), challenge.data(), challenge.size(), false);
-    if (!crypto::constantTimeEqual(expected.data(), expected.size(), data, size)) {
+    // The first 8 bytes zero-padded, as the standard has it; a 16-byte challenge also
+    // answers encrypted whole.
+    crypto::SecureBytes padded(challenge.begin(), challenge.begin() + kChallengeSize);
+    padded.resize(kDevAuthKeySize, 0);
+    const auto expected = crypto::sm4EcbEncrypt(key.data(), padded.data(), padded.size(), false);
+    bool matched = crypto::constantTimeEqual(expected.data(), expected.size(), data, size);
+    if (challenge.size() == kLongChallengeSize) {
+        const auto whole = crypto::sm4EcbEncrypt(key.data(), challenge.data(), challenge.size(), false);
+        matched = crypto::constantTimeEqual(whole.data(), whole.size(), data, size) || matched;
+    }
+    if (!matched) {
         fail(SAR_FAIL);
     }
     ref.session.authenticated = true;
@@ -323,7 +358,7 @@ void Core::changeDeviceAuthKey(HANDLE handle, const uint8_t* key, size_t size)
         fail(SAR_INVALIDPARAMERR);
     }
     store::Transaction transaction(ref.db.database());
-    ref.db.setDevAuthKey(std::vector<uint8_t>(key, key + size));
+    ref.db.setDevAuthKey(store::WipedBytes(key, key + size));
     transaction.commit();
 }
 
@@ -332,7 +367,7 @@ ULONG Core::waitForEvent(char* name, ULONG* nameLength, ULONG* event)
     store::StorePaths storePaths("");
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        storePaths = paths();
+        storePaths = checkedPaths();
     }
     const auto filter = [&storePaths](const store::Presence& presence) {
         return fileExists(storePaths.tokenDbPath(presence.serial));
@@ -347,9 +382,18 @@ void Core::closeHandle(HANDLE handle)
         || m_handles.find<HandleObject>(handle, HandleKind::Hash)
         || m_handles.find<HandleObject>(handle, HandleKind::Mac)
         || m_handles.find<HandleObject>(handle, HandleKind::Agreement);
-    if (!closable || !m_handles.remove(handle)) {
+    if (!closable) {
         fail(SAR_INVALIDHANDLEERR);
     }
+    closeBelow(handle);
+}
+
+void Core::closeBelow(HANDLE handle)
+{
+    const HANDLE root = m_handles.rootOf(handle);
+    m_handles.remove(handle);
+    // Closed all the same, so nothing lingers; a pulled token's handle says so.
+    device(root);
 }
 
 void Core::cancelWait()

@@ -30,6 +30,16 @@ HandleObject* HandleTable::lookup(HANDLE handle) const
     return object;
 }
 
+HANDLE HandleTable::rootOf(HANDLE handle) const
+{
+    const HandleObject* object = lookup(handle);
+    while (object && object->parent) {
+        handle = object->parent;
+        object = lookup(handle);
+    }
+    return object ? handle : nullptr;
+}
+
 bool HandleTable::remove(HANDLE handle)
 {
     const auto found = m_objects.find(reinterpret_cast<uintptr_t>(handle));

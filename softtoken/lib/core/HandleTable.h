@@ -37,6 +37,9 @@ public:
         return object && object->kind == kind ? static_cast<T*>(object) : nullptr;
     }
 
+    // The handle at the top of this handle's tree (its device), or null when not live.
+    HANDLE rootOf(HANDLE handle) const;
+
     // Removes the handle and every handle below it; false when it was not live.
     bool remove(HANDLE handle);
 

@@ -342,22 +342,4 @@ SecureBytes KeyPair::sm2Decrypt(const std::vector<uint8_t>& der) const
     return plain;
 }
 
-SecureBytes KeyPair::rsaPkcs1Decrypt(const uint8_t* data, size_t size) const
-{
-    PkeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, m_key.get(), nullptr));
-    check(ctx && EVP_PKEY_decrypt_init(ctx.get()) == 1
-              && EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1,
-          "cannot start RSA decryption");
-    size_t outSize = 0;
-    if (EVP_PKEY_decrypt(ctx.get(), nullptr, &outSize, data, size) != 1) {
-        throw CryptoInputError("the RSA ciphertext is malformed");
-    }
-    SecureBytes plain(outSize + 1);
-    if (EVP_PKEY_decrypt(ctx.get(), plain.data(), &outSize, data, size) != 1) {
-        throw CryptoInputError("the RSA ciphertext does not decrypt");
-    }
-    plain.resize(outSize);
-    return plain;
-}
-
 } // namespace softskf::crypto

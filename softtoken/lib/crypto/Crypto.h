@@ -73,7 +73,6 @@ public:
 
     // GM/T SM2 decryption of a DER SM2Ciphertext (C1, C3, C2), SM3 as the hash.
     SecureBytes sm2Decrypt(const std::vector<uint8_t>& der) const;
-    SecureBytes rsaPkcs1Decrypt(const uint8_t* data, size_t size) const;
 
     EVP_PKEY* raw() const { return m_key.get(); }
 

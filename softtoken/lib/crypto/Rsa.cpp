@@ -147,6 +147,27 @@ SecureBytes rsaPrivateRaw(const KeyPair& key, const uint8_t* data, size_t size)
     return out;
 }
 
+SecureBytes rsaPkcs1DecryptKey(const KeyPair& key, const uint8_t* data, size_t size, size_t keySize)
+{
+    const SecureBytes block = rsaPrivateRaw(key, data, size);
+    const size_t k = block.size();
+    // 00 02, at least 8 nonzero padding bytes, 00, the key: the separator's place is
+    // fixed by the key's size, so no search depends on the secret bytes.
+    if (keySize == 0 || k < keySize + 11) {
+        throw CryptoInputError("the RSA ciphertext does not decrypt");
+    }
+    const size_t separator = k - keySize - 1;
+    unsigned bad = block[0] | (block[1] ^ 0x02u) | block[separator];
+    for (size_t i = 2; i < separator; ++i) {
+        bad |= ((static_cast<unsigned>(block[i]) - 1u) >> 8) & 1u; // 1 for a zero byte
+    }
+    SecureBytes out(block.end() - static_cast<std::ptrdiff_t>(keySize), block.end());
+    if (bad != 0) {
+        throw CryptoInputError("the RSA ciphertext does not decrypt");
+    }
+    return out;
+}
+
 RsaPrivateParts rsaPrivateParts(const KeyPair& key)
 {
     if (!key.isRsa()) {

@@ -43,7 +43,8 @@ std::vector<uint8_t> sm3(const uint8_t* data, size_t size);
 std::vector<uint8_t> sm2Z(const std::vector<uint8_t>& point, const uint8_t* id, size_t idSize);
 
 // ---- SM4 (Symmetric.cpp) ----
-enum class Sm4Mode { Ecb, Cbc, Cfb, Ofb };
+// Cfb feeds back 128 bits, Cfb8 one byte.
+enum class Sm4Mode { Ecb, Cbc, Cfb, Cfb8, Ofb };
 
 // One encryption or decryption in progress; copyable so a caller can try a step on a
 // copy and keep it only when the result fits the caller's buffer.
@@ -59,7 +60,13 @@ public:
     std::vector<uint8_t> final();
 
 private:
+    std::vector<uint8_t> cfb8(const uint8_t* data, size_t size);
+
     EVP_CIPHER_CTX* m_ctx;
+    // CFB-8 runs on an SM4-ECB encryptor: the shift register and the direction.
+    bool m_cfb8 = false;
+    bool m_encrypt = true;
+    uint8_t m_register[kSm4Block] = {};
 };
 
 // SM4 CBC-MAC: the last block of the CBC encryption; pieces may be any size.
@@ -141,6 +148,10 @@ std::vector<uint8_t> rsaPkcs1Encrypt(const PublicKey& key, const uint8_t* data, 
 // Raw modular exponentiation, input as long as the modulus and below it.
 std::vector<uint8_t> rsaPublicRaw(const PublicKey& key, const uint8_t* data, size_t size);
 SecureBytes rsaPrivateRaw(const KeyPair& key, const uint8_t* data, size_t size);
+// Decrypts a PKCS#1 v1.5 (type 2) wrapped key of exactly keySize bytes. The padding is
+// checked in constant time over every byte, and every failure throws the same
+// CryptoInputError, so neither the result nor the time tells how the padding was wrong.
+SecureBytes rsaPkcs1DecryptKey(const KeyPair& key, const uint8_t* data, size_t size, size_t keySize);
 size_t rsaModulusSize(EVP_PKEY* key);
 
 struct RsaPrivateParts

@@ -12,6 +12,7 @@ const EVP_CIPHER* sm4Cipher(Sm4Mode mode)
 {
     switch (mode) {
     case Sm4Mode::Ecb:
+    case Sm4Mode::Cfb8: // OpenSSL has no SM4-CFB8: built on the block function
         return EVP_sm4_ecb();
     case Sm4Mode::Cbc:
         return EVP_sm4_cbc();
@@ -36,7 +37,14 @@ Sm4Cipher::Sm4Cipher(Sm4Mode mode, const uint8_t* key, const uint8_t* iv, size_t
         }
         std::memcpy(fullIv, iv, kSm4Block);
     }
-    if (!m_ctx || EVP_CipherInit_ex(m_ctx, sm4Cipher(mode), nullptr, key, fullIv, encrypt ? 1 : 0) != 1) {
+    m_cfb8 = mode == Sm4Mode::Cfb8;
+    m_encrypt = encrypt;
+    if (m_cfb8) {
+        std::memcpy(m_register, fullIv, kSm4Block);
+    }
+    // CFB-8 always runs the block function forwards.
+    const int direction = encrypt || m_cfb8 ? 1 : 0;
+    if (!m_ctx || EVP_CipherInit_ex(m_ctx, sm4Cipher(mode), nullptr, key, fullIv, direction) != 1) {
         EVP_CIPHER_CTX_free(m_ctx);
         throw CryptoError("SM4 is not available");
     }
@@ -46,7 +54,10 @@ Sm4Cipher::Sm4Cipher(Sm4Mode mode, const uint8_t* key, const uint8_t* iv, size_t
 
 Sm4Cipher::Sm4Cipher(const Sm4Cipher& other)
     : m_ctx(EVP_CIPHER_CTX_new())
+    , m_cfb8(other.m_cfb8)
+    , m_encrypt(other.m_encrypt)
 {
+    std::memcpy(m_register, other.m_register, kSm4Block);
     if (!m_ctx || EVP_CIPHER_CTX_copy(m_ctx, other.m_ctx) != 1) {
         EVP_CIPHER_CTX_free(m_ctx);
         throw CryptoError("cannot copy a cipher");
@@ -55,11 +66,32 @@ Sm4Cipher::Sm4Cipher(const Sm4Cipher& other)
 
 Sm4Cipher::~Sm4Cipher()
 {
+    OPENSSL_cleanse(m_register, sizeof m_register);
     EVP_CIPHER_CTX_free(m_ctx);
+}
+
+std::vector<uint8_t> Sm4Cipher::cfb8(const uint8_t* data, size_t size)
+{
+    std::vector<uint8_t> out(size);
+    uint8_t stream[kSm4Block];
+    for (size_t i = 0; i < size; ++i) {
+        int written = 0;
+        if (EVP_CipherUpdate(m_ctx, stream, &written, m_register, kSm4Block) != 1 || written != kSm4Block) {
+            throw CryptoError("SM4 failed");
+        }
+        out[i] = data[i] ^ stream[0];
+        std::memmove(m_register, m_register + 1, kSm4Block - 1);
+        m_register[kSm4Block - 1] = m_encrypt ? out[i] : data[i];
+    }
+    OPENSSL_cleanse(stream, sizeof stream);
+    return out;
 }
 
 std::vector<uint8_t> Sm4Cipher::update(const uint8_t* data, size_t size)
 {
+    if (m_cfb8) {
+        return cfb8(data, size);
+    }
     std::vector<uint8_t> out(size + kSm4Block);
     size_t done = 0;
     size_t written = 0;
@@ -81,6 +113,9 @@ std::vector<uint8_t> Sm4Cipher::update(const uint8_t* data, size_t size)
 
 std::vector<uint8_t> Sm4Cipher::final()
 {
+    if (m_cfb8) {
+        return {}; // a stream: nothing held back
+    }
     std::vector<uint8_t> out(kSm4Block);
     int written = 0;
     if (EVP_CipherFinal_ex(m_ctx, out.data(), &written) != 1) {

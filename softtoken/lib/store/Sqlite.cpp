@@ -1,6 +1,8 @@
 // The SQLite wrapper: connection, statements and transactions.
 #include "Sqlite.h"
 
+#include "StorePaths.h"
+
 #include <sqlite3.h>
 
 namespace softskf::store {
@@ -18,7 +20,13 @@ constexpr int kBusyTimeoutMs = 10000;
 
 Database::Database(const std::string& path, bool create)
 {
-    const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX;
+    // No link is followed, for the database or its companions: a planted link would have
+    // SQLite write its journal into another file.
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        requireRegularOrAbsent(path + suffix);
+    }
+    const int flags
+        = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
     if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
         std::string message = m_db ? sqlite3_errmsg(m_db) : "out of memory";
         sqlite3_close(m_db);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -68,23 +69,77 @@ bool isValidStoreName(const std::string& name)
     return std::all_of(name.begin(), name.end(), [](char c) { return c >= 0x20 && c <= 0x7e && c != '/'; });
 }
 
-void ensurePrivateDir(const std::string& path)
+namespace {
+
+void createMissing(const std::string& path)
 {
     struct stat info
     {
     };
-    if (stat(path.c_str(), &info) == 0) {
-        if (!S_ISDIR(info.st_mode)) {
-            throw StoreError(path + " is not a folder");
-        }
-        return;
+    if (lstat(path.c_str(), &info) == 0) {
+        return; // judged by the caller
     }
     const auto slash = path.find_last_of('/');
     if (slash != std::string::npos && slash > 0) {
-        ensurePrivateDir(path.substr(0, slash));
+        createMissing(path.substr(0, slash));
     }
     if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
         throw StoreError("cannot create " + path + ": " + std::strerror(errno));
+    }
+}
+
+} // namespace
+
+void requirePrivateDir(const std::string& path)
+{
+    struct stat info
+    {
+    };
+    if (lstat(path.c_str(), &info) != 0) {
+        throw StoreError("cannot read " + path + ": " + std::strerror(errno));
+    }
+    if (S_ISLNK(info.st_mode)) {
+        throw StoreError(path + " is a symbolic link, not a folder");
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        throw StoreError(path + " is not a folder");
+    }
+    if (info.st_uid != geteuid()) {
+        throw StoreError(path + " belongs to another user (uid " + std::to_string(info.st_uid) + ")");
+    }
+    if ((info.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        throw StoreError(path + " is open to other users (mode " + mode + "; it must be 0700)");
+    }
+}
+
+void ensurePrivateDir(const std::string& path)
+{
+    createMissing(path);
+    requirePrivateDir(path);
+}
+
+void checkStore(const StorePaths& paths)
+{
+    for (const auto& dir : {paths.root(), paths.tokensDir(), paths.presentDir()}) {
+        struct stat info
+        {
+        };
+        if (lstat(dir.c_str(), &info) != 0 && errno == ENOENT) {
+            continue; // nothing there to trust yet
+        }
+        requirePrivateDir(dir);
+    }
+}
+
+void requireRegularOrAbsent(const std::string& path)
+{
+    struct stat info
+    {
+    };
+    if (lstat(path.c_str(), &info) == 0 ? !S_ISREG(info.st_mode) : errno != ENOENT) {
+        throw StoreError(path + " is not a regular file");
     }
 }
 
@@ -114,7 +169,7 @@ void writeFileAtomically(const std::string& dir, const std::string& name, const 
 
 bool readSmallFile(const std::string& path, std::string& content)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) {
         return false;
     }
@@ -178,7 +233,7 @@ bool isSamePresence(const std::string& path, const PresenceIdentity& identity)
     struct stat info
     {
     };
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && identityOf(info) == identity;
+    return lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && identityOf(info) == identity;
 }
 
 std::string StorePaths::presencePath(const std::string& deviceName) const
@@ -207,7 +262,7 @@ bool StorePaths::presence(const std::string& deviceName, Presence& out) const
     struct stat info
     {
     };
-    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
     }
     std::string serial;

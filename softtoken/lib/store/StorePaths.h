@@ -14,8 +14,23 @@ std::string defaultStoreDir();
 // Serials and device names: 1 to 63 printable ASCII bytes, no '/', not "." or "..".
 bool isValidStoreName(const std::string& name);
 
-// Creates the folder (and its parents) when missing, 0700 for the ones made here.
+// A folder of the store is trusted only when it is a real folder (not a link), owned by
+// this user and closed to everyone else (no group or other bits); otherwise StoreError
+// says what is wrong.
+void requirePrivateDir(const std::string& path);
+
+// Creates the folder (and its parents) when missing, 0700 for the ones made here, then
+// requires it private (its parents are not judged).
 void ensurePrivateDir(const std::string& path);
+
+// Requires the store folder, tokens/ and present/ private where they exist; a missing
+// one holds nothing to trust. Creates nothing.
+class StorePaths;
+void checkStore(const StorePaths& paths);
+
+// Throws StoreError unless the path is absent or a regular file (not a link, a folder or
+// a device).
+void requireRegularOrAbsent(const std::string& path);
 
 // Writes the whole file through a temporary name and a rename, mode 0600, so a reader
 // never sees half of it.

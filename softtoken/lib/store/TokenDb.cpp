@@ -2,6 +2,7 @@
 #include "TokenDb.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -92,7 +93,7 @@ void secureDelete(Database& db)
 // The device authentication key has to stay usable for SM4, so it cannot be hashed. It is
 // kept masked, which keeps it out of plain sight in the file; it is no protection against
 // someone who also has this code.
-std::vector<uint8_t> masked(std::vector<uint8_t> key)
+WipedBytes masked(WipedBytes key)
 {
     static const uint8_t pad[16]
         = {0x9d, 0x41, 0xe7, 0x2a, 0x5c, 0xb3, 0x08, 0x76, 0xf1, 0x3e, 0xc4, 0x69, 0x17, 0xa8, 0x52, 0xdb};
@@ -115,33 +116,47 @@ std::vector<std::string> names(Statement& statement)
 
 void TokenDb::create(const std::string& path, const TokenRecord& token)
 {
-    // Create the file ourselves so it is 0600 from the start; SQLite's -wal and -shm
-    // files then take the same mode.
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    // Built under a temporary name in the same folder (made 0600 by mkstemp, so SQLite's
+    // -wal and -shm take that mode) and linked to its own name only when committed: a
+    // crash on the way leaves no empty token behind, and link() never replaces one.
+    const auto slash = path.find_last_of('/');
+    std::string temporary = (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/.new-XXXXXX";
+    const int fd = mkostemp(&temporary[0], O_CLOEXEC);
     if (fd < 0) {
-        throw StoreError("cannot create " + path + ": " + std::strerror(errno));
+        throw StoreError("cannot create a file beside " + path + ": " + std::strerror(errno));
     }
     close(fd);
+    const auto removeTemporary = [&temporary] {
+        unlink(temporary.c_str());
+        unlink((temporary + "-wal").c_str());
+        unlink((temporary + "-shm").c_str());
+    };
+    const WipedBytes maskedKey = masked(token.devAuthKey);
     try {
-        Database db(path, false);
-        db.exec("PRAGMA journal_mode = WAL");
-        secureDelete(db);
-        Transaction transaction(db);
-        db.exec(kSchema);
-        db.exec(kUpgradeTo1);
-        db.prepare("INSERT INTO token(id, serial, label, capacity, dev_auth_key) VALUES (1, ?, ?, ?, ?)")
-            .bind(1, token.serial)
-            .bind(2, token.label)
-            .bind(3, static_cast<int64_t>(token.capacity))
-            .bind(4, masked(token.devAuthKey))
-            .run();
-        transaction.commit();
+        {
+            Database db(temporary, false);
+            db.exec("PRAGMA journal_mode = WAL");
+            secureDelete(db);
+            Transaction transaction(db);
+            db.exec(kSchema);
+            db.exec(kUpgradeTo1);
+            db.prepare("INSERT INTO token(id, serial, label, capacity, dev_auth_key) VALUES (1, ?, ?, ?, ?)")
+                .bind(1, token.serial)
+                .bind(2, token.label)
+                .bind(3, static_cast<int64_t>(token.capacity))
+                .bindBlob(4, maskedKey.data(), maskedKey.size())
+                .run();
+            transaction.commit();
+            db.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+        } // closed: the whole token is in the main file
+        if (link(temporary.c_str(), path.c_str()) != 0) {
+            throw StoreError("cannot create " + path + ": " + std::strerror(errno));
+        }
     } catch (...) {
-        unlink(path.c_str());
-        unlink((path + "-wal").c_str());
-        unlink((path + "-shm").c_str());
+        removeTemporary();
         throw;
     }
+    removeTemporary();
 }
 
 TokenDb::TokenDb(const std::string& path)
@@ -185,8 +200,10 @@ TokenRecord TokenDb::token()
     if (!statement.step()) {
         throw StoreError("the token database has no token record");
     }
-    return {statement.text(0), statement.text(1), static_cast<uint32_t>(statement.integer(2)),
-            masked(statement.blob(3))};
+    auto stored = statement.blob(3);
+    WipedBytes key(stored.begin(), stored.end());
+    explicit_bzero(stored.data(), stored.size());
+    return {statement.text(0), statement.text(1), static_cast<uint32_t>(statement.integer(2)), masked(std::move(key))};
 }
 
 void TokenDb::setLabel(const std::string& label)
@@ -194,9 +211,12 @@ void TokenDb::setLabel(const std::string& label)
     m_db.prepare("UPDATE token SET label = ? WHERE id = 1").bind(1, label).run();
 }
 
-void TokenDb::setDevAuthKey(const std::vector<uint8_t>& key)
+void TokenDb::setDevAuthKey(const WipedBytes& key)
 {
-    m_db.prepare("UPDATE token SET dev_auth_key = ? WHERE id = 1").bind(1, masked(key)).run();
+    const WipedBytes maskedKey = masked(key);
+    m_db.prepare("UPDATE token SET dev_auth_key = ? WHERE id = 1")
+        .bindBlob(1, maskedKey.data(), maskedKey.size())
+        .run();
 }
 
 uint64_t TokenDb::usedBytes()

@@ -7,16 +7,34 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <cstring>
 #include <vector>
 
 namespace softskf::store {
+
+// Bytes zeroed before their memory goes back: the device authentication key.
+template <typename T> struct WipingAllocator
+{
+    using value_type = T;
+    WipingAllocator() = default;
+    template <typename U> WipingAllocator(const WipingAllocator<U>&) noexcept { }
+    T* allocate(size_t count) { return static_cast<T*>(::operator new(count * sizeof(T))); }
+    void deallocate(T* pointer, size_t count) noexcept
+    {
+        explicit_bzero(pointer, count * sizeof(T));
+        ::operator delete(pointer);
+    }
+    template <typename U> bool operator==(const WipingAllocator<U>&) const noexcept { return true; }
+    template <typename U> bool operator!=(const WipingAllocator<U>&) const noexcept { return false; }
+};
+using WipedBytes = std::vector<uint8_t, WipingAllocator<uint8_t>>;
 
 struct TokenRecord
 {
     std::string serial;
     std::string label;
     uint32_t capacity = 0;
-    std::vector<uint8_t> devAuthKey;
+    WipedBytes devAuthKey;
 };
 
 struct AppRecord
@@ -105,7 +123,7 @@ public:
 
     TokenRecord token();
     void setLabel(const std::string& label);
-    void setDevAuthKey(const std::vector<uint8_t>& key);
+    void setDevAuthKey(const WipedBytes& key);
     uint64_t usedBytes();
     uint32_t freeBytes();
 
