@@ -41,10 +41,9 @@ cleanup() {
         rm -rf "$work"
     fi
 }
-trap cleanup EXIT
+trap cleanup EXIT # KEEP_WORK=1 keeps the files of a failed run for a look
 export TMPDIR="$work"
 
-# KEEP_WORK=1 keeps the files of a failed run for a look.
 # Filled in by the set-up below.
 token_pin=12345678
 ca_cert=""      # PEM of the CA that issued the client certificate
@@ -52,13 +51,21 @@ client_cert=""  # PEM of the token's RSA certificate
 client_label="" # that certificate's CKA_LABEL
 cert_labels=()  # every certificate label the token shows
 
-# Runs a command with a time limit, so a hanging client fails the check instead of holding
+# The system's clients load the module. In a sanitizer build the module
+# needs the sanitizer's runtime loaded before anything else (P11_CLIENT_PRELOAD), and the
+# leaks of a client that was not built here are not the module's.
+client_env=()
+if [[ -n "${P11_CLIENT_PRELOAD:-}" ]]; then
+    client_env=(env "LD_PRELOAD=$P11_CLIENT_PRELOAD" "ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0")
+fi
+
+# Runs a client with a time limit, so a hanging client fails the check instead of holding
 # the suite.
 bounded() {
     local seconds=$1
     shift
     local status=0
-    timeout --kill-after=5 "$seconds" "$@" || status=$?
+    timeout --kill-after=5 "$seconds" "${client_env[@]}" "$@" || status=$?
     if ! ended_cleanly "$status"; then
         echo "ended by a time limit or a signal (status $status): $*" >&2
     fi
@@ -98,7 +105,7 @@ setup_softhsm_token() {
         -out "$work/client.pem" -days 2 2>/dev/null
     softhsm2-util --import "$work/client.key" --token demo --label "Reference Client" --id 01 --pin "$token_pin" \
         >/dev/null
-    pkcs11-tool --module "$P11_MODULE" --login --pin "$token_pin" --write-object "$work/client.pem" --type cert \
+    bounded 60 pkcs11-tool --module "$P11_MODULE" --login --pin "$token_pin" --write-object "$work/client.pem" --type cert \
         --id 01 --label "Reference Client" >/dev/null 2>&1
     rm -f "$work/client.key"
     ca_cert="$work/ca.pem"
