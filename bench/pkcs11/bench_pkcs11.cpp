@@ -27,8 +27,11 @@ using bench::check;
 
 namespace {
 
-const char* const kSerial = "VK2026000001";
 const char* const kDevice = "VK-VK2026000001";
+// A second token that comes and goes for the slot events, so the signing benchmarks'
+// sessions and handles stay valid whatever order the benchmarks run in.
+const char* const kEventSerial = "EVENTS";
+const char* const kEventDevice = "VK-EVENTS";
 char kApp[] = "OVRIN_APP";
 char kRsaContainer[] = "RSAContainer";
 char kSm2Container[] = "SM2Container";
@@ -77,6 +80,23 @@ struct Module
         CK_C_INITIALIZE_ARGS args{};
         args.flags = CKF_OS_LOCKING_OK;
         checkP11(f->C_Initialize(&args), "C_Initialize");
+    }
+
+    // The slot of the token with the serial number (blank-padded in the token information).
+    CK_SLOT_ID slotOfSerial(const std::string& serial)
+    {
+        CK_ULONG count = 0;
+        checkP11(f->C_GetSlotList(CK_TRUE, nullptr, &count), "C_GetSlotList");
+        std::vector<CK_SLOT_ID> slots(count);
+        checkP11(f->C_GetSlotList(CK_TRUE, slots.data(), &count), "C_GetSlotList");
+        for (CK_ULONG i = 0; i < count; ++i) {
+            CK_TOKEN_INFO info{};
+            if (f->C_GetTokenInfo(slots[i], &info) == CKR_OK
+                && std::string(reinterpret_cast<char*>(info.serialNumber), serial.size()) == serial) {
+                return slots[i];
+            }
+        }
+        throw std::runtime_error("no token with the serial number " + serial);
     }
 
     CK_SLOT_ID firstSlotWithToken()
@@ -156,7 +176,11 @@ void runCommand(const std::string& command)
 
 void prepareSkf()
 {
-    runCommand(std::string("'") + SKFTOOL + "' --lib '" + test::driverPath() + "' demo >/dev/null");
+    const std::string skftool = std::string("'") + SKFTOOL + "' --lib '" + test::driverPath() + "' ";
+    runCommand(skftool + "demo >/dev/null");
+    runCommand(skftool + "create --serial " + kEventSerial + " >/dev/null");
+    runCommand(skftool + "insert " + kEventSerial + " >/dev/null");
+    runCommand(skftool + "app-create " + kEventDevice + " APP >/dev/null");
     g.skf = &test::driver();
     check(g.skf->SKF_ConnectDev(const_cast<char*>(kDevice), &g.device), "ConnectDev");
     check(g.skf->SKF_OpenApplication(g.device, kApp, &g.app), "OpenApplication");
@@ -168,7 +192,7 @@ void prepareSkf()
     setenv("SKFP11_DRIVER", test::driverPath().c_str(), 1);
     const char* path = std::getenv("SKFP11_MODULE");
     g.skfp11.load(path ? path : SKFP11_MODULE);
-    g.skfp11.openAndLogin(g.skfp11.firstSlotWithToken(), kPin);
+    g.skfp11.openAndLogin(g.skfp11.slotOfSerial("VK2026000001"), kPin);
     g.skfp11Rsa = g.skfp11.privateKey(CKK_RSA);
     g.skfp11Sm2 = g.skfp11.privateKey(CKK_EC);
 }
@@ -305,9 +329,9 @@ double slotEventLatency(bool plugIn)
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         changed = Clock::now();
         if (plugIn) {
-            admin::insertToken(kSerial, kDevice);
+            admin::insertToken(kEventSerial, kEventDevice);
         } else {
-            admin::removeToken(kDevice);
+            admin::removeToken(kEventDevice);
         }
     });
     CK_SLOT_ID slot = 0;
