@@ -40,8 +40,8 @@ char kPin[] = "12345678";
 // DER DigestInfo of SHA-256 over a fixed message's hash: what CKM_RSA_PKCS signs for TLS.
 std::vector<uint8_t> digestInfo()
 {
-    std::vector<uint8_t> info = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65,
-                                 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+    std::vector<uint8_t> info = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
+                                 0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
     info.resize(info.size() + 32, 0x61);
     return info;
 }
@@ -115,9 +115,9 @@ struct Module
     {
         checkP11(f->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session),
                  "C_OpenSession");
-        checkP11(f->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin)),
-                            std::strlen(pin)),
-                 "C_Login");
+        checkP11(
+            f->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin)), std::strlen(pin)),
+            "C_Login");
     }
 
     // The first private signing key of the key type.
@@ -125,9 +125,8 @@ struct Module
     {
         CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
         CK_BBOOL yes = CK_TRUE;
-        CK_ATTRIBUTE query[] = {{CKA_CLASS, &keyClass, sizeof keyClass},
-                                {CKA_KEY_TYPE, &type, sizeof type},
-                                {CKA_SIGN, &yes, sizeof yes}};
+        CK_ATTRIBUTE query[] = {
+            {CKA_CLASS, &keyClass, sizeof keyClass}, {CKA_KEY_TYPE, &type, sizeof type}, {CKA_SIGN, &yes, sizeof yes}};
         checkP11(f->C_FindObjectsInit(session, query, 3), "C_FindObjectsInit");
         CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
         CK_ULONG found = 0;
@@ -268,8 +267,8 @@ void rsaThroughSkf(benchmark::State& state)
     std::vector<uint8_t> signature(256);
     for (auto _ : state) {
         ULONG size = signature.size();
-        check(g.skf->SKF_RSASignData(g.rsa, const_cast<BYTE*>(kDigestInfo.data()), kDigestInfo.size(),
-                                     signature.data(), &size),
+        check(g.skf->SKF_RSASignData(g.rsa, const_cast<BYTE*>(kDigestInfo.data()), kDigestInfo.size(), signature.data(),
+                                     &size),
               "RSASignData");
         benchmark::DoNotOptimize(signature.data());
     }
@@ -332,8 +331,7 @@ void sm2ThroughModule(benchmark::State& state)
 void drainSlotEvents()
 {
     CK_SLOT_ID slot = 0;
-    while (g.skfp11.f->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr) == CKR_OK) {
-    }
+    while (g.skfp11.f->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr) == CKR_OK) { }
 }
 
 // The wall time from a plug-in or pull-out to the return of a blocked C_WaitForSlotEvent.
