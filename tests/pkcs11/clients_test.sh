@@ -2,7 +2,7 @@
 # The module as the clients people use reach it: OpenSC's pkcs11-tool by module path and
 # GnuTLS's p11tool through p11-kit registration alone, against a fresh demo soft token.
 # Signatures are checked with openssl against the certificates the token exports.
-# Needs MODULE, DRIVER and SKFTOOL; exits 77 (skipped) when a client is not installed.
+# Needs MODULE, DRIVER and SKFTOOL (MODULE_FILE for p11tool); exits 77 (skipped) when a client is not installed.
 set -euo pipefail
 
 : "${MODULE:?}" "${DRIVER:?}" "${SKFTOOL:?}"
@@ -10,7 +10,8 @@ case_name=${1:?which case}
 work=$(mktemp -d "${TMPDIR:-/tmp}/skfp11-clients.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
-export SOFTSKF_DIR="$work/store" SKFTOOL_LIB="$DRIVER" SKFP11_DRIVER="$DRIVER"
+# SKFP11_CLIENTS_STORE: a store the caller looks at afterwards (the window's test).
+export SOFTSKF_DIR="${SKFP11_CLIENTS_STORE:-$work/store}" SKFTOOL_LIB="$DRIVER" SKFP11_DRIVER="$DRIVER"
 mkdir -p "$SOFTSKF_DIR"
 
 # The demo token's values, and the SM3-with-SM2 mechanism of skfp11.h.

@@ -171,6 +171,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (op % 9 == 2 && module->C_SignInit(session, &copy, object) == CKR_OK) {
                 module->C_Sign(session, buffer.data(), buffer.size(), (in.byte() & 1) ? output.data() : nullptr,
                                &outputSize);
+                // A size query wrote the needed size back; the buffer is still the one we have.
+                outputSize = output.size();
                 module->C_SignFinal(session, output.data(), &outputSize);
             } else if (op % 9 == 3 && module->C_VerifyInit(session, &copy, object) == CKR_OK) {
                 module->C_Verify(session, buffer.data(), buffer.size(), output.data(), output.size());
