@@ -29,7 +29,8 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/server.key" -out "$work
 key_uri="pkcs11:id=$(object_id_uri "$client_label");type=private?pin-value=$token_pin"
 client_cn=$(openssl x509 -in "$client_cert" -noout -subject -nameopt multiline | sed -n 's/^ *commonName *= *//p')
 
-# Starts a one-connection server on a port the system picks and prints that port.
+# Starts a one-connection server on a port the system picks and sets port to it. Not in a
+# subshell, so the exit handler ends a server that no client reached.
 start_server() {
     local log=$1
     openssl s_server -accept 127.0.0.1:0 -naccept 1 -www -Verify 1 -verify_return_error \
@@ -39,7 +40,7 @@ start_server() {
     local tries
     for tries in $(seq 100); do
         if grep -q '^ACCEPT ' "$log"; then
-            sed -n 's/^ACCEPT .*:\([0-9]*\)$/\1/p' "$log"
+            port=$(sed -n 's/^ACCEPT .*:\([0-9]*\)$/\1/p' "$log")
             return 0
         fi
         sleep 0.1
@@ -56,7 +57,7 @@ run_client() {
             -engine pkcs11 -keyform engine -key "$key_uri" -cert "$client_cert" -quiet >"$out" 2>"$out.err"
 }
 
-port=$(start_server "$work/server.log")
+start_server "$work/server.log"
 status=0
 run_client "$port" "$work/client.out" || status=$?
 ((status == 0)) || fail "handshake with the token's key failed ($status): $(tail -n 5 "$work/client.out.err")"
@@ -71,7 +72,7 @@ if [[ "$backend" != skf ]]; then
     exit 0
 fi
 remove_token
-port=$(start_server "$work/server2.log")
+start_server "$work/server2.log"
 status=0
 run_client "$port" "$work/client2.out" || status=$?
 ((status != 0)) || fail "the handshake succeeded with the token pulled out"
