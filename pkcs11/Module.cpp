@@ -226,6 +226,7 @@ Module::Module(const std::string& driverPath)
 Module::~Module()
 {
     for (auto& entry : m_slots) {
+        closeSigningContainers(entry.second);
         if (entry.second.present && entry.second.application) {
             if (entry.second.loggedIn != CK_UNAVAILABLE_INFORMATION) {
                 fn().ClearSecureState(entry.second.application);
@@ -320,6 +321,7 @@ void Module::detachDevice(const std::string& name, bool queueEvents)
     for (CK_SLOT_ID id : found->second.slots) {
         Slot& slot = m_slots[id];
         dropSessions(id);
+        closeSigningContainers(slot);
         if (slot.application) {
             fn().CloseApplication(slot.application);
         }
@@ -380,13 +382,13 @@ Device* Module::deviceOf(const Slot& slot)
     return found == m_devices.end() ? nullptr : &found->second;
 }
 
-std::vector<CK_SLOT_ID> Module::slotList(bool tokenPresent)
+std::vector<CK_SLOT_ID> Module::slotList(bool)
 {
+    // Slots are (device, application) pairs, known only while the device is there, so both
+    // lists are the present tokens. A pulled token's slot ID answers again when it returns.
     rescan(true);
     std::vector<CK_SLOT_ID> ids;
     for (const auto& entry : m_slots) {
-        // A pulled token's slot leaves the list; its ID answers again when the token returns.
-        (void)tokenPresent;
         if (entry.second.present) {
             ids.push_back(entry.first);
         }
@@ -702,8 +704,33 @@ void Module::generateRandom(CK_SESSION_HANDLE handle, CK_BYTE* out, CK_ULONG siz
 
 // --- Objects ---
 
+void Module::closeSigningContainers(Slot& slot)
+{
+    for (const auto& entry : slot.signingContainers) {
+        fn().CloseContainer(entry.second);
+    }
+    slot.signingContainers.clear();
+}
+
+HCONTAINER Module::signingContainer(Slot& slot, const std::string& name)
+{
+    auto found = slot.signingContainers.find(name);
+    if (found != slot.signingContainers.end()) {
+        return found->second;
+    }
+    std::string copy = name;
+    HCONTAINER handle = nullptr;
+    checkSar(fn().OpenContainer(slot.application, &copy[0], &handle));
+    if (!handle) {
+        fail(CKR_DEVICE_ERROR);
+    }
+    slot.signingContainers[name] = handle;
+    return handle;
+}
+
 void Module::invalidateObjects(Slot& slot)
 {
+    closeSigningContainers(slot);
     slot.objectsLoaded = false;
     slot.pairs.clear();
     slot.objects.clear();
@@ -1169,21 +1196,31 @@ Bytes Module::signatureInput(SignatureOperation& operation)
 Bytes Module::signOnToken(Slot& slot, const SignatureOperation& operation, const Bytes& input)
 {
     requireUser(slot);
-    OpenContainer container(fn(), slot.application, operation.key.container);
+    const HCONTAINER container = signingContainer(slot, operation.key.container);
     Bytes input2 = input; // the driver's prototypes take non-const buffers
+    ULONG result = SAR_OK;
+    Bytes signature;
+    ECCSIGNATUREBLOB blob{};
     if (operation.key.isRsa) {
-        const size_t size = operation.key.modulus.size();
-        Bytes signature(size);
-        ULONG length = ULONG(size);
-        checkSar(fn().RSASignData(container.handle(), input2.data(), ULONG(input2.size()), signature.data(), &length));
-        if (length != size) {
-            fail(CKR_DEVICE_ERROR);
+        signature.resize(operation.key.modulus.size());
+        ULONG length = ULONG(signature.size());
+        result = fn().RSASignData(container, input2.data(), ULONG(input2.size()), signature.data(), &length);
+        if (result == SAR_OK && length != signature.size()) {
+            result = SAR_FAIL; // a driver that signs with another key size than it reported
         }
+    } else {
+        result = fn().ECCSignData(container, input2.data(), ULONG(input2.size()), &blob);
+    }
+    if (result != SAR_OK) {
+        // The handle may be what failed (a token pulled and put back): the next signature opens it anew.
+        fn().CloseContainer(container);
+        slot.signingContainers.erase(operation.key.container);
+        fail(rvFromSar(result));
+    }
+    if (operation.key.isRsa) {
         return signature;
     }
-    ECCSIGNATUREBLOB blob{};
-    checkSar(fn().ECCSignData(container.handle(), input2.data(), ULONG(input2.size()), &blob));
-    Bytes signature(blob.r + 32, blob.r + 64);
+    signature.assign(blob.r + 32, blob.r + 64);
     signature.insert(signature.end(), blob.s + 32, blob.s + 64);
     return signature;
 }

@@ -58,6 +58,8 @@ struct Slot
     bool objectsLoaded = false;
     std::vector<KeyPairFacts> pairs;
     std::vector<Object> objects;
+    // Containers kept open for signing, so a signature costs one driver call.
+    std::map<std::string, HCONTAINER> signingContainers;
 };
 
 enum class OperationKind { Sign, Verify };
@@ -168,6 +170,8 @@ private:
     CK_OBJECT_HANDLE handleFor(CK_SLOT_ID id, const Object& object);
     CK_OBJECT_HANDLE objectHandleOf(Slot& slot, const std::string& container, bool signPair, CK_OBJECT_CLASS cls);
     Bytes signOnToken(Slot& slot, const SignatureOperation& operation, const Bytes& input);
+    HCONTAINER signingContainer(Slot& slot, const std::string& name);
+    void closeSigningContainers(Slot& slot);
     Bytes signatureInput(SignatureOperation& operation);
     size_t signatureSize(const SignatureOperation& operation) const;
 

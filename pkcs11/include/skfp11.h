@@ -13,7 +13,9 @@
 /* SM3 with SM2: the module computes Z from the public key and the signer's ID (the parameter,
  * else "1234567812345678"), hashes Z||message with SM3 and signs; r||s, 64 bytes. */
 #define CKM_SKF_SM3_SM2 (CKM_SKF_VENDOR_BASE + 0x02UL)
-/* SM2 decryption of a ciphertext C1||C3||C2. */
+/* SM2 decryption of a ciphertext C1||C3||C2. Reserved: the standard SKF functions decrypt
+ * with a container's key only into a session key handle and never return the plaintext, so
+ * the module does not offer it (C_GetMechanismInfo answers CKR_MECHANISM_INVALID). */
 #define CKM_SKF_SM2_CIPHER (CKM_SKF_VENDOR_BASE + 0x03UL)
 /* SM3 digest, 32 bytes. */
 #define CKM_SKF_SM3 (CKM_SKF_VENDOR_BASE + 0x04UL)
