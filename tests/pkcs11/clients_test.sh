@@ -163,16 +163,22 @@ as_client() {
             echo "skipped: running as root without setpriv"
             exit 77
         }
-        setpriv --reuid=nobody --regid=nogroup --clear-groups env "${preload[@]}" \
+        timeout 120 setpriv --reuid=nobody --regid=nogroup --clear-groups env "${preload[@]}" \
             HOME="$home" XDG_CONFIG_HOME="$home/.config" SOFTSKF_DIR="$SOFTSKF_DIR" SKFP11_DRIVER="$DRIVER" "$@"
     else
-        env "${preload[@]}" HOME="$home" XDG_CONFIG_HOME="$home/.config" "$@"
+        timeout 120 env "${preload[@]}" HOME="$home" XDG_CONFIG_HOME="$home/.config" "$@"
     fi
 }
 
 p11tool_findsTheTokenThroughRegistration_andTestSignsWithTheRsaKey() {
     need p11tool
     need p11-kit
+    if [[ -n "${SANITIZER_RUNTIME:-}" ]]; then
+        # p11-kit loading every registered module with the sanitizer runtime preloaded does not
+        # come back; the plain build runs this case.
+        echo "skipped: p11-kit under a preloaded sanitizer runtime"
+        exit 77
+    fi
     demo
     mkdir -p "$work/home/.config/pkcs11/modules"
     sed "s#^module:.*#module: $MODULE#" "$MODULE_FILE" >"$work/home/.config/pkcs11/modules/skfp11.module"
