@@ -4,7 +4,8 @@
 #             linked into /usr/share where the desktop looks for them, and the app
 #             store's info file at /opt/apps/<appid>/info;
 #   softskf   the soft token: libovrinskf.so.1.0.0 under /usr/lib/softskf, skftool and its
-#             manual page. Its maintainer scripts link the manager's fixed driver path to
+#             manual page, and the PKCS#11 module libskfp11.so in p11-kit's module folder with
+#             its module file. Its maintainer scripts link the manager's fixed driver path to
 #             the library only when nothing is there, and remove only that link.
 # Included from the root CMakeLists.txt after every area, so all targets are known.
 #   cpack --config <build>/CPackConfig.cmake      (scripts/package does this)
@@ -85,6 +86,11 @@ endforeach()
 # manager's driver path is a link the maintainer scripts look after.
 install(TARGETS softskf LIBRARY DESTINATION lib/softskf NAMELINK_SKIP COMPONENT softtoken)
 install(TARGETS skftool RUNTIME DESTINATION bin COMPONENT softtoken)
+# The PKCS#11 module goes where p11-kit looks for modules named without a path.
+if(TARGET skfp11)
+    install(TARGETS skfp11 LIBRARY DESTINATION "lib/${CMAKE_LIBRARY_ARCHITECTURE}/pkcs11" COMPONENT softtoken)
+    install(FILES "${OVRINKEY_PACKAGING_DIR}/skfp11.module" DESTINATION share/p11-kit/modules COMPONENT softtoken)
+endif()
 find_program(GZIP_PROGRAM gzip)
 if(GZIP_PROGRAM)
     add_custom_command(OUTPUT "${OVRINKEY_PACKAGING_OUT}/skftool.1.gz"
@@ -143,7 +149,8 @@ set(CPACK_COMPONENT_SOFTTOKEN_DESCRIPTION "Software SKF (GM/T 0016) token and th
  and SM4 keys and certificates made with OpenSSL, kept on disk, with hot-plug events when
  a token is inserted or removed. skftool creates and plugs in soft tokens and talks to any
  SKF driver through its standard functions. The library becomes the manager's driver only
- where no other driver is installed.")
+ where no other driver is installed. The PKCS#11 module libskfp11.so, registered with p11-kit,
+ shows the tokens of the manager's driver to browsers, GnuTLS, OpenSSL and ssh.")
 set(CPACK_DEBIAN_SOFTTOKEN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_SOFTTOKEN_PACKAGE_CONTROL_EXTRA
     "${OVRINKEY_PACKAGING_OUT}/softskf/postinst;${OVRINKEY_PACKAGING_OUT}/softskf/postrm")

@@ -166,7 +166,10 @@ packages_carryTheirFiles_andDependenciesComputedFromTheBinaries() {
         /usr/share/icons/hicolor/48x48/apps/com.qorvex.ovrinkey.png-\>; do
         grep -q "^\.$path" "$work/manager.list" || fail "the manager package lacks $path"
     done
-    for path in /usr/bin/skftool /usr/lib/softskf/libovrinskf.so.1.0.0 /usr/share/man/man1/skftool.1.gz; do
+    local multiarch
+    multiarch=$(gcc -print-multiarch)
+    for path in /usr/bin/skftool /usr/lib/softskf/libovrinskf.so.1.0.0 /usr/share/man/man1/skftool.1.gz \
+        "/usr/lib/$multiarch/pkcs11/libskfp11.so" /usr/share/p11-kit/modules/skfp11.module; do
         grep -q "^\.$path" "$work/softtoken.list" || fail "the soft token package lacks $path"
     done
     # The store's info file sits beside files/ and entries/ and carries the package's version.

@@ -7,6 +7,9 @@
 #include "cdevmgr.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <memory>
@@ -164,6 +167,38 @@ private slots:
         QCOMPARE(dialogs->seen[0].text,
                  QStringLiteral("Your certificate has expired 1 days ago. \nPlease contact your "
                                 "administrator for certificate update."));
+    }
+
+    void aContainerMadeThroughPkcs11_showsWithTheCertificateWrittenThroughIt()
+    {
+#ifndef SKFP11_CLIENTS_SCRIPT
+        QSKIP("the PKCS#11 module is not part of this build");
+#else
+        if (QStandardPaths::findExecutable(QStringLiteral("pkcs11-tool")).isEmpty()) {
+            QSKIP("pkcs11-tool is not installed");
+        }
+        // The clients' script makes the demo token here, generates an RSA pair with pkcs11-tool
+        // and writes a certificate issued for it.
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("MODULE"), QStringLiteral(SKFP11_MODULE));
+        environment.insert(QStringLiteral("DRIVER"), QStringLiteral(SOFT_TOKEN_DRIVER));
+        environment.insert(QStringLiteral("SKFTOOL"), QStringLiteral(SKFTOOL));
+        environment.insert(QStringLiteral("SKFP11_CLIENTS_STORE"), QFileInfo(softToken.filePath("x")).path());
+        environment.insert(QStringLiteral("SANITIZER_RUNTIME"), QStringLiteral(SKFP11_SANITIZER_RUNTIME));
+        QProcess script;
+        script.setProcessEnvironment(environment);
+        script.start(QStringLiteral("bash"),
+                     {QStringLiteral(SKFP11_CLIENTS_SCRIPT),
+                      QStringLiteral("pkcs11tool_keypairgenThenWriteObject_showsInSkftool")});
+        QVERIFY(script.waitForFinished(120000));
+        QVERIFY2(script.exitCode() == 0, script.readAllStandardError().constData());
+
+        openWindowOnTheToken();
+        QStandardItem* container = nodeAt(*window, {"MadeByP11(container)"});
+        QVERIFY(container != nullptr);
+        QCOMPARE(childTexts(container), QStringList({"Sign(RSA2048)"}));
+        QCOMPARE(childTexts(container->child(0)), QStringList({"MadeByP11", "Public key", "Private key"}));
+#endif
     }
 };
 

@@ -1,0 +1,218 @@
+// Building the objects of a key pair from what the driver exports.
+#include "Objects.h"
+
+#include "skfp11.h"
+
+#include "skf/skfapi.h"
+
+#include <cstring>
+
+namespace skfp11 {
+
+std::string Object::identity() const
+{
+    return container + (signPair ? "/sign/" : "/enc/") + std::to_string(objectClass);
+}
+
+bool Object::matches(const CK_ATTRIBUTE* pTemplate, CK_ULONG count) const
+{
+    for (CK_ULONG i = 0; i < count; ++i) {
+        const CK_ATTRIBUTE& wanted = pTemplate[i];
+        if (sensitive.count(wanted.type)) {
+            return false;
+        }
+        const auto found = attributes.find(wanted.type);
+        if (found == attributes.end() || found->second.size() != wanted.ulValueLen) {
+            return false;
+        }
+        if (wanted.ulValueLen && std::memcmp(found->second.data(), wanted.pValue, wanted.ulValueLen) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool readPublicKeyBlob(const Bytes& blob, bool isRsa, KeyPairFacts& facts)
+{
+    if (isRsa) {
+        RSAPUBLICKEYBLOB key;
+        if (blob.size() != sizeof key) {
+            return false;
+        }
+        std::memcpy(&key, blob.data(), sizeof key);
+        if (key.BitLen < 512 || key.BitLen > 2048 || key.BitLen % 8) {
+            return false;
+        }
+        const size_t bytes = key.BitLen / 8;
+        facts.isRsa = true;
+        facts.modulus = stripLeadingZeros(key.Modulus + sizeof key.Modulus - bytes, bytes);
+        facts.exponent = stripLeadingZeros(key.PublicExponent, sizeof key.PublicExponent);
+        return facts.modulus.size() > 1;
+    }
+    ECCPUBLICKEYBLOB key;
+    if (blob.size() != sizeof key) {
+        return false;
+    }
+    std::memcpy(&key, blob.data(), sizeof key);
+    if (key.BitLen != 256) {
+        return false;
+    }
+    facts.isRsa = false;
+    facts.ecX.assign(key.XCoordinate + 32, key.XCoordinate + 64);
+    facts.ecY.assign(key.YCoordinate + 32, key.YCoordinate + 64);
+    return true;
+}
+
+Bytes keyIdOf(const KeyPairFacts& facts)
+{
+    if (facts.isRsa) {
+        return hash(HashKind::Sha1, facts.modulus.data(), facts.modulus.size());
+    }
+    Bytes point = facts.ecX;
+    point.insert(point.end(), facts.ecY.begin(), facts.ecY.end());
+    return hash(HashKind::Sha1, point.data(), point.size());
+}
+
+Bytes ulongValue(CK_ULONG value)
+{
+    Bytes out(sizeof value);
+    std::memcpy(out.data(), &value, sizeof value);
+    return out;
+}
+
+Bytes boolValue(bool value)
+{
+    return Bytes{uint8_t(value ? CK_TRUE : CK_FALSE)};
+}
+
+Bytes textValue(const std::string& text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes ecPointValue(const Bytes& x, const Bytes& y)
+{
+    Bytes out{0x04, 0x41, 0x04};
+    out.insert(out.end(), x.begin(), x.end());
+    out.insert(out.end(), y.begin(), y.end());
+    return out;
+}
+
+Bytes sm2EcParams()
+{
+    return Bytes(SKFP11_SM2_EC_PARAMS, SKFP11_SM2_EC_PARAMS + SKFP11_SM2_EC_PARAMS_LEN);
+}
+
+namespace {
+
+Object baseObject(const KeyPairFacts& facts, CK_OBJECT_CLASS objectClass, const Bytes& id, const std::string& label)
+{
+    Object object;
+    object.objectClass = objectClass;
+    object.keyType = facts.isRsa ? CKK_RSA : CKK_EC;
+    object.container = facts.container;
+    object.signPair = facts.signPair;
+    object.isPrivate = objectClass == CKO_PRIVATE_KEY;
+    auto& a = object.attributes;
+    a[CKA_CLASS] = ulongValue(objectClass);
+    a[CKA_TOKEN] = boolValue(true);
+    a[CKA_PRIVATE] = boolValue(object.isPrivate);
+    a[CKA_MODIFIABLE] = boolValue(false);
+    a[CKA_COPYABLE] = boolValue(false);
+    a[CKA_DESTROYABLE] = boolValue(objectClass == CKO_PRIVATE_KEY);
+    a[CKA_LABEL] = textValue(label);
+    a[CKA_ID] = id;
+    return object;
+}
+
+void addKeyCommon(Object& object, const KeyPairFacts& facts, const Bytes& subject)
+{
+    auto& a = object.attributes;
+    a[CKA_KEY_TYPE] = ulongValue(object.keyType);
+    a[CKA_SUBJECT] = subject;
+    a[CKA_START_DATE] = Bytes();
+    a[CKA_END_DATE] = Bytes();
+    a[CKA_DERIVE] = boolValue(false);
+    a[CKA_LOCAL] = boolValue(false);
+    a[CKA_KEY_GEN_MECHANISM] = ulongValue(CK_UNAVAILABLE_INFORMATION);
+    if (facts.isRsa) {
+        a[CKA_MODULUS] = facts.modulus;
+        a[CKA_PUBLIC_EXPONENT] = facts.exponent;
+    } else {
+        a[CKA_EC_PARAMS] = sm2EcParams();
+    }
+}
+
+} // namespace
+
+std::vector<Object> objectsOfPair(const KeyPairFacts& facts)
+{
+    const Bytes id = keyIdOf(facts);
+    std::vector<Object> objects;
+    CertificateFacts certificate;
+    const bool hasCertificate = !facts.certificate.empty() && readCertificate(facts.certificate, certificate);
+    // A certificate the token stores but that cannot be read is left out rather than shown wrong.
+    if (hasCertificate) {
+        const std::string label = certificate.commonName.empty() ? facts.container : certificate.commonName;
+        Object object = baseObject(facts, CKO_CERTIFICATE, id, label);
+        auto& a = object.attributes;
+        a[CKA_CERTIFICATE_TYPE] = ulongValue(CKC_X_509);
+        a[CKA_TRUSTED] = boolValue(false);
+        a[CKA_CERTIFICATE_CATEGORY] = ulongValue(1); // a token user's own certificate
+        a[CKA_SUBJECT] = certificate.subject;
+        a[CKA_ISSUER] = certificate.issuer;
+        a[CKA_SERIAL_NUMBER] = certificate.serial;
+        a[CKA_VALUE] = facts.certificate;
+        a[CKA_START_DATE] = Bytes();
+        a[CKA_END_DATE] = Bytes();
+        objects.push_back(std::move(object));
+    }
+    const Bytes subject = hasCertificate ? certificate.subject : Bytes();
+    const std::string keyLabel = facts.signPair ? facts.container : facts.container + " (encryption)";
+
+    Object publicKey = baseObject(facts, CKO_PUBLIC_KEY, id, keyLabel);
+    addKeyCommon(publicKey, facts, subject);
+    {
+        auto& a = publicKey.attributes;
+        a[CKA_VERIFY] = boolValue(facts.signPair);
+        a[CKA_VERIFY_RECOVER] = boolValue(false);
+        a[CKA_ENCRYPT] = boolValue(!facts.signPair);
+        a[CKA_WRAP] = boolValue(!facts.signPair);
+        a[CKA_TRUSTED] = boolValue(false);
+        if (facts.isRsa) {
+            a[CKA_MODULUS_BITS] = ulongValue(facts.modulus.size() * 8);
+        } else {
+            a[CKA_EC_POINT] = ecPointValue(facts.ecX, facts.ecY);
+        }
+    }
+    objects.push_back(std::move(publicKey));
+
+    Object privateKey = baseObject(facts, CKO_PRIVATE_KEY, id, keyLabel);
+    addKeyCommon(privateKey, facts, subject);
+    {
+        auto& a = privateKey.attributes;
+        a[CKA_SIGN] = boolValue(facts.signPair);
+        a[CKA_SIGN_RECOVER] = boolValue(false);
+        // The SKF functions decrypt with a container's key only into a session key handle,
+        // never handing the plaintext back, so the module cannot offer decryption.
+        a[CKA_DECRYPT] = boolValue(false);
+        a[CKA_UNWRAP] = boolValue(false);
+        a[CKA_SENSITIVE] = boolValue(true);
+        a[CKA_ALWAYS_SENSITIVE] = boolValue(true);
+        a[CKA_EXTRACTABLE] = boolValue(false);
+        a[CKA_NEVER_EXTRACTABLE] = boolValue(true);
+        a[CKA_ALWAYS_AUTHENTICATE] = boolValue(false);
+        a[CKA_WRAP_WITH_TRUSTED] = boolValue(false);
+        if (facts.isRsa) {
+            privateKey.sensitive
+                = {CKA_PRIVATE_EXPONENT, CKA_PRIME_1, CKA_PRIME_2, CKA_EXPONENT_1, CKA_EXPONENT_2, CKA_COEFFICIENT};
+        } else {
+            a[CKA_EC_POINT] = ecPointValue(facts.ecX, facts.ecY);
+            privateKey.sensitive = {CKA_VALUE};
+        }
+    }
+    objects.push_back(std::move(privateKey));
+    return objects;
+}
+
+} // namespace skfp11

@@ -1,0 +1,549 @@
+// The module over the soft token: slots, objects, signatures checked with OpenSSL against the
+// token's own certificates, PINs, several threads and hot-plug. One store for the whole run,
+// made by skftool; tests that change a token use a token of their own.
+#include "P11Client.h"
+
+#include "skfp11.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <thread>
+
+using namespace p11test;
+
+namespace {
+
+const char kPin[] = "12345678";
+P11Client* g_client = nullptr;
+
+std::string skftool(const std::string& arguments)
+{
+    return std::string("'") + SKFP11_TEST_SKFTOOL + "' " + arguments + " >/dev/null 2>&1";
+}
+
+class Environment : public ::testing::Environment
+{
+public:
+    void SetUp() override
+    {
+        std::string pattern = (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + std::string("/skfp11.XXXXXX");
+        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+        m_store = pattern;
+        setenv("SOFTSKF_DIR", m_store.c_str(), 1);
+        setenv("SKFTOOL_LIB", SKFP11_TEST_DRIVER, 1);
+        setenv("SKFP11_DRIVER", SKFP11_TEST_DRIVER, 1);
+        ASSERT_EQ(run(skftool("demo")), 0);
+        g_client = new P11Client(SKFP11_TEST_MODULE);
+        ASSERT_EQ((*g_client)->C_Initialize(nullptr), CKR_OK);
+    }
+    void TearDown() override
+    {
+        (*g_client)->C_Finalize(nullptr);
+        delete g_client;
+        run("rm -rf '" + m_store + "'");
+    }
+
+private:
+    std::string m_store;
+};
+
+const ::testing::Environment* const g_environment = ::testing::AddGlobalTestEnvironment(new Environment);
+
+P11Client& client()
+{
+    return *g_client;
+}
+
+std::string trimmed(const CK_UTF8CHAR* field, size_t width)
+{
+    std::string text(reinterpret_cast<const char*>(field), width);
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+// The slot whose token has this serial number.
+CK_SLOT_ID slotOf(const std::string& serial)
+{
+    for (CK_SLOT_ID slot : client().slots()) {
+        CK_TOKEN_INFO info;
+        if (client()->C_GetTokenInfo(slot, &info) == CKR_OK
+            && trimmed(info.serialNumber, sizeof info.serialNumber) == serial) {
+            return slot;
+        }
+    }
+    return CK_UNAVAILABLE_INFORMATION;
+}
+
+CK_SLOT_ID demoSlot()
+{
+    return slotOf("VK2026000001");
+}
+
+CK_SESSION_HANDLE loggedInDemoSession()
+{
+    const CK_SESSION_HANDLE session = client().open(demoSlot());
+    const CK_RV rv = client()->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8);
+    EXPECT_TRUE(rv == CKR_OK || rv == CKR_USER_ALREADY_LOGGED_IN) << rv;
+    return session;
+}
+
+struct PkeyFree
+{
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
+
+PkeyPtr certificateKey(const Bytes& der)
+{
+    const unsigned char* cursor = der.data();
+    X509* certificate = d2i_X509(nullptr, &cursor, long(der.size()));
+    if (!certificate) {
+        return nullptr;
+    }
+    PkeyPtr key(X509_get_pubkey(certificate));
+    X509_free(certificate);
+    return key;
+}
+
+// The certificate and private key sharing the CKA_ID of the certificate with this label.
+struct Pair
+{
+    Bytes certificate;
+    CK_OBJECT_HANDLE privateKey = CK_INVALID_HANDLE;
+};
+
+Pair pairLabelled(CK_SESSION_HANDLE session, const std::string& label)
+{
+    CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE, privateClass = CKO_PRIVATE_KEY;
+    std::string text = label;
+    const auto certificates
+        = client().find(session, {classIs(certificateClass), CK_ATTRIBUTE{CKA_LABEL, &text[0], text.size()}});
+    Pair pair;
+    if (certificates.size() != 1) {
+        return pair;
+    }
+    pair.certificate = client().attribute(session, certificates[0], CKA_VALUE);
+    Bytes id = client().attribute(session, certificates[0], CKA_ID);
+    const auto keys = client().find(session, {classIs(privateClass), idIs(id)});
+    if (keys.size() == 1) {
+        pair.privateKey = keys[0];
+    }
+    return pair;
+}
+
+bool verifyWithOpenssl(EVP_PKEY* key, const char* digest, const Bytes& data, const Bytes& signature,
+                       const std::string& sm2Id = std::string())
+{
+    Bytes der = signature;
+    if (EVP_PKEY_is_a(key, "SM2") || EVP_PKEY_is_a(key, "EC")) {
+        // r||s into the DER SEQUENCE OpenSSL checks.
+        ECDSA_SIG* sig = ECDSA_SIG_new();
+        ECDSA_SIG_set0(sig, BN_bin2bn(signature.data(), 32, nullptr), BN_bin2bn(signature.data() + 32, 32, nullptr));
+        unsigned char* out = nullptr;
+        const int size = i2d_ECDSA_SIG(sig, &out);
+        der.assign(out, out + size);
+        OPENSSL_free(out);
+        ECDSA_SIG_free(sig);
+    }
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    EVP_PKEY_CTX* keyContext = nullptr;
+    bool ok = EVP_DigestVerifyInit_ex(context, &keyContext, digest, nullptr, nullptr, key, nullptr) == 1;
+    if (ok && !sm2Id.empty()) {
+        ok = EVP_PKEY_CTX_set1_id(keyContext, sm2Id.data(), sm2Id.size()) == 1;
+    }
+    ok = ok && EVP_DigestVerify(context, der.data(), der.size(), data.data(), data.size()) == 1;
+    EVP_MD_CTX_free(context);
+    return ok;
+}
+
+void writeFile(const std::string& path, const Bytes& bytes)
+{
+    FILE* file = fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+}
+
+Bytes readFile(const std::string& path)
+{
+    Bytes bytes(64 * 1024);
+    FILE* file = fopen(path.c_str(), "rb");
+    if (!file) {
+        return Bytes();
+    }
+    bytes.resize(fread(bytes.data(), 1, bytes.size(), file));
+    fclose(file);
+    return bytes;
+}
+
+const Bytes kMessage = {'s', 'i', 'g', 'n', ' ', 'm', 'e'};
+
+} // namespace
+
+TEST(Slots, theDemoTokenHasOneSlot_namingDeviceAndApplication_withTokenFacts)
+{
+    const CK_SLOT_ID slot = demoSlot();
+    ASSERT_NE(slot, CK_UNAVAILABLE_INFORMATION);
+    CK_SLOT_INFO slotInfo;
+    ASSERT_EQ(client()->C_GetSlotInfo(slot, &slotInfo), CKR_OK);
+    EXPECT_EQ(trimmed(slotInfo.slotDescription, 64), "VK-VK2026000001 / OVRIN_APP");
+    EXPECT_EQ(slotInfo.flags & (CKF_REMOVABLE_DEVICE | CKF_TOKEN_PRESENT), CKF_REMOVABLE_DEVICE | CKF_TOKEN_PRESENT);
+
+    CK_TOKEN_INFO info;
+    ASSERT_EQ(client()->C_GetTokenInfo(slot, &info), CKR_OK);
+    EXPECT_EQ(trimmed(info.label, 32), "Velkora Z Idi");
+    const CK_FLAGS wanted
+        = CKF_LOGIN_REQUIRED | CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_USER_PIN_TO_BE_CHANGED;
+    EXPECT_EQ(info.flags & wanted, wanted);
+    EXPECT_EQ(info.flags & (CKF_USER_PIN_LOCKED | CKF_USER_PIN_COUNT_LOW), 0u);
+
+    CK_ULONG count = 0;
+    ASSERT_EQ(client()->C_GetMechanismList(slot, nullptr, &count), CKR_OK);
+    std::vector<CK_MECHANISM_TYPE> mechanisms(count);
+    ASSERT_EQ(client()->C_GetMechanismList(slot, mechanisms.data(), &count), CKR_OK);
+    for (CK_MECHANISM_TYPE type : {CKM_RSA_PKCS, CKM_SHA256_RSA_PKCS, CKM_SKF_SM3_SM2, CKM_SKF_SM3}) {
+        EXPECT_NE(std::find(mechanisms.begin(), mechanisms.end(), type), mechanisms.end()) << type;
+    }
+    // Nothing is offered that the module cannot do with a container's key.
+    CK_MECHANISM_INFO mechanismInfo;
+    EXPECT_EQ(client()->C_GetMechanismInfo(slot, CKM_SKF_SM2_CIPHER, &mechanismInfo), CKR_MECHANISM_INVALID);
+    ASSERT_EQ(client()->C_GetMechanismInfo(slot, CKM_RSA_PKCS, &mechanismInfo), CKR_OK);
+    EXPECT_EQ(mechanismInfo.flags & CKF_DECRYPT, 0u);
+}
+
+TEST(Objects, privateKeysShowOnlyAfterLogin_andEachPairSharesOneId)
+{
+    const CK_SESSION_HANDLE session = client().open(demoSlot());
+    CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE, publicClass = CKO_PUBLIC_KEY, privateClass = CKO_PRIVATE_KEY;
+    EXPECT_EQ(client().find(session, {classIs(certificateClass)}).size(), 3u);
+    EXPECT_EQ(client().find(session, {classIs(publicClass)}).size(), 3u);
+    EXPECT_EQ(client().find(session, {classIs(privateClass)}).size(), 0u);
+
+    ASSERT_EQ(client()->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+    const auto privateKeys = client().find(session, {classIs(privateClass)});
+    EXPECT_EQ(privateKeys.size(), 3u);
+    for (CK_OBJECT_HANDLE key : privateKeys) {
+        Bytes id = client().attribute(session, key, CKA_ID);
+        EXPECT_EQ(client().find(session, {idIs(id)}).size(), 3u) << "certificate, public and private key";
+    }
+    // The certificate's key is the public key object's key.
+    const Pair rsa = pairLabelled(session, "Velkora Demo RSA Signature");
+    ASSERT_NE(rsa.privateKey, CK_INVALID_HANDLE);
+    PkeyPtr key = certificateKey(rsa.certificate);
+    ASSERT_TRUE(key);
+    BIGNUM* n = nullptr;
+    ASSERT_TRUE(EVP_PKEY_get_bn_param(key.get(), "n", &n));
+    Bytes modulus(BN_num_bytes(n));
+    BN_bn2bin(n, modulus.data());
+    BN_free(n);
+    EXPECT_EQ(client().attribute(session, rsa.privateKey, CKA_MODULUS), modulus);
+    client()->C_Logout(session);
+    EXPECT_EQ(client().find(session, {classIs(privateClass)}).size(), 0u);
+    client()->C_CloseSession(session);
+}
+
+TEST(Objects, attributeQueries_followTheLengthRules_andHidePrivateValues)
+{
+    const CK_SESSION_HANDLE session = loggedInDemoSession();
+    const Pair sm2 = pairLabelled(session, "Velkora Demo SM2 Signature");
+    ASSERT_NE(sm2.privateKey, CK_INVALID_HANDLE);
+    CK_BYTE small[4];
+    CK_KEY_TYPE keyType = 0;
+    CK_ATTRIBUTE template_[] = {{CKA_KEY_TYPE, &keyType, sizeof keyType},
+                                {CKA_VALUE, nullptr, 0},
+                                {CKA_EC_PARAMS, small, sizeof small},
+                                {CKA_MODULUS_BITS, nullptr, 0}};
+    const CK_RV rv = client()->C_GetAttributeValue(session, sm2.privateKey, template_, 4);
+    // Several problems at once: any one of their codes, and every entry answered.
+    EXPECT_TRUE(rv == CKR_ATTRIBUTE_SENSITIVE || rv == CKR_BUFFER_TOO_SMALL || rv == CKR_ATTRIBUTE_TYPE_INVALID);
+    EXPECT_EQ(keyType, CKK_EC);
+    EXPECT_EQ(template_[1].ulValueLen, CK_UNAVAILABLE_INFORMATION);
+    EXPECT_EQ(template_[2].ulValueLen, CK_UNAVAILABLE_INFORMATION);
+    EXPECT_EQ(template_[3].ulValueLen, CK_UNAVAILABLE_INFORMATION);
+    CK_RV single = CKR_OK;
+    client().attribute(session, sm2.privateKey, CKA_VALUE, &single);
+    EXPECT_EQ(single, CKR_ATTRIBUTE_SENSITIVE);
+    EXPECT_EQ(client().attribute(session, sm2.privateKey, CKA_EC_PARAMS),
+              Bytes(SKFP11_SM2_EC_PARAMS, SKFP11_SM2_EC_PARAMS + SKFP11_SM2_EC_PARAMS_LEN));
+    client()->C_CloseSession(session);
+}
+
+TEST(Signatures, rsaAndSm2SignaturesVerifyWithOpenssl_againstTheTokensCertificates)
+{
+    const CK_SESSION_HANDLE session = loggedInDemoSession();
+    const Pair rsa = pairLabelled(session, "Velkora Demo RSA Signature");
+    const Pair sm2 = pairLabelled(session, "Velkora Demo SM2 Signature");
+    ASSERT_NE(rsa.privateKey, CK_INVALID_HANDLE);
+    ASSERT_NE(sm2.privateKey, CK_INVALID_HANDLE);
+    Bytes signature;
+
+    ASSERT_EQ(client().sign(session, {CKM_SHA256_RSA_PKCS, nullptr, 0}, rsa.privateKey, kMessage, signature), CKR_OK);
+    EXPECT_TRUE(verifyWithOpenssl(certificateKey(rsa.certificate).get(), "SHA256", kMessage, signature));
+    ASSERT_EQ(client().sign(session, {CKM_SHA1_RSA_PKCS, nullptr, 0}, rsa.privateKey, kMessage, signature), CKR_OK);
+    EXPECT_TRUE(verifyWithOpenssl(certificateKey(rsa.certificate).get(), "SHA1", kMessage, signature));
+
+    ASSERT_EQ(client().sign(session, {CKM_SKF_SM3_SM2, nullptr, 0}, sm2.privateKey, kMessage, signature), CKR_OK);
+    ASSERT_EQ(signature.size(), 64u);
+    EXPECT_TRUE(
+        verifyWithOpenssl(certificateKey(sm2.certificate).get(), "SM3", kMessage, signature, "1234567812345678"));
+    std::string id = "alice@example.com";
+    ASSERT_EQ(client().sign(session, {CKM_SKF_SM3_SM2, &id[0], id.size()}, sm2.privateKey, kMessage, signature),
+              CKR_OK);
+    EXPECT_TRUE(verifyWithOpenssl(certificateKey(sm2.certificate).get(), "SM3", kMessage, signature, id));
+    EXPECT_FALSE(
+        verifyWithOpenssl(certificateKey(sm2.certificate).get(), "SM3", kMessage, signature, "1234567812345678"));
+    client()->C_CloseSession(session);
+}
+
+TEST(Signatures, sizeQueriesKeepTheOperation_andBadInputEndsIt)
+{
+    const CK_SESSION_HANDLE session = loggedInDemoSession();
+    const Pair sm2 = pairLabelled(session, "Velkora Demo SM2 Signature");
+    const Pair rsa = pairLabelled(session, "Velkora Demo RSA Signature");
+    CK_MECHANISM raw{CKM_SKF_SM2, nullptr, 0};
+    Bytes digest(32, 0x5a);
+    ASSERT_EQ(client()->C_SignInit(session, &raw, sm2.privateKey), CKR_OK);
+    CK_BYTE shortBuffer[10];
+    CK_ULONG size = sizeof shortBuffer;
+    EXPECT_EQ(client()->C_Sign(session, digest.data(), 32, shortBuffer, &size), CKR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(size, 64u);
+    Bytes signature(64);
+    EXPECT_EQ(client()->C_Sign(session, digest.data(), 32, signature.data(), &size), CKR_OK);
+    EXPECT_EQ(client()->C_Sign(session, digest.data(), 32, signature.data(), &size), CKR_OPERATION_NOT_INITIALIZED);
+
+    // A raw SM2 signature takes exactly a 32-byte digest.
+    Bytes wrong(31, 1);
+    EXPECT_EQ(client().sign(session, raw, sm2.privateKey, wrong, signature), CKR_DATA_LEN_RANGE);
+    EXPECT_EQ(client()->C_Sign(session, digest.data(), 32, signature.data(), &size), CKR_OPERATION_NOT_INITIALIZED);
+
+    // Keys and mechanisms of different kinds do not mix; public keys do not sign.
+    CK_MECHANISM rsaMechanism{CKM_SHA256_RSA_PKCS, nullptr, 0};
+    EXPECT_EQ(client()->C_SignInit(session, &rsaMechanism, sm2.privateKey), CKR_KEY_TYPE_INCONSISTENT);
+    CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY;
+    const auto publicKeys = client().find(session, {classIs(publicClass)});
+    ASSERT_FALSE(publicKeys.empty());
+    EXPECT_NE(client()->C_SignInit(session, &rsaMechanism, publicKeys[0]), CKR_OK);
+    CK_MECHANISM withParameter{CKM_SHA256_RSA_PKCS, digest.data(), 4};
+    EXPECT_EQ(client()->C_SignInit(session, &withParameter, rsa.privateKey), CKR_MECHANISM_PARAM_INVALID);
+
+    // Multi-part gives what one part gives.
+    Bytes onePart, twoParts(256);
+    ASSERT_EQ(client().sign(session, rsaMechanism, rsa.privateKey, kMessage, onePart), CKR_OK);
+    ASSERT_EQ(client()->C_SignInit(session, &rsaMechanism, rsa.privateKey), CKR_OK);
+    ASSERT_EQ(client()->C_SignUpdate(session, (CK_BYTE_PTR)kMessage.data(), 3), CKR_OK);
+    ASSERT_EQ(client()->C_SignUpdate(session, (CK_BYTE_PTR)kMessage.data() + 3, kMessage.size() - 3), CKR_OK);
+    size = twoParts.size();
+    ASSERT_EQ(client()->C_SignFinal(session, twoParts.data(), &size), CKR_OK);
+    EXPECT_EQ(onePart, twoParts) << "PKCS#1 v1.5 signatures are deterministic";
+    client()->C_CloseSession(session);
+}
+
+TEST(Signatures, severalThreadsSignAtOnce_andEverySignatureVerifies)
+{
+    const CK_SESSION_HANDLE first = loggedInDemoSession();
+    const Pair rsa = pairLabelled(first, "Velkora Demo RSA Signature");
+    const Pair sm2 = pairLabelled(first, "Velkora Demo SM2 Signature");
+    std::atomic<int> good{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            const CK_SESSION_HANDLE session = client().open(demoSlot());
+            for (int i = 0; i < 8; ++i) {
+                Bytes signature;
+                const bool useRsa = (t + i) % 2 == 0;
+                const CK_MECHANISM mechanism{useRsa ? CKM_SHA256_RSA_PKCS : CKM_SKF_SM3_SM2, nullptr, 0};
+                if (client().sign(session, mechanism, useRsa ? rsa.privateKey : sm2.privateKey, kMessage, signature)
+                    != CKR_OK) {
+                    continue;
+                }
+                const Bytes& certificate = useRsa ? rsa.certificate : sm2.certificate;
+                if (verifyWithOpenssl(certificateKey(certificate).get(), useRsa ? "SHA256" : "SM3", kMessage, signature,
+                                      useRsa ? "" : "1234567812345678")) {
+                    ++good;
+                }
+            }
+            client()->C_CloseSession(session);
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(good.load(), 32);
+    client()->C_CloseSession(first);
+}
+
+TEST(Pins, wrongPinsCountDown_toALock_thatTheSoUnblocks)
+{
+    ASSERT_EQ(run(skftool("create --serial LOCK0001")), 0);
+    ASSERT_EQ(run(skftool("insert LOCK0001")), 0);
+    ASSERT_EQ(run(skftool("app-create VK-LOCK0001 APP --user-retries 3")), 0);
+    const CK_SLOT_ID slot = slotOf("LOCK0001");
+    ASSERT_NE(slot, CK_UNAVAILABLE_INFORMATION);
+    const CK_SESSION_HANDLE session = client().open(slot, true);
+    CK_UTF8CHAR wrong[] = "00000000";
+    EXPECT_EQ(client()->C_Login(session, CKU_USER, wrong, 8), CKR_PIN_INCORRECT);
+    EXPECT_EQ(client()->C_Login(session, CKU_USER, wrong, 8), CKR_PIN_INCORRECT);
+    CK_TOKEN_INFO info;
+    ASSERT_EQ(client()->C_GetTokenInfo(slot, &info), CKR_OK);
+    EXPECT_TRUE(info.flags & CKF_USER_PIN_COUNT_LOW);
+    EXPECT_TRUE(info.flags & CKF_USER_PIN_FINAL_TRY);
+    const CK_RV third = client()->C_Login(session, CKU_USER, wrong, 8);
+    EXPECT_TRUE(third == CKR_PIN_INCORRECT || third == CKR_PIN_LOCKED) << third;
+    EXPECT_EQ(client()->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_PIN_LOCKED);
+    ASSERT_EQ(client()->C_GetTokenInfo(slot, &info), CKR_OK);
+    EXPECT_TRUE(info.flags & CKF_USER_PIN_LOCKED);
+
+    CK_UTF8CHAR tooShort[] = "123";
+    EXPECT_EQ(client()->C_Login(session, CKU_SO, tooShort, 3), CKR_PIN_LEN_RANGE);
+    ASSERT_EQ(client()->C_Login(session, CKU_SO, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+    EXPECT_EQ(client()->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_USER_ANOTHER_ALREADY_LOGGED_IN);
+    CK_UTF8CHAR fresh[] = "11112222";
+    ASSERT_EQ(client()->C_InitPIN(session, fresh, 8), CKR_OK);
+    ASSERT_EQ(client()->C_Logout(session), CKR_OK);
+    EXPECT_EQ(client()->C_Login(session, CKU_USER, fresh, 8), CKR_OK);
+
+    // The logged-in user changes the PIN; the old one stops working.
+    CK_UTF8CHAR next[] = "33334444";
+    ASSERT_EQ(client()->C_SetPIN(session, fresh, 8, next, 8), CKR_OK);
+    client()->C_Logout(session);
+    EXPECT_EQ(client()->C_Login(session, CKU_USER, fresh, 8), CKR_PIN_INCORRECT);
+    EXPECT_EQ(client()->C_Login(session, CKU_USER, next, 8), CKR_OK);
+    // A PIN with a NUL inside is not silently cut short.
+    CK_UTF8CHAR withNul[] = {'3', '3', '3', '3', '4', '4', '4', '4', 0, '9'};
+    client()->C_Logout(session);
+    EXPECT_EQ(client()->C_Login(session, CKU_USER, withNul, 10), CKR_PIN_INVALID);
+    client()->C_CloseSession(session);
+}
+
+TEST(Writing, aGeneratedPairTakesItsCertificate_andGoesWithItsPrivateKey)
+{
+    const CK_SLOT_ID slot = demoSlot();
+    const CK_SESSION_HANDLE session = client().open(slot, true);
+    ASSERT_EQ(client()->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+    CK_MECHANISM mechanism{CKM_SKF_SM2_KEY_PAIR_GEN, nullptr, 0};
+    std::string label = "P11Made";
+    CK_ATTRIBUTE privateTemplate[] = {{CKA_LABEL, &label[0], label.size()}};
+    CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
+    ASSERT_EQ(client()->C_GenerateKeyPair(session, &mechanism, nullptr, 0, privateTemplate, 1, &publicKey, &privateKey),
+              CKR_OK);
+    EXPECT_EQ(client().attribute(session, publicKey, CKA_ID), client().attribute(session, privateKey, CKA_ID));
+    const Bytes point = client().attribute(session, publicKey, CKA_EC_POINT);
+    ASSERT_EQ(point.size(), 67u);
+
+    // A certificate for that key from a throwaway CA, made with the openssl command around the
+    // token's public key (an SM2 SubjectPublicKeyInfo is a fixed prefix and the point).
+    const std::string dir = std::getenv("SOFTSKF_DIR");
+    const Bytes prefix = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01,
+                          0x06, 0x08, 0x2a, 0x81, 0x1c, 0xcf, 0x55, 0x01, 0x82, 0x2d, 0x03, 0x42, 0x00};
+    Bytes spki = prefix;
+    spki.insert(spki.end(), point.begin() + 2, point.end());
+    writeFile(dir + "/made.pub.der", spki);
+    const std::string openssl = "cd '" + dir + "' && openssl ";
+    ASSERT_EQ(run(openssl + "pkey -pubin -inform DER -in made.pub.der -out made.pub.pem 2>/dev/null"), 0);
+    ASSERT_EQ(run(openssl
+                  + "req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout ca.key "
+                    "-out ca.crt -subj /CN=CA -days 2 2>/dev/null"),
+              0);
+    ASSERT_EQ(run(openssl + "req -new -key ca.key -subj /CN=P11Made -out made.csr"), 0);
+    ASSERT_EQ(run(openssl
+                  + "x509 -req -in made.csr -CA ca.crt -CAkey ca.key -force_pubkey made.pub.pem -days 2 "
+                    "-outform DER -out made.der 2>/dev/null"),
+              0);
+    const Bytes der = readFile(dir + "/made.der");
+    ASSERT_FALSE(der.empty());
+
+    CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
+    CK_CERTIFICATE_TYPE x509 = CKC_X_509;
+    CK_BBOOL yes = CK_TRUE;
+    Bytes value = der;
+    CK_ATTRIBUTE certificateTemplate[] = {{CKA_CLASS, &certificateClass, sizeof certificateClass},
+                                          {CKA_CERTIFICATE_TYPE, &x509, sizeof x509},
+                                          {CKA_TOKEN, &yes, 1},
+                                          {CKA_VALUE, value.data(), value.size()}};
+    CK_OBJECT_HANDLE certificate = 0;
+    ASSERT_EQ(client()->C_CreateObject(session, certificateTemplate, 4, &certificate), CKR_OK);
+    EXPECT_EQ(client().attribute(session, certificate, CKA_VALUE), der);
+    EXPECT_EQ(client().attribute(session, certificate, CKA_ID), client().attribute(session, privateKey, CKA_ID));
+    EXPECT_EQ(run("'" + std::string(SKFP11_TEST_SKFTOOL) + "' show VK-VK2026000001 | grep -q 'CN=P11Made'"), 0);
+
+    // The same certificate cannot go where no key matches it once the container is gone.
+    EXPECT_EQ(client()->C_DestroyObject(session, certificate), CKR_ACTION_PROHIBITED);
+    ASSERT_EQ(client()->C_DestroyObject(session, privateKey), CKR_OK);
+    EXPECT_EQ(client()->C_CreateObject(session, certificateTemplate, 4, &certificate), CKR_TEMPLATE_INCONSISTENT);
+    EXPECT_NE(run("'" + std::string(SKFP11_TEST_SKFTOOL) + "' show VK-VK2026000001 | grep -q 'Container P11Made'"), 0);
+    client()->C_Logout(session);
+    client()->C_CloseSession(session);
+}
+
+TEST(HotPlug, insertionsAndRemovalsReachAWaitingThread_andAPulledTokensSessionsEnd)
+{
+    ASSERT_EQ(run(skftool("create --serial PLUG0001")), 0);
+    CK_SLOT_ID none = 0;
+    while (client()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &none, nullptr) == CKR_OK) { }
+    auto waiter = std::async(std::launch::async, [] {
+        CK_SLOT_ID slot = 0;
+        const CK_RV rv = client()->C_WaitForSlotEvent(0, &slot, nullptr);
+        return std::make_pair(rv, slot);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(run(skftool("insert PLUG0001")), 0);
+    ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    const auto inserted = waiter.get();
+    ASSERT_EQ(inserted.first, CKR_OK);
+    CK_SLOT_INFO info;
+    ASSERT_EQ(client()->C_GetSlotInfo(inserted.second, &info), CKR_OK);
+    EXPECT_TRUE(info.flags & CKF_TOKEN_PRESENT);
+    EXPECT_EQ(slotOf("PLUG0001"), inserted.second);
+    const CK_SESSION_HANDLE session = client().open(inserted.second);
+    ASSERT_NE(session, CK_INVALID_HANDLE);
+
+    // A removal before anyone waits is not lost.
+    ASSERT_EQ(run(skftool("remove PLUG0001")), 0);
+    CK_SLOT_ID removed = 0;
+    ASSERT_EQ(client()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &removed, nullptr), CKR_OK);
+    EXPECT_EQ(removed, inserted.second);
+    ASSERT_EQ(client()->C_GetSlotInfo(removed, &info), CKR_OK);
+    EXPECT_FALSE(info.flags & CKF_TOKEN_PRESENT);
+    CK_SESSION_INFO sessionInfo;
+    const CK_RV rv = client()->C_GetSessionInfo(session, &sessionInfo);
+    EXPECT_TRUE(rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_DEVICE_REMOVED) << rv;
+    EXPECT_EQ(slotOf("PLUG0001"), CK_UNAVAILABLE_INFORMATION);
+
+    // Back in: the same slot ID for the same device.
+    ASSERT_EQ(run(skftool("insert PLUG0001")), 0);
+    EXPECT_EQ(slotOf("PLUG0001"), inserted.second);
+    ASSERT_EQ(run(skftool("remove PLUG0001")), 0);
+}
+
+TEST(Lifecycle, finalizeEndsABlockedWait_andTheModuleInitializesAgain)
+{
+    CK_SLOT_ID none = 0;
+    while (client()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &none, nullptr) == CKR_OK) { }
+    auto waiter = std::async(std::launch::async, [] {
+        CK_SLOT_ID slot = 0;
+        return client()->C_WaitForSlotEvent(0, &slot, nullptr);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(client()->C_Finalize(nullptr), CKR_OK);
+    ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(waiter.get(), CKR_CRYPTOKI_NOT_INITIALIZED);
+    EXPECT_EQ(client()->C_GetSlotList(CK_TRUE, nullptr, &none), CKR_CRYPTOKI_NOT_INITIALIZED);
+
+    // Caller-supplied mutexes without OS locking cannot be honoured; with it they are not needed.
+    CK_C_INITIALIZE_ARGS args{};
+    args.CreateMutex = [](void**) -> CK_RV { return CKR_OK; };
+    args.DestroyMutex = [](void*) -> CK_RV { return CKR_OK; };
+    args.LockMutex = [](void*) -> CK_RV { return CKR_OK; };
+    args.UnlockMutex = [](void*) -> CK_RV { return CKR_OK; };
+    EXPECT_EQ(client()->C_Initialize(&args), CKR_CANT_LOCK);
+    args.flags = CKF_OS_LOCKING_OK;
+    ASSERT_EQ(client()->C_Initialize(&args), CKR_OK);
+    EXPECT_EQ(client()->C_Initialize(nullptr), CKR_CRYPTOKI_ALREADY_INITIALIZED);
+    EXPECT_NE(demoSlot(), CK_UNAVAILABLE_INFORMATION);
+}
