@@ -1,11 +1,12 @@
-// The window on a screen with a pixel ratio of 2 (QT_SCALE_FACTOR=2, as the manager sets it
-// up): the logo must show the detail of its @2x twin, not the 1x picture stretched. The
+// The window on a screen with a pixel ratio of 2 (QT_SCALE_FACTOR=2, in the manager's
+// fonts): the logo must show the detail of its @2x twin, not the 1x picture stretched. The
 // measure is the energy at the finest scale a 2x screen has, the squared differences
 // between neighbours inside each 2x2 block of device pixels: a stretched 1x picture has
 // none (each block is one 1x pixel) or little (smoothed), a sharp one has its edges there.
 // The 2x picture of the window is kept in the screenshot folder on every run.
 #include "fakedriverfixture.h"
 
+#include "fonts.h"
 #include "hidpi.h"
 
 #include <QApplication>
@@ -110,6 +111,7 @@ int main(int argc, char** argv)
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication app(argc, argv);
+    fonts::useFormFonts();
     HiDpiTest test;
     return QTest::qExec(&test, argc, argv);
 }
