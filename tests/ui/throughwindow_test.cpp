@@ -3,6 +3,8 @@
 // must be the one a click at its centre reaches; nothing lying over it may swallow it.
 #include "fakedriverfixture.h"
 
+#include "mymessagebox.h"
+
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -65,28 +67,22 @@ private:
 
     QTabWidget* tabs(const char* name) const { return window->findChild<QTabWidget*>(QString::fromLatin1(name)); }
 
-    // Clicks the window at the centre of widget and returns the widget that got the press.
-    QWidget* clickWindowAt(QWidget* widget, PressRecorder& recorder)
+    // Every shown clickable widget of the top-level window's current page, hit-tested and
+    // clicked through the window at its centre.
+    static void checkShownPage(QWidget* top, const QString& page, PressRecorder& recorder, int& checked)
     {
-        recorder.pressed = nullptr;
-        const QPoint centre = widget->mapTo(window.get(), widget->rect().center());
-        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, Qt::NoModifier, centre);
-        return recorder.pressed;
-    }
-
-    // Every shown clickable widget of the current page, hit-tested and clicked through the window.
-    void checkShownPage(const QString& page, PressRecorder& recorder, int& checked)
-    {
-        for (QWidget* widget : window->findChildren<QWidget*>()) {
+        for (QWidget* widget : top->findChildren<QWidget*>()) {
             // Unnamed widgets are Qt's own parts of a named one (a tree's header, a scroll bar).
             if (!isClickable(widget) || !widget->isVisible() || widget->objectName().isEmpty()) {
                 continue;
             }
             const QString what = page + QLatin1Char('/') + widget->objectName();
-            const QPoint centre = widget->mapTo(window.get(), widget->rect().center());
-            QVERIFY2(reaches(widget, window->childAt(centre)),
-                     qPrintable(what + " is covered by " + window->childAt(centre)->objectName()));
-            QWidget* pressed = clickWindowAt(widget, recorder);
+            const QPoint centre = widget->mapTo(top, widget->rect().center());
+            QVERIFY2(reaches(widget, top->childAt(centre)),
+                     qPrintable(what + " is covered by " + top->childAt(centre)->objectName()));
+            recorder.pressed = nullptr;
+            QTest::mouseClick(top->windowHandle(), Qt::LeftButton, Qt::NoModifier, centre);
+            QWidget* pressed = recorder.pressed;
             QVERIFY2(reaches(widget, pressed),
                      qPrintable(what + " lost its click to " + (pressed ? pressed->objectName() : QString("nothing"))));
             ++checked;
@@ -131,13 +127,19 @@ private slots:
                 }
                 const QString name = main->currentWidget()->objectName()
                     + (hasInner ? QLatin1Char('.') + inner->currentWidget()->objectName() : QString());
-                checkShownPage(name, recorder, checked);
+                checkShownPage(window.get(), name, recorder, checked);
                 if (QTest::currentTestFailed()) {
                     qApp->removeEventFilter(&recorder);
                     return;
                 }
             }
         }
+        // The message dialog's buttons lie under their caption labels.
+        myMessageBox dialog(nullptr);
+        dialog.setWarnMode(2002, 9003, 0);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        checkShownPage(&dialog, QStringLiteral("message"), recorder, checked);
         qApp->removeEventFilter(&recorder);
         // The form has the logo, the device tree and the buttons and fields of six pages.
         QVERIFY2(checked >= 20, qPrintable(QString::number(checked)));
