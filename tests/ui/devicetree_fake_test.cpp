@@ -51,7 +51,12 @@ private:
     QPushButton* button(const char* name) const { return window->findChild<QPushButton*>(QString::fromLatin1(name)); }
 
 private slots:
-    void initTestCase() { Q_INIT_RESOURCE(resource); }
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resource);
+        // As the manager starts: its fonts before any window exists.
+        fonts::useFormFonts();
+    }
 
     void init() { fakedriver::openFreshWindow(window, noLanguageFiles.path()); }
 
@@ -285,7 +290,6 @@ private slots:
     // the manager's fonts, for a person to look at.
     void screenshots_ofTheWindowInTheThreeLanguages()
     {
-        fonts::useFormFonts();
         MainWindow::setLanguageDirectory(STAGED_LANG_DIR);
         DEVINFO info{};
         std::memcpy(info.Label, "Velkora Token", 13);
