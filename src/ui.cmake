@@ -3,7 +3,7 @@
 # the target builds from whatever of them exists.
 
 set(UI_SOURCES mainwindow.ui)
-foreach(file mainwindow.h mainwindow.cpp guardedslot.h guardedslot.cpp fonts.h fonts.cpp hidpi.h hidpi.cpp mainwindow_keyinfo.cpp mainwindow_pin.cpp mainwindow_containers.cpp mainwindow_certificates.cpp mainwindow_expiry.cpp mainwindow_accessibility.cpp benchprobe.h benchprobe.cpp version.h version.cpp mymessagebox.h mymessagebox.cpp mymessagebox.ui resources/resource.qrc)
+foreach(file mainwindow.h mainwindow.cpp guardedslot.h guardedslot.cpp fonts.h fonts.cpp hidpi.h hidpi.cpp mainwindow_keyinfo.cpp mainwindow_pin.cpp mainwindow_containers.cpp mainwindow_certificates.cpp mainwindow_expiry.cpp mainwindow_accessibility.cpp desktopnotice.h desktopnotice.cpp benchprobe.h benchprobe.cpp version.h version.cpp mymessagebox.h mymessagebox.cpp mymessagebox.ui resources/resource.qrc)
     if(EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/${file}")
         list(APPEND UI_SOURCES ${file})
     endif()
@@ -14,7 +14,7 @@ set_target_properties(ui PROPERTIES AUTOMOC ON AUTOUIC ON AUTORCC ON)
 # The generated ui_*.h headers are part of the target's interface: window headers and the
 # widget tests include them.
 target_include_directories(ui PUBLIC "${CMAKE_CURRENT_SOURCE_DIR}" "${CMAKE_CURRENT_BINARY_DIR}/ui_autogen/include")
-target_link_libraries(ui PUBLIC token multilang Qt5::Widgets)
+target_link_libraries(ui PUBLIC token multilang Qt5::Widgets Qt5::DBus)
 if(TARGET certparse)
     target_link_libraries(ui PUBLIC certparse)
 endif()
