@@ -4,6 +4,7 @@
 
 #include "cdevmgr.h"
 #include "cgmskfoperator.h"
+#include "namelist.h"
 
 #include <openssl/x509.h>
 
@@ -16,8 +17,6 @@
 
 namespace {
 
-constexpr ULONG ApplicationListSize = 256;
-constexpr ULONG ContainerListSize = 1024;
 constexpr ULONG CertificateSize = 10240;
 constexpr std::size_t DateTextSize = 16;
 constexpr std::size_t TimestampTextSize = 16;
@@ -50,18 +49,6 @@ private:
     Close m_close;
     HANDLE m_handle;
 };
-
-// The names of a multi-string the driver filled. The buffer holds one NUL more than the
-// driver was offered, so a list without its closing empty name still ends.
-std::vector<std::string> namesOf(const std::vector<char>& list)
-{
-    std::vector<std::string> names;
-    for (std::size_t at = 0; at < list.size() && list[at] != '\0';) {
-        names.emplace_back(&list[at]);
-        at += names.back().size() + 1;
-    }
-    return names;
-}
 
 // Fills certificate with the container's encryption certificate or, failing that, its
 // signature one. A length reported beyond the buffer is cut to the buffer.
@@ -131,25 +118,26 @@ int certParse::certValid(const char* devName, std::int64_t* secondsLeft)
     }
     HandleCloser closeDevice(skf, &CGMSKFOperator::SKF_DisConnectDev, device);
 
-    std::vector<char> applications(ApplicationListSize + 1, '\0');
-    ULONG size = ApplicationListSize;
-    if (skf->SKF_EnumApplication(device, applications.data(), &size) != SAR_OK || applications[0] == '\0') {
+    std::vector<std::string> applications;
+    auto enumApp = [skf, device](LPSTR buffer, ULONG* size) { return skf->SKF_EnumApplication(device, buffer, size); };
+    if (namelist::read(enumApp, applications) != SAR_OK || applications.empty()) {
         return -1;
     }
     // Only the first application is examined.
     HAPPLICATION application = nullptr;
-    if (skf->SKF_OpenApplication(device, applications.data(), &application) != SAR_OK) {
+    if (skf->SKF_OpenApplication(device, const_cast<LPSTR>(applications.front().c_str()), &application) != SAR_OK) {
         return -1;
     }
     HandleCloser closeApplication(skf, &CGMSKFOperator::SKF_CloseApplication, application);
 
-    std::vector<char> containers(ContainerListSize + 1, '\0');
-    size = ContainerListSize;
-    if (skf->SKF_EnumContainer(application, containers.data(), &size) != SAR_OK) {
+    std::vector<std::string> containers;
+    auto enumContainer
+        = [skf, application](LPSTR buffer, ULONG* size) { return skf->SKF_EnumContainer(application, buffer, size); };
+    if (namelist::read(enumContainer, containers) != SAR_OK) {
         return -1;
     }
     std::vector<BYTE> certificate;
-    for (const std::string& name : namesOf(containers)) {
+    for (const std::string& name : containers) {
         HCONTAINER container = nullptr;
         if (skf->SKF_OpenContainer(application, const_cast<LPSTR>(name.c_str()), &container) != SAR_OK) {
             continue;

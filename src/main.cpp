@@ -1,5 +1,6 @@
 // Start-up: the single-instance guard, the main window centred on the desktop, the event
 // loop. A second start shows a box and ends with -1.
+#include "fonts.h"
 #include "mainwindow.h"
 
 #include "benchprobe.h"
@@ -102,6 +103,7 @@ int main(int argc, char* argv[])
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     auto* app = new QApplication(argc, argv);
+    fonts::useFormFonts();
     registerResources();
     auto* marker = new QSharedMemory();
     marker->setKey(QString::fromLatin1(product::InstanceKey));

@@ -9,7 +9,10 @@
 #include "cgmskfoperator.h"
 #include "cmonitor.h"
 #include "desktopnotice.h"
+#include "guardedslot.h"
+#include "hidpi.h"
 #include "mymessagebox.h"
+#include "namelist.h"
 #include "ovrinkey_paths.h"
 #include "stringcatalogue.h"
 #include "wxmultilang.h"
@@ -19,6 +22,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QIcon>
+#include <QLabel>
 #include <QMenu>
 #include <QStandardItem>
 #include <QStandardItemModel>
@@ -43,33 +47,13 @@ constexpr int PageKeyInfo = 1;
 constexpr ULONG EventInserted = 1;
 constexpr ULONG EventRemoved = 2;
 
-// A driver that reports a larger list than this is not believed; the list counts as empty.
-constexpr ULONG MaxNameListSize = 64 * 1024;
-
 std::string g_languageDirectory = OVRINKEY_LANG_DIR;
 
-// Reads a multi-string list from the driver: a size query, then the read. The buffer has
-// two spare zero bytes, so a list that lacks its closing empty name still ends. Returns
-// false when either call fails or the size is not believable.
-template <typename ListCall>
-bool readNameList(ListCall call, ULONG size, std::vector<char>& list)
-{
-    if (size > MaxNameListSize) {
-        return false;
-    }
-    list.assign(static_cast<std::size_t>(size) + 2, '\0');
-    ULONG filled = size;
-    if (call(list.data(), &filled) != SAR_OK) {
-        return false;
-    }
-    // Anything past what the driver says it wrote is not part of the list.
-    if (filled < size) {
-        std::fill(list.begin() + filled, list.end(), '\0');
-    }
-    return true;
-}
-
 } // namespace
+
+// Every slot that reaches the driver is connected through guarded(), so no exception from
+// driver work leaves a slot.
+#define GUARDED(slot) guarded(this, &MainWindow::slot, #slot)
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
@@ -81,6 +65,11 @@ MainWindow::MainWindow(QWidget* parent)
     getMgrVersion(m_version, m_vendorLine, sizeof m_version, sizeof m_vendorLine);
 
     ui->setupUi(this);
+    // The logo picture lies over the logo button: a click goes through it to the button,
+    // and the keyboard reaches the button too.
+    ui->label_logo->setAttribute(Qt::WA_TransparentForMouseEvents);
+    ui->btn_logo->setFocusPolicy(Qt::StrongFocus);
+    showSharpPictures();
 
     ui->tabWidget->tabBar()->hide();
     ui->tabWidget_2->tabBar()->hide();
@@ -117,7 +106,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     connectWidgets();
     setKeyboardOrder();
-    connect(m_monitor, &cMonitor::notifyTokenEvent, this, &MainWindow::slotEventChange);
+    connect(m_monitor, &cMonitor::notifyTokenEvent, this, GUARDED(slotEventChange));
 
     m_langId = wx_getSysLanguage();
     ui->cbx_lang->addItem(catalogueText(catalogue::LanguageSimplifiedChinese));
@@ -139,7 +128,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     m_monitor->start();
     // Connected only now, so the initial selection above does not switch the language.
-    connect(ui->cbx_lang, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &MainWindow::chooseLangByIndex);
+    connect(ui->cbx_lang, QOverload<int>::of(&QComboBox::currentIndexChanged), this, GUARDED(chooseLangByIndex));
 
     createTrayIcon();
     createActions();
@@ -174,38 +163,53 @@ std::string MainWindow::languageDirectory()
 
 void MainWindow::connectWidgets()
 {
-    connect(ui->btn_logo, &QPushButton::clicked, this, &MainWindow::btn_Logo);
-    connect(ui->treeView_Dev, &QTreeView::clicked, this, &MainWindow::Dev_App_selected);
-    connect(ui->treeView, &QTreeView::doubleClicked, this, &MainWindow::Ctn_selected);
-    connect(ui->btn_DelCtn, &QPushButton::clicked, this, &MainWindow::btn_deleteCtn);
-    connect(ui->btn_ImpCert, &QPushButton::clicked, this, &MainWindow::btn_importCert);
-    connect(ui->btn_ExpCert, &QPushButton::clicked, this, &MainWindow::btn_exportCert);
-    connect(ui->btn_ViewCert, &QPushButton::clicked, this, &MainWindow::btn_viewCert);
-    connect(ui->btn_Keyinfo, &QPushButton::clicked, this, &MainWindow::btn_keyinfo);
-    connect(ui->btn_ChangeLabel, &QPushButton::clicked, this, &MainWindow::btn_changeLabel);
-    connect(ui->btn_VerifyPIN, &QPushButton::clicked, this, &MainWindow::btn_verifyPin);
-    connect(ui->btn_ChangePIN, &QPushButton::clicked, this, &MainWindow::btn_changePin);
-    connect(ui->NewLabelEdit, &QLineEdit::textChanged, this, &MainWindow::tab1_newName_Valuechange);
-    connect(ui->VerifyPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::tab1_PIN_Valuechange);
-    connect(ui->NewPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::tab1_NewPIN_Valuechange);
-    connect(ui->OldPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::tab1_OldPIN_Valuechange);
-    connect(ui->ConfirmPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::tab1_ConfirmPIN_Valuechange);
-    connect(ui->btn_ChangeLab_OK, &QPushButton::clicked, this, &MainWindow::btn_changelabe_ok);
-    connect(ui->btn_VerifyPIN_OK, &QPushButton::clicked, this, &MainWindow::btn_verifyPIN_ok);
-    connect(ui->btn_ChangPIN_OK, &QPushButton::clicked, this, &MainWindow::btn_changePIN_ok);
-    connect(ui->SOPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::UnBlockPIN_Valuechange);
-    connect(ui->UserPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::UnBlockPIN_Valuechange);
-    connect(ui->ConfirmUserPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::UnBlockPIN_Valuechange);
-    connect(ui->OldAuthKey_Edit, &QLineEdit::textChanged, this, &MainWindow::ChangeDevAuthKey_Valuechange);
-    connect(ui->NewAuthKey_Edit, &QLineEdit::textChanged, this, &MainWindow::ChangeDevAuthKey_Valuechange);
-    connect(ui->ConfirmAuthKey_Edit, &QLineEdit::textChanged, this, &MainWindow::ChangeDevAuthKey_Valuechange);
-    connect(ui->Init_DevAuthKey_Edit, &QLineEdit::textChanged, this, &MainWindow::Initialize_Valuechange);
-    connect(ui->Init_LabelName_Edit, &QLineEdit::textChanged, this, &MainWindow::Initialize_Valuechange);
-    connect(ui->Init_NewSOPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::Initialize_Valuechange);
-    connect(ui->Init_NewUserPIN_Edit, &QLineEdit::textChanged, this, &MainWindow::Initialize_Valuechange);
-    connect(ui->chb_devAuthkey, &QCheckBox::clicked, this, &MainWindow::Initialize_Valuechange);
+    connect(ui->btn_logo, &QPushButton::clicked, this, GUARDED(btn_Logo));
+    connect(ui->treeView_Dev, &QTreeView::clicked, this, GUARDED(Dev_App_selected));
+    connect(ui->treeView, &QTreeView::doubleClicked, this, GUARDED(Ctn_selected));
+    connect(ui->btn_DelCtn, &QPushButton::clicked, this, GUARDED(btn_deleteCtn));
+    connect(ui->btn_ImpCert, &QPushButton::clicked, this, GUARDED(btn_importCert));
+    connect(ui->btn_ExpCert, &QPushButton::clicked, this, GUARDED(btn_exportCert));
+    connect(ui->btn_ViewCert, &QPushButton::clicked, this, GUARDED(btn_viewCert));
+    connect(ui->btn_Keyinfo, &QPushButton::clicked, this, GUARDED(btn_keyinfo));
+    connect(ui->btn_ChangeLabel, &QPushButton::clicked, this, GUARDED(btn_changeLabel));
+    connect(ui->btn_VerifyPIN, &QPushButton::clicked, this, GUARDED(btn_verifyPin));
+    connect(ui->btn_ChangePIN, &QPushButton::clicked, this, GUARDED(btn_changePin));
+    connect(ui->NewLabelEdit, &QLineEdit::textChanged, this, GUARDED(tab1_newName_Valuechange));
+    connect(ui->VerifyPIN_Edit, &QLineEdit::textChanged, this, GUARDED(tab1_PIN_Valuechange));
+    connect(ui->NewPIN_Edit, &QLineEdit::textChanged, this, GUARDED(tab1_NewPIN_Valuechange));
+    connect(ui->OldPIN_Edit, &QLineEdit::textChanged, this, GUARDED(tab1_OldPIN_Valuechange));
+    connect(ui->ConfirmPIN_Edit, &QLineEdit::textChanged, this, GUARDED(tab1_ConfirmPIN_Valuechange));
+    connect(ui->btn_ChangeLab_OK, &QPushButton::clicked, this, GUARDED(btn_changelabe_ok));
+    connect(ui->btn_VerifyPIN_OK, &QPushButton::clicked, this, GUARDED(btn_verifyPIN_ok));
+    connect(ui->btn_ChangPIN_OK, &QPushButton::clicked, this, GUARDED(btn_changePIN_ok));
+    connect(ui->SOPIN_Edit, &QLineEdit::textChanged, this, GUARDED(UnBlockPIN_Valuechange));
+    connect(ui->UserPIN_Edit, &QLineEdit::textChanged, this, GUARDED(UnBlockPIN_Valuechange));
+    connect(ui->ConfirmUserPIN_Edit, &QLineEdit::textChanged, this, GUARDED(UnBlockPIN_Valuechange));
+    connect(ui->OldAuthKey_Edit, &QLineEdit::textChanged, this, GUARDED(ChangeDevAuthKey_Valuechange));
+    connect(ui->NewAuthKey_Edit, &QLineEdit::textChanged, this, GUARDED(ChangeDevAuthKey_Valuechange));
+    connect(ui->ConfirmAuthKey_Edit, &QLineEdit::textChanged, this, GUARDED(ChangeDevAuthKey_Valuechange));
+    connect(ui->Init_DevAuthKey_Edit, &QLineEdit::textChanged, this, GUARDED(Initialize_Valuechange));
+    connect(ui->Init_LabelName_Edit, &QLineEdit::textChanged, this, GUARDED(Initialize_Valuechange));
+    connect(ui->Init_NewSOPIN_Edit, &QLineEdit::textChanged, this, GUARDED(Initialize_Valuechange));
+    connect(ui->Init_NewUserPIN_Edit, &QLineEdit::textChanged, this, GUARDED(Initialize_Valuechange));
+    connect(ui->chb_devAuthkey, &QCheckBox::clicked, this, GUARDED(Initialize_Valuechange));
     ui->chb_devAuthkey->setChecked(true);
     ui->Init_DevAuthKey_Edit->setEnabled(false);
+}
+
+void MainWindow::showSharpPictures()
+{
+    // The form loads each label's picture at 1x; on a 2x screen the @2x twin replaces it.
+    const qreal ratio = devicePixelRatioF();
+    const std::pair<QLabel*, const char*> pictures[]
+        = {{ui->label_logo, ":/VQlogo1.png"},   {ui->lab_changlabel_2, ":/infousb.png"},
+           {ui->lab_changlabel, ":/edit.png"},  {ui->lab_VerifyPIN, ":/pwd.png"},
+           {ui->lab_changePIN, ":/pwd.png"},    {ui->lab_changeAuthKey_2, ":/pwd.png"},
+           {ui->lab_Initialize_3, ":/pwd.png"}, {ui->lab_UnblockPIN_3, ":/unlock.png"},
+           {ui->lab_cert, ":/cert3.png"}};
+    for (const auto& picture : pictures) {
+        picture.first->setPixmap(hidpi::picture(QString::fromLatin1(picture.second), ratio));
+    }
 }
 
 void MainWindow::createTrayIcon()
@@ -377,24 +381,11 @@ void MainWindow::rebuildDeviceTree()
     if (skf == nullptr) {
         return;
     }
-    ULONG size = 0;
-    skf->SKF_EnumDev(TRUE, nullptr, &size);
-    if (size == 0) {
-        m_trayIcon->hide();
-        return;
-    }
-
-    std::vector<char> list;
-    auto enumDev = [skf](char* buffer, ULONG* filled) { return skf->SKF_EnumDev(TRUE, buffer, filled); };
-    if (!readNameList(enumDev, size, list)) {
-        list.assign(2, '\0');
-    }
-    // The walk ends at the closing empty name, or at the buffer's end for a list without one.
-    const std::size_t end = list.size() - 2;
-    for (std::size_t at = 0; at < end && list[at] != '\0';) {
-        const std::size_t length = strnlen(&list[at], end - at);
-        addDeviceNode(std::string(&list[at], length));
-        at += length + 1;
+    // A list that cannot be read, or is too large to believe, counts as empty.
+    std::vector<std::string> devices;
+    namelist::read([skf](LPSTR buffer, ULONG* size) { return skf->SKF_EnumDev(TRUE, buffer, size); }, devices);
+    for (const std::string& name : devices) {
+        addDeviceNode(name);
     }
     // Drivers report "no device" as a list holding only its terminator, not only as size 0.
     if (m_devModel->rowCount() == 0) {
@@ -413,37 +404,26 @@ void MainWindow::addDeviceNode(const std::string& name)
     cDevMgr* manager = cDevMgr::getInst();
     manager->ConnectDev(name.c_str());
 
-    ULONG size = 0;
-    if (manager->EnumApplication(nullptr, &size) != SAR_OK) {
+    std::vector<std::string> applications;
+    auto enumApp = [manager](LPSTR buffer, ULONG* size) { return manager->EnumApplication(buffer, size); };
+    if (namelist::read(enumApp, applications) != SAR_OK) {
         return;
     }
-    if (size < 2) {
+    if (applications.empty()) {
         deviceNode->appendRow(new QStandardItem(catalogueText(catalogue::EmptyDevice)));
-        setCurrentAppName("", 0);
-        return;
-    }
-
-    std::vector<char> list;
-    auto enumApp = [manager](char* buffer, ULONG* filled) { return manager->EnumApplication(buffer, filled); };
-    if (!readNameList(enumApp, size, list)) {
-        return;
-    }
-    const std::size_t firstLength = strnlen(list.data(), size);
-    if (firstLength == 0) {
-        qDebug("length error");
-        deviceNode->appendRow(new QStandardItem(catalogueText(catalogue::EmptyDevice)));
-        setCurrentAppName("", 0);
+        setCurrentAppName(std::string());
         return;
     }
     deviceNode->appendRow(new QStandardItem(catalogueText(catalogue::DataManagerNode)));
-    setCurrentAppName(list.data(), firstLength);
+    setCurrentAppName(applications.front());
 }
 
-void MainWindow::setCurrentAppName(const char* name, std::size_t length)
+void MainWindow::setCurrentAppName(const std::string& name)
 {
+    // A name that does not fit is cut, at a character, so the buffer keeps its terminator.
+    const std::string fitting = namelist::cut(name, sizeof m_appName - 1);
     std::memset(m_appName, 0, sizeof m_appName);
-    // A name that does not fit is cut so the buffer keeps its terminator.
-    std::memcpy(m_appName, name, std::min(length, sizeof m_appName - 1));
+    std::memcpy(m_appName, fitting.data(), fitting.size());
 }
 
 void MainWindow::Dev_App_selected(QModelIndex index)

@@ -109,13 +109,14 @@ private:
     void certIsValid();
 
     void connectWidgets();
+    void showSharpPictures();
     void createTrayIcon();
     void disableEventButtons();
     void showMainPage();
     void announceEvent(ULONG event);
     void rebuildDeviceTree();
     void addDeviceNode(const std::string& name);
-    void setCurrentAppName(const char* name, std::size_t length);
+    void setCurrentAppName(const std::string& name);
 
     Ui_MainWindow* ui = nullptr;
     QSystemTrayIcon* m_trayIcon = nullptr;
@@ -148,12 +149,16 @@ private:
 
     // Key-information page, label and PIN pages (mainwindow_keyinfo.cpp, mainwindow_pin.cpp).
     void setKeyInfoRow(int row, const catalogue::CatalogueText& caption, const QString& value);
+    // Placeholder rows, no bottom line and the label and PIN
+    // buttons disabled: the page of a device that has not been (or cannot be) read.
+    void showUnreadDevice();
     void showDeviceRows(const DEVINFO& info);
     void findFirstApplication();
     void showPinRows();
     void showPinInfo(ULONG pinType);
     void showInputCount(QLabel* label, int count);
     void checkChangePinField(QLineEdit* field, QLabel* countLabel);
+    void guardPinField(QLineEdit* field, QLabel* countLabel);
     void runMessage(unsigned mode, unsigned titleKind, unsigned number);
     void setCertificateButtonsEnabled(bool enabled);
 

@@ -7,6 +7,7 @@
 
 #include "cdevmgr.h"
 #include "mymessagebox.h"
+#include "namelist.h"
 #include "stringcatalogue.h"
 
 #include <QIcon>
@@ -27,7 +28,6 @@ constexpr int PageCert = 2;
 constexpr int ContainerTypeRsa = 1;
 constexpr int ContainerTypeEcc = 2;
 
-constexpr ULONG ContainerListSize = 2048;
 constexpr ULONG CertificateProbeSize = 10240;
 // RSAPUBLICKEYBLOB: algorithm, bit length, 256-byte modulus, 4-byte exponent.
 constexpr ULONG RsaPublicKeyBlobSize = 268;
@@ -152,20 +152,6 @@ void addKeyPairs(QStandardItem* containerNode, int containerType)
     addKeyPair(containerNode, containerType, FALSE, encryptCertificate);
 }
 
-// The names of a container list: walked up to the closing empty name or the end of the
-// buffer, whichever comes first.
-std::vector<std::string> containerNames(const std::vector<char>& list, std::size_t filled)
-{
-    std::vector<std::string> names;
-    const std::size_t end = std::min(filled, list.size());
-    for (std::size_t at = 0; at < end && list[at] != '\0';) {
-        const std::size_t length = strnlen(&list[at], end - at);
-        names.emplace_back(&list[at], length);
-        at += length + 1;
-    }
-    return names;
-}
-
 } // namespace
 
 const char* getCtnType(int type)
@@ -200,12 +186,9 @@ void MainWindow::chooseApp(QString devName)
         return;
     }
 
-    std::vector<char> list(ContainerListSize, '\0');
-    ULONG size = ContainerListSize;
-    if (manager->EnumContainer(list.data(), &size) != SAR_OK) {
-        return;
-    }
-    for (const std::string& name : containerNames(list, size)) {
+    std::vector<std::string> containers;
+    namelist::read([manager](LPSTR buffer, ULONG* size) { return manager->EnumContainer(buffer, size); }, containers);
+    for (const std::string& name : containers) {
         addContainerNode(name);
     }
 }

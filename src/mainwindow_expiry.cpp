@@ -5,12 +5,12 @@
 
 #include "cdevmgr.h"
 #include "cert_parse.h"
+#include "namelist.h"
 #include "stringcatalogue.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
 
-#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -23,35 +23,19 @@ constexpr long long TrayDays = 30;
 constexpr int TrayNoticeMs = 3000;
 constexpr std::size_t MessageSize = 512;
 
-// Cuts a text that filled its buffer back to the last whole UTF-8 character, so a long
-// translation never ends in half a character.
-std::string wholeCharacters(const char* text, std::size_t length)
-{
-    std::size_t end = length;
-    std::size_t start = end;
-    while (start > 0 && (static_cast<unsigned char>(text[start - 1]) & 0xC0u) == 0x80u) {
-        --start;
-    }
-    if (start > 0) {
-        const auto lead = static_cast<unsigned char>(text[start - 1]);
-        const std::size_t needed = lead >= 0xF0u ? 4 : lead >= 0xE0u ? 3 : lead >= 0xC0u ? 2 : 1;
-        if (end - (start - 1) < needed) {
-            end = start - 1;
-        }
-    }
-    return std::string(text, end);
-}
-
-// One of the two expiry texts formatted with its day count into the 512-byte buffer.
+// One of the two expiry texts formatted with its day count, as it fits the 512-byte buffer;
+// a long translation is cut at a character boundary, never in half a character.
 template <typename Days> std::string expiryMessage(const CatalogueText& entry, Days days)
 {
-    std::array<char, MessageSize> buffer{};
     const std::string format = catalogue::formatText(entry);
-    const int length = std::snprintf(buffer.data(), buffer.size(), format.c_str(), days);
-    if (length < 0) {
+    const int length = std::snprintf(nullptr, 0, format.c_str(), days);
+    if (length <= 0) {
         return std::string();
     }
-    return wholeCharacters(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(length), MessageSize - 1));
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), format.c_str(), days);
+    text.resize(static_cast<std::size_t>(length));
+    return namelist::cut(text, MessageSize - 1);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "ui_mainwindow.h"
 
 #include "cdevmgr.h"
+#include "namelist.h"
 #include "stringcatalogue.h"
 
 #include <QHeaderView>
@@ -13,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -26,15 +28,12 @@ constexpr ULONG PinTypeUser = 1;
 constexpr int RowsSoPin = 6;
 constexpr int RowsUserPin = 9;
 
-// Shown in the PIN rows until the token's values could be read.
+// Shown in a row until the token's value could be read.
 const char* const PinPlaceholder = "  ";
 
 // Company name, four spaces, "current device SN" and a full-width colon; the serial follows.
 const char* const BottomLinePrefix = "Velkora    \xE5\xBD\x93\xE5\x89\x8D\xE8\xAE\xBE\xE5\xA4\x87SN\xEF\xBC\x9A";
 constexpr std::size_t BottomLineSize = 256;
-
-// A driver that reports a larger application list than this is not believed.
-constexpr ULONG MaxAppListSize = 64 * 1024;
 
 // A fixed-size field of the device record, up to its first zero byte, as UTF-8.
 template <std::size_t N> QString fieldText(const CHAR (&field)[N])
@@ -58,17 +57,19 @@ QString bottomLine(const DEVINFO& info)
     return QString::fromUtf8(line);
 }
 
-// How much of a name of length bytes fits maxBytes without splitting a UTF-8 character.
-std::size_t fittingLength(const char* name, std::size_t length, std::size_t maxBytes)
+// The record of the named device. Device names are bytes (the tree shows them as Latin-1).
+// A name that does not fit the 64-byte buffer is not looked up: a shortened one could name
+// another device.
+bool readDeviceInfo(const QString& devName, DEVINFO* info)
 {
-    if (length <= maxBytes) {
-        return length;
+    const QByteArray nameBytes = devName.toLatin1();
+    char name[cDevMgr::DevNameSize] = {};
+    if (static_cast<std::size_t>(nameBytes.size()) >= sizeof name) {
+        return false;
     }
-    std::size_t end = maxBytes;
-    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) {
-        --end;
-    }
-    return end;
+    std::memcpy(name, nameBytes.constData(), static_cast<std::size_t>(nameBytes.size()));
+    std::memset(info, 0, sizeof *info);
+    return cDevMgr::getInst()->getDevInfo(name, info) == SAR_OK;
 }
 
 } // namespace
@@ -80,31 +81,40 @@ void MainWindow::btn_keyinfo()
 
 void MainWindow::chooseDev(QString devName)
 {
-    ui->btn_ChangeLabel->setEnabled(true);
-    ui->btn_VerifyPIN->setEnabled(false);
-    ui->btn_ChangePIN->setEnabled(false);
+    // Until this device is read, nothing on the page may belong to the one shown before:
+    // a label change or a PIN would otherwise act on a device other than the one clicked.
+    showUnreadDevice();
 
-    // Device names are bytes (the tree shows them as Latin-1). A name that does not fit the
-    // 64-byte buffer is not looked up: a shortened one could name another device.
-    const QByteArray nameBytes = devName.toLatin1();
-    char name[cDevMgr::DevNameSize] = {};
-    if (static_cast<std::size_t>(nameBytes.size()) >= sizeof name) {
-        return;
-    }
-    std::memcpy(name, nameBytes.constData(), static_cast<std::size_t>(nameBytes.size()));
-
-    cDevMgr* manager = cDevMgr::getInst();
     DEVINFO info;
-    std::memset(&info, 0, sizeof info);
-    if (manager->getDevInfo(name, &info) != SAR_OK) {
+    if (!readDeviceInfo(devName, &info)) {
+        // Nor may the application name of another device be opened on the page's behalf.
+        setCurrentAppName(std::string());
         return;
     }
 
+    ui->btn_ChangeLabel->setEnabled(true);
     ui->label_bottom->setText(bottomLine(info));
     showDeviceRows(info);
     findFirstApplication();
     showPinRows();
+}
 
+void MainWindow::showUnreadDevice()
+{
+    using namespace catalogue;
+    for (QPushButton* button : {ui->btn_ChangeLabel, ui->btn_VerifyPIN, ui->btn_ChangePIN, ui->btn_UnblockPIN}) {
+        button->setEnabled(false);
+    }
+    ui->label_bottom->setText(QString());
+
+    const QString placeholder = QString::fromLatin1(PinPlaceholder);
+    int row = 0;
+    for (const CatalogueText* caption :
+         {&InfoLabel, &InfoSerialNumber, &InfoManufacturer, &InfoHardwareVersion, &InfoTotalSpace, &InfoFreeSpace,
+          &InfoSoPinMaxRetries, &InfoSoPinRemainingRetries, &InfoSoPinIsDefault, &InfoUserPinMaxRetries,
+          &InfoUserPinRemainingRetries, &InfoUserPinIsDefault}) {
+        setKeyInfoRow(row++, *caption, placeholder);
+    }
     ui->treeView_usbInfo->setHeaderHidden(true);
     ui->treeView_usbInfo->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     ui->treeView_usbInfo->header()->setStretchLastSection(false);
@@ -132,37 +142,17 @@ void MainWindow::showDeviceRows(const DEVINFO& info)
 void MainWindow::findFirstApplication()
 {
     cDevMgr* manager = cDevMgr::getInst();
-    ULONG size = 0;
-    if (manager->EnumApplication(nullptr, &size) != SAR_OK) {
+    std::vector<std::string> applications;
+    auto enumApp = [manager](LPSTR buffer, ULONG* size) { return manager->EnumApplication(buffer, size); };
+    // A list that cannot be read keeps the name found before; an empty one forgets it.
+    if (namelist::read(enumApp, applications) != SAR_OK) {
         return;
     }
-    if (size < 2) {
-        setCurrentAppName("", 0);
-        return;
-    }
-    if (size > MaxAppListSize) {
-        return;
-    }
-    // Two spare zero bytes end a list that lacks its closing empty name.
-    std::vector<char> list(static_cast<std::size_t>(size) + 2, '\0');
-    ULONG filled = size;
-    if (manager->EnumApplication(list.data(), &filled) != SAR_OK) {
-        return;
-    }
-    setCurrentAppName(list.data(), fittingLength(list.data(), strnlen(list.data(), size), AppNameSize - 1));
+    setCurrentAppName(applications.empty() ? std::string() : applications.front());
 }
 
 void MainWindow::showPinRows()
 {
-    using namespace catalogue;
-    const QString placeholder = QString::fromLatin1(PinPlaceholder);
-    setKeyInfoRow(RowsSoPin, InfoSoPinMaxRetries, placeholder);
-    setKeyInfoRow(RowsSoPin + 1, InfoSoPinRemainingRetries, placeholder);
-    setKeyInfoRow(RowsSoPin + 2, InfoSoPinIsDefault, placeholder);
-    setKeyInfoRow(RowsUserPin, InfoUserPinMaxRetries, placeholder);
-    setKeyInfoRow(RowsUserPin + 1, InfoUserPinRemainingRetries, placeholder);
-    setKeyInfoRow(RowsUserPin + 2, InfoUserPinIsDefault, placeholder);
-
     cDevMgr* manager = cDevMgr::getInst();
     const bool opened = m_appName[0] != '\0' && manager->OpenApplication(m_appName) == SAR_OK;
     if (opened) {

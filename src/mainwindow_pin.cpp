@@ -12,8 +12,13 @@
 
 #include "cdevmgr.h"
 #include "mymessagebox.h"
+#include "namelist.h"
 #include "stringcatalogue.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,6 +30,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 namespace {
@@ -75,19 +81,6 @@ bool isPrintableAscii(const QString& text)
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x20 && c.unicode() <= 0x7E; });
 }
 
-// Cuts text to at most maxBytes without splitting a UTF-8 character.
-void cutAtCharacter(std::string& text, std::size_t maxBytes)
-{
-    if (text.size() <= maxBytes) {
-        return;
-    }
-    std::size_t end = maxBytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-        --end;
-    }
-    text.resize(end);
-}
-
 // "Already input %d character" with the count, as it fits the 128-byte buffer; a longer
 // translation is cut at a character boundary.
 std::string countText(int count)
@@ -100,17 +93,53 @@ std::string countText(int count)
     std::string text(static_cast<std::size_t>(length) + 1, '\0');
     std::snprintf(text.data(), text.size(), format.c_str(), count);
     text.resize(static_cast<std::size_t>(length));
-    cutAtCharacter(text, CountTextSize - 1);
-    return text;
+    return namelist::cut(text, CountTextSize - 1);
 }
 
-void installPinValidator(QLineEdit* field)
+// Watches a PIN field for what its validator drops without a word: a typed character
+// outside printable ASCII, input-method text, or a paste that holds one. Each is refused
+// as before, and the refusal is reported so the field can say why.
+class RefusedInputWatcher : public QObject
 {
-    if (field->validator() == nullptr) {
-        static const QRegularExpression printableAscii(QStringLiteral("[\\x20-\\x7E]*"));
-        field->setValidator(new QRegularExpressionValidator(printableAscii, field));
+public:
+    RefusedInputWatcher(QLineEdit* field, std::function<void()> onRefused)
+        : QObject(field)
+        , m_onRefused(std::move(onRefused))
+    {
+        field->installEventFilter(this);
     }
-}
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (refused(event)) {
+            m_onRefused();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    static bool refused(QEvent* event)
+    {
+        if (event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if (key->matches(QKeySequence::Paste)) {
+                const QClipboard* clipboard = QGuiApplication::clipboard();
+                return clipboard != nullptr && !isPrintableAscii(clipboard->text());
+            }
+            // Control keys (Backspace, Tab, Return) carry control characters, which are no refusal.
+            const QString text = key->text();
+            const bool typesCharacters = std::any_of(text.begin(), text.end(), [](QChar c) { return c.isPrint(); });
+            return typesCharacters && !isPrintableAscii(text);
+        }
+        if (event->type() == QEvent::InputMethod) {
+            const QString commit = static_cast<QInputMethodEvent*>(event)->commitString();
+            return !commit.isEmpty() && !isPrintableAscii(commit);
+        }
+        return false;
+    }
+
+    std::function<void()> m_onRefused;
+};
 
 // Overwrites a PIN's bytes before the buffer is released.
 void wipe(QByteArray& bytes)
@@ -139,6 +168,19 @@ void MainWindow::setCertificateButtonsEnabled(bool enabled)
     }
 }
 
+// A PIN field takes printable ASCII only; anything else it refuses is explained in the
+// field's count label until the next change of the field's text replaces it.
+void MainWindow::guardPinField(QLineEdit* field, QLabel* countLabel)
+{
+    if (field->validator() != nullptr) {
+        return;
+    }
+    static const QRegularExpression printableAscii(QStringLiteral("[\\x20-\\x7E]*"));
+    field->setValidator(new QRegularExpressionValidator(printableAscii, field));
+    new RefusedInputWatcher(
+        field, [this, countLabel] { countLabel->setText(catalogueText(catalogue::PinCharactersRefused)); });
+}
+
 // Page opening.
 
 void MainWindow::btn_changeLabel()
@@ -149,15 +191,17 @@ void MainWindow::btn_changeLabel()
 
 void MainWindow::btn_verifyPin()
 {
-    installPinValidator(ui->VerifyPIN_Edit);
+    guardPinField(ui->VerifyPIN_Edit, ui->lab_PINcheck);
     ui->VerifyPIN_Edit->clear();
     ui->tabWidget_2->setCurrentIndex(PageVerifyPin);
 }
 
 void MainWindow::btn_changePin()
 {
+    guardPinField(ui->OldPIN_Edit, ui->lab_oldPINCheck);
+    guardPinField(ui->NewPIN_Edit, ui->lab_NewPINCheck);
+    guardPinField(ui->ConfirmPIN_Edit, ui->lab_ConfirmPINCheck);
     for (QLineEdit* field : {ui->OldPIN_Edit, ui->NewPIN_Edit, ui->ConfirmPIN_Edit}) {
-        installPinValidator(field);
         field->clear();
     }
     ui->tabWidget_2->setCurrentIndex(PageChangePin);

@@ -3,7 +3,7 @@
 # the target builds from whatever of them exists.
 
 set(UI_SOURCES mainwindow.ui)
-foreach(file mainwindow.h mainwindow.cpp mainwindow_keyinfo.cpp mainwindow_pin.cpp mainwindow_containers.cpp mainwindow_certificates.cpp mainwindow_expiry.cpp mainwindow_accessibility.cpp desktopnotice.h desktopnotice.cpp benchprobe.h benchprobe.cpp version.h version.cpp mymessagebox.h mymessagebox.cpp mymessagebox.ui resources/resource.qrc)
+foreach(file mainwindow.h mainwindow.cpp guardedslot.h guardedslot.cpp fonts.h fonts.cpp hidpi.h hidpi.cpp mainwindow_keyinfo.cpp mainwindow_pin.cpp mainwindow_containers.cpp mainwindow_certificates.cpp mainwindow_expiry.cpp mainwindow_accessibility.cpp desktopnotice.h desktopnotice.cpp benchprobe.h benchprobe.cpp version.h version.cpp mymessagebox.h mymessagebox.cpp mymessagebox.ui resources/resource.qrc)
     if(EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/${file}")
         list(APPEND UI_SOURCES ${file})
     endif()

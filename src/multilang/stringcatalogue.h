@@ -66,6 +66,7 @@
     X(MsgPinTooShort,             30078, "The password entered is not long enough") \
     X(MsgContinue,                30080, "continue")        /* lab_box_ok in the two-button prompt */ \
     X(MsgCancel,                  30081, "cancel")          /* lab_box_cancel in the two-button prompt */ \
+    X(PinCharactersRefused,       30082, "A PIN takes only English letters, digits and symbols") /* PIN count label */ \
     X(MsgExportCertSucceeded,     31004, "export cert success.") \
     X(MsgCertNotFound,            31006, "import cert failed.") /* view, export or delete found no certificate */ \
     X(MsgExportCertFailed,        31007, "export cert failed.") \

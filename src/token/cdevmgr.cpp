@@ -2,6 +2,7 @@
 #include "cdevmgr.h"
 
 #include "cgmskfoperator.h"
+#include "namelist.h"
 #include "ovrinkey_paths.h"
 
 #include <algorithm>
@@ -127,26 +128,18 @@ ULONG cDevMgr::getDevInfo(const char* name, DEVINFO* info)
     if (skf == nullptr) {
         return MissingFunction;
     }
-    ULONG size = 0;
-    skf->SKF_EnumDev(TRUE, nullptr, &size);
-    // Two spare NULs end the walk even when the driver's list lacks its closing empty name.
-    std::vector<char> list(static_cast<std::size_t>(size) + 2, '\0');
-    ULONG filled = size;
-    skf->SKF_EnumDev(TRUE, list.data(), &filled);
-    const std::size_t end = std::min<std::size_t>(size, filled);
-
-    for (std::size_t at = 0; at < end && list[at] != '\0';) {
-        const char* listed = &list[at];
-        const std::size_t listedLength = strnlen(listed, end - at);
+    // A list that cannot be read names no device.
+    std::vector<std::string> devices;
+    namelist::read([skf](LPSTR buffer, ULONG* size) { return skf->SKF_EnumDev(TRUE, buffer, size); }, devices);
+    for (const std::string& device : devices) {
         // A listed name matches when the requested name begins with it.
-        if (std::strncmp(name, listed, listedLength) == 0) {
+        if (std::strncmp(name, device.c_str(), device.size()) == 0) {
             ULONG result = skf->SKF_ConnectDev(const_cast<LPSTR>(name), &m_device);
             if (result != SAR_OK) {
                 return result;
             }
             return skf->SKF_GetDevInfo(m_device, info);
         }
-        at += listedLength + 1;
     }
     return InvalidParam;
 }
@@ -183,16 +176,15 @@ ULONG cDevMgr::GetPINInfo(ULONG type, ULONG* maxRetry, ULONG* remainRetry, BOOL*
 ULONG cDevMgr::VerifyPIN(ULONG type, const char* pin, ULONG* retry)
 {
     CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_VerifyPIN(m_application, type, const_cast<LPSTR>(pin), retry)
-                          : MissingFunction;
+    return skf != nullptr ? skf->SKF_VerifyPIN(m_application, type, const_cast<LPSTR>(pin), retry) : MissingFunction;
 }
 
 ULONG cDevMgr::ChangePIN(ULONG type, const char* oldPin, const char* newPin, ULONG* retry)
 {
     CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_ChangePIN(m_application, type, const_cast<LPSTR>(oldPin),
-                                               const_cast<LPSTR>(newPin), retry)
-                          : MissingFunction;
+    return skf != nullptr
+        ? skf->SKF_ChangePIN(m_application, type, const_cast<LPSTR>(oldPin), const_cast<LPSTR>(newPin), retry)
+        : MissingFunction;
 }
 
 ULONG cDevMgr::EnumContainer(LPSTR list, ULONG* size)

@@ -2,6 +2,8 @@
 // the subject-name walk that certParse shares with it.
 #include "cdevmgr.h"
 
+#include "namelist.h"
+
 #include <openssl/objects.h>
 #include <openssl/x509.h>
 
@@ -30,15 +32,7 @@ void copyCutToFit(const unsigned char* data, std::size_t length, char* out, std:
     if (nul != nullptr) {
         length = static_cast<std::size_t>(nul - data);
     }
-    std::size_t cut = std::min(length, outSize - 1);
-    // A continuation byte right after the cut means a character would be split: step back
-    // to that character's lead byte and cut before it (at most three continuation bytes).
-    for (int stepsBack = 0; cut < length && cut > 0 && stepsBack < 3 && (data[cut] & 0xC0) == 0x80; ++stepsBack) {
-        --cut;
-    }
-    if (cut < length && (data[cut] & 0xC0) == 0x80) {
-        cut = std::min(length, outSize - 1); // not UTF-8 after all: plain byte cut
-    }
+    const std::size_t cut = namelist::fittingLength(reinterpret_cast<const char*>(data), length, outSize - 1);
     std::memcpy(out, data, cut);
     out[cut] = '\0';
 }

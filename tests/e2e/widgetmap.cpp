@@ -2,6 +2,7 @@
 // (the centre, in window coordinates), so the end-to-end story can click them with xdotool.
 // The window is laid out from its form with absolute geometry; the tree rows are measured
 // on a copy of the window whose trees hold rows like the real ones. Run it offscreen.
+#include "fonts.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -33,6 +34,8 @@ void printWidget(const QWidget* window, const char* name)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // The same fonts as the manager, so row heights match what the story clicks.
+    fonts::useFormFonts();
     Q_INIT_RESOURCE(resource);
     MainWindow window;
     window.show();

@@ -39,6 +39,10 @@ void FakeSkf_FailAfter(const char *function, unsigned okCalls, ULONG result);
  * left alone so that a window's monitor can still be stopped. */
 void FakeSkf_FailEverythingAfter(unsigned okCalls, ULONG result);
 
+/* Makes a function throw a C++ exception instead of answering, until the next reset: the
+ * way an allocation failure inside a C++ driver reaches its caller. */
+void FakeSkf_ThrowFrom(const char *function);
+
 /* Hands an event to the current or next SKF_WaitForDevEvent. */
 void FakeSkf_PushEvent(const char *deviceName, ULONG event);
 

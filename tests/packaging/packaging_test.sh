@@ -187,10 +187,10 @@ packages_carryTheirFiles_andDependenciesComputedFromTheBinaries() {
     target=$(grep '^\./usr/share/applications/' "$work/manager.list" | sed 's/.*->//')
     grep -q "^\.$target\$" "$work/manager.list" || fail "the desktop link points at $target, which is not shipped"
 
-    # Dependencies come from the binaries.
+    # Dependencies come from the binaries, and the fonts the captions are measured for.
     local depends
     depends=$(field "$manager" Depends)
-    for library in libqt5widgets5 libssl3 libc6; do
+    for library in libqt5widgets5 libssl3 libc6 fonts-noto-cjk fonts-dejavu-core; do
         [[ $depends == *"$library"* ]] || fail "the manager does not depend on $library: $depends"
     done
     depends=$(field "$softtoken" Depends)

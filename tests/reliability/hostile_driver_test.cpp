@@ -10,8 +10,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <random>
 #include <thread>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 using namespace fakepages;
 using namespace pages;
@@ -31,6 +35,38 @@ QByteArray randomBytes(std::mt19937& random, int size)
     }
     return bytes;
 }
+
+// While alive, caps the address space at what the process uses now plus 1 GiB, so a 4 GiB
+// allocation fails here as it does on a smaller machine. Sanitizers reserve their shadow
+// memory up front and abort instead of failing an allocation, so they run without the cap.
+class AddressSpaceCap
+{
+public:
+    AddressSpaceCap()
+    {
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+        std::ifstream statm("/proc/self/statm");
+        unsigned long long pages = 0;
+        statm >> pages;
+        getrlimit(RLIMIT_AS, &m_saved);
+        rlimit capped = m_saved;
+        capped.rlim_cur = pages * static_cast<unsigned long long>(sysconf(_SC_PAGESIZE)) + (1ull << 30);
+        m_active = pages > 0 && setrlimit(RLIMIT_AS, &capped) == 0;
+#endif
+    }
+    ~AddressSpaceCap()
+    {
+        if (m_active) {
+            setrlimit(RLIMIT_AS, &m_saved);
+        }
+    }
+    AddressSpaceCap(const AddressSpaceCap&) = delete;
+    AddressSpaceCap& operator=(const AddressSpaceCap&) = delete;
+
+private:
+    rlimit m_saved{};
+    bool m_active = false;
+};
 
 } // namespace
 
@@ -94,8 +130,7 @@ private slots:
     {
         setRaw(FakeSkf_SetDeviceList, std::string("VK-1\0\0", 6), 4096);
         setRaw(FakeSkf_SetApplicationList, std::string("APP\0\0", 5), 100000);
-        // The container view reads into a fixed 2048-byte buffer; a larger claim must not
-        // make it read or write past that buffer.
+        // A claim above the lists' 64 KiB cap is not believed: no container is read.
         setRaw(FakeSkf_SetContainerList, std::string("C1\0\0", 4), 1 << 20);
         plugIn();
 
@@ -117,6 +152,53 @@ private slots:
             // An application list below two bytes is an empty list.
             QCOMPARE(window->childrenOf(names[0]), QStringList({"Empty Device"}));
         }
+    }
+
+    // The tree was built from an honest answer; the click's own read of the device list
+    // meets a driver that now claims 4 GiB. The window must refuse the size, not try it.
+    void aDeviceListThatClaimsFourGibibytesAtTheClick_showsTheDeviceAsUnread()
+    {
+        plugIn();
+        QCOMPARE(window->deviceNames(), QStringList({"VK-1"}));
+        setRaw(FakeSkf_SetDeviceList, std::string("VK-1\0\0", 6), 0xFFFFFFFFL);
+        const QModelIndex device = window->deviceModel()->item(0)->index();
+        {
+            AddressSpaceCap cap;
+            answerMessages([&] { emit window->deviceTree()->clicked(device); });
+        }
+        QCOMPARE(FakeSkf_CallCount("SKF_GetDevInfo"), 0u);
+        auto* rows = qobject_cast<QStandardItemModel*>(
+            window->findChild<QTreeView*>(QStringLiteral("treeView_usbInfo"))->model());
+        QVERIFY(rows != nullptr);
+        QCOMPARE(rows->item(0, 1)->text(), QStringLiteral("  "));
+        QVERIFY(!window->findChild<QPushButton*>(QStringLiteral("btn_ChangeLabel"))->isEnabled());
+    }
+
+    // An exception from inside the driver, on a click and on a device event: the action is
+    // dropped, the window lives on and the next event is handled as usual.
+    void aDriverThatThrows_dropsTheActionAndKeepsTheWindowWorking()
+    {
+        plugIn();
+        FakeSkf_ThrowFrom("SKF_GetDevInfo");
+        const QModelIndex device = window->deviceModel()->item(0)->index();
+        answerMessages([&] { emit window->deviceTree()->clicked(device); });
+        QVERIFY(!window->findChild<QPushButton*>(QStringLiteral("btn_ChangeLabel"))->isEnabled());
+
+        FakeSkf_ThrowFrom("SKF_EnumDev");
+        answerMessages([&] {
+            FakeSkf_PushEvent(Device, 1);
+            QTRY_COMPARE_WITH_TIMEOUT(window->notices.size(), 2, 5000);
+        });
+        QCOMPARE(window->deviceModel()->rowCount(), 0);
+
+        FakeSkf_Reset();
+        setNameList(FakeSkf_SetDeviceList, {QString::fromLatin1(Device)});
+        setNameList(FakeSkf_SetApplicationList, {QStringLiteral("APP")});
+        answerMessages([&] {
+            FakeSkf_PushEvent(Device, 1);
+            QTRY_COMPARE_WITH_TIMEOUT(window->notices.size(), 3, 5000);
+        });
+        QCOMPARE(window->deviceNames(), QStringList({"VK-1"}));
     }
 
     void namesOfAThousandBytes_areShownWithoutOverrunningAnyBuffer()

@@ -4,6 +4,7 @@
 
 #include "cdevmgr.h"
 #include "fakeskf_control.h"
+#include "fonts.h"
 #include "stringcatalogue.h"
 #include "version.h"
 
@@ -15,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -49,7 +51,12 @@ private:
     QPushButton* button(const char* name) const { return window->findChild<QPushButton*>(QString::fromLatin1(name)); }
 
 private slots:
-    void initTestCase() { Q_INIT_RESOURCE(resource); }
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(resource);
+        // As the manager starts: its fonts before any window exists.
+        fonts::useFormFonts();
+    }
 
     void init() { fakedriver::openFreshWindow(window, noLanguageFiles.path()); }
 
@@ -279,10 +286,21 @@ private slots:
         QVERIFY(window->notices.isEmpty());
     }
 
-    // Pictures of the window in the three languages, for a person to look at.
+    // Pictures of the window and of a token's key information in the three languages, in
+    // the manager's fonts, for a person to look at.
     void screenshots_ofTheWindowInTheThreeLanguages()
     {
         MainWindow::setLanguageDirectory(STAGED_LANG_DIR);
+        DEVINFO info{};
+        std::memcpy(info.Label, "Velkora Token", 13);
+        std::memcpy(info.SerialNumber, "VK2026000001", 12);
+        std::memcpy(info.Manufacturer, "Velkora Soft", 12);
+        info.HWVersion.major = 1;
+        info.TotalSpace = 65536;
+        info.FreeSpace = 40960;
+        FakeSkf_SetDevInfo(&info);
+        FakeSkf_SetPinInfo(0, 10, 10, TRUE);
+        FakeSkf_SetPinInfo(1, 10, 9, FALSE);
         setDevices(std::string("VK-VK2026000001\0VK-VK2026000002\0\0", 33));
         setApplications(std::string("OVRIN_APP\0\0", 11));
         deviceEvent("VK-VK2026000001", 1);
@@ -298,6 +316,13 @@ private slots:
             const QPixmap picture = window->grab();
             QCOMPARE(picture.size(), QSize(662, 460));
             QVERIFY(picture.save(QStringLiteral(SCREENSHOT_DIR "/") + QString::fromLatin1(language.file)));
+
+            const QModelIndex device = window->deviceModel()->item(0)->index();
+            window->deviceTree()->setCurrentIndex(device);
+            emit window->deviceTree()->clicked(device);
+            const QString keyInfo = QString::fromLatin1(language.file).replace(QStringLiteral("mainwindow"),
+                                                                               QStringLiteral("keyinfo"));
+            QVERIFY(window->grab().save(QStringLiteral(SCREENSHOT_DIR "/") + keyInfo));
         }
     }
 };

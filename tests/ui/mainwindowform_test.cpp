@@ -378,6 +378,12 @@ private slots:
             "cert3.png",   "cert72.png",  "China.png",  "edit.png",  "England.png", "VQlogo.png",   "VQlogo1.ico",
             "VQlogo1.png", "infousb.png", "keys.png",   "lock.png",  "pwd.png",     "resource.qrc", "softkeyboard.png",
             "test.ico",    "trash.png",   "unlock.png", "usbIn.png", "usbOut.png",  "folder.png",   "mgr_op.ico"};
+        // Every picture has its twin of twice the size for screens with a pixel ratio of 2.
+        for (const QString& name : QStringList(expected)) {
+            if (name.endsWith(QLatin1String(".png"))) {
+                expected << QString(name).replace(QLatin1String(".png"), QLatin1String("@2x.png"));
+            }
+        }
         std::sort(expected.begin(), expected.end(),
                   [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
         QCOMPARE(entries, expected);
@@ -393,6 +399,8 @@ private slots:
         QTest::addColumn<QList<QSize>>("sizes");
         const auto png = [](const char* name, int w, int h) {
             QTest::newRow(name) << QString(name) << QByteArray("png") << QList<QSize>{QSize(w, h)};
+            const QString twin = QString(name).replace(QLatin1String(".png"), QLatin1String("@2x.png"));
+            QTest::newRow(qPrintable(twin)) << twin << QByteArray("png") << QList<QSize>{QSize(2 * w, 2 * h)};
         };
         png("cert3.png", 24, 24);
         png("cert72.png", 72, 72);

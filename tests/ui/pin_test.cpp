@@ -8,6 +8,7 @@
 #include "fakeskf_control.h"
 
 #include <QCheckBox>
+#include <QInputMethodEvent>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -191,6 +192,54 @@ private slots:
         window->btn_changeLabel();
         typeText(field("NewLabelEdit"), QString::fromUtf8("\xC3\xA9t\xC3\xA9"));
         QCOMPARE(field("NewLabelEdit")->text(), QString::fromUtf8("\xC3\xA9t\xC3\xA9"));
+    }
+
+    // What the validator drops is explained in the field's count label, in the window's
+    // language, until the next accepted change; the refused text still never arrives.
+    void aRefusedPinKeystroke_isExplainedInTheCountLabel_untilTheNextChange()
+    {
+        const QString refused = QStringLiteral("A PIN takes only English letters, digits and symbols");
+        window->btn_verifyPin();
+        window->btn_changePin();
+        const struct
+        {
+            const char* field;
+            const char* countLabel;
+        } fields[] = {{"VerifyPIN_Edit", "lab_PINcheck"},
+                      {"OldPIN_Edit", "lab_oldPINCheck"},
+                      {"NewPIN_Edit", "lab_NewPINCheck"},
+                      {"ConfirmPIN_Edit", "lab_ConfirmPINCheck"}};
+        for (const auto& pin : fields) {
+            QLineEdit* edit = field(pin.field);
+            typeText(edit, QStringLiteral("ab"));
+            QCOMPARE(label(pin.countLabel)->text(), count(2));
+            typeText(edit, kThreeByteChar);
+            QCOMPARE(label(pin.countLabel)->text(), refused);
+            typeText(edit, QStringLiteral("c"));
+            QCOMPARE(label(pin.countLabel)->text(), count(3));
+
+            QInputMethodEvent composed;
+            composed.setCommitString(QString::fromUtf8("\xC3\xA9"));
+            QApplication::sendEvent(edit, &composed);
+            QCOMPARE(label(pin.countLabel)->text(), refused);
+            QCOMPARE(edit->text(), QStringLiteral("abc"));
+        }
+        // Backspace and other control keys are no refusal.
+        QTest::keyClick(field("VerifyPIN_Edit"), Qt::Key_Backspace);
+        QCOMPARE(label("lab_PINcheck")->text(), count(2));
+        QTest::keyClick(field("VerifyPIN_Edit"), Qt::Key_Tab);
+        QCOMPARE(label("lab_PINcheck")->text(), count(2));
+
+        // In Chinese the reason is the Chinese text.
+        MainWindow::setLanguageDirectory(STAGED_LANG_DIR);
+        window->chooseLangByIndex(0);
+        typeText(field("VerifyPIN_Edit"), kThreeByteChar);
+        QCOMPARE(label("lab_PINcheck")->text(),
+                 QString::fromUtf8("\xE5\x8F\xA3\xE4\xBB\xA4\xE5\x8F\xAA\xE8\x83\xBD"
+                                   "\xE5\x8C\x85\xE5\x90\xAB\xE8\x8B\xB1\xE6\x96\x87"
+                                   "\xE5\xAD\x97\xE6\xAF\x8D\xE3\x80\x81\xE6\x95\xB0"
+                                   "\xE5\xAD\x97\xE5\x92\x8C\xE7\xAC\xA6\xE5\x8F\xB7"));
+        MainWindow::setLanguageDirectory(noLanguageFiles.path().toStdString());
     }
 
     void theChecksOfTheHiddenPages_enableOnlyTheirOwnOkButton()

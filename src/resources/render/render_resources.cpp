@@ -486,6 +486,17 @@ bool writePng(const QString& folder, const QString& name, const QImage& image)
     return false;
 }
 
+// A picture at its size as name.png and at twice its size, drawn from the same drawing, as
+// name@2x.png for screens with a pixel ratio of 2.
+bool writePngs(const QString& folder, const QString& name, int width, int height, qreal designWidth, qreal designHeight,
+               const Drawing& draw)
+{
+    const bool plain = writePng(folder, name + ".png", render(width, height, designWidth, designHeight, draw));
+    const bool sharp
+        = writePng(folder, name + "@2x.png", render(2 * width, 2 * height, designWidth, designHeight, draw));
+    return plain && sharp;
+}
+
 void putLe16(QByteArray& out, quint16 value)
 {
     out.append(char(value & 0xff));
@@ -576,23 +587,23 @@ int main(int argc, char** argv)
     const auto mark = [](int size) { return render(size, size, 100, 100, drawMark); };
 
     bool ok = true;
-    ok &= writePng(out, "cert3.png", render(24, 24, 24, 24, drawCertificate));
-    ok &= writePng(out, "cert72.png", render(72, 72, 24, 24, drawCertificate));
-    ok &= writePng(out, "China.png", render(24, 24, 24, 24, drawChina));
-    ok &= writePng(out, "England.png", render(24, 24, 24, 24, drawEngland));
-    ok &= writePng(out, "edit.png", render(25, 23, 25, 23, drawPencil));
-    ok &= writePng(out, "folder.png", render(24, 24, 24, 24, drawFolder));
-    ok &= writePng(out, "infousb.png", render(32, 32, 24, 24, drawTokenInfo));
-    ok &= writePng(out, "keys.png", render(30, 35, 30, 35, drawKeys));
-    ok &= writePng(out, "lock.png", render(24, 24, 24, 24, drawLock));
-    ok &= writePng(out, "unlock.png", render(24, 24, 24, 24, drawUnlock));
-    ok &= writePng(out, "pwd.png", render(24, 31, 24, 31, drawPassword));
-    ok &= writePng(out, "softkeyboard.png", render(29, 23, 29, 23, drawKeyboard));
-    ok &= writePng(out, "trash.png", render(21, 23, 21, 23, drawTrash));
-    ok &= writePng(out, "usbIn.png", render(24, 24, 24, 24, drawTokenIn));
-    ok &= writePng(out, "usbOut.png", render(24, 24, 24, 24, drawTokenOut));
-    ok &= writePng(out, "VQlogo.png", render(340, 93, 340, 93, [&](QPainter& p) { drawLogo(p, 93, 50, tagline); }));
-    ok &= writePng(out, "VQlogo1.png", render(200, 55, 200, 55, [&](QPainter& p) { drawLogo(p, 55, 29, tagline); }));
+    ok &= writePngs(out, "cert3", 24, 24, 24, 24, drawCertificate);
+    ok &= writePngs(out, "cert72", 72, 72, 24, 24, drawCertificate);
+    ok &= writePngs(out, "China", 24, 24, 24, 24, drawChina);
+    ok &= writePngs(out, "England", 24, 24, 24, 24, drawEngland);
+    ok &= writePngs(out, "edit", 25, 23, 25, 23, drawPencil);
+    ok &= writePngs(out, "folder", 24, 24, 24, 24, drawFolder);
+    ok &= writePngs(out, "infousb", 32, 32, 24, 24, drawTokenInfo);
+    ok &= writePngs(out, "keys", 30, 35, 30, 35, drawKeys);
+    ok &= writePngs(out, "lock", 24, 24, 24, 24, drawLock);
+    ok &= writePngs(out, "unlock", 24, 24, 24, 24, drawUnlock);
+    ok &= writePngs(out, "pwd", 24, 31, 24, 31, drawPassword);
+    ok &= writePngs(out, "softkeyboard", 29, 23, 29, 23, drawKeyboard);
+    ok &= writePngs(out, "trash", 21, 23, 21, 23, drawTrash);
+    ok &= writePngs(out, "usbIn", 24, 24, 24, 24, drawTokenIn);
+    ok &= writePngs(out, "usbOut", 24, 24, 24, 24, drawTokenOut);
+    ok &= writePngs(out, "VQlogo", 340, 93, 340, 93, [&](QPainter& p) { drawLogo(p, 93, 50, tagline); });
+    ok &= writePngs(out, "VQlogo1", 200, 55, 200, 55, [&](QPainter& p) { drawLogo(p, 55, 29, tagline); });
     ok &= writeIco(out, "VQlogo1.ico", {mark(190)});
     ok &= writeIco(out, "mgr_op.ico", {mark(16), mark(32)});
     ok &= writeIco(out, "test.ico", {render(145, 40, 145, 40, [](QPainter& p) { drawLogo(p, 40, 26, {}); })});
