@@ -179,7 +179,7 @@ void prepareSkf()
     runCommand(skftool + "demo >/dev/null");
     runCommand(skftool + "create --serial " + kEventSerial + " >/dev/null");
     runCommand(skftool + "insert " + kEventSerial + " >/dev/null");
-    runCommand(skftool + "app-create " + kEventDevice + " APP >/dev/null");
+    runCommand(skftool + "app-create " + kEventDevice + " APP --default-pins >/dev/null");
     g.skf = &test::driver();
     check(g.skf->SKF_ConnectDev(const_cast<char*>(kDevice), &g.device), "ConnectDev");
     check(g.skf->SKF_OpenApplication(g.device, kApp, &g.app), "OpenApplication");

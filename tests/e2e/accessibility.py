@@ -240,12 +240,13 @@ class Page:
         for acc in reachable:
             if (acc.getRoleName(), acc.name, extents(acc)) not in stop_keys:
                 fail("%s: Tab never reaches %s (order: %s)" % (page, describe(acc), names))
-        # The cycle read from the device tree on follows the page: right along a row, down
-        # a column, never back.
-        start = next((i for i, acc in enumerate(stops) if acc.name == devices), None)
-        if start is None:
+        if not any(acc.name == devices for acc in stops):
             fail("%s: Tab never reaches the device tree (order: %s)" % (page, names))
             return
+        # The cycle read from its first control in reading order (the topmost, then the
+        # leftmost: the logo above the tree) follows the page: right along a row, down a
+        # column, never back.
+        start = min(range(len(stops)), key=lambda i: (extents(stops[i])[1], extents(stops[i])[0]))
         ordered = stops[start:] + stops[:start]
         for before, after in zip(ordered, ordered[1:]):
             bx, by, bw, bh = extents(before)

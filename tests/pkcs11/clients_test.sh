@@ -12,7 +12,7 @@ trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
 # SKFP11_CLIENTS_STORE: a store the caller looks at afterwards (the window's test).
 export SOFTSKF_DIR="${SKFP11_CLIENTS_STORE:-$work/store}" SKFTOOL_LIB="$DRIVER" SKFP11_DRIVER="$DRIVER"
-mkdir -p "$SOFTSKF_DIR"
+mkdir -p -m 700 "$SOFTSKF_DIR"
 
 # The demo token's values, and the SM3-with-SM2 mechanism of skfp11.h.
 PIN=12345678
@@ -117,7 +117,7 @@ pkcs11tool_changePin_wrongPin_andLockedPin() {
     need pkcs11-tool
     "$SKFTOOL" create --serial LOCK0001 --label LockToken >/dev/null
     "$SKFTOOL" insert LOCK0001 >/dev/null
-    "$SKFTOOL" app-create VK-LOCK0001 APP --user-retries 3 >/dev/null
+    "$SKFTOOL" app-create VK-LOCK0001 APP --default-pins --user-retries 3 >/dev/null
     local token=(--token-label LockToken)
     p11 "${token[@]}" --change-pin --pin "$PIN" --new-pin 87654321 >/dev/null 2>&1 || fail "--change-pin failed"
     p11 "${token[@]}" --login --pin 87654321 --list-objects >/dev/null 2>&1 || fail "the new PIN does not log in"

@@ -382,7 +382,7 @@ TEST(Pins, wrongPinsCountDown_toALock_thatTheSoUnblocks)
 {
     ASSERT_EQ(run(skftool("create --serial LOCK0001")), 0);
     ASSERT_EQ(run(skftool("insert LOCK0001")), 0);
-    ASSERT_EQ(run(skftool("app-create VK-LOCK0001 APP --user-retries 3")), 0);
+    ASSERT_EQ(run(skftool("app-create VK-LOCK0001 APP --default-pins --user-retries 3")), 0);
     const CK_SLOT_ID slot = slotOf("LOCK0001");
     ASSERT_NE(slot, CK_UNAVAILABLE_INFORMATION);
     const CK_SESSION_HANDLE session = client().open(slot, true);

@@ -75,6 +75,10 @@ void Core::shutdown()
         return;
     }
     for (auto it = core->m_tokens.begin(); it != core->m_tokens.end();) {
+        if (!it->second.db) {
+            it = core->m_tokens.erase(it);
+            continue;
+        }
         try {
             it->second.db->checkpoint();
         } catch (const std::exception&) {
@@ -124,6 +128,7 @@ std::shared_ptr<store::TokenDb> Core::openToken(const std::string& serial)
         try {
             open.db = std::make_shared<store::TokenDb>(path);
         } catch (const store::StoreError&) {
+            m_tokens.erase(serial); // a refused file leaves no half-open entry behind
             fail(SAR_FILEERR);
         }
         open.inode = info.st_ino;
