@@ -96,6 +96,10 @@ protected:
     // Every tray notice goes through here, so tests can watch them without a tray host.
     virtual void showTrayNotice(const QString& title, const QString& text, int durationMs);
 
+    // The certificate viewer is started through here (a shell command that returns at
+    // once), so tests can see what it was asked to show.
+    virtual void startViewer(const char* command);
+
     // The catalogue text in the window's language, as a display string.
     QString catalogueText(const catalogue::CatalogueText& entry) const;
 

@@ -191,8 +191,13 @@ void MainWindow::viewCertificate(bool sign)
     if (!exportCertificate(sign ? TRUE : FALSE, certificate) || !writeViewerFile(certificate)) {
         return;
     }
+    startViewer(ViewerCommand);
+}
+
+void MainWindow::startViewer(const char* command)
+{
     // The viewer runs in the background; its exit status is of no interest here.
-    const int started = std::system(ViewerCommand);
+    const int started = std::system(command);
     static_cast<void>(started);
 }
 
