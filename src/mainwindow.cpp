@@ -50,8 +50,7 @@ std::string g_languageDirectory = OVRINKEY_LANG_DIR;
 // Reads a multi-string list from the driver: a size query, then the read. The buffer has
 // two spare zero bytes, so a list that lacks its closing empty name still ends. Returns
 // false when either call fails or the size is not believable.
-template <typename ListCall>
-bool readNameList(ListCall call, ULONG size, std::vector<char>& list)
+template <typename ListCall> bool readNameList(ListCall call, ULONG size, std::vector<char>& list)
 {
     if (size > MaxNameListSize) {
         return false;
@@ -91,10 +90,10 @@ MainWindow::MainWindow(QWidget* parent)
         button->setEnabled(false);
         button->hide();
     }
-    for (QPushButton* button : {ui->btn_ChangeLabel, ui->btn_VerifyPIN, ui->btn_ChangePIN, ui->btn_VerifyPIN_OK,
-                                ui->btn_ChangPIN_OK, ui->btn_ImpCert, ui->btn_ExpCert, ui->btn_DelCtn,
-                                ui->btn_ChangeLab_OK, ui->btn_ChangAuthKey_OK, ui->btn_UnblockPIN_OK,
-                                ui->btn_Initialize_OK}) {
+    for (QPushButton* button :
+         {ui->btn_ChangeLabel, ui->btn_VerifyPIN, ui->btn_ChangePIN, ui->btn_VerifyPIN_OK, ui->btn_ChangPIN_OK,
+          ui->btn_ImpCert, ui->btn_ExpCert, ui->btn_DelCtn, ui->btn_ChangeLab_OK, ui->btn_ChangAuthKey_OK,
+          ui->btn_UnblockPIN_OK, ui->btn_Initialize_OK}) {
         button->setEnabled(false);
     }
 
@@ -514,4 +513,4 @@ bool MainWindow::stopMonitor()
 }
 
 // Pages filled by the key-information, container, certificate and PIN features.
-void MainWindow::btn_importCert() {}
+void MainWindow::btn_importCert() { }

@@ -29,8 +29,8 @@ std::string g_store;
 
 void skftool(const std::string& arguments)
 {
-    const std::string command =
-        "SOFTSKF_DIR='" + g_store + "' '" SKFTOOL_EXE "' --lib '" SOFTSKF_LIB "' " + arguments + " >/dev/null";
+    const std::string command
+        = "SOFTSKF_DIR='" + g_store + "' '" SKFTOOL_EXE "' --lib '" SOFTSKF_LIB "' " + arguments + " >/dev/null";
     if (std::system(command.c_str()) != 0) {
         throw std::runtime_error("skftool failed: " + arguments);
     }
@@ -51,7 +51,7 @@ public:
         cDevMgr::getInst()->Initialize();
         cDevMgr::getInst()->SetEvent(0);
     }
-    void showTrayNotice(const QString&, const QString&, int) override {}
+    void showTrayNotice(const QString&, const QString&, int) override { }
 };
 
 BenchWindow& window()

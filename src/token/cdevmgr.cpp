@@ -183,16 +183,15 @@ ULONG cDevMgr::GetPINInfo(ULONG type, ULONG* maxRetry, ULONG* remainRetry, BOOL*
 ULONG cDevMgr::VerifyPIN(ULONG type, const char* pin, ULONG* retry)
 {
     CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_VerifyPIN(m_application, type, const_cast<LPSTR>(pin), retry)
-                          : MissingFunction;
+    return skf != nullptr ? skf->SKF_VerifyPIN(m_application, type, const_cast<LPSTR>(pin), retry) : MissingFunction;
 }
 
 ULONG cDevMgr::ChangePIN(ULONG type, const char* oldPin, const char* newPin, ULONG* retry)
 {
     CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_ChangePIN(m_application, type, const_cast<LPSTR>(oldPin),
-                                               const_cast<LPSTR>(newPin), retry)
-                          : MissingFunction;
+    return skf != nullptr
+        ? skf->SKF_ChangePIN(m_application, type, const_cast<LPSTR>(oldPin), const_cast<LPSTR>(newPin), retry)
+        : MissingFunction;
 }
 
 ULONG cDevMgr::EnumContainer(LPSTR list, ULONG* size)

@@ -14,30 +14,35 @@
 
 namespace {
 
-struct ScriptedList {
+struct ScriptedList
+{
     std::string bytes;
     long reportedSize = -1;
 };
 
-struct Failure {
+struct Failure
+{
     unsigned okCallsLeft = 0;
     ULONG result = SAR_OK;
 };
 
-struct PinInfo {
+struct PinInfo
+{
     ULONG maxRetry = 10;
     ULONG remainRetry = 10;
     BOOL isDefault = TRUE;
 };
 
-struct ContainerScript {
+struct ContainerScript
+{
     ULONG type = CONTAINER_TYPE_EMPTY;
     ULONG typeResult = SAR_OK;
     std::string certificate[2]; // [0] encryption, [1] signature
     std::string publicKey[2];
 };
 
-struct State {
+struct State
+{
     ScriptedList devices;
     ScriptedList applications;
     ScriptedList containers;
@@ -105,8 +110,8 @@ ULONG copyList(const ScriptedList& list, LPSTR out, ULONG* size)
     if (size == nullptr) {
         return SAR_INVALIDPARAMERR;
     }
-    const ULONG reported = list.reportedSize >= 0 ? static_cast<ULONG>(list.reportedSize)
-                                                  : static_cast<ULONG>(list.bytes.size());
+    const ULONG reported
+        = list.reportedSize >= 0 ? static_cast<ULONG>(list.reportedSize) : static_cast<ULONG>(list.bytes.size());
     if (out != nullptr) {
         std::memcpy(out, list.bytes.data(), std::min<std::size_t>(*size, list.bytes.size()));
     }
@@ -206,15 +211,14 @@ void FakeSkf_SetContainerType(const char* container, ULONG type, ULONG result)
 void FakeSkf_SetCertificate(const char* container, BOOL sign, const BYTE* der, unsigned len)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_state.containerScripts[container].certificate[sign ? 1 : 0] =
-        std::string(reinterpret_cast<const char*>(der), len);
+    g_state.containerScripts[container].certificate[sign ? 1 : 0]
+        = std::string(reinterpret_cast<const char*>(der), len);
 }
 
 void FakeSkf_SetPublicKey(const char* container, BOOL sign, const BYTE* blob, unsigned len)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_state.containerScripts[container].publicKey[sign ? 1 : 0] =
-        std::string(reinterpret_cast<const char*>(blob), len);
+    g_state.containerScripts[container].publicKey[sign ? 1 : 0] = std::string(reinterpret_cast<const char*>(blob), len);
 }
 
 void FakeSkf_SetResult(const char* function, ULONG result)
@@ -505,7 +509,7 @@ ULONG SKF_ExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbBlob, U
 
 // ---- Every other function: counted, scriptable, otherwise SAR_OK ----
 
-ULONG SKF_GetDevState(LPSTR szDevName, ULONG *pulDevState)
+ULONG SKF_GetDevState(LPSTR szDevName, ULONG* pulDevState)
 {
     return plainCall("SKF_GetDevState");
 }
@@ -520,22 +524,22 @@ ULONG SKF_UnlockDev(DEVHANDLE hDev)
     return plainCall("SKF_UnlockDev");
 }
 
-ULONG SKF_Transmit(DEVHANDLE hDev, BYTE *pbCommand, ULONG ulCommandLen, BYTE *pbData, ULONG *pulDataLen)
+ULONG SKF_Transmit(DEVHANDLE hDev, BYTE* pbCommand, ULONG ulCommandLen, BYTE* pbData, ULONG* pulDataLen)
 {
     return plainCall("SKF_Transmit");
 }
 
-ULONG SKF_ChangeDevAuthKey(DEVHANDLE hDev, BYTE *pbKeyValue, ULONG ulKeyLen)
+ULONG SKF_ChangeDevAuthKey(DEVHANDLE hDev, BYTE* pbKeyValue, ULONG ulKeyLen)
 {
     return plainCall("SKF_ChangeDevAuthKey");
 }
 
-ULONG SKF_DevAuth(DEVHANDLE hDev, BYTE *pbAuthData, ULONG ulLen)
+ULONG SKF_DevAuth(DEVHANDLE hDev, BYTE* pbAuthData, ULONG ulLen)
 {
     return plainCall("SKF_DevAuth");
 }
 
-ULONG SKF_UnblockPIN(HAPPLICATION hApplication, LPSTR szAdminPIN, LPSTR szNewUserPIN, ULONG *pulRetryCount)
+ULONG SKF_UnblockPIN(HAPPLICATION hApplication, LPSTR szAdminPIN, LPSTR szNewUserPIN, ULONG* pulRetryCount)
 {
     return plainCall("SKF_UnblockPIN");
 }
@@ -545,7 +549,9 @@ ULONG SKF_ClearSecureState(HAPPLICATION hApplication)
     return plainCall("SKF_ClearSecureState");
 }
 
-ULONG SKF_CreateApplication(DEVHANDLE hDev, LPSTR szAppName, LPSTR szAdminPin, DWORD dwAdminPinRetryCount, LPSTR szUserPin, DWORD dwUserPinRetryCount, DWORD dwCreateFileRights, HAPPLICATION *phApplication)
+ULONG SKF_CreateApplication(DEVHANDLE hDev, LPSTR szAppName, LPSTR szAdminPin, DWORD dwAdminPinRetryCount,
+                            LPSTR szUserPin, DWORD dwUserPinRetryCount, DWORD dwCreateFileRights,
+                            HAPPLICATION* phApplication)
 {
     return plainCall("SKF_CreateApplication");
 }
@@ -555,7 +561,8 @@ ULONG SKF_DeleteApplication(DEVHANDLE hDev, LPSTR szAppName)
     return plainCall("SKF_DeleteApplication");
 }
 
-ULONG SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulFileSize, ULONG ulReadRights, ULONG ulWriteRights)
+ULONG SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulFileSize, ULONG ulReadRights,
+                     ULONG ulWriteRights)
 {
     return plainCall("SKF_CreateFile");
 }
@@ -565,147 +572,164 @@ ULONG SKF_DeleteFile(HAPPLICATION hApplication, LPSTR szFileName)
     return plainCall("SKF_DeleteFile");
 }
 
-ULONG SKF_EnumFiles(HAPPLICATION hApplication, LPSTR szFileList, ULONG *pulSize)
+ULONG SKF_EnumFiles(HAPPLICATION hApplication, LPSTR szFileList, ULONG* pulSize)
 {
     return plainCall("SKF_EnumFiles");
 }
 
-ULONG SKF_GetFileInfo(HAPPLICATION hApplication, LPSTR szFileName, FILEATTRIBUTE *pFileInfo)
+ULONG SKF_GetFileInfo(HAPPLICATION hApplication, LPSTR szFileName, FILEATTRIBUTE* pFileInfo)
 {
     return plainCall("SKF_GetFileInfo");
 }
 
-ULONG SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, ULONG ulSize, BYTE *pbOutData, ULONG *pulOutLen)
+ULONG SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, ULONG ulSize, BYTE* pbOutData,
+                   ULONG* pulOutLen)
 {
     return plainCall("SKF_ReadFile");
 }
 
-ULONG SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, BYTE *pbData, ULONG ulSize)
+ULONG SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, BYTE* pbData, ULONG ulSize)
 {
     return plainCall("SKF_WriteFile");
 }
 
-ULONG SKF_CreateContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER *phContainer)
+ULONG SKF_CreateContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER* phContainer)
 {
     return plainCall("SKF_CreateContainer");
 }
 
-ULONG SKF_ImportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE *pbCert, ULONG ulCertLen)
+ULONG SKF_ImportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert, ULONG ulCertLen)
 {
     return plainCall("SKF_ImportCertificate");
 }
 
-ULONG SKF_GenRandom(DEVHANDLE hDev, BYTE *pbRandom, ULONG ulRandomLen)
+ULONG SKF_GenRandom(DEVHANDLE hDev, BYTE* pbRandom, ULONG ulRandomLen)
 {
     return plainCall("SKF_GenRandom");
 }
 
-ULONG SKF_GenExtRSAKey(DEVHANDLE hDev, ULONG ulBitsLen, RSAPRIVATEKEYBLOB *pBlob)
+ULONG SKF_GenExtRSAKey(DEVHANDLE hDev, ULONG ulBitsLen, RSAPRIVATEKEYBLOB* pBlob)
 {
     return plainCall("SKF_GenExtRSAKey");
 }
 
-ULONG SKF_GenRSAKeyPair(HCONTAINER hContainer, ULONG ulBitsLen, RSAPUBLICKEYBLOB *pBlob)
+ULONG SKF_GenRSAKeyPair(HCONTAINER hContainer, ULONG ulBitsLen, RSAPUBLICKEYBLOB* pBlob)
 {
     return plainCall("SKF_GenRSAKeyPair");
 }
 
-ULONG SKF_ImportRSAKeyPair(HCONTAINER hContainer, ULONG ulSymAlgId, BYTE *pbWrappedKey, ULONG ulWrappedKeyLen, BYTE *pbEncryptedData, ULONG ulEncryptedDataLen)
+ULONG SKF_ImportRSAKeyPair(HCONTAINER hContainer, ULONG ulSymAlgId, BYTE* pbWrappedKey, ULONG ulWrappedKeyLen,
+                           BYTE* pbEncryptedData, ULONG ulEncryptedDataLen)
 {
     return plainCall("SKF_ImportRSAKeyPair");
 }
 
-ULONG SKF_RSASignData(HCONTAINER hContainer, BYTE *pbData, ULONG ulDataLen, BYTE *pbSignature, ULONG *pulSignLen)
+ULONG SKF_RSASignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen, BYTE* pbSignature, ULONG* pulSignLen)
 {
     return plainCall("SKF_RSASignData");
 }
 
-ULONG SKF_RSAVerify(DEVHANDLE hDev, RSAPUBLICKEYBLOB *pRSAPubKeyBlob, BYTE *pbData, ULONG ulDataLen, BYTE *pbSignature, ULONG ulSignLen)
+ULONG SKF_RSAVerify(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRSAPubKeyBlob, BYTE* pbData, ULONG ulDataLen, BYTE* pbSignature,
+                    ULONG ulSignLen)
 {
     return plainCall("SKF_RSAVerify");
 }
 
-ULONG SKF_RSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, RSAPUBLICKEYBLOB *pPubKey, BYTE *pbData, ULONG *pulDataLen, HANDLE *phSessionKey)
+ULONG SKF_RSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, RSAPUBLICKEYBLOB* pPubKey, BYTE* pbData,
+                              ULONG* pulDataLen, HANDLE* phSessionKey)
 {
     return plainCall("SKF_RSAExportSessionKey");
 }
 
-ULONG SKF_ExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB *pRSAPubKeyBlob, BYTE *pbInput, ULONG ulInputLen, BYTE *pbOutput, ULONG *pulOutputLen)
+ULONG SKF_ExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRSAPubKeyBlob, BYTE* pbInput, ULONG ulInputLen,
+                                BYTE* pbOutput, ULONG* pulOutputLen)
 {
     return plainCall("SKF_ExtRSAPubKeyOperation");
 }
 
-ULONG SKF_ExtRSAPriKeyOperation(DEVHANDLE hDev, RSAPRIVATEKEYBLOB *pRSAPriKeyBlob, BYTE *pbInput, ULONG ulInputLen, BYTE *pbOutput, ULONG *pulOutputLen)
+ULONG SKF_ExtRSAPriKeyOperation(DEVHANDLE hDev, RSAPRIVATEKEYBLOB* pRSAPriKeyBlob, BYTE* pbInput, ULONG ulInputLen,
+                                BYTE* pbOutput, ULONG* pulOutputLen)
 {
     return plainCall("SKF_ExtRSAPriKeyOperation");
 }
 
-ULONG SKF_GenECCKeyPair(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB *pBlob)
+ULONG SKF_GenECCKeyPair(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pBlob)
 {
     return plainCall("SKF_GenECCKeyPair");
 }
 
-ULONG SKF_ImportECCKeyPair(HCONTAINER hContainer, ENVELOPEDKEYBLOB *pEnvelopedKeyBlob)
+ULONG SKF_ImportECCKeyPair(HCONTAINER hContainer, ENVELOPEDKEYBLOB* pEnvelopedKeyBlob)
 {
     return plainCall("SKF_ImportECCKeyPair");
 }
 
-ULONG SKF_ECCSignData(HCONTAINER hContainer, BYTE *pbDigest, ULONG ulDigestLen, ECCSIGNATUREBLOB *pSignature)
+ULONG SKF_ECCSignData(HCONTAINER hContainer, BYTE* pbDigest, ULONG ulDigestLen, ECCSIGNATUREBLOB* pSignature)
 {
     return plainCall("SKF_ECCSignData");
 }
 
-ULONG SKF_ECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB *pECCPubKeyBlob, BYTE *pbData, ULONG ulDataLen, ECCSIGNATUREBLOB *pSignature)
+ULONG SKF_ECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData, ULONG ulDataLen,
+                    ECCSIGNATUREBLOB* pSignature)
 {
     return plainCall("SKF_ECCVerify");
 }
 
-ULONG SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB *pPubKey, ECCCIPHERBLOB *pData, HANDLE *phSessionKey)
+ULONG SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pPubKey, ECCCIPHERBLOB* pData,
+                              HANDLE* phSessionKey)
 {
     return plainCall("SKF_ECCExportSessionKey");
 }
 
-ULONG SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB *pECCPubKeyBlob, BYTE *pbPlainText, ULONG ulPlainTextLen, ECCCIPHERBLOB *pCipherText)
+ULONG SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbPlainText, ULONG ulPlainTextLen,
+                        ECCCIPHERBLOB* pCipherText)
 {
     return plainCall("SKF_ExtECCEncrypt");
 }
 
-ULONG SKF_ExtECCDecrypt(DEVHANDLE hDev, ECCPRIVATEKEYBLOB *pECCPriKeyBlob, ECCCIPHERBLOB *pCipherText, BYTE *pbPlainText, ULONG *pulPlainTextLen)
+ULONG SKF_ExtECCDecrypt(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, ECCCIPHERBLOB* pCipherText,
+                        BYTE* pbPlainText, ULONG* pulPlainTextLen)
 {
     return plainCall("SKF_ExtECCDecrypt");
 }
 
-ULONG SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB *pECCPriKeyBlob, BYTE *pbData, ULONG ulDataLen, ECCSIGNATUREBLOB *pSignature)
+ULONG SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, BYTE* pbData, ULONG ulDataLen,
+                     ECCSIGNATUREBLOB* pSignature)
 {
     return plainCall("SKF_ExtECCSign");
 }
 
-ULONG SKF_ExtECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB *pECCPubKeyBlob, BYTE *pbData, ULONG ulDataLen, ECCSIGNATUREBLOB *pSignature)
+ULONG SKF_ExtECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData, ULONG ulDataLen,
+                       ECCSIGNATUREBLOB* pSignature)
 {
     return plainCall("SKF_ExtECCVerify");
 }
 
-ULONG SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB *pTempECCPubKeyBlob, BYTE *pbID, ULONG ulIDLen, HANDLE *phAgreementHandle)
+ULONG SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pTempECCPubKeyBlob,
+                                       BYTE* pbID, ULONG ulIDLen, HANDLE* phAgreementHandle)
 {
     return plainCall("SKF_GenerateAgreementDataWithECC");
 }
 
-ULONG SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB *pSponsorECCPubKeyBlob, ECCPUBLICKEYBLOB *pSponsorTempECCPubKeyBlob, ECCPUBLICKEYBLOB *pTempECCPubKeyBlob, BYTE *pbID, ULONG ulIDLen, BYTE *pbSponsorID, ULONG ulSponsorIDLen, HANDLE *phKeyHandle)
+ULONG SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pSponsorECCPubKeyBlob,
+                                             ECCPUBLICKEYBLOB* pSponsorTempECCPubKeyBlob,
+                                             ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen,
+                                             BYTE* pbSponsorID, ULONG ulSponsorIDLen, HANDLE* phKeyHandle)
 {
     return plainCall("SKF_GenerateAgreementDataAndKeyWithECC");
 }
 
-ULONG SKF_GenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB *pECCPubKeyBlob, ECCPUBLICKEYBLOB *pTempECCPubKeyBlob, BYTE *pbID, ULONG ulIDLen, HANDLE *phKeyHandle)
+ULONG SKF_GenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB* pECCPubKeyBlob,
+                             ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen, HANDLE* phKeyHandle)
 {
     return plainCall("SKF_GenerateKeyWithECC");
 }
 
-ULONG SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE *pbWrapedData, ULONG ulWrapedLen, HANDLE *phKey)
+ULONG SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pbWrapedData, ULONG ulWrapedLen, HANDLE* phKey)
 {
     return plainCall("SKF_ImportSessionKey");
 }
 
-ULONG SKF_SetSymmKey(DEVHANDLE hDev, BYTE *pbKey, ULONG ulAlgID, HANDLE *phKey)
+ULONG SKF_SetSymmKey(DEVHANDLE hDev, BYTE* pbKey, ULONG ulAlgID, HANDLE* phKey)
 {
     return plainCall("SKF_SetSymmKey");
 }
@@ -715,17 +739,17 @@ ULONG SKF_EncryptInit(HANDLE hKey, BLOCKCIPHERPARAM EncryptParam)
     return plainCall("SKF_EncryptInit");
 }
 
-ULONG SKF_Encrypt(HANDLE hKey, BYTE *pbData, ULONG ulDataLen, BYTE *pbEncryptedData, ULONG *pulEncryptedLen)
+ULONG SKF_Encrypt(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData, ULONG* pulEncryptedLen)
 {
     return plainCall("SKF_Encrypt");
 }
 
-ULONG SKF_EncryptUpdate(HANDLE hKey, BYTE *pbData, ULONG ulDataLen, BYTE *pbEncryptedData, ULONG *pulEncryptedLen)
+ULONG SKF_EncryptUpdate(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData, ULONG* pulEncryptedLen)
 {
     return plainCall("SKF_EncryptUpdate");
 }
 
-ULONG SKF_EncryptFinal(HANDLE hKey, BYTE *pbEncryptedData, ULONG *pulEncryptedDataLen)
+ULONG SKF_EncryptFinal(HANDLE hKey, BYTE* pbEncryptedData, ULONG* pulEncryptedDataLen)
 {
     return plainCall("SKF_EncryptFinal");
 }
@@ -735,57 +759,58 @@ ULONG SKF_DecryptInit(HANDLE hKey, BLOCKCIPHERPARAM DecryptParam)
     return plainCall("SKF_DecryptInit");
 }
 
-ULONG SKF_Decrypt(HANDLE hKey, BYTE *pbEncryptedData, ULONG ulEncryptedLen, BYTE *pbData, ULONG *pulDataLen)
+ULONG SKF_Decrypt(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData, ULONG* pulDataLen)
 {
     return plainCall("SKF_Decrypt");
 }
 
-ULONG SKF_DecryptUpdate(HANDLE hKey, BYTE *pbEncryptedData, ULONG ulEncryptedLen, BYTE *pbData, ULONG *pulDataLen)
+ULONG SKF_DecryptUpdate(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData, ULONG* pulDataLen)
 {
     return plainCall("SKF_DecryptUpdate");
 }
 
-ULONG SKF_DecryptFinal(HANDLE hKey, BYTE *pbDecryptedData, ULONG *pulDecryptedDataLen)
+ULONG SKF_DecryptFinal(HANDLE hKey, BYTE* pbDecryptedData, ULONG* pulDecryptedDataLen)
 {
     return plainCall("SKF_DecryptFinal");
 }
 
-ULONG SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB *pPubKey, BYTE *pbID, ULONG ulIDLen, HANDLE *phHash)
+ULONG SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* pPubKey, BYTE* pbID, ULONG ulIDLen,
+                     HANDLE* phHash)
 {
     return plainCall("SKF_DigestInit");
 }
 
-ULONG SKF_Digest(HANDLE hHash, BYTE *pbData, ULONG ulDataLen, BYTE *pbHashData, ULONG *pulHashLen)
+ULONG SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* pbHashData, ULONG* pulHashLen)
 {
     return plainCall("SKF_Digest");
 }
 
-ULONG SKF_DigestUpdate(HANDLE hHash, BYTE *pbData, ULONG ulDataLen)
+ULONG SKF_DigestUpdate(HANDLE hHash, BYTE* pbData, ULONG ulDataLen)
 {
     return plainCall("SKF_DigestUpdate");
 }
 
-ULONG SKF_DigestFinal(HANDLE hHash, BYTE *pHashData, ULONG *pulHashLen)
+ULONG SKF_DigestFinal(HANDLE hHash, BYTE* pHashData, ULONG* pulHashLen)
 {
     return plainCall("SKF_DigestFinal");
 }
 
-ULONG SKF_MacInit(HANDLE hKey, BLOCKCIPHERPARAM *pMacParam, HANDLE *phMac)
+ULONG SKF_MacInit(HANDLE hKey, BLOCKCIPHERPARAM* pMacParam, HANDLE* phMac)
 {
     return plainCall("SKF_MacInit");
 }
 
-ULONG SKF_Mac(HANDLE hMac, BYTE *pbData, ULONG ulDataLen, BYTE *pbMacData, ULONG *pulMacLen)
+ULONG SKF_Mac(HANDLE hMac, BYTE* pbData, ULONG ulDataLen, BYTE* pbMacData, ULONG* pulMacLen)
 {
     return plainCall("SKF_Mac");
 }
 
-ULONG SKF_MacUpdate(HANDLE hMac, BYTE *pbData, ULONG ulDataLen)
+ULONG SKF_MacUpdate(HANDLE hMac, BYTE* pbData, ULONG ulDataLen)
 {
     return plainCall("SKF_MacUpdate");
 }
 
-ULONG SKF_MacFinal(HANDLE hMac, BYTE *pbMacData, ULONG *pulMacDataLen)
+ULONG SKF_MacFinal(HANDLE hMac, BYTE* pbMacData, ULONG* pulMacDataLen)
 {
     return plainCall("SKF_MacFinal");
 }

@@ -35,10 +35,7 @@ private slots:
         }
     }
 
-    void aProbeIsEnabledOnlyWhenTheVariableNamesAFile()
-    {
-        QCOMPARE(benchprobe::enabled(), !probePath().isEmpty());
-    }
+    void aProbeIsEnabledOnlyWhenTheVariableNamesAFile() { QCOMPARE(benchprobe::enabled(), !probePath().isEmpty()); }
 
     void marksAndTheFirstFrameGiveOneWholeLineEachAndNoMore()
     {
