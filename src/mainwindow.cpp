@@ -73,9 +73,6 @@ MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
 {
     ui = new Ui_MainWindow;
-    std::memset(m_appName, 0, sizeof m_appName);
-    std::memset(m_version, 0, sizeof m_version);
-    std::memset(m_vendorLine, 0, sizeof m_vendorLine);
     getMgrVersion(m_version, m_vendorLine, sizeof m_version, sizeof m_vendorLine);
 
     ui->setupUi(this);
@@ -103,7 +100,6 @@ MainWindow::MainWindow(QWidget* parent)
     m_ctnModel = new QStandardItemModel(ui->treeView);
     m_devModel = new QStandardItemModel(ui->treeView_Dev);
     m_keyInfoModel = new QStandardItemModel(ui->treeView_usbInfo);
-    std::memset(m_appName, 0, sizeof m_appName);
 
     // The first header is the built-in text; every rebuild sets the looked-up one.
     m_devModel->setHorizontalHeaderLabels(QStringList() << QString::fromUtf8(catalogue::DeviceList.defaultText));

@@ -94,8 +94,7 @@ void MainWindow::chooseDev(QString devName)
     std::memcpy(name, nameBytes.constData(), static_cast<std::size_t>(nameBytes.size()));
 
     cDevMgr* manager = cDevMgr::getInst();
-    DEVINFO info;
-    std::memset(&info, 0, sizeof info);
+    DEVINFO info{};
     if (manager->getDevInfo(name, &info) != SAR_OK) {
         return;
     }

@@ -32,6 +32,40 @@ fail() {
     exit 1
 }
 
+# Runs a command until it succeeds, for up to $1 seconds; if it never does, the script fails
+# saying what it waited for ($2).
+wait_until() {
+    local seconds=$1 what=$2
+    shift 2
+    local now=${EPOCHREALTIME/./}
+    local end=$((now + seconds * 1000000))
+    until "$@"; do
+        now=${EPOCHREALTIME/./}
+        ((now < end)) || fail "waited ${seconds} s for $what"
+        sleep 0.05
+    done
+}
+
+# The manager's rebuild lines go to this file (its benchmark probe), so a script can wait
+# until the device tree holds what it expects instead of sleeping.
+export OVRINKEY_BENCH_PROBE="$work/probe"
+: >"$OVRINKEY_BENCH_PROBE"
+
+# True once the last device-tree rebuild showed $1 devices.
+tree_shows() {
+    [[ "$(awk '$1 == "rebuild" { rows = $4 } END { print rows }' "$OVRINKEY_BENCH_PROBE")" == "$1" ]]
+}
+
+# A checksum of what a window shows, to tell when a click or key has been drawn.
+picture() {
+    import -window "$1" rgba:- 2>/dev/null | md5sum
+}
+
+# True once window $1 shows something other than the earlier picture $2.
+picture_differs() {
+    [[ "$(picture "$1")" != "$2" ]]
+}
+
 # Starts Xvfb (1024x768 unless a size is given) on a display number it picks itself and
 # exports DISPLAY.
 start_xvfb() {
