@@ -28,16 +28,13 @@
 #include <cstring>
 #include <vector>
 
+using namespace window;
+
 namespace {
 
 constexpr int LangSimplifiedChinese = 2052;
 constexpr int LangTraditionalChinese = 1028;
 constexpr int LangEnglish = 1033;
-
-constexpr int PageUkey = 1;
-constexpr int PageAbout = 3;
-constexpr int PageMain = 0;
-constexpr int PageKeyInfo = 1;
 
 constexpr ULONG EventInserted = 1;
 constexpr ULONG EventRemoved = 2;
@@ -226,7 +223,7 @@ void MainWindow::createMenu()
     m_trayIcon->setContextMenu(m_trayMenu);
 }
 
-QString MainWindow::catalogueText(const catalogue::CatalogueText& entry) const
+QString MainWindow::catalogueText(const catalogue::CatalogueText& entry)
 {
     return tr(catalogue::text(entry).c_str());
 }

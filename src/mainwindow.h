@@ -4,6 +4,7 @@
 #pragma once
 
 #include "version.h"
+#include "windowconstants.h"
 
 #include <skf/skfapi.h>
 
@@ -51,6 +52,9 @@ public:
     // The folder the language files are read from; tests point it elsewhere.
     static void setLanguageDirectory(const std::string& directory);
     static std::string languageDirectory();
+
+    // The catalogue text in the window's language, as a display string.
+    static QString catalogueText(const catalogue::CatalogueText& entry);
 
 public slots:
     void updateUIlang();
@@ -100,9 +104,6 @@ protected:
     // once), so tests can see what it was asked to show.
     virtual void startViewer(const char* command);
 
-    // The catalogue text in the window's language, as a display string.
-    QString catalogueText(const catalogue::CatalogueText& entry) const;
-
     // Ends the monitor thread (cancels the driver's wait and joins). Safe to call twice.
     bool stopMonitor();
 
@@ -141,7 +142,7 @@ private:
     // Bytes of a container name handed to the driver, terminator included.
     static constexpr std::size_t ContainerNameSize = 128;
     // Opens the container of the view's current node; false when none could be opened.
-    bool openCurrentNodeCTN(int mode);
+    bool openCurrentNodeCTN(window::ContainerUse use);
     void viewCertificate(bool sign);
     void addContainerNode(const std::string& name);
     // The container name in a container node's text (the text less its suffix), when it fits.
