@@ -1,14 +1,14 @@
 # Debian packages made by CPack, and the install layout they carry:
 #   ovrinkey  the manager under /opt/apps/com.qorvex.ovrinkey/files (program, language files),
 #             its desktop entry, AppStream metainfo and hicolor icons under .../entries,
-#             linked into /usr/share where the desktop looks for them;
+#             linked into /usr/share where the desktop looks for them, and the app
+#             store's info file at /opt/apps/<appid>/info;
 #   softskf   the soft token: libovrinskf.so.1.0.0 under /usr/lib/softskf, skftool and its
 #             manual page. Its maintainer scripts link the manager's fixed driver path to
 #             the library only when nothing is there, and remove only that link.
 # Included from the root CMakeLists.txt after every area, so all targets are known.
 #   cpack --config <build>/CPackConfig.cmake      (scripts/package does this)
 
-set(OVRINKEY_APP_ID "com.qorvex.ovrinkey")
 get_filename_component(OVRINKEY_APP_DIR "${OVRINKEY_FILES_DIR}" DIRECTORY)
 set(OVRINKEY_ENTRIES_DIR "${OVRINKEY_APP_DIR}/entries")
 # The packages install relative destinations under /usr.
@@ -18,12 +18,26 @@ set(OVRINKEY_PACKAGING_DIR "${CMAKE_CURRENT_LIST_DIR}")
 set(OVRINKEY_PACKAGING_OUT "${CMAKE_BINARY_DIR}/packaging")
 set(OVRINKEY_ICON_SIZES 16 22 24 32 48 64 128 256 512)
 
+# The Debian revision of both packages; the info file's version is the upstream version
+# with the revision as its fourth part (1.0.0-1 -> 1.0.0.1), as the app stores ask.
+set(OVRINKEY_PACKAGE_RELEASE 1)
+set(OVRINKEY_INFO_VERSION "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.${OVRINKEY_PACKAGE_RELEASE}")
+find_program(DPKG_PROGRAM dpkg)
+if(DPKG_PROGRAM)
+    execute_process(COMMAND "${DPKG_PROGRAM}" --print-architecture
+        OUTPUT_VARIABLE OVRINKEY_PACKAGE_ARCH OUTPUT_STRIP_TRAILING_WHITESPACE)
+endif()
+if(NOT OVRINKEY_PACKAGE_ARCH)
+    set(OVRINKEY_PACKAGE_ARCH "amd64")
+endif()
+
 # ----- files made at configure time: the entry and metainfo with this tree's paths, the
 # maintainer scripts with the driver path, and the links from /usr/share into entries/.
 configure_file("${OVRINKEY_PACKAGING_DIR}/${OVRINKEY_APP_ID}.desktop.in"
     "${OVRINKEY_PACKAGING_OUT}/${OVRINKEY_APP_ID}.desktop" @ONLY)
 configure_file("${OVRINKEY_PACKAGING_DIR}/${OVRINKEY_APP_ID}.metainfo.xml.in"
     "${OVRINKEY_PACKAGING_OUT}/${OVRINKEY_APP_ID}.metainfo.xml" @ONLY)
+configure_file("${OVRINKEY_PACKAGING_DIR}/info.in" "${OVRINKEY_PACKAGING_OUT}/info" @ONLY)
 foreach(script postinst postrm)
     configure_file("${OVRINKEY_PACKAGING_DIR}/debian/softskf.${script}.in"
         "${OVRINKEY_PACKAGING_OUT}/softskf/${script}" @ONLY
@@ -49,6 +63,7 @@ install(FILES "${OVRINKEY_PACKAGING_OUT}/${OVRINKEY_APP_ID}.desktop"
     DESTINATION "${OVRINKEY_ENTRIES_DIR}/applications" COMPONENT manager)
 install(FILES "${OVRINKEY_PACKAGING_OUT}/${OVRINKEY_APP_ID}.metainfo.xml"
     DESTINATION "${OVRINKEY_ENTRIES_DIR}/metainfo" COMPONENT manager)
+install(FILES "${OVRINKEY_PACKAGING_OUT}/info" DESTINATION "${OVRINKEY_APP_DIR}" COMPONENT manager)
 install(DIRECTORY "${OVRINKEY_PACKAGING_DIR}/icons/hicolor"
     DESTINATION "${OVRINKEY_ENTRIES_DIR}/icons" COMPONENT manager)
 install(FILES "${OVRINKEY_LINK_DIR}/${OVRINKEY_APP_ID}.desktop"
@@ -102,7 +117,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
-set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${OVRINKEY_PACKAGE_RELEASE})
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "${OVRINKEY_PACKAGE_ARCH}")
 
 set(CPACK_DEBIAN_MANAGER_PACKAGE_NAME "ovrinkey")
 set(CPACK_COMPONENT_MANAGER_DESCRIPTION "Desktop manager for USB cryptographic tokens (SKF, GM/T 0016)

@@ -36,6 +36,7 @@ set(SOFTSKF_LAYER_SOURCES
     "${SOFTSKF_LIB_DIR}/crypto/Crypto.cpp"
     "${SOFTSKF_LIB_DIR}/crypto/Digest.cpp"
     "${SOFTSKF_LIB_DIR}/crypto/KeyCache.cpp"
+    "${SOFTSKF_LIB_DIR}/crypto/PinKeys.cpp"
     "${SOFTSKF_LIB_DIR}/crypto/PinSecret.cpp"
     "${SOFTSKF_LIB_DIR}/crypto/Rsa.cpp"
     "${SOFTSKF_LIB_DIR}/crypto/Sm2.cpp"

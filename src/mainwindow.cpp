@@ -8,6 +8,7 @@
 #include "cdevmgr.h"
 #include "cgmskfoperator.h"
 #include "cmonitor.h"
+#include "desktopnotice.h"
 #include "mymessagebox.h"
 #include "ovrinkey_paths.h"
 #include "stringcatalogue.h"
@@ -107,6 +108,7 @@ MainWindow::MainWindow(QWidget* parent)
     ui->btn_ImpCert->hide();
 
     connectWidgets();
+    setKeyboardOrder();
     connect(m_monitor, &cMonitor::notifyTokenEvent, this, &MainWindow::slotEventChange);
 
     m_langId = wx_getSysLanguage();
@@ -204,6 +206,8 @@ void MainWindow::createTrayIcon()
     m_trayIcon->setIcon(QIcon(QStringLiteral(":/mgr_op.ico")));
     m_trayIcon->setToolTip(tr(product::Title));
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::on_activatedSysTrayIcon);
+    m_desktopNotice = new DesktopNotice(
+        {QStringLiteral(OVRINKEY_APP_NAME), QStringLiteral(OVRINKEY_APP_ID), QStringLiteral(OVRINKEY_APP_ID)}, this);
 }
 
 void MainWindow::createActions()
@@ -468,6 +472,12 @@ void MainWindow::btn_Logo()
 
 void MainWindow::showTrayNotice(const QString& title, const QString& text, int durationMs)
 {
+    // GNOME without an extension and many Wayland sessions have no tray: the notice goes to
+    // the desktop's notification service instead of nowhere.
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_desktopNotice->show(title, text, durationMs);
+        return;
+    }
     m_trayIcon->showMessage(title, text, QSystemTrayIcon::NoIcon, durationMs);
 }
 

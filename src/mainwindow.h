@@ -23,6 +23,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QStandardItemModel;
+class DesktopNotice;
 class cMonitor;
 class myMessageBox;
 namespace catalogue {
@@ -124,6 +125,8 @@ private:
     Ui_MainWindow* ui = nullptr;
     QSystemTrayIcon* m_trayIcon = nullptr;
     QMenu* m_trayMenu = nullptr;
+    // Where notices go when the desktop has no tray.
+    DesktopNotice* m_desktopNotice = nullptr;
     QAction* m_showAction = nullptr;
     QAction* m_exitAction = nullptr;
     cMonitor* m_monitor = nullptr;
@@ -162,6 +165,8 @@ private:
     // Accessibility (mainwindow_accessibility.cpp): gives every button, field, combo box
     // and tree an accessible name in the current language; the text refresh calls it last.
     void updateAccessibleNames();
+    // Tab follows the window's reading order and never lands on a hidden page's tab bar.
+    void setKeyboardOrder();
 };
 
 // The container type as a word: "RSA" for 1, "ECC" for 2, "Empty" otherwise.

@@ -30,6 +30,47 @@ desktopEntryAndMetainfo_validate_andNameTheInstalledProgram() {
     ! grep -q '@[A-Z_]*@' "$DESKTOP_FILE" "$METAINFO_FILE" || fail "a placeholder was left unfilled"
 }
 
+# The version a package's control data gives, in the info file's four numeric parts:
+# 1.0.0-1 -> 1.0.0.1.
+info_version_of() {
+    local version=$1
+    version=${version#*:}
+    echo "${version//-/.}"
+}
+
+# Checks an info file against the store's rules: $1 the file, $2 the version it must carry.
+check_info() {
+    local info=$1 version=$2
+    jq -e . "$info" >/dev/null || fail "$info is not JSON"
+    local key
+    for key in appid name version arch permissions; do
+        jq -e "has(\"$key\")" "$info" >/dev/null || fail "$info has no $key"
+    done
+    [[ $(jq -r .appid "$info") == "$APP_ID" ]] || fail "appid is $(jq -r .appid "$info")"
+    [[ $(jq -r .name "$info") == "$(desktop_value Name)" ]] || fail "name differs from the desktop entry's"
+    local got
+    got=$(jq -r .version "$info")
+    [[ $got =~ ^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "version '$got' is not four numbers"
+    [[ $got == "$version" ]] || fail "version '$got' is not the package's '$version'"
+    jq -e '.arch | type == "array" and length > 0 and all(type == "string" and length > 0)' "$info" >/dev/null ||
+        fail "arch is not a list of architectures"
+    # Only what the manager uses is asked for: notices and the tray icon.
+    jq -e '.permissions | type == "object" and .notification == true and .trayicon == true
+           and ([to_entries[] | select(.key != "notification" and .key != "trayicon") | .value]
+                | all(. == false))
+           and ([.[] | type] | all(. == "boolean"))' "$info" >/dev/null ||
+        fail "the permissions are wrong: $(jq -c .permissions "$info")"
+}
+
+infoFile_isValidJson_withEveryField_andThePackagesVersion() {
+    local upstream release
+    upstream=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$CPACK_CONFIG")
+    release=$(sed -n 's/^set(CPACK_DEBIAN_PACKAGE_RELEASE "\(.*\)")$/\1/p' "$CPACK_CONFIG")
+    [[ -n $upstream && -n $release ]] || fail "no package version in $CPACK_CONFIG"
+    check_info "$INFO_FILE" "$(info_version_of "$upstream-$release")"
+    [[ $(jq -r '.arch[0]' "$INFO_FILE") == "$(dpkg --print-architecture)" ]] || fail "arch is not this machine's"
+}
+
 icons_areSquarePngsOfTheirFolderSize() {
     local count=0 folder size got
     for folder in "$ICON_DIR"/*x*; do
@@ -128,6 +169,12 @@ packages_carryTheirFiles_andDependenciesComputedFromTheBinaries() {
     for path in /usr/bin/skftool /usr/lib/softskf/libovrinskf.so.1.0.0 /usr/share/man/man1/skftool.1.gz; do
         grep -q "^\.$path" "$work/softtoken.list" || fail "the soft token package lacks $path"
     done
+    # The store's info file sits beside files/ and entries/ and carries the package's version.
+    grep -q "^\.$APP_DIR/info\$" "$work/manager.list" || fail "the manager package lacks $APP_DIR/info"
+    dpkg-deb --fsys-tarfile "$manager" | tar -xO ".$APP_DIR/info" >"$work/info" || fail "cannot read the info file"
+    check_info "$work/info" "$(info_version_of "$(field "$manager" Version)")"
+    [[ $(jq -r '.arch[0]' "$work/info") == "$(field "$manager" Architecture)" ]] ||
+        fail "the info file's arch is not the package's"
     # The fixed driver path belongs to no package: a vendor's driver may live there.
     ! grep -q "libovrinskf.so.1.0.0" "$work/manager.list" || fail "the manager package ships a driver"
     ! grep -q "^\.$FILES_DIR/lib/" "$work/softtoken.list" || fail "the soft token package writes the driver path"

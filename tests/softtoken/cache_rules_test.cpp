@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <dirent.h>
 #include <fstream>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -162,4 +163,75 @@ TEST_F(CacheRules, aPresenceFolderReplacedWhole_endsTheOldHandles)
     DEVINFO info{};
     EXPECT_EQ(skf->SKF_GetDevInfo(fresh, &info), SAR_OK);
     skf->SKF_DisConnectDev(fresh);
+}
+
+TEST_F(CacheRules, aUserPinLockedByAnotherProcess_endsTheLoginForContainersCertificatesAndProtectedFiles)
+{
+    HAPPLICATION app = readyApp();
+    HCONTAINER kept = newContainer(app, "kept");
+    const auto certificate = std::vector<uint8_t>(200, 0x30);
+    ASSERT_EQ(skf->SKF_CreateFile(app, const_cast<char*>("private"), 8, SECURE_USER_ACCOUNT, SECURE_USER_ACCOUNT),
+              SAR_OK);
+    BYTE data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ASSERT_EQ(skf->SKF_WriteFile(app, const_cast<char*>("private"), 0, data, sizeof data), SAR_OK);
+
+    struct Call
+    {
+        const char* name;
+        std::function<ULONG()> run;
+    };
+    HCONTAINER made = nullptr;
+    const std::vector<Call> calls = {
+        {"create container", [&] { return skf->SKF_CreateContainer(app, const_cast<char*>("new"), &made); }},
+        {"delete container", [&] { return skf->SKF_DeleteContainer(app, const_cast<char*>("kept")); }},
+        {"import certificate",
+         [&] {
+             return skf->SKF_ImportCertificate(kept, TRUE, const_cast<BYTE*>(certificate.data()),
+                                               static_cast<ULONG>(certificate.size()));
+         }},
+        {"read file",
+         [&] {
+             BYTE out[8] = {};
+             ULONG size = sizeof out;
+             return skf->SKF_ReadFile(app, const_cast<char*>("private"), 0, sizeof out, out, &size);
+         }},
+        {"write file", [&] { return skf->SKF_WriteFile(app, const_cast<char*>("private"), 0, data, sizeof data); }},
+    };
+    int round = 0;
+    for (const auto& call : calls) {
+        for (ULONG attempt = 0; attempt < kUserRetries; ++attempt) {
+            tryPinInAnotherProcess("00000000");
+        }
+        EXPECT_EQ(call.run(), SAR_PIN_LOCKED) << call.name;
+        EXPECT_EQ(call.run(), SAR_USER_NOT_LOGGED_IN) << call.name << ": the login is gone";
+        ULONG retries = 0;
+        const std::string next = "2468013" + std::to_string(round++);
+        ASSERT_EQ(skf->SKF_UnblockPIN(app, const_cast<char*>(kAdminPin), const_cast<char*>(next.c_str()), &retries),
+                  SAR_OK);
+        ASSERT_EQ(verifyUser(app, next.c_str()), SAR_OK);
+    }
+    EXPECT_EQ(containers(app), std::vector<std::string>{"kept"}) << "no locked call changed anything";
+}
+
+TEST_F(CacheRules, aPinChangedByAnotherProcess_endsThisLoginRatherThanUsingTheReplacedKey)
+{
+    HAPPLICATION app = readyApp();
+    ECCPUBLICKEYBLOB publicKey{};
+    HCONTAINER container = signingContainer(app, publicKey);
+    ECCSIGNATUREBLOB signature{};
+    ASSERT_EQ(sign(container, signature), SAR_OK);
+    {
+        ProbeProcess probe({"change", deviceName, kUserPin, "11223344"});
+        EXPECT_EQ(probe.readLine(), std::to_string(SAR_OK));
+        EXPECT_EQ(probe.finish(), 0);
+    }
+    EXPECT_EQ(sign(container, signature), SAR_USER_NOT_LOGGED_IN);
+    HCONTAINER another = nullptr;
+    ECCPUBLICKEYBLOB otherKey{};
+    ASSERT_EQ(skf->SKF_OpenContainer(app, const_cast<char*>("c"), &another), SAR_OK);
+    EXPECT_EQ(skf->SKF_GenECCKeyPair(another, SGD_SM2_1, &otherKey), SAR_USER_NOT_LOGGED_IN)
+        << "a key sealed under the old application key would be lost";
+    ASSERT_EQ(verifyUser(app, "11223344"), SAR_OK);
+    ASSERT_EQ(sign(container, signature), SAR_OK);
+    EXPECT_EQ(verify(device, publicKey, signature), SAR_OK);
 }

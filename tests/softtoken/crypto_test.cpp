@@ -1,9 +1,11 @@
 // The crypto module against known answers and its own round trips.
 #include "crypto/Crypto.h"
+#include "crypto/PinKeys.h"
 #include "crypto/PinSecret.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 using namespace softskf::crypto;
@@ -44,14 +46,59 @@ TEST(Crypto, sealedData_opensOnlyWithTheSameKeyAndAdditionalData)
     EXPECT_THROW(open(key, flipped, {1, 2}), CryptoInputError);
 }
 
-TEST(Crypto, aPinSecret_dependsOnPinAndSalt)
+TEST(Crypto, aPinSecret_dependsOnPinSaltAndParameters)
 {
     const std::vector<uint8_t> salt(16, 7);
-    const auto first = derivePinSecret("12345678", 8, salt, kPinIterations);
-    EXPECT_EQ(first.verifier, derivePinSecret("12345678", 8, salt, kPinIterations).verifier);
-    EXPECT_NE(first.verifier, derivePinSecret("12345679", 8, salt, kPinIterations).verifier);
-    EXPECT_NE(first.verifier, derivePinSecret("12345678", 8, std::vector<uint8_t>(16, 8), kPinIterations).verifier);
-    EXPECT_NE(first.verifier, first.wrappingKey);
+    const PinKdfParams scrypt{true, 0, 1024, 8, 1};
+    PinKdfParams pbkdf2;
+    pbkdf2.scrypt = false;
+    pbkdf2.iterations = 1000;
+    for (const auto& params : {scrypt, pbkdf2}) {
+        const auto first = derivePinSecret("12345678", 8, salt, params);
+        EXPECT_EQ(first.verifier, derivePinSecret("12345678", 8, salt, params).verifier);
+        EXPECT_NE(first.verifier, derivePinSecret("12345679", 8, salt, params).verifier);
+        EXPECT_NE(first.verifier, derivePinSecret("12345678", 8, std::vector<uint8_t>(16, 8), params).verifier);
+        EXPECT_NE(first.verifier, first.wrappingKey);
+    }
+    EXPECT_NE(derivePinSecret("12345678", 8, salt, scrypt).verifier,
+              derivePinSecret("12345678", 8, salt, PinKdfParams{true, 2048, 2048, 8, 1}).verifier);
+    // A record cannot make a verification take gigabytes or run forever.
+    EXPECT_THROW(derivePinSecret("12345678", 8, salt, PinKdfParams{true, 0, uint64_t{1} << 30, 8, 1}),
+                 CryptoInputError);
+    EXPECT_THROW(derivePinSecret("12345678", 8, salt, PinKdfParams{true, 0, 1000, 8, 1}), CryptoInputError);
+    EXPECT_THROW(derivePinSecret("12345678", 8, salt, PinKdfParams{false, 0, 0, 0, 0}), CryptoInputError);
+}
+
+TEST(Crypto, theTestScryptKnob_onlyLowersNToAPowerOfTwoFrom1024)
+{
+    const auto withKnob = [](const char* value) {
+        setenv("SOFTSKF_TEST_SCRYPT_N", value, 1);
+        const uint64_t n = newPinKdfParams().n;
+        unsetenv("SOFTSKF_TEST_SCRYPT_N");
+        return n;
+    };
+    EXPECT_EQ(withKnob("1024"), 1024u);
+    EXPECT_EQ(withKnob("4096"), 4096u);
+    for (const char* ignored : {"512", "3000", "16384", "1048576", "", "1024x", "-1024"}) {
+        EXPECT_EQ(withKnob(ignored), kScryptN) << ignored;
+    }
+}
+
+TEST(Crypto, aKeyWrappedToAPublicKey_opensOnlyWithItsPrivateHalf)
+{
+    const auto recipient = generateWrapKeyPair();
+    const auto other = generateWrapKeyPair();
+    const auto secret = randomSecret(32);
+    const auto wrapped = wrapTo(recipient.publicKey, secret, {1, 2});
+    EXPECT_EQ(unwrapWith(recipient.privateKey, wrapped, {1, 2}), secret);
+    EXPECT_NE(wrapTo(recipient.publicKey, secret, {1, 2}), wrapped); // a fresh ephemeral key each time
+    EXPECT_THROW(unwrapWith(other.privateKey, wrapped, {1, 2}), CryptoInputError);
+    EXPECT_THROW(unwrapWith(recipient.privateKey, wrapped, {1, 3}), CryptoInputError);
+    auto flipped = wrapped;
+    flipped[3] ^= 1; // the ephemeral key
+    EXPECT_THROW(unwrapWith(recipient.privateKey, flipped, {1, 2}), CryptoInputError);
+    EXPECT_THROW(unwrapWith(recipient.privateKey, std::vector<uint8_t>(wrapped.begin(), wrapped.begin() + 31), {}),
+                 CryptoInputError);
 }
 
 TEST(Crypto, anSm2KeyFromItsScalar_hasTheSamePublicPoint)

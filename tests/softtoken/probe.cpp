@@ -196,6 +196,22 @@ int verify(const SkfDriver& skf, const std::string& device, const std::string& p
     return 0;
 }
 
+// Changes the user PIN of application APP.
+int change(const SkfDriver& skf, const std::string& device, const std::string& oldPin, const std::string& newPin)
+{
+    DEVHANDLE handle = nullptr;
+    HAPPLICATION app = nullptr;
+    ULONG retries = 0;
+    if (!step("connect", skf.SKF_ConnectDev(const_cast<char*>(device.c_str()), &handle))
+        || !step("open", skf.SKF_OpenApplication(handle, const_cast<char*>("APP"), &app))) {
+        return 1;
+    }
+    const ULONG rc = skf.SKF_ChangePIN(app, USER_TYPE, const_cast<char*>(oldPin.c_str()),
+                                       const_cast<char*>(newPin.c_str()), &retries);
+    say(std::to_string(rc));
+    return 0;
+}
+
 int enumDev(const SkfDriver& skf)
 {
     ULONG size = 99;
@@ -227,7 +243,7 @@ int main(int argc, char** argv)
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: softskf_probe events N | enumdev | verify DEVICE PIN | small | cancel | busy DEVICE |"
-                     " churn DEVICE PREFIX N | pininfo DEVICE TYPE\n");
+                     " churn DEVICE PREFIX N | pininfo DEVICE TYPE | change DEVICE OLD NEW\n");
         return 2;
     }
     const SkfDriver& skf = driver();
@@ -237,6 +253,9 @@ int main(int argc, char** argv)
     }
     if (command == "verify" && argc == 4) {
         return verify(skf, argv[2], argv[3]);
+    }
+    if (command == "change" && argc == 5) {
+        return change(skf, argv[2], argv[3], argv[4]);
     }
     if (command == "enumdev") {
         return enumDev(skf);

@@ -41,6 +41,10 @@ class Core
 {
 public:
     static Core& instance();
+    // At unload: empties each token's WAL and closes the databases no handle holds.
+    static void shutdown();
+    // How many parsed private keys are held (for tests: none outlives a login).
+    size_t parsedKeyCount();
 
     // Devices.
     std::vector<std::string> enumDevices(bool presentOnly);
@@ -164,12 +168,28 @@ private:
     // The file's record when it exists and the caller may write it (deleting needs that too).
     store::FileRecord writableFile(AppRef& app, const std::string& name);
     void requireRoom(store::TokenDb& db, uint64_t bytes);
+    // Spends a try, compares, and on success resets the counter and brings an outdated
+    // record to today's format (unless converge is false: the caller replaces it).
     ULONG checkPin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG& remaining,
-                   crypto::SecureBytes* appKey);
+                   crypto::SecureBytes* appKey, bool converge = true);
+    // Gives pinType a new record for pin and, when the other PIN's record can take it, the
+    // application a fresh key: private keys and protected files sealed again, all in one
+    // transaction, then the WAL emptied. Returns the key now in force.
+    crypto::SecureBytes replacePin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG retries,
+                                   const crypto::SecureBytes& oldKey);
+    // Ends this process's login to the application and drops every parsed private key.
+    void endLogin(const std::string& serial, const std::vector<uint8_t>& appUid);
+    // The application key of the login, checked against the stored key check so a key
+    // replaced by another process is not used; fails with SAR_USER_NOT_LOGGED_IN.
+    crypto::SecureBytes loginKey(const AppRef& app);
+    // A PIN locked by another process ends this process's login (SAR_PIN_LOCKED).
+    void requireUnlocked(const AppRef& app, ULONG pinType);
     store::PinRecord newPin(const crypto::SecureString& pin, ULONG retries, const crypto::SecureBytes& appKey,
                             const std::vector<uint8_t>& appUid, ULONG pinType);
     crypto::SecureBytes appKeyFor(const ContainerRef& container);
     std::vector<uint8_t> keyAad(const ContainerRef& container, bool signing) const;
+    static std::vector<uint8_t> keyAad(const std::vector<uint8_t>& appUid, int64_t containerId, bool signing);
+    static std::vector<uint8_t> fileAad(const std::vector<uint8_t>& appUid, const std::string& name);
     void storeKeyPair(const ContainerRef& container, bool signing, uint32_t algorithm, uint32_t bits,
                       const std::vector<uint8_t>& publicBlob, const crypto::SecureBytes& privateDer);
     crypto::SecureBytes signingPrivateKey(const ContainerRef& container, uint32_t& algorithm);

@@ -1,10 +1,13 @@
 // Applications and PINs: the retry counter is spent on disk before a PIN is compared,
-// so killing the process in between never gives a free try.
+// so killing the process in between never gives a free try. Each PIN record holds an
+// X25519 pair (private half sealed under the PIN) and the application key wrapped to it,
+// so changing one PIN can hand a fresh application key to the other PIN as well.
 #include "Core.h"
 
 #include "AccessRights.h"
 #include "Sessions.h"
 #include "crypto/Crypto.h"
+#include "crypto/PinKeys.h"
 #include "crypto/PinSecret.h"
 
 namespace softskf::core {
@@ -38,6 +41,44 @@ std::vector<uint8_t> pinAad(const std::vector<uint8_t>& appUid, ULONG pinType)
     return aad;
 }
 
+std::vector<uint8_t> wrapPrivateAad(const std::vector<uint8_t>& appUid, ULONG pinType)
+{
+    std::vector<uint8_t> aad = pinAad(appUid, pinType);
+    aad.push_back('W');
+    return aad;
+}
+
+crypto::PinKdfParams kdfParams(const store::PinRecord& record)
+{
+    crypto::PinKdfParams params;
+    params.scrypt = record.kdf == store::PinKdf::Scrypt;
+    params.iterations = record.iterations;
+    params.n = record.scryptN;
+    params.r = record.scryptR;
+    params.p = record.scryptP;
+    return params;
+}
+
+// An older record (PBKDF2, or the key sealed straight under the PIN), or a cost below
+// today's: made again at the next successful verification.
+bool isOutdated(const store::PinRecord& record)
+{
+    const auto current = crypto::newPinKdfParams();
+    return record.kdf != store::PinKdf::Scrypt || record.wrapPublic.empty() || record.wrapPrivate.empty()
+        || record.scryptN < current.n || record.scryptR < current.r || record.scryptP < current.p;
+}
+
+// The application key a verified PIN's record holds.
+crypto::SecureBytes openAppKey(const store::PinRecord& record, const crypto::PinSecret& secret,
+                               const std::vector<uint8_t>& appUid, ULONG pinType)
+{
+    if (record.wrapPublic.empty()) {
+        return crypto::open(secret.wrappingKey, record.wrappedAppKey, pinAad(appUid, pinType));
+    }
+    const auto wrapPrivate = crypto::open(secret.wrappingKey, record.wrapPrivate, wrapPrivateAad(appUid, pinType));
+    return crypto::unwrapWith(wrapPrivate, record.wrappedAppKey, pinAad(appUid, pinType));
+}
+
 } // namespace
 
 Core::AppRef Core::application(HANDLE handle, std::optional<store::ReadSnapshot>* snapshot)
@@ -68,6 +109,31 @@ void Core::requireUser(const AppRef& app)
     if (!state || !state->userVerified) {
         fail(SAR_USER_NOT_LOGGED_IN);
     }
+    requireUnlocked(app, USER_TYPE);
+}
+
+void Core::requireUnlocked(const AppRef& app, ULONG pinType)
+{
+    // The counter is shared by every process: one that locked the PIN since it was
+    // verified here ends this login too, as a failed verification here would.
+    if (app.db.remainingRetries(app.record.id, pinType) == 0) {
+        endLogin(app.device.serial, app.record.uid);
+        fail(SAR_PIN_LOCKED);
+    }
+}
+
+crypto::SecureBytes Core::loginKey(const AppRef& app)
+{
+    const AppSecurity* state = security(app);
+    if (!state || state->appKey.empty()) {
+        fail(SAR_USER_NOT_LOGGED_IN);
+    }
+    // Another process changed a PIN, and with it the key, since this login.
+    if (!app.record.keyCheck.empty() && crypto::appKeyCheck(state->appKey) != app.record.keyCheck) {
+        endLogin(app.device.serial, app.record.uid);
+        fail(SAR_USER_NOT_LOGGED_IN);
+    }
+    return state->appKey;
 }
 
 bool Core::allowed(const AppRef& app, ULONG rights)
@@ -76,9 +142,18 @@ bool Core::allowed(const AppRef& app, ULONG rights)
         return true;
     }
     const AppSecurity* state = security(app);
-    return state
-        && (((rights & SECURE_USER_ACCOUNT) && state->userVerified)
-            || ((rights & SECURE_ADM_ACCOUNT) && state->adminVerified));
+    if (!state) {
+        return false;
+    }
+    const bool asUser = (rights & SECURE_USER_ACCOUNT) && state->userVerified;
+    const bool asAdmin = (rights & SECURE_ADM_ACCOUNT) && state->adminVerified;
+    if (asUser) {
+        requireUnlocked(app, USER_TYPE);
+    }
+    if (asAdmin) {
+        requireUnlocked(app, ADMIN_TYPE);
+    }
+    return asUser || asAdmin;
 }
 
 void Core::requireRoom(store::TokenDb& db, uint64_t bytes)
@@ -93,18 +168,32 @@ store::PinRecord Core::newPin(const crypto::SecureString& pin, ULONG retries, co
 {
     store::PinRecord record;
     record.salt = crypto::randomBytes(crypto::kPinSaltSize);
-    record.iterations = crypto::kPinIterations;
-    const auto secret = crypto::derivePinSecret(pin.data(), pin.size(), record.salt, record.iterations);
+    const auto params = crypto::newPinKdfParams();
+    record.kdf = store::PinKdf::Scrypt;
+    record.scryptN = params.n;
+    record.scryptR = params.r;
+    record.scryptP = params.p;
+    const auto secret = crypto::derivePinSecret(pin.data(), pin.size(), record.salt, params);
     record.verifier.assign(secret.verifier.begin(), secret.verifier.end());
     record.maxRetries = retries;
     record.remainingRetries = retries;
     record.isDefault = true;
-    record.wrappedAppKey = crypto::seal(secret.wrappingKey, appKey.data(), appKey.size(), pinAad(appUid, pinType));
+    const auto wrapKeys = crypto::generateWrapKeyPair();
+    record.wrapPublic = wrapKeys.publicKey;
+    record.wrapPrivate = crypto::seal(secret.wrappingKey, wrapKeys.privateKey.data(), wrapKeys.privateKey.size(),
+                                      wrapPrivateAad(appUid, pinType));
+    record.wrappedAppKey = crypto::wrapTo(record.wrapPublic, appKey, pinAad(appUid, pinType));
     return record;
 }
 
+void Core::endLogin(const std::string& serial, const std::vector<uint8_t>& appUid)
+{
+    m_security.clear(serial, appUid);
+    m_keyCache.clear(); // parsed private keys go with the login that opened them
+}
+
 ULONG Core::checkPin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG& remaining,
-                     crypto::SecureBytes* appKey)
+                     crypto::SecureBytes* appKey, bool converge)
 {
     store::PinRecord record;
     {
@@ -112,33 +201,101 @@ ULONG Core::checkPin(const AppRef& app, ULONG pinType, const crypto::SecureStrin
         record = app.db.pin(app.record.id, pinType);
         if (record.remainingRetries == 0) {
             remaining = 0;
-            m_security.clear(app.device.serial, app.record.uid);
+            endLogin(app.device.serial, app.record.uid);
             return SAR_PIN_LOCKED;
         }
         app.db.setRemainingRetries(app.record.id, pinType, record.remainingRetries - 1);
         transaction.commit();
     }
-    const auto secret = crypto::derivePinSecret(pin.data(), pin.size(), record.salt, record.iterations);
+    crypto::PinSecret secret;
+    try {
+        secret = crypto::derivePinSecret(pin.data(), pin.size(), record.salt, kdfParams(record));
+    } catch (const crypto::CryptoInputError&) {
+        fail(SAR_FAIL); // parameters no version of this library writes
+    }
     if (!crypto::constantTimeEqual(secret.verifier.data(), secret.verifier.size(), record.verifier.data(),
                                    record.verifier.size())) {
         remaining = record.remainingRetries - 1;
-        m_security.clear(app.device.serial, app.record.uid);
+        endLogin(app.device.serial, app.record.uid);
         return remaining == 0 ? SAR_PIN_LOCKED : SAR_PIN_INCORRECT;
     }
+    crypto::SecureBytes key;
+    bool tampered = false;
+    try {
+        key = openAppKey(record, secret, app.record.uid, pinType);
+        tampered = !app.record.keyCheck.empty() && crypto::appKeyCheck(key) != app.record.keyCheck;
+    } catch (const crypto::CryptoInputError&) {
+        tampered = true;
+    }
+    converge = converge && !tampered && isOutdated(record);
     {
         store::Transaction transaction(app.db.database());
         app.db.setRemainingRetries(app.record.id, pinType, record.maxRetries);
+        if (converge) {
+            // Same key, today's KDF and wrap keys, in the transaction that resets the counter.
+            auto upgraded = newPin(pin, record.maxRetries, key, app.record.uid, pinType);
+            upgraded.isDefault = record.isDefault;
+            app.db.putPin(app.record.id, pinType, upgraded);
+            if (app.record.keyCheck.empty()) {
+                app.db.setKeyCheck(app.record.id, crypto::appKeyCheck(key));
+            }
+        }
         transaction.commit();
     }
+    if (converge) {
+        app.db.checkpoint();
+    }
     remaining = record.maxRetries;
+    if (tampered) {
+        endLogin(app.device.serial, app.record.uid);
+        fail(SAR_FAIL); // the record was tampered with, or mixed with another copy's rows
+    }
     if (appKey) {
-        try {
-            *appKey = crypto::open(secret.wrappingKey, record.wrappedAppKey, pinAad(app.record.uid, pinType));
-        } catch (const crypto::CryptoInputError&) {
-            fail(SAR_FAIL); // the record was tampered with
-        }
+        *appKey = std::move(key);
     }
     return SAR_OK;
+}
+
+crypto::SecureBytes Core::replacePin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG retries,
+                                     const crypto::SecureBytes& oldKey)
+{
+    const ULONG otherType = pinType == ADMIN_TYPE ? USER_TYPE : ADMIN_TYPE;
+    auto& db = app.db;
+    store::Transaction transaction(db.database());
+    auto other = db.pin(app.record.id, otherType);
+    // The other PIN's record gets the new key through its public half. A record of an
+    // older version has none: the key then stays until that PIN is verified once.
+    const bool rotate = !other.wrapPublic.empty();
+    const crypto::SecureBytes key = rotate ? crypto::randomSecret(crypto::kAppKeySize) : oldKey;
+    auto record = newPin(pin, retries, key, app.record.uid, pinType);
+    record.isDefault = false;
+    db.putPin(app.record.id, pinType, record);
+    if (rotate) {
+        other.wrappedAppKey = crypto::wrapTo(other.wrapPublic, key, pinAad(app.record.uid, otherType));
+        db.putPin(app.record.id, otherType, other);
+        for (const auto& row : db.sealedKeys(app.record.id)) {
+            const auto aad = keyAad(app.record.uid, row.containerId, row.signing);
+            const auto plain = crypto::open(oldKey, row.wrappedPrivateKey, aad);
+            db.setSealedKey(row.containerId, row.signing, crypto::seal(key, plain.data(), plain.size(), aad));
+        }
+    }
+    // Protected files: sealed again under the new key; plain rows of older versions sealed now.
+    for (const auto& name : db.fileNames(app.record.id)) {
+        const auto file = db.file(app.record.id, name);
+        if (!file || (!file->sealed && file->readRights == SECURE_ANYONE_ACCOUNT) || (file->sealed && !rotate)) {
+            continue;
+        }
+        const auto aad = fileAad(app.record.uid, name);
+        const auto stored = db.fileData(app.record.id, name);
+        const crypto::SecureBytes plain
+            = file->sealed ? crypto::open(oldKey, stored, aad) : crypto::secureCopy(stored.data(), stored.size());
+        db.setFileData(app.record.id, name, crypto::seal(key, plain.data(), plain.size(), aad), true);
+    }
+    db.setKeyCheck(app.record.id, crypto::appKeyCheck(key));
+    transaction.commit();
+    db.checkpoint();
+    m_keyCache.clear();
+    return key;
 }
 
 HANDLE Core::createApplication(HANDLE device, const std::string& name, const crypto::SecureString& adminPin,
@@ -163,7 +320,7 @@ HANDLE Core::createApplication(HANDLE device, const std::string& name, const cry
         fail(SAR_INVALIDPARAMERR);
     }
     const auto appKey = crypto::randomSecret(crypto::kAppKeySize);
-    store::AppRecord record{0, name, crypto::randomBytes(kAppUidSize), createFileRights};
+    store::AppRecord record{0, name, crypto::randomBytes(kAppUidSize), createFileRights, crypto::appKeyCheck(appKey)};
     const auto adminRecord = newPin(adminPin, adminRetries, appKey, record.uid, ADMIN_TYPE);
     const auto userRecord = newPin(userPin, userRetries, appKey, record.uid, USER_TYPE);
 
@@ -203,7 +360,8 @@ void Core::deleteApplication(HANDLE device, const std::string& name)
     }
     ref.db.deleteApplication(record->id);
     transaction.commit();
-    m_security.clear(ref.session.serial, record->uid);
+    ref.db.checkpoint();
+    endLogin(ref.session.serial, record->uid);
 }
 
 HANDLE Core::openApplication(HANDLE device, const std::string& name)
@@ -260,16 +418,12 @@ ULONG Core::changePin(HANDLE handle, ULONG pinType, const crypto::SecureString& 
     requirePinSize(oldPin);
     requirePinSize(newPin);
     crypto::SecureBytes appKey;
-    const ULONG result = checkPin(app, pinType, oldPin, remaining, &appKey);
+    const ULONG result = checkPin(app, pinType, oldPin, remaining, &appKey, false); // replaced below
     if (result != SAR_OK) {
         return result;
     }
-    auto record = this->newPin(newPin, remaining, appKey, app.record.uid, pinType);
-    record.isDefault = false;
-    store::Transaction transaction(app.db.database());
-    app.db.putPin(app.record.id, pinType, record);
-    transaction.commit();
-    m_security.grant(app.device.serial, app.record.uid, app.device.insertion, pinType, std::move(appKey));
+    auto key = replacePin(app, pinType, newPin, remaining, appKey);
+    m_security.grant(app.device.serial, app.record.uid, app.device.insertion, pinType, std::move(key));
     return SAR_OK;
 }
 
@@ -286,12 +440,8 @@ ULONG Core::unblockPin(HANDLE handle, const crypto::SecureString& adminPin, cons
         return result;
     }
     const ULONG userRetries = app.db.pin(app.record.id, USER_TYPE).maxRetries;
-    auto record = newPin(newUserPin, userRetries, appKey, app.record.uid, USER_TYPE);
-    record.isDefault = false;
-    store::Transaction transaction(app.db.database());
-    app.db.putPin(app.record.id, USER_TYPE, record);
-    transaction.commit();
-    m_security.grant(app.device.serial, app.record.uid, app.device.insertion, ADMIN_TYPE, std::move(appKey));
+    auto key = replacePin(app, USER_TYPE, newUserPin, userRetries, appKey);
+    m_security.grant(app.device.serial, app.record.uid, app.device.insertion, ADMIN_TYPE, std::move(key));
     return SAR_OK;
 }
 
@@ -299,7 +449,7 @@ void Core::clearSecureState(HANDLE handle)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto app = application(handle);
-    m_security.clear(app.device.serial, app.record.uid);
+    endLogin(app.device.serial, app.record.uid);
 }
 
 } // namespace softskf::core

@@ -64,24 +64,18 @@ Core::ContainerRef Core::container(HANDLE handle, std::optional<store::ReadSnaps
 crypto::SecureBytes Core::appKeyFor(const ContainerRef& container)
 {
     requireUser(container.app);
-    // Another process may have locked the user PIN since it was verified here: a lock
-    // ends this process's login too, as a failed verification here would.
-    const auto& app = container.app;
-    if (app.db.remainingRetries(app.record.id, USER_TYPE) == 0) {
-        m_security.clear(app.device.serial, app.record.uid);
-        fail(SAR_PIN_LOCKED);
-    }
-    const AppSecurity* state = security(app);
-    if (state->appKey.empty()) {
-        fail(SAR_USER_NOT_LOGGED_IN);
-    }
-    return state->appKey;
+    return loginKey(container.app);
 }
 
 std::vector<uint8_t> Core::keyAad(const ContainerRef& container, bool signing) const
 {
-    std::vector<uint8_t> aad(container.app.record.uid);
-    const auto id = static_cast<uint64_t>(container.record.id);
+    return keyAad(container.app.record.uid, container.record.id, signing);
+}
+
+std::vector<uint8_t> Core::keyAad(const std::vector<uint8_t>& appUid, int64_t containerId, bool signing)
+{
+    std::vector<uint8_t> aad(appUid);
+    const auto id = static_cast<uint64_t>(containerId);
     for (int shift = 56; shift >= 0; shift -= 8) {
         aad.push_back(static_cast<uint8_t>(id >> shift));
     }

@@ -66,6 +66,12 @@ std::shared_ptr<const crypto::KeyPair> Core::privateKey(const ContainerRef& ref,
     return key;
 }
 
+size_t Core::parsedKeyCount()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_keyCache.size();
+}
+
 HANDLE Core::addSessionKey(HANDLE parent, ULONG algorithm, const crypto::SecureBytes& key)
 {
     auto session = std::make_shared<SessionKey>(parent);

@@ -6,12 +6,14 @@
 #include "crypto/Crypto.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace softskf::core {
 
@@ -39,11 +41,45 @@ void copyText(CHAR* field, size_t fieldSize, const std::string& text)
 
 } // namespace
 
+namespace {
+std::atomic<Core*> g_core{nullptr};
+pid_t g_corePid = 0;
+} // namespace
+
 Core& Core::instance()
 {
     // Never destroyed: a wait may still be blocked in another thread when statics go.
-    static Core* core = new Core;
+    static Core* core = [] {
+        auto* made = new Core;
+        g_corePid = getpid();
+        g_core = made;
+        return made;
+    }();
     return *core;
+}
+
+void Core::shutdown()
+{
+    Core* core = g_core.load();
+    // A forked child that exits must not touch its parent's SQLite connections.
+    if (!core || getpid() != g_corePid) {
+        return;
+    }
+    // A call still running in another thread keeps the databases; the next change's
+    // checkpoint empties the WAL then.
+    std::unique_lock<std::mutex> lock(core->m_mutex, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        return;
+    }
+    for (auto it = core->m_tokens.begin(); it != core->m_tokens.end();) {
+        try {
+            it->second.db->checkpoint();
+        } catch (const std::exception&) {
+            // Busy or gone: nothing more to do at unload.
+        }
+        // Handles still open keep their connection; SQLite closes the others cleanly.
+        it = it->second.db.use_count() == 1 ? core->m_tokens.erase(it) : std::next(it);
+    }
 }
 
 const store::StorePaths& Core::paths()
@@ -89,6 +125,7 @@ Core::DeviceRef Core::device(HANDLE handle)
     const uint64_t generation = m_presenceWatch.generation(paths().root(), paths().presentDir());
     if (session->checkedGeneration != generation) {
         if (!store::isSamePresence(session->presencePath, session->insertion)) {
+            m_keyCache.clear(); // a pulled token's keys are parsed again after a new login
             fail(SAR_DEVICE_REMOVED);
         }
         session->checkedGeneration = generation;

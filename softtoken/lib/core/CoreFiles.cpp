@@ -1,8 +1,11 @@
-// Files of an application, with their read and write rights.
+// Files of an application, with their read and write rights. A file that not anyone may
+// read is stored sealed under the application key (rows of older versions, plain, are
+// sealed at their next write or PIN change).
 #include "Core.h"
 
 #include "AccessRights.h"
 #include "Sessions.h"
+#include "crypto/Crypto.h"
 
 #include <algorithm>
 #include <cstring>
@@ -18,6 +21,11 @@ void requireFileName(const std::string& name)
     if (name.empty() || name.size() > kMaxFileNameSize) {
         fail(SAR_NAMELENERR);
     }
+}
+
+bool isProtected(const store::FileRecord& file)
+{
+    return file.readRights != SECURE_ANYONE_ACCOUNT;
 }
 
 } // namespace
@@ -40,6 +48,14 @@ void Core::createFile(HANDLE handle, const std::string& name, ULONG size, ULONG 
     requireRoom(app.db, uint64_t{size} + store::kFileOverhead);
     app.db.insertFile(app.record.id, {name, size, readRights, writeRights});
     transaction.commit();
+}
+
+std::vector<uint8_t> Core::fileAad(const std::vector<uint8_t>& appUid, const std::string& name)
+{
+    std::vector<uint8_t> aad(appUid);
+    aad.push_back('F');
+    aad.insert(aad.end(), name.begin(), name.end());
+    return aad;
 }
 
 store::FileRecord Core::writableFile(AppRef& app, const std::string& name)
@@ -104,7 +120,15 @@ std::vector<uint8_t> Core::readFile(HANDLE handle, const std::string& name, ULON
     if (offset > file->size) {
         fail(SAR_INVALIDPARAMERR);
     }
-    auto data = app.db.fileData(app.record.id, name);
+    auto stored = app.db.fileData(app.record.id, name);
+    crypto::SecureBytes data(stored.begin(), stored.end());
+    if (file->sealed) {
+        try {
+            data = crypto::open(loginKey(app), stored, fileAad(app.record.uid, name));
+        } catch (const crypto::CryptoInputError&) {
+            fail(SAR_FAIL); // the stored file was tampered with
+        }
+    }
     const size_t end = std::min<size_t>(data.size(), size_t{offset} + size);
     return std::vector<uint8_t>(data.begin() + offset, data.begin() + std::max<size_t>(end, offset));
 }
@@ -119,10 +143,30 @@ void Core::writeFile(HANDLE handle, const std::string& name, ULONG offset, const
     if (uint64_t{offset} + size > file.size) {
         fail(SAR_INDATALENERR); // files keep the size they were created with
     }
-    auto content = app.db.fileData(app.record.id, name);
+    const auto stored = app.db.fileData(app.record.id, name);
+    if (!isProtected(file)) {
+        std::vector<uint8_t> content(stored);
+        content.resize(file.size, 0);
+        std::copy(data, data + size, content.begin() + offset);
+        app.db.setFileData(app.record.id, name, content, false);
+        transaction.commit();
+        return;
+    }
+    // Sealing needs the application key, which only a verified PIN opens: a protected
+    // file is written by a logged-in caller only, whatever its write right says.
+    const auto key = loginKey(app);
+    const auto aad = fileAad(app.record.uid, name);
+    crypto::SecureBytes content(stored.begin(), stored.end());
+    if (file.sealed) {
+        try {
+            content = crypto::open(key, stored, aad);
+        } catch (const crypto::CryptoInputError&) {
+            fail(SAR_FAIL);
+        }
+    }
     content.resize(file.size, 0);
     std::copy(data, data + size, content.begin() + offset);
-    app.db.setFileData(app.record.id, name, content);
+    app.db.setFileData(app.record.id, name, crypto::seal(key, content.data(), content.size(), aad), true);
     transaction.commit();
 }
 

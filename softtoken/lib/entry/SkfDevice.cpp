@@ -130,3 +130,17 @@ ULONG SKF_ChangeDevAuthKey(DEVHANDLE hDev, BYTE* pbKeyValue, ULONG ulKeyLen)
 }
 
 } // extern "C"
+
+namespace {
+
+// At dlclose or exit: each token's WAL is emptied, so no old page outlives the process.
+__attribute__((destructor)) void closeStoreAtUnload()
+{
+    try {
+        softskf::core::Core::shutdown();
+    } catch (...) {
+        // Nothing may escape an unload.
+    }
+}
+
+} // namespace

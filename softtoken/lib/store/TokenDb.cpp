@@ -61,6 +61,34 @@ CREATE TABLE certificates(
     PRIMARY KEY (container_id, signing));
 )sql";
 
+// Schema 1: per-record KDF parameters and X25519 wrap keys for PINs, a key check per
+// application, sealed file data. Columns are added, never changed, so a database of
+// schema 0 keeps its rows; their defaults describe the older records.
+constexpr int64_t kSchemaVersion = 1;
+const char* const kUpgradeTo1 = R"sql(
+ALTER TABLE pins ADD COLUMN kdf INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE pins ADD COLUMN scrypt_n INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE pins ADD COLUMN scrypt_r INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE pins ADD COLUMN scrypt_p INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE pins ADD COLUMN wrap_public BLOB;
+ALTER TABLE pins ADD COLUMN wrap_private BLOB;
+ALTER TABLE applications ADD COLUMN key_check BLOB;
+ALTER TABLE files ADD COLUMN sealed INTEGER NOT NULL DEFAULT 0;
+PRAGMA user_version = 1;
+)sql";
+
+int64_t schemaVersion(Database& db)
+{
+    auto statement = db.prepare("PRAGMA user_version");
+    return statement.step() ? statement.integer(0) : 0;
+}
+
+// Freed pages are zeroed, so a deleted or rewritten row leaves no copy in the file.
+void secureDelete(Database& db)
+{
+    db.exec("PRAGMA secure_delete = ON");
+}
+
 // The device authentication key has to stay usable for SM4, so it cannot be hashed. It is
 // kept masked, which keeps it out of plain sight in the file; it is no protection against
 // someone who also has this code.
@@ -97,8 +125,10 @@ void TokenDb::create(const std::string& path, const TokenRecord& token)
     try {
         Database db(path, false);
         db.exec("PRAGMA journal_mode = WAL");
+        secureDelete(db);
         Transaction transaction(db);
         db.exec(kSchema);
+        db.exec(kUpgradeTo1);
         db.prepare("INSERT INTO token(id, serial, label, capacity, dev_auth_key) VALUES (1, ?, ?, ?, ?)")
             .bind(1, token.serial)
             .bind(2, token.label)
@@ -120,6 +150,33 @@ TokenDb::TokenDb(const std::string& path)
     // A kill loses nothing in WAL mode; FULL also keeps a retry counter through power loss.
     m_db.exec("PRAGMA journal_mode = WAL");
     m_db.exec("PRAGMA synchronous = FULL");
+    secureDelete(m_db);
+    upgradeSchema();
+}
+
+void TokenDb::upgradeSchema()
+{
+    if (schemaVersion(m_db) >= kSchemaVersion) {
+        return;
+    }
+    Transaction transaction(m_db);
+    const int64_t version = schemaVersion(m_db); // another process may have done it meanwhile
+    if (version == 0) {
+        m_db.exec(kUpgradeTo1);
+    } else if (version > kSchemaVersion) {
+        return; // a newer version's database: leave it as it is
+    }
+    transaction.commit();
+}
+
+void TokenDb::checkpoint()
+{
+    // The change is committed whatever happens here: a reader in another process that
+    // holds the WAL back past the busy timeout leaves it to the next change.
+    try {
+        m_db.prepare("PRAGMA wal_checkpoint(TRUNCATE)").run();
+    } catch (const StoreError&) {
+    }
 }
 
 TokenRecord TokenDb::token()
@@ -170,32 +227,34 @@ std::vector<std::string> TokenDb::applicationNames()
 
 std::optional<AppRecord> TokenDb::application(const std::string& name)
 {
-    auto statement = m_db.prepare("SELECT id, name, uid, create_file_rights FROM applications WHERE name = ?");
+    auto statement
+        = m_db.prepare("SELECT id, name, uid, create_file_rights, key_check FROM applications WHERE name = ?");
     statement.bind(1, name);
     if (!statement.step()) {
         return std::nullopt;
     }
     return AppRecord{statement.integer(0), statement.text(1), statement.blob(2),
-                     static_cast<uint32_t>(statement.integer(3))};
+                     static_cast<uint32_t>(statement.integer(3)), statement.blob(4)};
 }
 
 std::optional<AppRecord> TokenDb::application(int64_t id)
 {
-    auto statement = m_db.cached("SELECT id, name, uid, create_file_rights FROM applications WHERE id = ?");
+    auto statement = m_db.cached("SELECT id, name, uid, create_file_rights, key_check FROM applications WHERE id = ?");
     statement->bind(1, id);
     if (!statement->step()) {
         return std::nullopt;
     }
     return AppRecord{statement->integer(0), statement->text(1), statement->blob(2),
-                     static_cast<uint32_t>(statement->integer(3))};
+                     static_cast<uint32_t>(statement->integer(3)), statement->blob(4)};
 }
 
 int64_t TokenDb::insertApplication(const AppRecord& app)
 {
-    m_db.prepare("INSERT INTO applications(name, uid, create_file_rights) VALUES (?, ?, ?)")
+    m_db.prepare("INSERT INTO applications(name, uid, create_file_rights, key_check) VALUES (?, ?, ?, ?)")
         .bind(1, app.name)
         .bind(2, app.uid)
         .bind(3, int64_t{app.createFileRights})
+        .bind(4, app.keyCheck)
         .run();
     return m_db.lastInsertId();
 }
@@ -205,10 +264,16 @@ void TokenDb::deleteApplication(int64_t id)
     m_db.prepare("DELETE FROM applications WHERE id = ?").bind(1, id).run();
 }
 
+void TokenDb::setKeyCheck(int64_t appId, const std::vector<uint8_t>& check)
+{
+    m_db.prepare("UPDATE applications SET key_check = ? WHERE id = ?").bind(1, check).bind(2, appId).run();
+}
+
 PinRecord TokenDb::pin(int64_t appId, uint32_t pinType)
 {
     auto statement
-        = m_db.prepare("SELECT salt, verifier, iterations, max_retries, remaining_retries, is_default, wrapped_app_key"
+        = m_db.prepare("SELECT salt, verifier, iterations, max_retries, remaining_retries, is_default, wrapped_app_key,"
+                       " kdf, scrypt_n, scrypt_r, scrypt_p, wrap_public, wrap_private"
                        " FROM pins WHERE app_id = ? AND pin_type = ?");
     statement.bind(1, appId).bind(2, int64_t{pinType});
     if (!statement.step()) {
@@ -222,13 +287,20 @@ PinRecord TokenDb::pin(int64_t appId, uint32_t pinType)
     pin.remainingRetries = static_cast<uint32_t>(statement.integer(4));
     pin.isDefault = statement.integer(5) != 0;
     pin.wrappedAppKey = statement.blob(6);
+    pin.kdf = static_cast<PinKdf>(statement.integer(7));
+    pin.scryptN = static_cast<uint64_t>(statement.integer(8));
+    pin.scryptR = static_cast<uint32_t>(statement.integer(9));
+    pin.scryptP = static_cast<uint32_t>(statement.integer(10));
+    pin.wrapPublic = statement.blob(11);
+    pin.wrapPrivate = statement.blob(12);
     return pin;
 }
 
 void TokenDb::putPin(int64_t appId, uint32_t pinType, const PinRecord& pin)
 {
     m_db.prepare("INSERT OR REPLACE INTO pins(app_id, pin_type, salt, verifier, iterations, max_retries,"
-                 " remaining_retries, is_default, wrapped_app_key) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                 " remaining_retries, is_default, wrapped_app_key, kdf, scrypt_n, scrypt_r, scrypt_p, wrap_public,"
+                 " wrap_private) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
         .bind(1, appId)
         .bind(2, int64_t{pinType})
         .bind(3, pin.salt)
@@ -238,6 +310,12 @@ void TokenDb::putPin(int64_t appId, uint32_t pinType, const PinRecord& pin)
         .bind(7, int64_t{pin.remainingRetries})
         .bind(8, int64_t{pin.isDefault ? 1 : 0})
         .bind(9, pin.wrappedAppKey)
+        .bind(10, int64_t{static_cast<uint32_t>(pin.kdf)})
+        .bind(11, static_cast<int64_t>(pin.scryptN))
+        .bind(12, int64_t{pin.scryptR})
+        .bind(13, int64_t{pin.scryptP})
+        .bind(14, pin.wrapPublic)
+        .bind(15, pin.wrapPrivate)
         .run();
 }
 
@@ -270,13 +348,14 @@ std::vector<std::string> TokenDb::fileNames(int64_t appId)
 std::optional<FileRecord> TokenDb::file(int64_t appId, const std::string& name)
 {
     auto statement
-        = m_db.prepare("SELECT name, size, read_rights, write_rights FROM files WHERE app_id = ? AND name = ?");
+        = m_db.prepare("SELECT name, size, read_rights, write_rights, sealed FROM files WHERE app_id = ? AND name = ?");
     statement.bind(1, appId).bind(2, name);
     if (!statement.step()) {
         return std::nullopt;
     }
     return FileRecord{statement.text(0), static_cast<uint32_t>(statement.integer(1)),
-                      static_cast<uint32_t>(statement.integer(2)), static_cast<uint32_t>(statement.integer(3))};
+                      static_cast<uint32_t>(statement.integer(2)), static_cast<uint32_t>(statement.integer(3)),
+                      statement.integer(4) != 0};
 }
 
 void TokenDb::insertFile(int64_t appId, const FileRecord& file)
@@ -304,12 +383,13 @@ std::vector<uint8_t> TokenDb::fileData(int64_t appId, const std::string& name)
     return statement.step() ? statement.blob(0) : std::vector<uint8_t>();
 }
 
-void TokenDb::setFileData(int64_t appId, const std::string& name, const std::vector<uint8_t>& data)
+void TokenDb::setFileData(int64_t appId, const std::string& name, const std::vector<uint8_t>& data, bool sealed)
 {
-    m_db.prepare("UPDATE files SET data = ? WHERE app_id = ? AND name = ?")
+    m_db.prepare("UPDATE files SET data = ?, sealed = ? WHERE app_id = ? AND name = ?")
         .bind(1, data)
-        .bind(2, appId)
-        .bind(3, name)
+        .bind(2, int64_t{sealed ? 1 : 0})
+        .bind(3, appId)
+        .bind(4, name)
         .run();
 }
 
@@ -381,6 +461,27 @@ void TokenDb::putKeyPair(int64_t containerId, bool signing, const KeyPairRecord&
         .bind(4, int64_t{pair.bits})
         .bind(5, pair.publicBlob)
         .bind(6, pair.wrappedPrivateKey)
+        .run();
+}
+
+std::vector<SealedKeyRow> TokenDb::sealedKeys(int64_t appId)
+{
+    auto statement = m_db.prepare("SELECT k.container_id, k.signing, k.wrapped_private_key FROM key_pairs k"
+                                  " JOIN containers c ON c.id = k.container_id WHERE c.app_id = ?");
+    statement.bind(1, appId);
+    std::vector<SealedKeyRow> rows;
+    while (statement.step()) {
+        rows.push_back({statement.integer(0), statement.integer(1) != 0, statement.blob(2)});
+    }
+    return rows;
+}
+
+void TokenDb::setSealedKey(int64_t containerId, bool signing, const std::vector<uint8_t>& wrappedPrivateKey)
+{
+    m_db.prepare("UPDATE key_pairs SET wrapped_private_key = ? WHERE container_id = ? AND signing = ?")
+        .bind(1, wrappedPrivateKey)
+        .bind(2, containerId)
+        .bind(3, int64_t{signing ? 1 : 0})
         .run();
 }
 

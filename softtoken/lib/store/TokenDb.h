@@ -25,17 +25,33 @@ struct AppRecord
     std::string name;
     std::vector<uint8_t> uid; // random, so a recreated application is another one
     uint32_t createFileRights = 0;
+    // A short MAC of the current application key; empty on a record not yet converged.
+    std::vector<uint8_t> keyCheck;
+};
+
+// How a PIN becomes its keys; kept per record so the cost can be raised later.
+enum class PinKdf : uint32_t {
+    Pbkdf2 = 0, // older records: PBKDF2-HMAC-SHA256 with `iterations`
+    Scrypt = 1,
 };
 
 struct PinRecord
 {
     std::vector<uint8_t> salt;
     std::vector<uint8_t> verifier;
+    PinKdf kdf = PinKdf::Scrypt;
     uint32_t iterations = 0;
+    uint64_t scryptN = 0;
+    uint32_t scryptR = 0;
+    uint32_t scryptP = 0;
     uint32_t maxRetries = 0;
     uint32_t remainingRetries = 0;
     bool isDefault = true;
-    std::vector<uint8_t> wrappedAppKey; // the application key, sealed under this PIN's key
+    // The application key: wrapped to wrapPublic, or (older records, wrapPublic empty)
+    // sealed under this PIN's wrapping key.
+    std::vector<uint8_t> wrappedAppKey;
+    std::vector<uint8_t> wrapPublic; // X25519, in the clear so the other PIN can wrap to it
+    std::vector<uint8_t> wrapPrivate; // its private half, sealed under this PIN's wrapping key
 };
 
 struct FileRecord
@@ -44,6 +60,14 @@ struct FileRecord
     uint32_t size = 0;
     uint32_t readRights = 0;
     uint32_t writeRights = 0;
+    bool sealed = false; // the data is sealed under the application key
+};
+
+struct SealedKeyRow
+{
+    int64_t containerId = 0;
+    bool signing = false;
+    std::vector<uint8_t> wrappedPrivateKey;
 };
 
 struct ContainerRecord
@@ -74,6 +98,10 @@ public:
     explicit TokenDb(const std::string& path);
 
     Database& database() { return m_db; }
+    // Moves every committed page into the database file and empties the WAL, so old
+    // versions of rewritten rows are gone from disk; call after a PIN or key change,
+    // outside any transaction. Never throws: the change before it is committed.
+    void checkpoint();
 
     TokenRecord token();
     void setLabel(const std::string& label);
@@ -86,6 +114,7 @@ public:
     std::optional<AppRecord> application(int64_t id);
     int64_t insertApplication(const AppRecord& app);
     void deleteApplication(int64_t id);
+    void setKeyCheck(int64_t appId, const std::vector<uint8_t>& check);
 
     PinRecord pin(int64_t appId, uint32_t pinType);
     void putPin(int64_t appId, uint32_t pinType, const PinRecord& pin);
@@ -98,7 +127,8 @@ public:
     void insertFile(int64_t appId, const FileRecord& file);
     void deleteFile(int64_t appId, const std::string& name);
     std::vector<uint8_t> fileData(int64_t appId, const std::string& name);
-    void setFileData(int64_t appId, const std::string& name, const std::vector<uint8_t>& data);
+    // Raw stored bytes: sealed when the record says so.
+    void setFileData(int64_t appId, const std::string& name, const std::vector<uint8_t>& data, bool sealed);
 
     std::vector<std::string> containerNames(int64_t appId);
     std::optional<ContainerRecord> container(int64_t appId, const std::string& name);
@@ -109,6 +139,9 @@ public:
 
     std::optional<KeyPairRecord> keyPair(int64_t containerId, bool signing);
     void putKeyPair(int64_t containerId, bool signing, const KeyPairRecord& pair);
+    // Every sealed private key of the application, for sealing again under a new key.
+    std::vector<SealedKeyRow> sealedKeys(int64_t appId);
+    void setSealedKey(int64_t containerId, bool signing, const std::vector<uint8_t>& wrappedPrivateKey);
     // SGD algorithm of the container's first pair, 0 when it holds none.
     uint32_t containerAlgorithm(int64_t containerId);
 
@@ -116,6 +149,8 @@ public:
     void putCertificate(int64_t containerId, bool signing, const std::vector<uint8_t>& der);
 
 private:
+    // Brings a database made by an older version up to the current schema, in place.
+    void upgradeSchema();
     Database m_db;
 };
 

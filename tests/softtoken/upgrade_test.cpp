@@ -1,0 +1,163 @@
+// A token written by the version before schema 1 (PBKDF2 PINs, the application key sealed
+// straight under each PIN, plain files): it opens, verifies, signs and reads with the
+// same PINs, and converges to the current format as its PINs are verified and changed.
+#include "TestKeys.h"
+#include "TokenFixture.h"
+
+#include "tokenadmin.h"
+
+#include <fstream>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+using namespace softskf;
+using namespace softskf::test;
+
+namespace {
+
+// Made by that version: application APP (SO PIN 12345678, user PIN 87654321, both still
+// the first ones), container "sm2" with a generated signing pair, an imported encryption
+// pair and a signing certificate, container "rsa" with a 1024-bit signing pair, file
+// "secret" (user rights, 32 bytes) and file "open" (anyone).
+const std::string kSecret = "the user's protected bytes";
+const uint8_t kDigest[32] = {0x42, 0x43, 0x44};
+
+int64_t number(const std::string& path, const char* sql)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_stmt* statement = nullptr;
+    int64_t value = -1;
+    if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK && sqlite3_step(statement) == SQLITE_ROW) {
+        value = sqlite3_column_int64(statement, 0);
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return value;
+}
+
+} // namespace
+
+class Upgrade : public SoftTokenTest
+{
+protected:
+    void SetUp() override
+    {
+        SoftTokenTest::SetUp();
+        // Under a serial of its own per test: the file's name is what the store goes by.
+        const std::string serial = uniqueSerial("OLDFMT");
+        mkdir((testStore() + "/tokens").c_str(), 0700); // none yet when this test runs first
+        path = testStore() + "/tokens/" + serial + ".db";
+        {
+            std::ifstream in(SOFTSKF_SCHEMA0_TOKEN, std::ios::binary);
+            std::ofstream out(path, std::ios::binary);
+            ASSERT_TRUE(in && out);
+            out << in.rdbuf();
+        }
+        chmod(path.c_str(), 0600);
+        deviceName = "VK-" + serial;
+        admin::insertToken(serial, deviceName);
+        device = connect(deviceName);
+        ASSERT_EQ(skf->SKF_OpenApplication(device, const_cast<char*>("APP"), &app), SAR_OK);
+    }
+
+    // Signs with container name's signing key and checks the signature against its public key.
+    ULONG signAndCheck(const char* name)
+    {
+        HCONTAINER container = nullptr;
+        EXPECT_EQ(skf->SKF_OpenContainer(app, const_cast<char*>(name), &container), SAR_OK);
+        ECCPUBLICKEYBLOB publicKey{};
+        ULONG size = sizeof publicKey;
+        EXPECT_EQ(skf->SKF_ExportPublicKey(container, TRUE, reinterpret_cast<BYTE*>(&publicKey), &size), SAR_OK);
+        ECCSIGNATUREBLOB signature{};
+        const ULONG rc = skf->SKF_ECCSignData(container, const_cast<BYTE*>(kDigest), 32, &signature);
+        if (rc == SAR_OK) {
+            EXPECT_EQ(skf->SKF_ECCVerify(device, &publicKey, const_cast<BYTE*>(kDigest), 32, &signature), SAR_OK);
+        }
+        skf->SKF_CloseContainer(container);
+        return rc;
+    }
+
+    std::string readSecret()
+    {
+        BYTE out[32] = {};
+        ULONG size = sizeof out;
+        const ULONG rc = skf->SKF_ReadFile(app, const_cast<char*>("secret"), 0, sizeof out, out, &size);
+        return rc == SAR_OK ? std::string(reinterpret_cast<char*>(out), kSecret.size()) : std::to_string(rc);
+    }
+
+    std::string path;
+    HAPPLICATION app = nullptr;
+};
+
+TEST_F(Upgrade, anOlderToken_opensVerifiesSignsAndReadsWithItsPins)
+{
+    EXPECT_EQ(containers(app), (std::vector<std::string>{"sm2", "rsa"}));
+    EXPECT_EQ(readSecret(), std::to_string(SAR_USER_NOT_LOGGED_IN));
+    BYTE open[8] = {};
+    ULONG size = sizeof open;
+    ASSERT_EQ(skf->SKF_ReadFile(app, const_cast<char*>("open"), 0, sizeof open, open, &size), SAR_OK);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(open), 6), "anyone");
+
+    ULONG retries = 0;
+    EXPECT_EQ(skf->SKF_VerifyPIN(app, USER_TYPE, const_cast<char*>("00000000"), &retries), SAR_PIN_INCORRECT);
+    ASSERT_EQ(verifyUser(app), SAR_OK);
+    EXPECT_EQ(signAndCheck("sm2"), SAR_OK);
+    EXPECT_EQ(readSecret(), kSecret);
+    HCONTAINER rsa = nullptr;
+    ASSERT_EQ(skf->SKF_OpenContainer(app, const_cast<char*>("rsa"), &rsa), SAR_OK);
+    BYTE rsaSignature[128] = {};
+    ULONG rsaSize = sizeof rsaSignature;
+    EXPECT_EQ(skf->SKF_RSASignData(rsa, const_cast<BYTE*>(kDigest), 32, rsaSignature, &rsaSize), SAR_OK);
+    HCONTAINER sm2 = nullptr;
+    ASSERT_EQ(skf->SKF_OpenContainer(app, const_cast<char*>("sm2"), &sm2), SAR_OK);
+    ULONG certSize = 0;
+    EXPECT_EQ(skf->SKF_ExportCertificate(sm2, TRUE, nullptr, &certSize), SAR_OK);
+    EXPECT_GT(certSize, 100u);
+
+    // The verified user record is made again with scrypt; the SO record waits for its PIN.
+    EXPECT_EQ(number(path, "SELECT kdf FROM pins WHERE pin_type = 1"), 1);
+    EXPECT_EQ(number(path, "SELECT kdf FROM pins WHERE pin_type = 0"), 0);
+    BOOL isDefault = FALSE;
+    ULONG max = 0;
+    ASSERT_EQ(skf->SKF_GetPINInfo(app, USER_TYPE, &max, &retries, &isDefault), SAR_OK);
+    EXPECT_EQ(retries, max);
+    EXPECT_TRUE(isDefault) << "converging is not a PIN change";
+    // Logged in again, from a fresh connection, with the converged record.
+    ASSERT_EQ(skf->SKF_ClearSecureState(app), SAR_OK);
+    ASSERT_EQ(verifyUser(app), SAR_OK);
+    EXPECT_EQ(signAndCheck("sm2"), SAR_OK);
+}
+
+TEST_F(Upgrade, anOlderToken_changesItsPinsAndEndsWithEverythingUnderANewKey)
+{
+    ULONG retries = 0;
+    // The SO record is still of the older kind: the first change keeps the key.
+    ASSERT_EQ(skf->SKF_ChangePIN(app, USER_TYPE, const_cast<char*>(kUserPin), const_cast<char*>("20262027"), &retries),
+              SAR_OK);
+    EXPECT_EQ(signAndCheck("sm2"), SAR_OK);
+    EXPECT_EQ(readSecret(), kSecret);
+    EXPECT_EQ(number(path, "SELECT sealed FROM files WHERE name = 'secret'"), 1) << "sealed at the PIN change";
+    const std::vector<uint8_t> secretBytes(kSecret.begin(), kSecret.end());
+    auto bytes = readFileBytes(path);
+    auto wal = readFileBytes(path + "-wal");
+    bytes.insert(bytes.end(), wal.begin(), wal.end());
+    EXPECT_FALSE(contains(bytes, secretBytes)) << "the plain row is gone from the files";
+
+    const auto keysBefore = number(path, "SELECT length(key_check) FROM applications");
+    ASSERT_EQ(
+        skf->SKF_ChangePIN(app, ADMIN_TYPE, const_cast<char*>(kAdminPin), const_cast<char*>("30313233"), &retries),
+        SAR_OK);
+    EXPECT_EQ(keysBefore, 16);
+    EXPECT_EQ(number(path, "SELECT COUNT(*) FROM pins WHERE kdf = 1 AND wrap_public IS NOT NULL"), 2);
+
+    ASSERT_EQ(skf->SKF_ClearSecureState(app), SAR_OK);
+    EXPECT_EQ(verifyUser(app, kUserPin), SAR_PIN_INCORRECT);
+    ASSERT_EQ(verifyUser(app, "20262027"), SAR_OK);
+    EXPECT_EQ(signAndCheck("sm2"), SAR_OK);
+    EXPECT_EQ(readSecret(), kSecret);
+    ASSERT_EQ(skf->SKF_UnblockPIN(app, const_cast<char*>("30313233"), const_cast<char*>("40414243"), &retries), SAR_OK);
+    ASSERT_EQ(verifyUser(app, "40414243"), SAR_OK);
+    EXPECT_EQ(signAndCheck("sm2"), SAR_OK);
+    EXPECT_EQ(readSecret(), kSecret);
+}
