@@ -33,16 +33,13 @@
 #include <cstring>
 #include <vector>
 
+using namespace window;
+
 namespace {
 
 constexpr int LangSimplifiedChinese = 2052;
 constexpr int LangTraditionalChinese = 1028;
 constexpr int LangEnglish = 1033;
-
-constexpr int PageUkey = 1;
-constexpr int PageAbout = 3;
-constexpr int PageMain = 0;
-constexpr int PageKeyInfo = 1;
 
 constexpr ULONG EventInserted = 1;
 constexpr ULONG EventRemoved = 2;
@@ -59,9 +56,6 @@ MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
 {
     ui = new Ui_MainWindow;
-    std::memset(m_appName, 0, sizeof m_appName);
-    std::memset(m_version, 0, sizeof m_version);
-    std::memset(m_vendorLine, 0, sizeof m_vendorLine);
     getMgrVersion(m_version, m_vendorLine, sizeof m_version, sizeof m_vendorLine);
 
     ui->setupUi(this);
@@ -81,10 +75,10 @@ MainWindow::MainWindow(QWidget* parent)
         button->setEnabled(false);
         button->hide();
     }
-    for (QPushButton* button : {ui->btn_ChangeLabel, ui->btn_VerifyPIN, ui->btn_ChangePIN, ui->btn_VerifyPIN_OK,
-                                ui->btn_ChangPIN_OK, ui->btn_ImpCert, ui->btn_ExpCert, ui->btn_DelCtn,
-                                ui->btn_ChangeLab_OK, ui->btn_ChangAuthKey_OK, ui->btn_UnblockPIN_OK,
-                                ui->btn_Initialize_OK}) {
+    for (QPushButton* button :
+         {ui->btn_ChangeLabel, ui->btn_VerifyPIN, ui->btn_ChangePIN, ui->btn_VerifyPIN_OK, ui->btn_ChangPIN_OK,
+          ui->btn_ImpCert, ui->btn_ExpCert, ui->btn_DelCtn, ui->btn_ChangeLab_OK, ui->btn_ChangAuthKey_OK,
+          ui->btn_UnblockPIN_OK, ui->btn_Initialize_OK}) {
         button->setEnabled(false);
     }
 
@@ -94,7 +88,6 @@ MainWindow::MainWindow(QWidget* parent)
     m_ctnModel = new QStandardItemModel(ui->treeView);
     m_devModel = new QStandardItemModel(ui->treeView_Dev);
     m_keyInfoModel = new QStandardItemModel(ui->treeView_usbInfo);
-    std::memset(m_appName, 0, sizeof m_appName);
 
     // The first header is the built-in text; every rebuild sets the looked-up one.
     m_devModel->setHorizontalHeaderLabels(QStringList() << QString::fromUtf8(catalogue::DeviceList.defaultText));
@@ -239,7 +232,7 @@ void MainWindow::createMenu()
     m_trayIcon->setContextMenu(m_trayMenu);
 }
 
-QString MainWindow::catalogueText(const catalogue::CatalogueText& entry) const
+QString MainWindow::catalogueText(const catalogue::CatalogueText& entry)
 {
     return tr(catalogue::text(entry).c_str());
 }
@@ -504,4 +497,4 @@ bool MainWindow::stopMonitor()
 }
 
 // Pages filled by the key-information, container, certificate and PIN features.
-void MainWindow::btn_importCert() {}
+void MainWindow::btn_importCert() { }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "version.h"
+#include "windowconstants.h"
 
 #include <skf/skfapi.h>
 
@@ -53,6 +54,9 @@ public:
     static void setLanguageDirectory(const std::string& directory);
     static std::string languageDirectory();
 
+    // The catalogue text in the window's language, as a display string.
+    static QString catalogueText(const catalogue::CatalogueText& entry);
+
 public slots:
     void updateUIlang();
     void updateUIlangFirst();
@@ -97,8 +101,9 @@ protected:
     // Every tray notice goes through here, so tests can watch them without a tray host.
     virtual void showTrayNotice(const QString& title, const QString& text, int durationMs);
 
-    // The catalogue text in the window's language, as a display string.
-    QString catalogueText(const catalogue::CatalogueText& entry) const;
+    // The certificate viewer is started through here (a shell command that returns at
+    // once), so tests can see what it was asked to show.
+    virtual void startViewer(const char* command);
 
     // Ends the monitor thread (cancels the driver's wait and joins). Safe to call twice.
     bool stopMonitor();
@@ -141,7 +146,7 @@ private:
     // Bytes of a container name handed to the driver, terminator included.
     static constexpr std::size_t ContainerNameSize = 128;
     // Opens the container of the view's current node; false when none could be opened.
-    bool openCurrentNodeCTN(int mode);
+    bool openCurrentNodeCTN(window::ContainerUse use);
     void viewCertificate(bool sign);
     void addContainerNode(const std::string& name);
     // The container name in a container node's text (the text less its suffix), when it fits.

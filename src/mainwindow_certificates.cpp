@@ -21,19 +21,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace window;
+
 namespace {
 
 const char* const ViewerFile = "/tmp/qorvex.cer";
 const char* const ViewerCommand = "gcr-viewer /tmp/qorvex.cer &";
 const QString ProposedExportName = QStringLiteral("qorvex.cer");
-
-// No certificate on a token comes near this; a larger length is not believed.
-constexpr ULONG MaxCertificateSize = 1024 * 1024;
-
-QString windowText(const CatalogueText& entry)
-{
-    return MainWindow::tr(catalogue::text(entry).c_str());
-}
 
 // The signature flag of the certificate node at index: a node two levels down whose parent
 // is a key pair and which is neither of the key nodes. False for any other node.
@@ -46,20 +40,21 @@ bool certificateNodeFlag(const QModelIndex& index, BOOL* sign)
     bool known = false;
     for (const CatalogueText* text : {&catalogue::KeyPairEncryptRsa1024, &catalogue::KeyPairEncryptRsa2048,
                                       &catalogue::KeyPairEncryptEcc128, &catalogue::KeyPairEncryptEcc256}) {
-        if (!known && pairText == windowText(*text)) {
+        if (!known && pairText == MainWindow::catalogueText(*text)) {
             *sign = FALSE;
             known = true;
         }
     }
     for (const CatalogueText* text : {&catalogue::KeyPairSignRsa1024, &catalogue::KeyPairSignRsa2048,
                                       &catalogue::KeyPairSignEcc128, &catalogue::KeyPairSignEcc256}) {
-        if (!known && pairText == windowText(*text)) {
+        if (!known && pairText == MainWindow::catalogueText(*text)) {
             *sign = TRUE;
             known = true;
         }
     }
     const QString nodeText = index.data(Qt::DisplayRole).toString();
-    return known && nodeText != windowText(catalogue::PublicKey) && nodeText != windowText(catalogue::PrivateKey);
+    return known && nodeText != MainWindow::catalogueText(catalogue::PublicKey)
+        && nodeText != MainWindow::catalogueText(catalogue::PrivateKey);
 }
 
 // The current container's certificate of one purpose, exactly as the token delivers it:
@@ -68,7 +63,8 @@ bool exportCertificate(BOOL sign, std::vector<BYTE>& certificate)
 {
     cDevMgr* manager = cDevMgr::getInst();
     ULONG length = 0;
-    if (manager->ExportCertificate(sign, nullptr, &length) != SAR_OK || length == 0 || length > MaxCertificateSize) {
+    if (manager->ExportCertificate(sign, nullptr, &length) != SAR_OK || length == 0
+        || length > cDevMgr::MaxCertificateSize) {
         return false;
     }
     certificate.assign(static_cast<std::size_t>(length) + 1, 0);
@@ -158,18 +154,18 @@ void MainWindow::btn_exportCert()
     if (!certificateNodeFlag(ui->treeView->currentIndex(), &sign)) {
         return;
     }
-    const QString path = QFileDialog::getSaveFileName(this, windowText(catalogue::ExportCertificateCaption),
-                                                      ProposedExportName, QString());
+    const QString path = QFileDialog::getSaveFileName(
+        this, MainWindow::catalogueText(catalogue::ExportCertificateCaption), ProposedExportName, QString());
     if (path.isEmpty()) {
         return;
     }
     // A container that cannot be opened would leave an earlier one current: export nothing.
     std::vector<BYTE> certificate;
-    const bool exported = openCurrentNodeCTN(1) && exportCertificate(sign, certificate);
+    const bool exported = openCurrentNodeCTN(ContainerUse::Export) && exportCertificate(sign, certificate);
     if (exported && writeExportFile(path, certificate)) {
-        m_msgBox->setWarnMode(8002, 9006, 0);
+        m_msgBox->setWarnMode(ModeExportSucceeded, TitleExportCertificate, 0);
     } else {
-        m_msgBox->setWarnMode(8005, 9006, 0);
+        m_msgBox->setWarnMode(ModeExportFailed, TitleExportCertificate, 0);
     }
     m_msgBox->exec();
 }
@@ -180,7 +176,7 @@ void MainWindow::btn_viewCert()
     if (!certificateNodeFlag(ui->treeView->currentIndex(), &sign)) {
         return;
     }
-    if (openCurrentNodeCTN(2)) {
+    if (openCurrentNodeCTN(ContainerUse::View)) {
         viewCertificate(sign);
     }
 }
@@ -191,8 +187,13 @@ void MainWindow::viewCertificate(bool sign)
     if (!exportCertificate(sign ? TRUE : FALSE, certificate) || !writeViewerFile(certificate)) {
         return;
     }
+    startViewer(ViewerCommand);
+}
+
+void MainWindow::startViewer(const char* command)
+{
     // The viewer runs in the background; its exit status is of no interest here.
-    const int started = std::system(ViewerCommand);
+    const int started = std::system(command);
     static_cast<void>(started);
 }
 
@@ -204,7 +205,7 @@ void MainWindow::btn_deleteCtn()
     }
     std::array<char, ContainerNameSize> name{};
     if (!containerNameOf(current.data(Qt::DisplayRole).toString(), name.data(), name.size())) {
-        m_msgBox->setWarnMode(8004, 9008, 0);
+        m_msgBox->setWarnMode(ModeCertificateNotFound, TitleDeleteContainer, 0);
         m_msgBox->exec();
         return;
     }

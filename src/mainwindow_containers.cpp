@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+using namespace window;
 
-constexpr int PageCert = 2;
+namespace {
 
 constexpr int ContainerTypeRsa = 1;
 constexpr int ContainerTypeEcc = 2;
@@ -35,9 +35,6 @@ constexpr std::size_t RsaBitLengthOffset = 4;
 // ECCPUBLICKEYBLOB: bit length, 64-byte X, 64-byte Y.
 constexpr ULONG EccPublicKeyBlobSize = 132;
 constexpr std::size_t EccBitLengthOffset = 0;
-
-constexpr int OpenForExport = 1;
-constexpr int OpenForView = 2;
 
 // The view's three icons, each made once. Making a QIcon from its file reads the picture's
 // header every time, which cost more than the token calls of a fill. Never destroyed, so
@@ -55,11 +52,6 @@ const QIcon& viewIcon(const char* path)
 const char* const FolderIcon = ":/folder.png";
 const char* const CertificateIcon = ":/cert3.png";
 const char* const KeyIcon = ":/keys.png";
-
-QString windowText(const CatalogueText& entry)
-{
-    return MainWindow::tr(catalogue::text(entry).c_str());
-}
 
 // The key-pair caption for a container type, purpose and the bit length its public key
 // reports; null for a length the view does not show.
@@ -105,7 +97,7 @@ QString certificateName(BOOL sign)
 {
     std::array<char, cDevMgr::CertNameSize> name{};
     if (cDevMgr::getInst()->getCertName(sign, name.data(), name.size()) != 0 || name[0] == '\0') {
-        return windowText(catalogue::CertificateFallbackName);
+        return MainWindow::catalogueText(catalogue::CertificateFallbackName);
     }
     name.back() = '\0';
     return QString::fromUtf8(name.data());
@@ -128,13 +120,13 @@ void addKeyPair(QStandardItem* containerNode, int containerType, BOOL sign, bool
     if (caption == nullptr) {
         return;
     }
-    auto* pairNode = new QStandardItem(viewIcon(FolderIcon), windowText(*caption));
+    auto* pairNode = new QStandardItem(viewIcon(FolderIcon), MainWindow::catalogueText(*caption));
     containerNode->appendRow(pairNode);
     if (withCertificate) {
         pairNode->appendRow(new QStandardItem(viewIcon(CertificateIcon), name));
     }
-    pairNode->appendRow(new QStandardItem(viewIcon(KeyIcon), windowText(catalogue::PublicKey)));
-    pairNode->appendRow(new QStandardItem(viewIcon(KeyIcon), windowText(catalogue::PrivateKey)));
+    pairNode->appendRow(new QStandardItem(viewIcon(KeyIcon), MainWindow::catalogueText(catalogue::PublicKey)));
+    pairNode->appendRow(new QStandardItem(viewIcon(KeyIcon), MainWindow::catalogueText(catalogue::PrivateKey)));
 }
 
 // The key pairs of the current container: a pair with a certificate comes before one
@@ -195,8 +187,8 @@ void MainWindow::chooseApp(QString devName)
 
 void MainWindow::addContainerNode(const std::string& name)
 {
-    auto* containerNode = new QStandardItem(viewIcon(FolderIcon),
-                                            QString::fromUtf8(name.c_str()) + windowText(catalogue::ContainerSuffix));
+    auto* containerNode = new QStandardItem(
+        viewIcon(FolderIcon), QString::fromUtf8(name.c_str()) + MainWindow::catalogueText(catalogue::ContainerSuffix));
     m_ctnModel->appendRow(containerNode);
 
     cDevMgr* manager = cDevMgr::getInst();
@@ -216,7 +208,7 @@ void MainWindow::Ctn_selected(QModelIndex)
     btn_viewCert();
 }
 
-bool MainWindow::openCurrentNodeCTN(int mode)
+bool MainWindow::openCurrentNodeCTN(ContainerUse use)
 {
     const QModelIndex current = ui->treeView->currentIndex();
     if (!current.isValid()) {
@@ -234,11 +226,8 @@ bool MainWindow::openCurrentNodeCTN(int mode)
     if (containerNameOf(containerIndex.data(Qt::DisplayRole).toString(), name.data(), name.size())) {
         return cDevMgr::getInst()->OpenContainer(name.data()) == SAR_OK;
     }
-    if (mode == OpenForExport) {
-        m_msgBox->setWarnMode(8004, 9006, 0);
-    } else if (mode == OpenForView) {
-        m_msgBox->setWarnMode(8004, 9007, 0);
-    }
+    m_msgBox->setWarnMode(ModeCertificateNotFound,
+                          use == ContainerUse::Export ? TitleExportCertificate : TitleViewCertificate, 0);
     m_msgBox->exec();
     return false;
 }

@@ -17,12 +17,9 @@
 #include <string>
 #include <vector>
 
+using namespace window;
+
 namespace {
-
-constexpr int PageKeyInfo = 1;
-
-constexpr ULONG PinTypeAdmin = 0;
-constexpr ULONG PinTypeUser = 1;
 
 // The first row of each PIN kind's three rows.
 constexpr int RowsSoPin = 6;

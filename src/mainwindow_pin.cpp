@@ -33,13 +33,9 @@
 #include <functional>
 #include <string>
 
+using namespace window;
+
 namespace {
-
-constexpr int PageChangeLabel = 2;
-constexpr int PageVerifyPin = 3;
-constexpr int PageChangePin = 4;
-
-constexpr ULONG PinTypeUser = 1;
 
 constexpr int MaxLabelBytes = 31;
 constexpr int MinPinLength = 6;
@@ -48,21 +44,6 @@ constexpr int AuthKeyLength = 16;
 constexpr std::size_t PinBufferSize = 32;
 // The count text beside a field, terminator included.
 constexpr std::size_t CountTextSize = 128;
-
-// Modes and title kinds of the message dialog.
-constexpr unsigned ModePinVerified = 2000;
-constexpr unsigned ModePinChanged = 2001;
-constexpr unsigned ModePinTooShort = 2002;
-constexpr unsigned ModeConfirmationDiffers = 2005;
-constexpr unsigned ModeSamePin = 2006;
-constexpr unsigned ModePinLocked = 2007;
-constexpr unsigned ModePinIncorrect = 2009;
-constexpr unsigned ModeLabelTooLong = 3000;
-constexpr unsigned ModeLabelChanged = 3001;
-constexpr unsigned ModeOperationFailed = 7000;
-constexpr unsigned TitleChangeLabel = 9001;
-constexpr unsigned TitleVerifyPin = 9002;
-constexpr unsigned TitleChangePin = 9003;
 
 int latin1Length(const QLineEdit* field)
 {

@@ -3,12 +3,15 @@
 #include "ui_mymessagebox.h"
 
 #include "stringcatalogue.h"
+#include "windowconstants.h"
 
 #include <QCloseEvent>
 #include <QLabel>
 #include <QPushButton>
 
 #include <cstdio>
+
+using namespace window;
 
 namespace {
 
@@ -17,50 +20,51 @@ enum DialogResult { ResultOkContinue = 0, ResultCancel = 1 };
 const CatalogueText& titleFor(unsigned titleKind)
 {
     switch (titleKind) {
-    case 9001:
+    case TitleChangeLabel:
         return catalogue::ButtonChangeLabel;
-    case 9002:
+    case TitleVerifyPin:
         return catalogue::ButtonVerifyPin;
-    case 9003:
+    case TitleChangePin:
         return catalogue::ButtonChangePin;
-    case 9006:
+    case TitleExportCertificate:
         return catalogue::TitleExportCertificate;
-    case 9007:
+    case TitleViewCertificate:
         return catalogue::TitleViewCertificate;
-    case 9008:
+    case TitleDeleteContainer:
         return catalogue::TitleDeleteContainer;
     default:
         return catalogue::MsgDefaultTitle;
     }
 }
 
-// The message of every mode that shows a fixed text (2009 is formatted, see messageFor).
+// The message of every mode that shows a fixed text (ModePinIncorrect is formatted, see
+// messageFor).
 const CatalogueText* fixedMessageFor(unsigned mode)
 {
     switch (mode) {
-    case 2000:
+    case ModePinVerified:
         return &catalogue::MsgPinVerified;
-    case 2001:
+    case ModePinChanged:
         return &catalogue::MsgPinChanged;
-    case 2002:
+    case ModePinTooShort:
         return &catalogue::MsgPinTooShort;
-    case 2005:
+    case ModeConfirmationDiffers:
         return &catalogue::MsgPinConfirmMismatch;
-    case 2006:
+    case ModeSamePin:
         return &catalogue::MsgPinsAreSame;
-    case 2007:
+    case ModePinLocked:
         return &catalogue::MsgPinLocked;
-    case 3000:
+    case ModeLabelTooLong:
         return &catalogue::MsgLabelTooLong;
-    case 3001:
+    case ModeLabelChanged:
         return &catalogue::MsgLabelChanged;
-    case 7000:
+    case ModeOperationFailed:
         return &catalogue::MsgOperationFailed;
-    case 8002:
+    case ModeExportSucceeded:
         return &catalogue::MsgExportCertSucceeded;
-    case 8004:
+    case ModeCertificateNotFound:
         return &catalogue::MsgCertNotFound;
-    case 8005:
+    case ModeExportFailed:
         return &catalogue::MsgExportCertFailed;
     default:
         return nullptr;
@@ -110,9 +114,9 @@ void myMessageBox::setWarnMode(unsigned mode, unsigned titleKind, unsigned numbe
 {
     twoButtons = false;
     setWindowTitle(tr(catalogue::text(titleFor(titleKind)).c_str()));
-    if (mode == 3000) // the too-long label message always carries the label title
+    if (mode == ModeLabelTooLong) // always carries the label title
         setWindowTitle(tr(catalogue::text(catalogue::ButtonChangeLabel).c_str()));
-    if (mode == 2002) // the only prompt: continue or cancel
+    if (mode == ModePinTooShort) // the only prompt: continue or cancel
         twoButtons = true;
     const std::string message = messageFor(mode, number);
     showButtons();
@@ -124,7 +128,7 @@ void myMessageBox::setWarnMode(unsigned mode, unsigned titleKind, unsigned numbe
 // kept whole however long a translation is.
 std::string myMessageBox::messageFor(unsigned mode, unsigned number)
 {
-    if (mode != 2009) {
+    if (mode != ModePinIncorrect) {
         const CatalogueText* text = fixedMessageFor(mode);
         return text ? catalogue::text(*text) : std::string();
     }

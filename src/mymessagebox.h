@@ -18,9 +18,9 @@ public:
     explicit myMessageBox(QWidget* parent = nullptr);
     ~myMessageBox() override;
 
-    // Title, message and buttons for mode (2000 PIN verified ... 8005 export failed),
-    // titleKind (9001 change label ... 9008 delete container) and, for mode 2009, the
-    // remaining retry count. Does not show the dialog: run exec() next.
+    // Title, message and buttons for a mode and a title kind (window::Mode... and
+    // window::Title... in windowconstants.h) and, for ModePinIncorrect, the remaining
+    // retry count. Does not show the dialog: run exec() next.
     // exec() then gives 0 for "OK" or "continue", 1 for "cancel", Escape or closing.
     void setWarnMode(unsigned mode, unsigned titleKind, unsigned number);
 

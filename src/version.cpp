@@ -11,8 +11,8 @@ constexpr std::size_t ScratchSize = 64;
 // 1 to 12 for "Jan" ... "Dec", 13 for anything else.
 int monthNumber(const char* name)
 {
-    static const char* const names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    static const char* const names[]
+        = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     for (int i = 0; i < 12; ++i) {
         if (std::strcmp(name, names[i]) == 0) {
             return i + 1;
@@ -48,8 +48,7 @@ int formatMgrVersion(const char* buildDate, const char* buildTime, char* version
     char vendorText[ScratchSize] = {};
     std::snprintf(versionText, sizeof versionText, "%s%02d.%02d%02d%02d%02d", "1.0.", year % 100,
                   monthNumber(monthName), day, hour, minute);
-    std::snprintf(vendorText, sizeof vendorText, "Copyright \xC2\xA9 20%02d Velkora. All rights reserved.",
-                  year % 100);
+    std::snprintf(vendorText, sizeof vendorText, "Copyright \xC2\xA9 20%02d Velkora. All rights reserved.", year % 100);
 
     copyBounded(version, versionSize, versionText);
     copyBounded(vendorLine, vendorLineSize, vendorText);

@@ -99,13 +99,15 @@ void startUp(const Options& options)
     }
     const double mgr = bench::percentile(mgrMs, 0.5), bare = bench::percentile(bareMs, 0.5);
     const double mgrCpu = bench::percentile(mgrCpuMs, 0.5), bareCpu = bench::percentile(bareCpuMs, 0.5);
-    row("start-up to first frame, wall (ms): ovrinkey / bare", fixed(mgr, 1) + " / " + fixed(bare, 1) + " = " +
-        fixed(mgr / bare, 2) + "x", "<= 2x", mgr / bare <= 2.0);
-    row("start-up to first frame, CPU (ms): ovrinkey / bare", fixed(mgrCpu, 1) + " / " + fixed(bareCpu, 1) +
-        " = " + fixed(mgrCpu / bareCpu, 2) + "x", "<= 2x", mgrCpu / bareCpu <= 2.0);
+    row("start-up to first frame, wall (ms): ovrinkey / bare",
+        fixed(mgr, 1) + " / " + fixed(bare, 1) + " = " + fixed(mgr / bare, 2) + "x", "<= 2x", mgr / bare <= 2.0);
+    row("start-up to first frame, CPU (ms): ovrinkey / bare",
+        fixed(mgrCpu, 1) + " / " + fixed(bareCpu, 1) + " = " + fixed(mgrCpu / bareCpu, 2) + "x", "<= 2x",
+        mgrCpu / bareCpu <= 2.0);
     const double rss = bench::percentile(mgrRss, 0.5), bareRssMiB = bench::percentile(bareRss, 0.5);
-    row("resident after start (MiB): ovrinkey / bare", fixed(rss, 1) + " / " + fixed(bareRssMiB, 1) + " = " +
-        fixed(rss / bareRssMiB, 2) + "x", "<= 1.5x", rss / bareRssMiB <= 1.5);
+    row("resident after start (MiB): ovrinkey / bare",
+        fixed(rss, 1) + " / " + fixed(bareRssMiB, 1) + " = " + fixed(rss / bareRssMiB, 2) + "x", "<= 1.5x",
+        rss / bareRssMiB <= 1.5);
 }
 
 // Instructions from process start to the first frame, counted by callgrind: the figure a
@@ -195,8 +197,8 @@ void hotPlug(int tokens, int cycles, double goalMs, bool withMemory)
     const long rssAfter = bench::residentKiB(child.pid());
 
     const double p50 = bench::percentile(latencies, 0.5), p99 = bench::percentile(latencies, 0.99);
-    row("hot-plug latency, " + std::to_string(tokens) + " present, " + std::to_string(cycles) +
-            " insertions (ms): p50 / p99",
+    row("hot-plug latency, " + std::to_string(tokens) + " present, " + std::to_string(cycles)
+            + " insertions (ms): p50 / p99",
         fixed(p50, 2) + " / " + fixed(p99, 2), "p50 < " + fixed(goalMs, 0) + " ms", p50 < goalMs);
     if (withMemory) {
         const double growthMiB = (rssAfter - rssBefore) / 1024.0;

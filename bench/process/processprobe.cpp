@@ -53,8 +53,8 @@ Scratch::~Scratch()
 
 void Scratch::skftool(const std::string& arguments) const
 {
-    const std::string command = "SOFTSKF_DIR='" + store() + "' '" SKFTOOL_EXE "' --lib '" SOFTSKF_LIB "' " +
-                                arguments + " >/dev/null";
+    const std::string command
+        = "SOFTSKF_DIR='" + store() + "' '" SKFTOOL_EXE "' --lib '" SOFTSKF_LIB "' " + arguments + " >/dev/null";
     if (std::system(command.c_str()) != 0) {
         throw std::runtime_error("skftool failed: " + arguments);
     }
@@ -157,8 +157,7 @@ ProbeLine Child::waitFor(const std::string& tag, long value, int timeoutMs)
 void Child::drain(int quietMs)
 {
     ProbeLine line;
-    while (next(line, quietMs)) {
-    }
+    while (next(line, quietMs)) { }
 }
 
 void Child::stop()

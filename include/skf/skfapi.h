@@ -30,8 +30,8 @@ typedef uint32_t UINT;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef uint32_t FLAGS;
-typedef char *LPSTR;
-typedef void *HANDLE;
+typedef char* LPSTR;
+typedef void* HANDLE;
 typedef HANDLE DEVHANDLE;
 typedef HANDLE HAPPLICATION;
 typedef HANDLE HCONTAINER;
@@ -54,12 +54,14 @@ typedef HANDLE HCONTAINER;
 
 #pragma pack(push, 1)
 
-typedef struct Struct_Version {
+typedef struct Struct_Version
+{
     BYTE major;
     BYTE minor;
 } VERSION;
 
-typedef struct Struct_DEVINFO {
+typedef struct Struct_DEVINFO
+{
     VERSION Version;
     CHAR Manufacturer[64];
     CHAR Issuer[64];
@@ -78,14 +80,16 @@ typedef struct Struct_DEVINFO {
     BYTE Reserved[64];
 } DEVINFO, *PDEVINFO;
 
-typedef struct Struct_RSAPUBLICKEYBLOB {
+typedef struct Struct_RSAPUBLICKEYBLOB
+{
     ULONG AlgID;
     ULONG BitLen;
     BYTE Modulus[MAX_RSA_MODULUS_LEN];
     BYTE PublicExponent[MAX_RSA_EXPONENT_LEN];
 } RSAPUBLICKEYBLOB, *PRSAPUBLICKEYBLOB;
 
-typedef struct Struct_RSAPRIVATEKEYBLOB {
+typedef struct Struct_RSAPRIVATEKEYBLOB
+{
     ULONG AlgID;
     ULONG BitLen;
     BYTE Modulus[MAX_RSA_MODULUS_LEN];
@@ -98,19 +102,22 @@ typedef struct Struct_RSAPRIVATEKEYBLOB {
     BYTE Coefficient[MAX_RSA_MODULUS_LEN / 2];
 } RSAPRIVATEKEYBLOB, *PRSAPRIVATEKEYBLOB;
 
-typedef struct Struct_ECCPUBLICKEYBLOB {
+typedef struct Struct_ECCPUBLICKEYBLOB
+{
     ULONG BitLen;
     BYTE XCoordinate[ECC_MAX_XCOORDINATE_BITS_LEN / 8];
     BYTE YCoordinate[ECC_MAX_YCOORDINATE_BITS_LEN / 8];
 } ECCPUBLICKEYBLOB, *PECCPUBLICKEYBLOB;
 
-typedef struct Struct_ECCPRIVATEKEYBLOB {
+typedef struct Struct_ECCPRIVATEKEYBLOB
+{
     ULONG BitLen;
     BYTE PrivateKey[ECC_MAX_MODULUS_BITS_LEN / 8];
 } ECCPRIVATEKEYBLOB, *PECCPRIVATEKEYBLOB;
 
 /* Cipher is declared with one byte; a real blob carries CipherLen bytes there. */
-typedef struct Struct_ECCCIPHERBLOB {
+typedef struct Struct_ECCCIPHERBLOB
+{
     BYTE XCoordinate[ECC_MAX_XCOORDINATE_BITS_LEN / 8];
     BYTE YCoordinate[ECC_MAX_XCOORDINATE_BITS_LEN / 8];
     BYTE HASH[32];
@@ -118,19 +125,22 @@ typedef struct Struct_ECCCIPHERBLOB {
     BYTE Cipher[1];
 } ECCCIPHERBLOB, *PECCCIPHERBLOB;
 
-typedef struct Struct_ECCSIGNATUREBLOB {
+typedef struct Struct_ECCSIGNATUREBLOB
+{
     BYTE r[ECC_MAX_XCOORDINATE_BITS_LEN / 8];
     BYTE s[ECC_MAX_XCOORDINATE_BITS_LEN / 8];
 } ECCSIGNATUREBLOB, *PECCSIGNATUREBLOB;
 
-typedef struct Struct_BLOCKCIPHERPARAM {
+typedef struct Struct_BLOCKCIPHERPARAM
+{
     BYTE IV[MAX_IV_LEN];
     ULONG IVLen;
     ULONG PaddingType;
     ULONG FeedBitLen;
 } BLOCKCIPHERPARAM, *PBLOCKCIPHERPARAM;
 
-typedef struct SKF_ENVELOPEDKEYBLOB {
+typedef struct SKF_ENVELOPEDKEYBLOB
+{
     ULONG Version;
     ULONG ulSymmAlgID;
     ULONG ulBits;
@@ -139,7 +149,8 @@ typedef struct SKF_ENVELOPEDKEYBLOB {
     ECCCIPHERBLOB ECCCipherBlob;
 } ENVELOPEDKEYBLOB, *PENVELOPEDKEYBLOB;
 
-typedef struct Struct_FILEATTRIBUTE {
+typedef struct Struct_FILEATTRIBUTE
+{
     CHAR FileName[32];
     ULONG FileSize;
     ULONG ReadRights;
@@ -147,7 +158,8 @@ typedef struct Struct_FILEATTRIBUTE {
 } FILEATTRIBUTE, *PFILEATTRIBUTE;
 
 /* Vendor record: byte 0 carries the container type, the rest is unused. */
-typedef struct Struct_ContainerInfo {
+typedef struct Struct_ContainerInfo
+{
     BYTE ContainerType;
     BYTE Reserved[15];
 } ContainerInfo, *PContainerInfo;
@@ -253,123 +265,116 @@ typedef struct Struct_ContainerInfo {
 #define SGD_SHA256 0x00000004u
 
 /* Device and event management. */
-ULONG SKF_WaitForDevEvent(LPSTR szDevName, ULONG *pulDevNameLen, ULONG *pulEvent);
+ULONG SKF_WaitForDevEvent(LPSTR szDevName, ULONG* pulDevNameLen, ULONG* pulEvent);
 ULONG SKF_CancelWaitForDevEvent(void);
-ULONG SKF_EnumDev(BOOL bPresent, LPSTR szNameList, ULONG *pulSize);
-ULONG SKF_ConnectDev(LPSTR szName, DEVHANDLE *phDev);
+ULONG SKF_EnumDev(BOOL bPresent, LPSTR szNameList, ULONG* pulSize);
+ULONG SKF_ConnectDev(LPSTR szName, DEVHANDLE* phDev);
 ULONG SKF_DisConnectDev(DEVHANDLE hDev);
-ULONG SKF_GetDevState(LPSTR szDevName, ULONG *pulDevState);
+ULONG SKF_GetDevState(LPSTR szDevName, ULONG* pulDevState);
 ULONG SKF_SetLabel(DEVHANDLE hDev, LPSTR szLabel);
-ULONG SKF_GetDevInfo(DEVHANDLE hDev, DEVINFO *pDevInfo);
+ULONG SKF_GetDevInfo(DEVHANDLE hDev, DEVINFO* pDevInfo);
 ULONG SKF_LockDev(DEVHANDLE hDev, ULONG ulTimeOut);
 ULONG SKF_UnlockDev(DEVHANDLE hDev);
-ULONG SKF_Transmit(DEVHANDLE hDev, BYTE *pbCommand, ULONG ulCommandLen, BYTE *pbData, ULONG *pulDataLen);
+ULONG SKF_Transmit(DEVHANDLE hDev, BYTE* pbCommand, ULONG ulCommandLen, BYTE* pbData, ULONG* pulDataLen);
 
 /* Access control. */
-ULONG SKF_ChangeDevAuthKey(DEVHANDLE hDev, BYTE *pbKeyValue, ULONG ulKeyLen);
-ULONG SKF_DevAuth(DEVHANDLE hDev, BYTE *pbAuthData, ULONG ulLen);
-ULONG SKF_ChangePIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szOldPin, LPSTR szNewPin,
-                    ULONG *pulRetryCount);
-ULONG SKF_GetPINInfo(HAPPLICATION hApplication, ULONG ulPINType, ULONG *pulMaxRetryCount,
-                     ULONG *pulRemainRetryCount, BOOL *pbDefaultPin);
-ULONG SKF_VerifyPIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szPIN, ULONG *pulRetryCount);
-ULONG SKF_UnblockPIN(HAPPLICATION hApplication, LPSTR szAdminPIN, LPSTR szNewUserPIN, ULONG *pulRetryCount);
+ULONG SKF_ChangeDevAuthKey(DEVHANDLE hDev, BYTE* pbKeyValue, ULONG ulKeyLen);
+ULONG SKF_DevAuth(DEVHANDLE hDev, BYTE* pbAuthData, ULONG ulLen);
+ULONG SKF_ChangePIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szOldPin, LPSTR szNewPin, ULONG* pulRetryCount);
+ULONG SKF_GetPINInfo(HAPPLICATION hApplication, ULONG ulPINType, ULONG* pulMaxRetryCount, ULONG* pulRemainRetryCount,
+                     BOOL* pbDefaultPin);
+ULONG SKF_VerifyPIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szPIN, ULONG* pulRetryCount);
+ULONG SKF_UnblockPIN(HAPPLICATION hApplication, LPSTR szAdminPIN, LPSTR szNewUserPIN, ULONG* pulRetryCount);
 ULONG SKF_ClearSecureState(HAPPLICATION hApplication);
 
 /* Applications. */
 ULONG SKF_CreateApplication(DEVHANDLE hDev, LPSTR szAppName, LPSTR szAdminPin, DWORD dwAdminPinRetryCount,
                             LPSTR szUserPin, DWORD dwUserPinRetryCount, DWORD dwCreateFileRights,
-                            HAPPLICATION *phApplication);
-ULONG SKF_EnumApplication(DEVHANDLE hDev, LPSTR szAppName, ULONG *pulSize);
+                            HAPPLICATION* phApplication);
+ULONG SKF_EnumApplication(DEVHANDLE hDev, LPSTR szAppName, ULONG* pulSize);
 ULONG SKF_DeleteApplication(DEVHANDLE hDev, LPSTR szAppName);
-ULONG SKF_OpenApplication(DEVHANDLE hDev, LPSTR szAppName, HAPPLICATION *phApplication);
+ULONG SKF_OpenApplication(DEVHANDLE hDev, LPSTR szAppName, HAPPLICATION* phApplication);
 ULONG SKF_CloseApplication(HAPPLICATION hApplication);
 
 /* Files. */
 ULONG SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulFileSize, ULONG ulReadRights,
                      ULONG ulWriteRights);
 ULONG SKF_DeleteFile(HAPPLICATION hApplication, LPSTR szFileName);
-ULONG SKF_EnumFiles(HAPPLICATION hApplication, LPSTR szFileList, ULONG *pulSize);
-ULONG SKF_GetFileInfo(HAPPLICATION hApplication, LPSTR szFileName, FILEATTRIBUTE *pFileInfo);
-ULONG SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, ULONG ulSize, BYTE *pbOutData,
-                   ULONG *pulOutLen);
-ULONG SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, BYTE *pbData, ULONG ulSize);
+ULONG SKF_EnumFiles(HAPPLICATION hApplication, LPSTR szFileList, ULONG* pulSize);
+ULONG SKF_GetFileInfo(HAPPLICATION hApplication, LPSTR szFileName, FILEATTRIBUTE* pFileInfo);
+ULONG SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, ULONG ulSize, BYTE* pbOutData,
+                   ULONG* pulOutLen);
+ULONG SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, BYTE* pbData, ULONG ulSize);
 
 /* Containers. */
-ULONG SKF_CreateContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER *phContainer);
+ULONG SKF_CreateContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER* phContainer);
 ULONG SKF_DeleteContainer(HAPPLICATION hApplication, LPSTR szContainerName);
-ULONG SKF_OpenContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER *phContainer);
+ULONG SKF_OpenContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER* phContainer);
 ULONG SKF_CloseContainer(HCONTAINER hContainer);
-ULONG SKF_EnumContainer(HAPPLICATION hApplication, LPSTR szContainerName, ULONG *pulSize);
-ULONG SKF_GetContainerType(HCONTAINER hContainer, ULONG *pulContainerType);
-ULONG SKF_ImportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE *pbCert, ULONG ulCertLen);
-ULONG SKF_ExportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE *pbCert, ULONG *pulCertLen);
-ULONG SKF_ExtGetContainerInfo(HCONTAINER hContainer, ContainerInfo *pInfo);
+ULONG SKF_EnumContainer(HAPPLICATION hApplication, LPSTR szContainerName, ULONG* pulSize);
+ULONG SKF_GetContainerType(HCONTAINER hContainer, ULONG* pulContainerType);
+ULONG SKF_ImportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert, ULONG ulCertLen);
+ULONG SKF_ExportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert, ULONG* pulCertLen);
+ULONG SKF_ExtGetContainerInfo(HCONTAINER hContainer, ContainerInfo* pInfo);
 
 /* Cryptographic services. */
-ULONG SKF_GenRandom(DEVHANDLE hDev, BYTE *pbRandom, ULONG ulRandomLen);
-ULONG SKF_GenExtRSAKey(DEVHANDLE hDev, ULONG ulBitsLen, RSAPRIVATEKEYBLOB *pBlob);
-ULONG SKF_GenRSAKeyPair(HCONTAINER hContainer, ULONG ulBitsLen, RSAPUBLICKEYBLOB *pBlob);
-ULONG SKF_ImportRSAKeyPair(HCONTAINER hContainer, ULONG ulSymAlgId, BYTE *pbWrappedKey, ULONG ulWrappedKeyLen,
-                           BYTE *pbEncryptedData, ULONG ulEncryptedDataLen);
-ULONG SKF_RSASignData(HCONTAINER hContainer, BYTE *pbData, ULONG ulDataLen, BYTE *pbSignature,
-                      ULONG *pulSignLen);
-ULONG SKF_RSAVerify(DEVHANDLE hDev, RSAPUBLICKEYBLOB *pRSAPubKeyBlob, BYTE *pbData, ULONG ulDataLen,
-                    BYTE *pbSignature, ULONG ulSignLen);
-ULONG SKF_RSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, RSAPUBLICKEYBLOB *pPubKey, BYTE *pbData,
-                              ULONG *pulDataLen, HANDLE *phSessionKey);
-ULONG SKF_ExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB *pRSAPubKeyBlob, BYTE *pbInput,
-                                ULONG ulInputLen, BYTE *pbOutput, ULONG *pulOutputLen);
-ULONG SKF_ExtRSAPriKeyOperation(DEVHANDLE hDev, RSAPRIVATEKEYBLOB *pRSAPriKeyBlob, BYTE *pbInput,
-                                ULONG ulInputLen, BYTE *pbOutput, ULONG *pulOutputLen);
-ULONG SKF_GenECCKeyPair(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB *pBlob);
-ULONG SKF_ImportECCKeyPair(HCONTAINER hContainer, ENVELOPEDKEYBLOB *pEnvelopedKeyBlob);
-ULONG SKF_ECCSignData(HCONTAINER hContainer, BYTE *pbDigest, ULONG ulDigestLen, ECCSIGNATUREBLOB *pSignature);
-ULONG SKF_ECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB *pECCPubKeyBlob, BYTE *pbData, ULONG ulDataLen,
-                    ECCSIGNATUREBLOB *pSignature);
-ULONG SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB *pPubKey,
-                              ECCCIPHERBLOB *pData, HANDLE *phSessionKey);
-ULONG SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB *pECCPubKeyBlob, BYTE *pbPlainText,
-                        ULONG ulPlainTextLen, ECCCIPHERBLOB *pCipherText);
-ULONG SKF_ExtECCDecrypt(DEVHANDLE hDev, ECCPRIVATEKEYBLOB *pECCPriKeyBlob, ECCCIPHERBLOB *pCipherText,
-                        BYTE *pbPlainText, ULONG *pulPlainTextLen);
-ULONG SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB *pECCPriKeyBlob, BYTE *pbData, ULONG ulDataLen,
-                     ECCSIGNATUREBLOB *pSignature);
-ULONG SKF_ExtECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB *pECCPubKeyBlob, BYTE *pbData, ULONG ulDataLen,
-                       ECCSIGNATUREBLOB *pSignature);
-ULONG SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB *pTempECCPubKeyBlob,
-                                       BYTE *pbID, ULONG ulIDLen, HANDLE *phAgreementHandle);
-ULONG SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG ulAlgId,
-                                             ECCPUBLICKEYBLOB *pSponsorECCPubKeyBlob,
-                                             ECCPUBLICKEYBLOB *pSponsorTempECCPubKeyBlob,
-                                             ECCPUBLICKEYBLOB *pTempECCPubKeyBlob, BYTE *pbID, ULONG ulIDLen,
-                                             BYTE *pbSponsorID, ULONG ulSponsorIDLen, HANDLE *phKeyHandle);
-ULONG SKF_GenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB *pECCPubKeyBlob,
-                             ECCPUBLICKEYBLOB *pTempECCPubKeyBlob, BYTE *pbID, ULONG ulIDLen,
-                             HANDLE *phKeyHandle);
-ULONG SKF_ExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE *pbBlob, ULONG *pulBlobLen);
-ULONG SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE *pbWrapedData, ULONG ulWrapedLen,
-                           HANDLE *phKey);
-ULONG SKF_SetSymmKey(DEVHANDLE hDev, BYTE *pbKey, ULONG ulAlgID, HANDLE *phKey);
+ULONG SKF_GenRandom(DEVHANDLE hDev, BYTE* pbRandom, ULONG ulRandomLen);
+ULONG SKF_GenExtRSAKey(DEVHANDLE hDev, ULONG ulBitsLen, RSAPRIVATEKEYBLOB* pBlob);
+ULONG SKF_GenRSAKeyPair(HCONTAINER hContainer, ULONG ulBitsLen, RSAPUBLICKEYBLOB* pBlob);
+ULONG SKF_ImportRSAKeyPair(HCONTAINER hContainer, ULONG ulSymAlgId, BYTE* pbWrappedKey, ULONG ulWrappedKeyLen,
+                           BYTE* pbEncryptedData, ULONG ulEncryptedDataLen);
+ULONG SKF_RSASignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen, BYTE* pbSignature, ULONG* pulSignLen);
+ULONG SKF_RSAVerify(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRSAPubKeyBlob, BYTE* pbData, ULONG ulDataLen, BYTE* pbSignature,
+                    ULONG ulSignLen);
+ULONG SKF_RSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, RSAPUBLICKEYBLOB* pPubKey, BYTE* pbData,
+                              ULONG* pulDataLen, HANDLE* phSessionKey);
+ULONG SKF_ExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRSAPubKeyBlob, BYTE* pbInput, ULONG ulInputLen,
+                                BYTE* pbOutput, ULONG* pulOutputLen);
+ULONG SKF_ExtRSAPriKeyOperation(DEVHANDLE hDev, RSAPRIVATEKEYBLOB* pRSAPriKeyBlob, BYTE* pbInput, ULONG ulInputLen,
+                                BYTE* pbOutput, ULONG* pulOutputLen);
+ULONG SKF_GenECCKeyPair(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pBlob);
+ULONG SKF_ImportECCKeyPair(HCONTAINER hContainer, ENVELOPEDKEYBLOB* pEnvelopedKeyBlob);
+ULONG SKF_ECCSignData(HCONTAINER hContainer, BYTE* pbDigest, ULONG ulDigestLen, ECCSIGNATUREBLOB* pSignature);
+ULONG SKF_ECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData, ULONG ulDataLen,
+                    ECCSIGNATUREBLOB* pSignature);
+ULONG SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pPubKey, ECCCIPHERBLOB* pData,
+                              HANDLE* phSessionKey);
+ULONG SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbPlainText, ULONG ulPlainTextLen,
+                        ECCCIPHERBLOB* pCipherText);
+ULONG SKF_ExtECCDecrypt(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, ECCCIPHERBLOB* pCipherText,
+                        BYTE* pbPlainText, ULONG* pulPlainTextLen);
+ULONG SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, BYTE* pbData, ULONG ulDataLen,
+                     ECCSIGNATUREBLOB* pSignature);
+ULONG SKF_ExtECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData, ULONG ulDataLen,
+                       ECCSIGNATUREBLOB* pSignature);
+ULONG SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pTempECCPubKeyBlob,
+                                       BYTE* pbID, ULONG ulIDLen, HANDLE* phAgreementHandle);
+ULONG SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pSponsorECCPubKeyBlob,
+                                             ECCPUBLICKEYBLOB* pSponsorTempECCPubKeyBlob,
+                                             ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen,
+                                             BYTE* pbSponsorID, ULONG ulSponsorIDLen, HANDLE* phKeyHandle);
+ULONG SKF_GenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB* pECCPubKeyBlob,
+                             ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen, HANDLE* phKeyHandle);
+ULONG SKF_ExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbBlob, ULONG* pulBlobLen);
+ULONG SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pbWrapedData, ULONG ulWrapedLen, HANDLE* phKey);
+ULONG SKF_SetSymmKey(DEVHANDLE hDev, BYTE* pbKey, ULONG ulAlgID, HANDLE* phKey);
 ULONG SKF_EncryptInit(HANDLE hKey, BLOCKCIPHERPARAM EncryptParam);
-ULONG SKF_Encrypt(HANDLE hKey, BYTE *pbData, ULONG ulDataLen, BYTE *pbEncryptedData, ULONG *pulEncryptedLen);
-ULONG SKF_EncryptUpdate(HANDLE hKey, BYTE *pbData, ULONG ulDataLen, BYTE *pbEncryptedData,
-                        ULONG *pulEncryptedLen);
-ULONG SKF_EncryptFinal(HANDLE hKey, BYTE *pbEncryptedData, ULONG *pulEncryptedDataLen);
+ULONG SKF_Encrypt(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData, ULONG* pulEncryptedLen);
+ULONG SKF_EncryptUpdate(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData, ULONG* pulEncryptedLen);
+ULONG SKF_EncryptFinal(HANDLE hKey, BYTE* pbEncryptedData, ULONG* pulEncryptedDataLen);
 ULONG SKF_DecryptInit(HANDLE hKey, BLOCKCIPHERPARAM DecryptParam);
-ULONG SKF_Decrypt(HANDLE hKey, BYTE *pbEncryptedData, ULONG ulEncryptedLen, BYTE *pbData, ULONG *pulDataLen);
-ULONG SKF_DecryptUpdate(HANDLE hKey, BYTE *pbEncryptedData, ULONG ulEncryptedLen, BYTE *pbData,
-                        ULONG *pulDataLen);
-ULONG SKF_DecryptFinal(HANDLE hKey, BYTE *pbDecryptedData, ULONG *pulDecryptedDataLen);
-ULONG SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB *pPubKey, BYTE *pbID, ULONG ulIDLen,
-                     HANDLE *phHash);
-ULONG SKF_Digest(HANDLE hHash, BYTE *pbData, ULONG ulDataLen, BYTE *pbHashData, ULONG *pulHashLen);
-ULONG SKF_DigestUpdate(HANDLE hHash, BYTE *pbData, ULONG ulDataLen);
-ULONG SKF_DigestFinal(HANDLE hHash, BYTE *pHashData, ULONG *pulHashLen);
-ULONG SKF_MacInit(HANDLE hKey, BLOCKCIPHERPARAM *pMacParam, HANDLE *phMac);
-ULONG SKF_Mac(HANDLE hMac, BYTE *pbData, ULONG ulDataLen, BYTE *pbMacData, ULONG *pulMacLen);
-ULONG SKF_MacUpdate(HANDLE hMac, BYTE *pbData, ULONG ulDataLen);
-ULONG SKF_MacFinal(HANDLE hMac, BYTE *pbMacData, ULONG *pulMacDataLen);
+ULONG SKF_Decrypt(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData, ULONG* pulDataLen);
+ULONG SKF_DecryptUpdate(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData, ULONG* pulDataLen);
+ULONG SKF_DecryptFinal(HANDLE hKey, BYTE* pbDecryptedData, ULONG* pulDecryptedDataLen);
+ULONG SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* pPubKey, BYTE* pbID, ULONG ulIDLen,
+                     HANDLE* phHash);
+ULONG SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* pbHashData, ULONG* pulHashLen);
+ULONG SKF_DigestUpdate(HANDLE hHash, BYTE* pbData, ULONG ulDataLen);
+ULONG SKF_DigestFinal(HANDLE hHash, BYTE* pHashData, ULONG* pulHashLen);
+ULONG SKF_MacInit(HANDLE hKey, BLOCKCIPHERPARAM* pMacParam, HANDLE* phMac);
+ULONG SKF_Mac(HANDLE hMac, BYTE* pbData, ULONG ulDataLen, BYTE* pbMacData, ULONG* pulMacLen);
+ULONG SKF_MacUpdate(HANDLE hMac, BYTE* pbData, ULONG ulDataLen);
+ULONG SKF_MacFinal(HANDLE hMac, BYTE* pbMacData, ULONG* pulMacDataLen);
 ULONG SKF_CloseHandle(HANDLE hHandle);
 
 #ifdef __cplusplus

@@ -416,8 +416,11 @@ void runCsr(Context& context)
     PkeyPtr publicKey = publicKeyFromBlob(publicBlob);
 
     std::unique_ptr<X509_REQ, OsslDeleter<X509_REQ, X509_REQ_free>> request(X509_REQ_new());
+    if (!request) {
+        throwOpenSslError("cannot build the certificate request");
+    }
     X509_NAME* name = X509_REQ_get_subject_name(request.get());
-    if (!request || X509_REQ_set_version(request.get(), 0) != 1
+    if (X509_REQ_set_version(request.get(), 0) != 1
         || X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
                                       reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0)
             != 1
@@ -425,6 +428,9 @@ void runCsr(Context& context)
         throwOpenSslError("cannot build the certificate request");
     }
     X509_ALGOR* algorithm = X509_ALGOR_new();
+    if (algorithm == nullptr) {
+        throwOpenSslError("cannot set the request's signature algorithm");
+    }
     X509_ALGOR_set0(algorithm, OBJ_nid2obj(sm2 ? NID_SM2_with_SM3 : NID_sha256WithRSAEncryption),
                     sm2 ? V_ASN1_UNDEF : V_ASN1_NULL, nullptr);
     const bool algorithmSet = X509_REQ_set1_signature_algo(request.get(), algorithm) == 1;

@@ -21,6 +21,8 @@ public:
     static constexpr ULONG MissingFunction = 0xFFFFFFFFu;
     static constexpr std::size_t DevNameSize = 64;
     static constexpr std::size_t CertNameSize = 128;
+    // No certificate on a token comes near this; a larger length is not believed.
+    static constexpr ULONG MaxCertificateSize = 1024 * 1024;
 
     static cDevMgr* getInst();
 

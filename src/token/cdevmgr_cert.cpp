@@ -16,7 +16,6 @@ namespace {
 
 // No certificate on a token comes near this; a larger size is a driver fault, and
 // allocating it would let a bad driver exhaust memory.
-constexpr ULONG MaxCertificateSize = 1024 * 1024;
 
 using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
 

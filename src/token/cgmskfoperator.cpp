@@ -7,7 +7,8 @@
 
 namespace {
 
-struct SlotInfo {
+struct SlotInfo
+{
     const char* name;
     bool lookedUp;
 };
@@ -150,14 +151,18 @@ ULONG CGMSKFOperator::SKF_ChangeDevAuthKey(DEVHANDLE hDev, BYTE* pbKeyValue, ULO
     return forward<decltype(&::SKF_ChangeDevAuthKey)>(Slot_SKF_ChangeDevAuthKey, hDev, pbKeyValue, ulKeyLen);
 }
 
-ULONG CGMSKFOperator::SKF_ChangePIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szOldPin, LPSTR szNewPin, ULONG* pulRetryCount)
+ULONG CGMSKFOperator::SKF_ChangePIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szOldPin, LPSTR szNewPin,
+                                    ULONG* pulRetryCount)
 {
-    return forward<decltype(&::SKF_ChangePIN)>(Slot_SKF_ChangePIN, hApplication, ulPINType, szOldPin, szNewPin, pulRetryCount);
+    return forward<decltype(&::SKF_ChangePIN)>(Slot_SKF_ChangePIN, hApplication, ulPINType, szOldPin, szNewPin,
+                                               pulRetryCount);
 }
 
-ULONG CGMSKFOperator::SKF_GetPINInfo(HAPPLICATION hApplication, ULONG ulPINType, ULONG* pulMaxRetryCount, ULONG* pulRemainRetryCount, BOOL* pbDefaultPin)
+ULONG CGMSKFOperator::SKF_GetPINInfo(HAPPLICATION hApplication, ULONG ulPINType, ULONG* pulMaxRetryCount,
+                                     ULONG* pulRemainRetryCount, BOOL* pbDefaultPin)
 {
-    return forward<decltype(&::SKF_GetPINInfo)>(Slot_SKF_GetPINInfo, hApplication, ulPINType, pulMaxRetryCount, pulRemainRetryCount, pbDefaultPin);
+    return forward<decltype(&::SKF_GetPINInfo)>(Slot_SKF_GetPINInfo, hApplication, ulPINType, pulMaxRetryCount,
+                                                pulRemainRetryCount, pbDefaultPin);
 }
 
 ULONG CGMSKFOperator::SKF_VerifyPIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szPIN, ULONG* pulRetryCount)
@@ -165,9 +170,11 @@ ULONG CGMSKFOperator::SKF_VerifyPIN(HAPPLICATION hApplication, ULONG ulPINType, 
     return forward<decltype(&::SKF_VerifyPIN)>(Slot_SKF_VerifyPIN, hApplication, ulPINType, szPIN, pulRetryCount);
 }
 
-ULONG CGMSKFOperator::SKF_UnblockPIN(HAPPLICATION hApplication, LPSTR szAdminPIN, LPSTR szNewUserPIN, ULONG* pulRetryCount)
+ULONG CGMSKFOperator::SKF_UnblockPIN(HAPPLICATION hApplication, LPSTR szAdminPIN, LPSTR szNewUserPIN,
+                                     ULONG* pulRetryCount)
 {
-    return forward<decltype(&::SKF_UnblockPIN)>(Slot_SKF_UnblockPIN, hApplication, szAdminPIN, szNewUserPIN, pulRetryCount);
+    return forward<decltype(&::SKF_UnblockPIN)>(Slot_SKF_UnblockPIN, hApplication, szAdminPIN, szNewUserPIN,
+                                                pulRetryCount);
 }
 
 ULONG CGMSKFOperator::SKF_ClearSecureState(HAPPLICATION hApplication)
@@ -175,9 +182,13 @@ ULONG CGMSKFOperator::SKF_ClearSecureState(HAPPLICATION hApplication)
     return forward<decltype(&::SKF_ClearSecureState)>(Slot_SKF_ClearSecureState, hApplication);
 }
 
-ULONG CGMSKFOperator::SKF_CreateApplication(DEVHANDLE hDev, LPSTR szAppName, LPSTR szAdminPin, DWORD dwAdminPinRetryCount, LPSTR szUserPin, DWORD dwUserPinRetryCount, DWORD dwCreateFileRights, HAPPLICATION* phApplication)
+ULONG CGMSKFOperator::SKF_CreateApplication(DEVHANDLE hDev, LPSTR szAppName, LPSTR szAdminPin,
+                                            DWORD dwAdminPinRetryCount, LPSTR szUserPin, DWORD dwUserPinRetryCount,
+                                            DWORD dwCreateFileRights, HAPPLICATION* phApplication)
 {
-    return forward<decltype(&::SKF_CreateApplication)>(Slot_SKF_CreateApplication, hDev, szAppName, szAdminPin, dwAdminPinRetryCount, szUserPin, dwUserPinRetryCount, dwCreateFileRights, phApplication);
+    return forward<decltype(&::SKF_CreateApplication)>(Slot_SKF_CreateApplication, hDev, szAppName, szAdminPin,
+                                                       dwAdminPinRetryCount, szUserPin, dwUserPinRetryCount,
+                                                       dwCreateFileRights, phApplication);
 }
 
 ULONG CGMSKFOperator::SKF_EnumApplication(DEVHANDLE hDev, LPSTR szAppName, ULONG* pulSize)
@@ -200,9 +211,11 @@ ULONG CGMSKFOperator::SKF_CloseApplication(HAPPLICATION hApplication)
     return forward<decltype(&::SKF_CloseApplication)>(Slot_SKF_CloseApplication, hApplication);
 }
 
-ULONG CGMSKFOperator::SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulFileSize, ULONG ulReadRights, ULONG ulWriteRights)
+ULONG CGMSKFOperator::SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulFileSize, ULONG ulReadRights,
+                                     ULONG ulWriteRights)
 {
-    return forward<decltype(&::SKF_CreateFile)>(Slot_SKF_CreateFile, hApplication, szFileName, ulFileSize, ulReadRights, ulWriteRights);
+    return forward<decltype(&::SKF_CreateFile)>(Slot_SKF_CreateFile, hApplication, szFileName, ulFileSize, ulReadRights,
+                                                ulWriteRights);
 }
 
 ULONG CGMSKFOperator::SKF_DeleteFile(HAPPLICATION hApplication, LPSTR szFileName)
@@ -220,19 +233,23 @@ ULONG CGMSKFOperator::SKF_GetFileInfo(HAPPLICATION hApplication, LPSTR szFileNam
     return forward<decltype(&::SKF_GetFileInfo)>(Slot_SKF_GetFileInfo, hApplication, szFileName, pFileInfo);
 }
 
-ULONG CGMSKFOperator::SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, ULONG ulSize, BYTE* pbOutData, ULONG* pulOutLen)
+ULONG CGMSKFOperator::SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, ULONG ulSize,
+                                   BYTE* pbOutData, ULONG* pulOutLen)
 {
-    return forward<decltype(&::SKF_ReadFile)>(Slot_SKF_ReadFile, hApplication, szFileName, ulOffset, ulSize, pbOutData, pulOutLen);
+    return forward<decltype(&::SKF_ReadFile)>(Slot_SKF_ReadFile, hApplication, szFileName, ulOffset, ulSize, pbOutData,
+                                              pulOutLen);
 }
 
-ULONG CGMSKFOperator::SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, BYTE* pbData, ULONG ulSize)
+ULONG CGMSKFOperator::SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, BYTE* pbData,
+                                    ULONG ulSize)
 {
     return forward<decltype(&::SKF_WriteFile)>(Slot_SKF_WriteFile, hApplication, szFileName, ulOffset, pbData, ulSize);
 }
 
 ULONG CGMSKFOperator::SKF_CreateContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER* phContainer)
 {
-    return forward<decltype(&::SKF_CreateContainer)>(Slot_SKF_CreateContainer, hApplication, szContainerName, phContainer);
+    return forward<decltype(&::SKF_CreateContainer)>(Slot_SKF_CreateContainer, hApplication, szContainerName,
+                                                     phContainer);
 }
 
 ULONG CGMSKFOperator::SKF_DeleteContainer(HAPPLICATION hApplication, LPSTR szContainerName)
@@ -267,12 +284,14 @@ ULONG CGMSKFOperator::SKF_ExtGetContainerInfo(HCONTAINER hContainer, ContainerIn
 
 ULONG CGMSKFOperator::SKF_ImportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert, ULONG ulCertLen)
 {
-    return forward<decltype(&::SKF_ImportCertificate)>(Slot_SKF_ImportCertificate, hContainer, bSignFlag, pbCert, ulCertLen);
+    return forward<decltype(&::SKF_ImportCertificate)>(Slot_SKF_ImportCertificate, hContainer, bSignFlag, pbCert,
+                                                       ulCertLen);
 }
 
 ULONG CGMSKFOperator::SKF_ExportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert, ULONG* pulCertLen)
 {
-    return forward<decltype(&::SKF_ExportCertificate)>(Slot_SKF_ExportCertificate, hContainer, bSignFlag, pbCert, pulCertLen);
+    return forward<decltype(&::SKF_ExportCertificate)>(Slot_SKF_ExportCertificate, hContainer, bSignFlag, pbCert,
+                                                       pulCertLen);
 }
 
 ULONG CGMSKFOperator::SKF_GenRandom(DEVHANDLE hDev, BYTE* pbRandom, ULONG ulRandomLen)
@@ -290,64 +309,93 @@ ULONG CGMSKFOperator::SKF_ImportECCKeyPair(HCONTAINER hContainer, ENVELOPEDKEYBL
     return forward<decltype(&::SKF_ImportECCKeyPair)>(Slot_SKF_ImportECCKeyPair, hContainer, pEnvelopedKeyBlob);
 }
 
-ULONG CGMSKFOperator::SKF_ECCSignData(HCONTAINER hContainer, BYTE* pbDigest, ULONG ulDigestLen, ECCSIGNATUREBLOB* pSignature)
+ULONG CGMSKFOperator::SKF_ECCSignData(HCONTAINER hContainer, BYTE* pbDigest, ULONG ulDigestLen,
+                                      ECCSIGNATUREBLOB* pSignature)
 {
     return forward<decltype(&::SKF_ECCSignData)>(Slot_SKF_ECCSignData, hContainer, pbDigest, ulDigestLen, pSignature);
 }
 
-ULONG CGMSKFOperator::SKF_ECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData, ULONG ulDataLen, ECCSIGNATUREBLOB* pSignature)
+ULONG CGMSKFOperator::SKF_ECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData, ULONG ulDataLen,
+                                    ECCSIGNATUREBLOB* pSignature)
 {
     return forward<decltype(&::SKF_ECCVerify)>(Slot_SKF_ECCVerify, hDev, pECCPubKeyBlob, pbData, ulDataLen, pSignature);
 }
 
-ULONG CGMSKFOperator::SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pPubKey, ECCCIPHERBLOB* pData, HANDLE* phSessionKey)
+ULONG CGMSKFOperator::SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pPubKey,
+                                              ECCCIPHERBLOB* pData, HANDLE* phSessionKey)
 {
-    return forward<decltype(&::SKF_ECCExportSessionKey)>(Slot_SKF_ECCExportSessionKey, hContainer, ulAlgId, pPubKey, pData, phSessionKey);
+    return forward<decltype(&::SKF_ECCExportSessionKey)>(Slot_SKF_ECCExportSessionKey, hContainer, ulAlgId, pPubKey,
+                                                         pData, phSessionKey);
 }
 
-ULONG CGMSKFOperator::SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbPlainText, ULONG ulPlainTextLen, ECCCIPHERBLOB* pCipherText)
+ULONG CGMSKFOperator::SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbPlainText,
+                                        ULONG ulPlainTextLen, ECCCIPHERBLOB* pCipherText)
 {
-    return forward<decltype(&::SKF_ExtECCEncrypt)>(Slot_SKF_ExtECCEncrypt, hDev, pECCPubKeyBlob, pbPlainText, ulPlainTextLen, pCipherText);
+    return forward<decltype(&::SKF_ExtECCEncrypt)>(Slot_SKF_ExtECCEncrypt, hDev, pECCPubKeyBlob, pbPlainText,
+                                                   ulPlainTextLen, pCipherText);
 }
 
-ULONG CGMSKFOperator::SKF_ExtECCDecrypt(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, ECCCIPHERBLOB* pCipherText, BYTE* pbPlainText, ULONG* pulPlainTextLen)
+ULONG CGMSKFOperator::SKF_ExtECCDecrypt(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, ECCCIPHERBLOB* pCipherText,
+                                        BYTE* pbPlainText, ULONG* pulPlainTextLen)
 {
-    return forward<decltype(&::SKF_ExtECCDecrypt)>(Slot_SKF_ExtECCDecrypt, hDev, pECCPriKeyBlob, pCipherText, pbPlainText, pulPlainTextLen);
+    return forward<decltype(&::SKF_ExtECCDecrypt)>(Slot_SKF_ExtECCDecrypt, hDev, pECCPriKeyBlob, pCipherText,
+                                                   pbPlainText, pulPlainTextLen);
 }
 
-ULONG CGMSKFOperator::SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, BYTE* pbData, ULONG ulDataLen, ECCSIGNATUREBLOB* pSignature)
+ULONG CGMSKFOperator::SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, BYTE* pbData, ULONG ulDataLen,
+                                     ECCSIGNATUREBLOB* pSignature)
 {
-    return forward<decltype(&::SKF_ExtECCSign)>(Slot_SKF_ExtECCSign, hDev, pECCPriKeyBlob, pbData, ulDataLen, pSignature);
+    return forward<decltype(&::SKF_ExtECCSign)>(Slot_SKF_ExtECCSign, hDev, pECCPriKeyBlob, pbData, ulDataLen,
+                                                pSignature);
 }
 
-ULONG CGMSKFOperator::SKF_ExtECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData, ULONG ulDataLen, ECCSIGNATUREBLOB* pSignature)
+ULONG CGMSKFOperator::SKF_ExtECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData, ULONG ulDataLen,
+                                       ECCSIGNATUREBLOB* pSignature)
 {
-    return forward<decltype(&::SKF_ExtECCVerify)>(Slot_SKF_ExtECCVerify, hDev, pECCPubKeyBlob, pbData, ulDataLen, pSignature);
+    return forward<decltype(&::SKF_ExtECCVerify)>(Slot_SKF_ExtECCVerify, hDev, pECCPubKeyBlob, pbData, ulDataLen,
+                                                  pSignature);
 }
 
-ULONG CGMSKFOperator::SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen, HANDLE* phAgreementHandle)
+ULONG CGMSKFOperator::SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId,
+                                                       ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen,
+                                                       HANDLE* phAgreementHandle)
 {
-    return forward<decltype(&::SKF_GenerateAgreementDataWithECC)>(Slot_SKF_GenerateAgreementDataWithECC, hContainer, ulAlgId, pTempECCPubKeyBlob, pbID, ulIDLen, phAgreementHandle);
+    return forward<decltype(&::SKF_GenerateAgreementDataWithECC)>(Slot_SKF_GenerateAgreementDataWithECC, hContainer,
+                                                                  ulAlgId, pTempECCPubKeyBlob, pbID, ulIDLen,
+                                                                  phAgreementHandle);
 }
 
-ULONG CGMSKFOperator::SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pSponsorECCPubKeyBlob, ECCPUBLICKEYBLOB* pSponsorTempECCPubKeyBlob, ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen, BYTE* pbSponsorID, ULONG ulSponsorIDLen, HANDLE* phKeyHandle)
+ULONG CGMSKFOperator::SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG ulAlgId,
+                                                             ECCPUBLICKEYBLOB* pSponsorECCPubKeyBlob,
+                                                             ECCPUBLICKEYBLOB* pSponsorTempECCPubKeyBlob,
+                                                             ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID,
+                                                             ULONG ulIDLen, BYTE* pbSponsorID, ULONG ulSponsorIDLen,
+                                                             HANDLE* phKeyHandle)
 {
-    return forward<decltype(&::SKF_GenerateAgreementDataAndKeyWithECC)>(Slot_SKF_GenerateAgreementDataAndKeyWithECC, hContainer, ulAlgId, pSponsorECCPubKeyBlob, pSponsorTempECCPubKeyBlob, pTempECCPubKeyBlob, pbID, ulIDLen, pbSponsorID, ulSponsorIDLen, phKeyHandle);
+    return forward<decltype(&::SKF_GenerateAgreementDataAndKeyWithECC)>(
+        Slot_SKF_GenerateAgreementDataAndKeyWithECC, hContainer, ulAlgId, pSponsorECCPubKeyBlob,
+        pSponsorTempECCPubKeyBlob, pTempECCPubKeyBlob, pbID, ulIDLen, pbSponsorID, ulSponsorIDLen, phKeyHandle);
 }
 
-ULONG CGMSKFOperator::SKF_GenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB* pECCPubKeyBlob, ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen, HANDLE* phKeyHandle)
+ULONG CGMSKFOperator::SKF_GenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB* pECCPubKeyBlob,
+                                             ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen,
+                                             HANDLE* phKeyHandle)
 {
-    return forward<decltype(&::SKF_GenerateKeyWithECC)>(Slot_SKF_GenerateKeyWithECC, hAgreementHandle, pECCPubKeyBlob, pTempECCPubKeyBlob, pbID, ulIDLen, phKeyHandle);
+    return forward<decltype(&::SKF_GenerateKeyWithECC)>(Slot_SKF_GenerateKeyWithECC, hAgreementHandle, pECCPubKeyBlob,
+                                                        pTempECCPubKeyBlob, pbID, ulIDLen, phKeyHandle);
 }
 
 ULONG CGMSKFOperator::SKF_ExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbBlob, ULONG* pulBlobLen)
 {
-    return forward<decltype(&::SKF_ExportPublicKey)>(Slot_SKF_ExportPublicKey, hContainer, bSignFlag, pbBlob, pulBlobLen);
+    return forward<decltype(&::SKF_ExportPublicKey)>(Slot_SKF_ExportPublicKey, hContainer, bSignFlag, pbBlob,
+                                                     pulBlobLen);
 }
 
-ULONG CGMSKFOperator::SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pbWrapedData, ULONG ulWrapedLen, HANDLE* phKey)
+ULONG CGMSKFOperator::SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pbWrapedData, ULONG ulWrapedLen,
+                                           HANDLE* phKey)
 {
-    return forward<decltype(&::SKF_ImportSessionKey)>(Slot_SKF_ImportSessionKey, hContainer, ulAlgId, pbWrapedData, ulWrapedLen, phKey);
+    return forward<decltype(&::SKF_ImportSessionKey)>(Slot_SKF_ImportSessionKey, hContainer, ulAlgId, pbWrapedData,
+                                                      ulWrapedLen, phKey);
 }
 
 ULONG CGMSKFOperator::SKF_SetSymmKey(DEVHANDLE hDev, BYTE* pbKey, ULONG ulAlgID, HANDLE* phKey)
@@ -360,14 +408,18 @@ ULONG CGMSKFOperator::SKF_EncryptInit(HANDLE hKey, BLOCKCIPHERPARAM EncryptParam
     return forward<decltype(&::SKF_EncryptInit)>(Slot_SKF_EncryptInit, hKey, EncryptParam);
 }
 
-ULONG CGMSKFOperator::SKF_Encrypt(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData, ULONG* pulEncryptedLen)
+ULONG CGMSKFOperator::SKF_Encrypt(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData,
+                                  ULONG* pulEncryptedLen)
 {
-    return forward<decltype(&::SKF_Encrypt)>(Slot_SKF_Encrypt, hKey, pbData, ulDataLen, pbEncryptedData, pulEncryptedLen);
+    return forward<decltype(&::SKF_Encrypt)>(Slot_SKF_Encrypt, hKey, pbData, ulDataLen, pbEncryptedData,
+                                             pulEncryptedLen);
 }
 
-ULONG CGMSKFOperator::SKF_EncryptUpdate(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData, ULONG* pulEncryptedLen)
+ULONG CGMSKFOperator::SKF_EncryptUpdate(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData,
+                                        ULONG* pulEncryptedLen)
 {
-    return forward<decltype(&::SKF_EncryptUpdate)>(Slot_SKF_EncryptUpdate, hKey, pbData, ulDataLen, pbEncryptedData, pulEncryptedLen);
+    return forward<decltype(&::SKF_EncryptUpdate)>(Slot_SKF_EncryptUpdate, hKey, pbData, ulDataLen, pbEncryptedData,
+                                                   pulEncryptedLen);
 }
 
 ULONG CGMSKFOperator::SKF_EncryptFinal(HANDLE hKey, BYTE* pbEncryptedData, ULONG* pulEncryptedDataLen)
@@ -380,14 +432,18 @@ ULONG CGMSKFOperator::SKF_DecryptInit(HANDLE hKey, BLOCKCIPHERPARAM DecryptParam
     return forward<decltype(&::SKF_DecryptInit)>(Slot_SKF_DecryptInit, hKey, DecryptParam);
 }
 
-ULONG CGMSKFOperator::SKF_Decrypt(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData, ULONG* pulDataLen)
+ULONG CGMSKFOperator::SKF_Decrypt(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData,
+                                  ULONG* pulDataLen)
 {
-    return forward<decltype(&::SKF_Decrypt)>(Slot_SKF_Decrypt, hKey, pbEncryptedData, ulEncryptedLen, pbData, pulDataLen);
+    return forward<decltype(&::SKF_Decrypt)>(Slot_SKF_Decrypt, hKey, pbEncryptedData, ulEncryptedLen, pbData,
+                                             pulDataLen);
 }
 
-ULONG CGMSKFOperator::SKF_DecryptUpdate(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData, ULONG* pulDataLen)
+ULONG CGMSKFOperator::SKF_DecryptUpdate(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData,
+                                        ULONG* pulDataLen)
 {
-    return forward<decltype(&::SKF_DecryptUpdate)>(Slot_SKF_DecryptUpdate, hKey, pbEncryptedData, ulEncryptedLen, pbData, pulDataLen);
+    return forward<decltype(&::SKF_DecryptUpdate)>(Slot_SKF_DecryptUpdate, hKey, pbEncryptedData, ulEncryptedLen,
+                                                   pbData, pulDataLen);
 }
 
 ULONG CGMSKFOperator::SKF_DecryptFinal(HANDLE hKey, BYTE* pbDecryptedData, ULONG* pulDecryptedDataLen)
@@ -395,7 +451,8 @@ ULONG CGMSKFOperator::SKF_DecryptFinal(HANDLE hKey, BYTE* pbDecryptedData, ULONG
     return forward<decltype(&::SKF_DecryptFinal)>(Slot_SKF_DecryptFinal, hKey, pbDecryptedData, pulDecryptedDataLen);
 }
 
-ULONG CGMSKFOperator::SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* pPubKey, BYTE* pbID, ULONG ulIDLen, HANDLE* phHash)
+ULONG CGMSKFOperator::SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* pPubKey, BYTE* pbID,
+                                     ULONG ulIDLen, HANDLE* phHash)
 {
     return forward<decltype(&::SKF_DigestInit)>(Slot_SKF_DigestInit, hDev, ulAlgID, pPubKey, pbID, ulIDLen, phHash);
 }

@@ -9,79 +9,79 @@
 // The 73 slots in table order. The second column says whether the loader looks the name
 // up: SKF_LockDev and SKF_UnlockDev never are, so their wrappers always report a missing
 // function.
-#define OVRIN_SKF_SLOTS(X)                                                                                            \
-    X(SKF_WaitForDevEvent, true)                                                                                      \
-    X(SKF_CancelWaitForDevEvent, true)                                                                                \
-    X(SKF_EnumDev, true)                                                                                              \
-    X(SKF_ConnectDev, true)                                                                                           \
-    X(SKF_DisConnectDev, true)                                                                                        \
-    X(SKF_GetDevState, true)                                                                                          \
-    X(SKF_SetLabel, true)                                                                                             \
-    X(SKF_GetDevInfo, true)                                                                                           \
-    X(SKF_LockDev, false)                                                                                             \
-    X(SKF_UnlockDev, false)                                                                                           \
-    X(SKF_Transmit, true)                                                                                             \
-    X(SKF_DevAuth, true)                                                                                              \
-    X(SKF_ChangeDevAuthKey, true)                                                                                     \
-    X(SKF_ChangePIN, true)                                                                                            \
-    X(SKF_GetPINInfo, true)                                                                                           \
-    X(SKF_VerifyPIN, true)                                                                                            \
-    X(SKF_UnblockPIN, true)                                                                                           \
-    X(SKF_ClearSecureState, true)                                                                                     \
-    X(SKF_CreateApplication, true)                                                                                    \
-    X(SKF_EnumApplication, true)                                                                                      \
-    X(SKF_DeleteApplication, true)                                                                                    \
-    X(SKF_OpenApplication, true)                                                                                      \
-    X(SKF_CloseApplication, true)                                                                                     \
-    X(SKF_CreateFile, true)                                                                                           \
-    X(SKF_DeleteFile, true)                                                                                           \
-    X(SKF_EnumFiles, true)                                                                                            \
-    X(SKF_GetFileInfo, true)                                                                                          \
-    X(SKF_ReadFile, true)                                                                                             \
-    X(SKF_WriteFile, true)                                                                                            \
-    X(SKF_CreateContainer, true)                                                                                      \
-    X(SKF_DeleteContainer, true)                                                                                      \
-    X(SKF_OpenContainer, true)                                                                                        \
-    X(SKF_CloseContainer, true)                                                                                       \
-    X(SKF_EnumContainer, true)                                                                                        \
-    X(SKF_GetContainerType, true)                                                                                     \
-    X(SKF_ExtGetContainerInfo, true)                                                                                  \
-    X(SKF_ImportCertificate, true)                                                                                    \
-    X(SKF_ExportCertificate, true)                                                                                    \
-    X(SKF_GenRandom, true)                                                                                            \
-    X(SKF_RSASignData, true)                                                                                          \
-    X(SKF_RSAVerify, true)                                                                                            \
-    X(SKF_GenECCKeyPair, true)                                                                                        \
-    X(SKF_ImportECCKeyPair, true)                                                                                     \
-    X(SKF_ECCSignData, true)                                                                                          \
-    X(SKF_ECCVerify, true)                                                                                            \
-    X(SKF_ECCExportSessionKey, true)                                                                                  \
-    X(SKF_ExtECCEncrypt, true)                                                                                        \
-    X(SKF_ExtECCDecrypt, true)                                                                                        \
-    X(SKF_ExtECCSign, true)                                                                                           \
-    X(SKF_ExtECCVerify, true)                                                                                         \
-    X(SKF_GenerateAgreementDataWithECC, true)                                                                         \
-    X(SKF_GenerateAgreementDataAndKeyWithECC, true)                                                                   \
-    X(SKF_GenerateKeyWithECC, true)                                                                                   \
-    X(SKF_ExportPublicKey, true)                                                                                      \
-    X(SKF_ImportSessionKey, true)                                                                                     \
-    X(SKF_SetSymmKey, true)                                                                                           \
-    X(SKF_EncryptInit, true)                                                                                          \
-    X(SKF_Encrypt, true)                                                                                              \
-    X(SKF_EncryptUpdate, true)                                                                                        \
-    X(SKF_EncryptFinal, true)                                                                                         \
-    X(SKF_DecryptInit, true)                                                                                          \
-    X(SKF_Decrypt, true)                                                                                              \
-    X(SKF_DecryptUpdate, true)                                                                                        \
-    X(SKF_DecryptFinal, true)                                                                                         \
-    X(SKF_DigestInit, true)                                                                                           \
-    X(SKF_Digest, true)                                                                                               \
-    X(SKF_DigestUpdate, true)                                                                                         \
-    X(SKF_DigestFinal, true)                                                                                          \
-    X(SKF_MacInit, true)                                                                                              \
-    X(SKF_Mac, true)                                                                                                  \
-    X(SKF_MacUpdate, true)                                                                                            \
-    X(SKF_MacFinal, true)                                                                                             \
+#define OVRIN_SKF_SLOTS(X)                                                                                             \
+    X(SKF_WaitForDevEvent, true)                                                                                       \
+    X(SKF_CancelWaitForDevEvent, true)                                                                                 \
+    X(SKF_EnumDev, true)                                                                                               \
+    X(SKF_ConnectDev, true)                                                                                            \
+    X(SKF_DisConnectDev, true)                                                                                         \
+    X(SKF_GetDevState, true)                                                                                           \
+    X(SKF_SetLabel, true)                                                                                              \
+    X(SKF_GetDevInfo, true)                                                                                            \
+    X(SKF_LockDev, false)                                                                                              \
+    X(SKF_UnlockDev, false)                                                                                            \
+    X(SKF_Transmit, true)                                                                                              \
+    X(SKF_DevAuth, true)                                                                                               \
+    X(SKF_ChangeDevAuthKey, true)                                                                                      \
+    X(SKF_ChangePIN, true)                                                                                             \
+    X(SKF_GetPINInfo, true)                                                                                            \
+    X(SKF_VerifyPIN, true)                                                                                             \
+    X(SKF_UnblockPIN, true)                                                                                            \
+    X(SKF_ClearSecureState, true)                                                                                      \
+    X(SKF_CreateApplication, true)                                                                                     \
+    X(SKF_EnumApplication, true)                                                                                       \
+    X(SKF_DeleteApplication, true)                                                                                     \
+    X(SKF_OpenApplication, true)                                                                                       \
+    X(SKF_CloseApplication, true)                                                                                      \
+    X(SKF_CreateFile, true)                                                                                            \
+    X(SKF_DeleteFile, true)                                                                                            \
+    X(SKF_EnumFiles, true)                                                                                             \
+    X(SKF_GetFileInfo, true)                                                                                           \
+    X(SKF_ReadFile, true)                                                                                              \
+    X(SKF_WriteFile, true)                                                                                             \
+    X(SKF_CreateContainer, true)                                                                                       \
+    X(SKF_DeleteContainer, true)                                                                                       \
+    X(SKF_OpenContainer, true)                                                                                         \
+    X(SKF_CloseContainer, true)                                                                                        \
+    X(SKF_EnumContainer, true)                                                                                         \
+    X(SKF_GetContainerType, true)                                                                                      \
+    X(SKF_ExtGetContainerInfo, true)                                                                                   \
+    X(SKF_ImportCertificate, true)                                                                                     \
+    X(SKF_ExportCertificate, true)                                                                                     \
+    X(SKF_GenRandom, true)                                                                                             \
+    X(SKF_RSASignData, true)                                                                                           \
+    X(SKF_RSAVerify, true)                                                                                             \
+    X(SKF_GenECCKeyPair, true)                                                                                         \
+    X(SKF_ImportECCKeyPair, true)                                                                                      \
+    X(SKF_ECCSignData, true)                                                                                           \
+    X(SKF_ECCVerify, true)                                                                                             \
+    X(SKF_ECCExportSessionKey, true)                                                                                   \
+    X(SKF_ExtECCEncrypt, true)                                                                                         \
+    X(SKF_ExtECCDecrypt, true)                                                                                         \
+    X(SKF_ExtECCSign, true)                                                                                            \
+    X(SKF_ExtECCVerify, true)                                                                                          \
+    X(SKF_GenerateAgreementDataWithECC, true)                                                                          \
+    X(SKF_GenerateAgreementDataAndKeyWithECC, true)                                                                    \
+    X(SKF_GenerateKeyWithECC, true)                                                                                    \
+    X(SKF_ExportPublicKey, true)                                                                                       \
+    X(SKF_ImportSessionKey, true)                                                                                      \
+    X(SKF_SetSymmKey, true)                                                                                            \
+    X(SKF_EncryptInit, true)                                                                                           \
+    X(SKF_Encrypt, true)                                                                                               \
+    X(SKF_EncryptUpdate, true)                                                                                         \
+    X(SKF_EncryptFinal, true)                                                                                          \
+    X(SKF_DecryptInit, true)                                                                                           \
+    X(SKF_Decrypt, true)                                                                                               \
+    X(SKF_DecryptUpdate, true)                                                                                         \
+    X(SKF_DecryptFinal, true)                                                                                          \
+    X(SKF_DigestInit, true)                                                                                            \
+    X(SKF_Digest, true)                                                                                                \
+    X(SKF_DigestUpdate, true)                                                                                          \
+    X(SKF_DigestFinal, true)                                                                                           \
+    X(SKF_MacInit, true)                                                                                               \
+    X(SKF_Mac, true)                                                                                                   \
+    X(SKF_MacUpdate, true)                                                                                             \
+    X(SKF_MacFinal, true)                                                                                              \
     X(SKF_CloseHandle, true)
 
 class CGMSKFOperator
@@ -111,7 +111,10 @@ public:
     // Slot inspection for tests and diagnostics.
     static const char* slotName(int slot);
     static bool slotIsLookedUp(int slot);
-    void* slot(int index) const { return (index >= 0 && index < SlotCount) ? m_table[index] : nullptr; }
+    void* slot(int index) const
+    {
+        return (index >= 0 && index < SlotCount) ? m_table[index] : nullptr;
+    }
 
     ULONG SKF_WaitForDevEvent(LPSTR szDevName, ULONG* pulDevNameLen, ULONG* pulEvent);
     ULONG SKF_CancelWaitForDevEvent();
@@ -163,40 +166,36 @@ public:
     ULONG SKF_ECCSignData(HCONTAINER hContainer, BYTE* pbDigest, ULONG ulDigestLen, ECCSIGNATUREBLOB* pSignature);
     ULONG SKF_ECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData, ULONG ulDataLen,
                         ECCSIGNATUREBLOB* pSignature);
-    ULONG SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pPubKey,
-                                  ECCCIPHERBLOB* pData, HANDLE* phSessionKey);
-    ULONG SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbPlainText,
-                            ULONG ulPlainTextLen, ECCCIPHERBLOB* pCipherText);
+    ULONG SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pPubKey, ECCCIPHERBLOB* pData,
+                                  HANDLE* phSessionKey);
+    ULONG SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbPlainText, ULONG ulPlainTextLen,
+                            ECCCIPHERBLOB* pCipherText);
     ULONG SKF_ExtECCDecrypt(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, ECCCIPHERBLOB* pCipherText,
                             BYTE* pbPlainText, ULONG* pulPlainTextLen);
     ULONG SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, BYTE* pbData, ULONG ulDataLen,
                          ECCSIGNATUREBLOB* pSignature);
     ULONG SKF_ExtECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData, ULONG ulDataLen,
                            ECCSIGNATUREBLOB* pSignature);
-    ULONG SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId,
-                                           ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen,
-                                           HANDLE* phAgreementHandle);
+    ULONG SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pTempECCPubKeyBlob,
+                                           BYTE* pbID, ULONG ulIDLen, HANDLE* phAgreementHandle);
     ULONG SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG ulAlgId,
                                                  ECCPUBLICKEYBLOB* pSponsorECCPubKeyBlob,
                                                  ECCPUBLICKEYBLOB* pSponsorTempECCPubKeyBlob,
                                                  ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen,
                                                  BYTE* pbSponsorID, ULONG ulSponsorIDLen, HANDLE* phKeyHandle);
     ULONG SKF_GenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB* pECCPubKeyBlob,
-                                 ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen,
-                                 HANDLE* phKeyHandle);
+                                 ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen, HANDLE* phKeyHandle);
     ULONG SKF_ExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbBlob, ULONG* pulBlobLen);
     ULONG SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pbWrapedData, ULONG ulWrapedLen,
                                HANDLE* phKey);
     ULONG SKF_SetSymmKey(DEVHANDLE hDev, BYTE* pbKey, ULONG ulAlgID, HANDLE* phKey);
     ULONG SKF_EncryptInit(HANDLE hKey, BLOCKCIPHERPARAM EncryptParam);
     ULONG SKF_Encrypt(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData, ULONG* pulEncryptedLen);
-    ULONG SKF_EncryptUpdate(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData,
-                            ULONG* pulEncryptedLen);
+    ULONG SKF_EncryptUpdate(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData, ULONG* pulEncryptedLen);
     ULONG SKF_EncryptFinal(HANDLE hKey, BYTE* pbEncryptedData, ULONG* pulEncryptedDataLen);
     ULONG SKF_DecryptInit(HANDLE hKey, BLOCKCIPHERPARAM DecryptParam);
     ULONG SKF_Decrypt(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData, ULONG* pulDataLen);
-    ULONG SKF_DecryptUpdate(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData,
-                            ULONG* pulDataLen);
+    ULONG SKF_DecryptUpdate(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData, ULONG* pulDataLen);
     ULONG SKF_DecryptFinal(HANDLE hKey, BYTE* pbDecryptedData, ULONG* pulDecryptedDataLen);
     ULONG SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* pPubKey, BYTE* pbID, ULONG ulIDLen,
                          HANDLE* phHash);
@@ -211,8 +210,7 @@ public:
 
 private:
     // Calls the function in a slot with the driver's own signature, or reports it missing.
-    template <typename Function, typename... Args>
-    ULONG forward(Slot slot, Args... args) const
+    template <typename Function, typename... Args> ULONG forward(Slot slot, Args... args) const
     {
         void* function = m_table[slot];
         if (function == nullptr) {

@@ -4,7 +4,6 @@
 #include "cdevmgr.h"
 
 #include <chrono>
-#include <cstring>
 
 namespace {
 
@@ -25,8 +24,7 @@ cMonitor::~cMonitor()
 
 void cMonitor::run()
 {
-    char name[kNameBufferSize];
-    std::memset(name, 0, sizeof name);
+    char name[kNameBufferSize] = {};
     ULONG event = 0;
 
     cDevMgr* manager = cDevMgr::getInst();

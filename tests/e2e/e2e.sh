@@ -144,7 +144,8 @@ theCloseButton_endsWithZero() {
     local manager window
     start_manager manager
     window=$(window_of "$manager") || fail "no window"
-    sleep 1
+    wait_until 15 "the demo token in the device tree" tree_shows 1
+    wait_until 15 "the first frame" grep -q '^frame ' "$OVRINKEY_BENCH_PROBE"
     screenshot e2e_main_window
     "$WMCLOSE" "$window"
     wait_for_exit "$manager"
@@ -167,7 +168,9 @@ onASmallScreen_theWindowGetsNegativeCoordinates() {
     local manager window
     start_manager manager
     window=$(window_of "$manager") || fail "no window"
-    sleep 0.5
+    # The window is placed once it has been drawn.
+    wait_until 15 "the first frame" grep -q '^frame ' "$OVRINKEY_BENCH_PROBE"
+    local X Y WIDTH HEIGHT SCREEN WINDOW
     eval "$(xdotool getwindowgeometry --shell "$window")"
     # (640 - 662) / 2 = -11 and (480 - 460) / 2 = 10, halves rounded toward zero.
     [[ "$X,$Y" == "-11,10" ]] || fail "the window is at $X,$Y"

@@ -13,7 +13,9 @@ pids=()
 # failure code of its own: the tray's exit ends the process without tearing the window
 # down, and libraries the file dialog loads and unloads leave blocks no suppression can
 # name. Leaks in our code are checked by the widget tests and the soak under valgrind.
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+# Strict string checks are off too: libxkbcommon, which the X platform loads, reads a
+# string within its bounds but past its terminating NUL.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0:strict_string_checks=0"
 
 cleanup() {
     local pid
@@ -28,6 +30,40 @@ trap cleanup EXIT
 fail() {
     echo "FAIL: $*" >&2
     exit 1
+}
+
+# Runs a command until it succeeds, for up to $1 seconds; if it never does, the script fails
+# saying what it waited for ($2).
+wait_until() {
+    local seconds=$1 what=$2
+    shift 2
+    local now=${EPOCHREALTIME/./}
+    local end=$((now + seconds * 1000000))
+    until "$@"; do
+        now=${EPOCHREALTIME/./}
+        ((now < end)) || fail "waited ${seconds} s for $what"
+        sleep 0.05
+    done
+}
+
+# The manager's rebuild lines go to this file (its benchmark probe), so a script can wait
+# until the device tree holds what it expects instead of sleeping.
+export OVRINKEY_BENCH_PROBE="$work/probe"
+: >"$OVRINKEY_BENCH_PROBE"
+
+# True once the last device-tree rebuild showed $1 devices.
+tree_shows() {
+    [[ "$(awk '$1 == "rebuild" { rows = $4 } END { print rows }' "$OVRINKEY_BENCH_PROBE")" == "$1" ]]
+}
+
+# A checksum of what a window shows, to tell when a click or key has been drawn.
+picture() {
+    import -window "$1" rgba:- 2>/dev/null | md5sum
+}
+
+# True once window $1 shows something other than the earlier picture $2.
+picture_differs() {
+    [[ "$(picture "$1")" != "$2" ]]
 }
 
 # Starts Xvfb (1024x768 unless a size is given) on a display number it picks itself and

@@ -60,13 +60,20 @@ dialog_of_now() {
     return 1
 }
 
-# Clicks a target of the widget map, in screen coordinates.
+# Clicks a target of the widget map, in screen coordinates. The manager handles input in
+# the order it came, so a click or key sent after this one finds its effect in place; only
+# what reads the screen has to wait (drawn).
 click() {
     local x y
     read -r x y < <(awk -v name="$1" '$1 == name { print $2, $3 }' "$work/map")
     [[ -n "$x" ]] || fail "no position for $1"
     xdotool mousemove --sync $((origin_x + x)) $((origin_y + y)) click 1
-    sleep 0.4
+}
+
+# Waits until the main window shows something other than the picture $1, taken before the
+# input whose effect is wanted ($2 names it).
+drawn() {
+    wait_until 10 "the window to show $2" picture_differs "$main" "$1"
 }
 
 # Answers a dialog with Return and waits until it is gone.
@@ -107,17 +114,26 @@ story() {
     eval "$(xdotool getwindowgeometry --shell "$main")"
     origin_x=$X
     origin_y=$Y
-    sleep 1.5
+    # The demo token is in the tree and the window has been drawn.
+    wait_until 15 "the demo token in the device tree" tree_shows 1
+    wait_until 15 "the first frame" grep -q '^frame ' "$OVRINKEY_BENCH_PROBE"
     screenshot story_1_devices
 
     # The device: its key information.
+    local before
+    before=$(picture "$main")
     click deviceRow
+    drawn "$before" "the key information"
     screenshot story_2_keyinfo
 
     # Verify the PIN.
+    before=$(picture "$main")
     click btn_VerifyPIN
     click VerifyPIN_Edit
+    drawn "$before" "the PIN page"
+    before=$(picture "$main")
     xdotool type --delay 50 12345678
+    drawn "$before" "the typed PIN"
     screenshot story_3_verify_page
     click btn_VerifyPIN_OK
     local box
@@ -129,17 +145,18 @@ story() {
     # The container view: expand the device, click its application node.
     click deviceRow
     xdotool key Right
-    sleep 0.3
+    before=$(picture "$main")
     click applicationRow
+    drawn "$before" "the container view"
     screenshot story_5_containers
 
     # Select the SM2 signature certificate with the keyboard: find the container by typing,
     # open it, step to its signature pair, open that, step to the certificate.
     click containerRow
     xdotool type --delay 80 SM2Container
-    sleep 0.8
+    before=$(picture "$main")
     xdotool key Right Down Right Down
-    sleep 0.3
+    drawn "$before" "the certificate selected"
     screenshot story_6_certificate_selected
 
     click btn_ExpCert
@@ -147,14 +164,18 @@ story() {
     screenshot story_7_save_dialog
     xdotool key --window "$box" ctrl+a
     xdotool type --delay 20 "$work/exported.cer"
-    # The name field's completer may take the first Return; the dialog the next one.
-    local tries=0
+    # The name field's completer may take the first Return; the dialog the next one. Each
+    # Return gets two seconds to bring the message before the next is sent.
+    local tries=0 waited
     box=""
     until [[ -n "$box" ]]; do
         ((++tries <= 3)) || fail "no message after exporting"
         xdotool key Return
-        sleep 0.5
-        box=$(message_now) || true
+        for ((waited = 0; waited < 40; waited++)); do
+            box=$(message_now) && break
+            box=""
+            sleep 0.05
+        done
     done
     [[ "$(xdotool getwindowname "$box")" == "Export Certificate" ]] || fail "the export message is titled $(xdotool getwindowname "$box")"
     screenshot story_8_exported

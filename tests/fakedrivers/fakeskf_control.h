@@ -17,23 +17,23 @@ void FakeSkf_Reset(void);
 
 /* Raw multi-strings as the driver hands them out. reportedSize is what a size query
  * answers (it may lie); pass -1 to report the true length. */
-void FakeSkf_SetDeviceList(const char *bytes, unsigned len, long reportedSize);
-void FakeSkf_SetApplicationList(const char *bytes, unsigned len, long reportedSize);
-void FakeSkf_SetContainerList(const char *bytes, unsigned len, long reportedSize);
+void FakeSkf_SetDeviceList(const char* bytes, unsigned len, long reportedSize);
+void FakeSkf_SetApplicationList(const char* bytes, unsigned len, long reportedSize);
+void FakeSkf_SetContainerList(const char* bytes, unsigned len, long reportedSize);
 
-void FakeSkf_SetDevInfo(const DEVINFO *info);
+void FakeSkf_SetDevInfo(const DEVINFO* info);
 void FakeSkf_SetPinInfo(ULONG pinType, ULONG maxRetry, ULONG remainRetry, BOOL isDefault);
 /* What SKF_VerifyPIN and SKF_ChangePIN answer, with the retry count they write back. */
 void FakeSkf_SetPinAnswer(ULONG result, ULONG retryCount);
-void FakeSkf_SetContainerType(const char *container, ULONG type, ULONG result);
+void FakeSkf_SetContainerType(const char* container, ULONG type, ULONG result);
 /* A length of 0 removes the certificate: its export then answers SAR_CERTNOTFOUNTERR. */
-void FakeSkf_SetCertificate(const char *container, BOOL sign, const BYTE *der, unsigned len);
-void FakeSkf_SetPublicKey(const char *container, BOOL sign, const BYTE *blob, unsigned len);
+void FakeSkf_SetCertificate(const char* container, BOOL sign, const BYTE* der, unsigned len);
+void FakeSkf_SetPublicKey(const char* container, BOOL sign, const BYTE* blob, unsigned len);
 
 /* Makes a function answer `result` after `okCalls` more calls that behave normally.
  * FakeSkf_SetResult(name, r) is FakeSkf_FailAfter(name, 0, r); SAR_OK restores normal. */
-void FakeSkf_SetResult(const char *function, ULONG result);
-void FakeSkf_FailAfter(const char *function, unsigned okCalls, ULONG result);
+void FakeSkf_SetResult(const char* function, ULONG result);
+void FakeSkf_FailAfter(const char* function, unsigned okCalls, ULONG result);
 /* Makes every function that has no failure of its own answer `result` after `okCalls` more
  * calls each; SAR_OK restores normal. SKF_WaitForDevEvent and SKF_CancelWaitForDevEvent are
  * left alone so that a window's monitor can still be stopped. */
@@ -44,11 +44,11 @@ void FakeSkf_FailEverythingAfter(unsigned okCalls, ULONG result);
 void FakeSkf_ThrowFrom(const char *function);
 
 /* Hands an event to the current or next SKF_WaitForDevEvent. */
-void FakeSkf_PushEvent(const char *deviceName, ULONG event);
+void FakeSkf_PushEvent(const char* deviceName, ULONG event);
 
-unsigned FakeSkf_CallCount(const char *function);
+unsigned FakeSkf_CallCount(const char* function);
 /* The last name, label or PIN the function was given ("" when none). */
-const char *FakeSkf_LastArgument(const char *function);
+const char* FakeSkf_LastArgument(const char* function);
 /* How many device, application and container handles were handed out and not closed. */
 unsigned FakeSkf_OpenHandleCount(void);
 

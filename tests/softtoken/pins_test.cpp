@@ -215,7 +215,7 @@ TEST_F(Pins, aVerificationKilledMidway_leavesTheTrySpent)
     const auto remainingOnDisk = [&] {
         sqlite3_stmt* statement = nullptr;
         sqlite3_prepare_v2(connection, "SELECT remaining_retries FROM pins WHERE pin_type = 1", -1, &statement,
-            nullptr);
+                           nullptr);
         const int value = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
         sqlite3_finalize(statement);
         return value;

@@ -7,9 +7,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace softskf::test;
 
@@ -48,18 +52,51 @@ int smallBuffer(const SkfDriver& skf)
     return 0;
 }
 
+// True once the thread is asleep in poll(), where the driver's wait blocks: the kernel shows
+// the thread's state as S and its current system call as poll or ppoll.
+bool blockedInPoll(long thread)
+{
+    const std::string task = "/proc/self/task/" + std::to_string(thread);
+    std::ifstream stat(task + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto end = line.rfind(')');
+    if (end == std::string::npos || line.compare(end, 4, ") S ") != 0) {
+        return false;
+    }
+    long call = -1;
+    std::ifstream(task + "/syscall") >> call;
+#ifdef SYS_poll
+    if (call == SYS_poll) {
+        return true;
+    }
+#endif
+    return call == SYS_ppoll;
+}
+
 int cancel(const SkfDriver& skf)
 {
     ULONG rc = 0;
+    std::atomic<long> thread{0};
     std::chrono::steady_clock::time_point returned;
     std::thread waiter([&] {
+        thread = ::syscall(SYS_gettid);
         char name[256];
         ULONG length = sizeof name;
         ULONG event = 0;
         rc = skf.SKF_WaitForDevEvent(name, &length, &event);
         returned = std::chrono::steady_clock::now();
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The cancel must find the wait blocked; a cancel before it would end it at once too,
+    // and prove nothing about waking it.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (thread.load() == 0 || !blockedInPoll(thread.load())) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            say("the wait never blocked in poll");
+            std::exit(1);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     const auto cancelled = std::chrono::steady_clock::now();
     skf.SKF_CancelWaitForDevEvent();
     waiter.join();

@@ -24,7 +24,8 @@ BLOCKCIPHERPARAM recordByValue()
     return param;
 }
 
-struct WrapperCall {
+struct WrapperCall
+{
     int slot;
     std::function<ULONG(CGMSKFOperator&)> call;
 };

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -93,22 +94,20 @@ TEST_F(Monitor, anUnloadableDriver_endsTheThreadAtOnceWithoutASignal)
 TEST_F(Monitor, aWaitThatFailsAtOnce_pausesInsteadOfSpinning)
 {
     FakeSkf_SetResult("SKF_WaitForDevEvent", 0xFFFFFFFFu);
-    monitor.start();
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 1000) {
-        QCoreApplication::processEvents();
-        QThread::msleep(20);
-    }
-    // One second of failing waits with a 200 ms pause is about five, not millions.
-    EXPECT_LE(FakeSkf_CallCount("SKF_WaitForDevEvent"), 8u);
-    EXPECT_GE(FakeSkf_CallCount("SKF_WaitForDevEvent"), 2u);
+    monitor.start();
+    // Three failed waits lie two pauses apart; a monitor that spins makes them at once.
+    ASSERT_TRUE(QTest::qWaitFor([] { return FakeSkf_CallCount("SKF_WaitForDevEvent") >= 3u; }, 5000));
+    EXPECT_GE(timer.elapsed(), 2 * cMonitor::FailedWaitPauseMs);
+    EXPECT_LE(FakeSkf_CallCount("SKF_WaitForDevEvent"), 4u);
 }
 
 TEST_F(Monitor, stop_cancelsThePendingWaitAndJoins)
 {
     monitor.start();
-    QThread::msleep(50);
+    // The monitor's wait is inside the driver before the stop.
+    ASSERT_TRUE(QTest::qWaitFor([] { return FakeSkf_CallCount("SKF_WaitForDevEvent") >= 1u; }, 5000));
     QElapsedTimer timer;
     timer.start();
     EXPECT_TRUE(monitor.stop());

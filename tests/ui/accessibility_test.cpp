@@ -25,8 +25,8 @@ namespace {
 bool isPartOfAnotherControl(const QWidget* widget)
 {
     for (const QWidget* up = widget->parentWidget(); up != nullptr; up = up->parentWidget()) {
-        if (qobject_cast<const QComboBox*>(up) || qobject_cast<const QAbstractItemView*>(up) ||
-            qobject_cast<const QTabBar*>(up) || qobject_cast<const QAbstractSpinBox*>(up)) {
+        if (qobject_cast<const QComboBox*>(up) || qobject_cast<const QAbstractItemView*>(up)
+            || qobject_cast<const QTabBar*>(up) || qobject_cast<const QAbstractSpinBox*>(up)) {
             return true;
         }
     }
@@ -38,9 +38,9 @@ bool isInteractive(const QWidget* widget)
     if (qobject_cast<const QTabBar*>(widget)) {
         return !widget->isHidden(); // the window's tab bars are hidden; pages switch by buttons
     }
-    return qobject_cast<const QAbstractButton*>(widget) || qobject_cast<const QLineEdit*>(widget) ||
-           qobject_cast<const QComboBox*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget) ||
-           (qobject_cast<const QAbstractItemView*>(widget) && !qobject_cast<const QHeaderView*>(widget));
+    return qobject_cast<const QAbstractButton*>(widget) || qobject_cast<const QLineEdit*>(widget)
+        || qobject_cast<const QComboBox*>(widget) || qobject_cast<const QAbstractSpinBox*>(widget)
+        || (qobject_cast<const QAbstractItemView*>(widget) && !qobject_cast<const QHeaderView*>(widget));
 }
 
 QList<QWidget*> interactiveWidgets(QWidget* window)
@@ -121,15 +121,18 @@ private slots:
         for (const QWidget* widget : interactiveWidgets(window.get())) {
             if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
                 if (!button->text().isEmpty() && !button->accessibleName().contains(button->text())) {
-                    disagreeing << describe(widget) + QStringLiteral(": '%1' lacks '%2'").arg(button->accessibleName(), button->text());
+                    disagreeing << describe(widget)
+                            + QStringLiteral(": '%1' lacks '%2'").arg(button->accessibleName(), button->text());
                 }
             } else if (qobject_cast<const QLineEdit*>(widget)) {
                 bool labelled = false;
-                for (const QLabel* label : widget->parentWidget()->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
+                for (const QLabel* label :
+                     widget->parentWidget()->findChildren<QLabel*>(QString(), Qt::FindDirectChildrenOnly)) {
                     labelled |= label->text() == widget->accessibleName();
                 }
                 if (!labelled) {
-                    disagreeing << describe(widget) + QStringLiteral(": no label reads '%1'").arg(widget->accessibleName());
+                    disagreeing << describe(widget)
+                            + QStringLiteral(": no label reads '%1'").arg(widget->accessibleName());
                 }
             }
         }

@@ -74,7 +74,8 @@ private slots:
         QCOMPARE(window->headerText(), QStringLiteral("DevList"));
         // Each device was connected in turn; the last one stays current.
         QVERIFY(FakeSkf_CallCount("SKF_ConnectDev") >= 2u);
-        QCOMPARE(QString::fromLatin1(FakeSkf_LastArgument("SKF_ConnectDev")), QStringLiteral("VK-A-MUCH-LONGER-NAME-2"));
+        QCOMPARE(QString::fromLatin1(FakeSkf_LastArgument("SKF_ConnectDev")),
+                 QStringLiteral("VK-A-MUCH-LONGER-NAME-2"));
     }
 
     void anInsertion_showsTheTrayIcon_andTheInsertedNoticeForThreeSeconds()
@@ -204,15 +205,15 @@ private slots:
         setDevices(std::string("VK-1\0\0", 6));
         tabs("tabWidget")->setCurrentIndex(3);
         tabs("tabWidget_2")->setCurrentIndex(3);
-        for (const char* name : {"btn_ChangeLabel", "btn_VerifyPIN", "btn_ChangePIN", "btn_VerifyPIN_OK",
-                                 "btn_ExpCert", "btn_DelCtn", "btn_ChangeLab_OK"}) {
+        for (const char* name : {"btn_ChangeLabel", "btn_VerifyPIN", "btn_ChangePIN", "btn_VerifyPIN_OK", "btn_ExpCert",
+                                 "btn_DelCtn", "btn_ChangeLab_OK"}) {
             button(name)->setEnabled(true);
         }
         deviceEvent("VK-1", 1);
         QCOMPARE(tabs("tabWidget")->currentIndex(), 1);
         QCOMPARE(tabs("tabWidget_2")->currentIndex(), 0);
-        for (const char* name : {"btn_ChangeLabel", "btn_VerifyPIN", "btn_ChangePIN", "btn_VerifyPIN_OK",
-                                 "btn_ExpCert", "btn_DelCtn"}) {
+        for (const char* name :
+             {"btn_ChangeLabel", "btn_VerifyPIN", "btn_ChangePIN", "btn_VerifyPIN_OK", "btn_ExpCert", "btn_DelCtn"}) {
             QVERIFY2(!button(name)->isEnabled(), name);
         }
         // The label page's OK button keeps what its typing check gave it.
@@ -280,7 +281,7 @@ private slots:
         cDevMgr::getInst()->resetForTests();
         cDevMgr::setDriverPath("/nonexistent/libnone.so");
         window = std::make_unique<RecordingWindow>();
-        QTest::qWait(100);
+        // No wait for the monitor: the driver cannot load, whether or not it has tried yet.
         window->slotEventChange();
         QCOMPARE(window->deviceModel()->rowCount(), 0);
         QVERIFY(window->notices.isEmpty());

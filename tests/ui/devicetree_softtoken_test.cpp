@@ -96,7 +96,8 @@ private slots:
     {
         MainWindow::setLanguageDirectory(STAGED_LANG_DIR);
         openWindow();
-        QTest::qWait(300);
+        // The monitor has loaded the driver and waits on an empty store: no event is coming.
+        QTRY_VERIFY_WITH_TIMEOUT(cDevMgr::getInst()->binding() != nullptr, 10000);
         window->chooseLangByIndex(0);
         QCOMPARE(window->languageId(), 2052);
         QCOMPARE(window->deviceModel()->rowCount(), 0);

@@ -143,8 +143,7 @@ class MainWindowConstructionTest : public QObject
 private:
     std::unique_ptr<RecordingWindow> window;
 
-    template <typename T>
-    T* widget(const char* name) const
+    template <typename T> T* widget(const char* name) const
     {
         T* found = window->findChild<T*>(QString::fromLatin1(name));
         if (found == nullptr) {
@@ -197,14 +196,14 @@ private slots:
 
     void theOperationButtons_startDisabled_andTheUnofferedOnesHidden()
     {
-        for (const char* name : {"btn_ChangeLabel", "btn_VerifyPIN", "btn_ChangePIN", "btn_VerifyPIN_OK",
-                                 "btn_ChangPIN_OK", "btn_ImpCert", "btn_ExpCert", "btn_DelCtn", "btn_ChangeLab_OK",
-                                 "btn_ChangAuthKey_OK", "btn_UnblockPIN_OK", "btn_Initialize_OK", "btn_Keyinfo",
-                                 "btn_ChangeAuthKey", "btn_UnblockPIN", "btn_Initialize"}) {
+        for (const char* name :
+             {"btn_ChangeLabel", "btn_VerifyPIN", "btn_ChangePIN", "btn_VerifyPIN_OK", "btn_ChangPIN_OK", "btn_ImpCert",
+              "btn_ExpCert", "btn_DelCtn", "btn_ChangeLab_OK", "btn_ChangAuthKey_OK", "btn_UnblockPIN_OK",
+              "btn_Initialize_OK", "btn_Keyinfo", "btn_ChangeAuthKey", "btn_UnblockPIN", "btn_Initialize"}) {
             QVERIFY2(!widget<QPushButton>(name)->isEnabled(), name);
         }
-        for (const char* name : {"btn_Keyinfo", "btn_ImpCert", "btn_ChangeAuthKey", "btn_UnblockPIN",
-                                 "btn_Initialize"}) {
+        for (const char* name :
+             {"btn_Keyinfo", "btn_ImpCert", "btn_ChangeAuthKey", "btn_UnblockPIN", "btn_Initialize"}) {
             QVERIFY2(widget<QWidget>(name)->isHidden(), name);
         }
         QVERIFY(widget<QComboBox>("cbx_lang")->isHidden());
@@ -334,21 +333,36 @@ private slots:
             const char* name;
             const char* signal;
         } wired[] = {
-            {"btn_logo", "clicked(bool)"},          {"treeView_Dev", "clicked(QModelIndex)"},
-            {"treeView", "doubleClicked(QModelIndex)"}, {"btn_DelCtn", "clicked(bool)"},
-            {"btn_ImpCert", "clicked(bool)"},       {"btn_ExpCert", "clicked(bool)"},
-            {"btn_ViewCert", "clicked(bool)"},      {"btn_Keyinfo", "clicked(bool)"},
-            {"btn_ChangeLabel", "clicked(bool)"},   {"btn_VerifyPIN", "clicked(bool)"},
-            {"btn_ChangePIN", "clicked(bool)"},     {"NewLabelEdit", "textChanged(QString)"},
-            {"VerifyPIN_Edit", "textChanged(QString)"}, {"NewPIN_Edit", "textChanged(QString)"},
-            {"OldPIN_Edit", "textChanged(QString)"},    {"ConfirmPIN_Edit", "textChanged(QString)"},
-            {"btn_ChangeLab_OK", "clicked(bool)"},  {"btn_VerifyPIN_OK", "clicked(bool)"},
-            {"btn_ChangPIN_OK", "clicked(bool)"},   {"SOPIN_Edit", "textChanged(QString)"},
-            {"UserPIN_Edit", "textChanged(QString)"}, {"ConfirmUserPIN_Edit", "textChanged(QString)"},
-            {"OldAuthKey_Edit", "textChanged(QString)"}, {"NewAuthKey_Edit", "textChanged(QString)"},
-            {"ConfirmAuthKey_Edit", "textChanged(QString)"}, {"Init_DevAuthKey_Edit", "textChanged(QString)"},
-            {"Init_LabelName_Edit", "textChanged(QString)"}, {"Init_NewSOPIN_Edit", "textChanged(QString)"},
-            {"Init_NewUserPIN_Edit", "textChanged(QString)"}, {"chb_devAuthkey", "clicked(bool)"},
+            {"btn_logo", "clicked(bool)"},
+            {"treeView_Dev", "clicked(QModelIndex)"},
+            {"treeView", "doubleClicked(QModelIndex)"},
+            {"btn_DelCtn", "clicked(bool)"},
+            {"btn_ImpCert", "clicked(bool)"},
+            {"btn_ExpCert", "clicked(bool)"},
+            {"btn_ViewCert", "clicked(bool)"},
+            {"btn_Keyinfo", "clicked(bool)"},
+            {"btn_ChangeLabel", "clicked(bool)"},
+            {"btn_VerifyPIN", "clicked(bool)"},
+            {"btn_ChangePIN", "clicked(bool)"},
+            {"NewLabelEdit", "textChanged(QString)"},
+            {"VerifyPIN_Edit", "textChanged(QString)"},
+            {"NewPIN_Edit", "textChanged(QString)"},
+            {"OldPIN_Edit", "textChanged(QString)"},
+            {"ConfirmPIN_Edit", "textChanged(QString)"},
+            {"btn_ChangeLab_OK", "clicked(bool)"},
+            {"btn_VerifyPIN_OK", "clicked(bool)"},
+            {"btn_ChangPIN_OK", "clicked(bool)"},
+            {"SOPIN_Edit", "textChanged(QString)"},
+            {"UserPIN_Edit", "textChanged(QString)"},
+            {"ConfirmUserPIN_Edit", "textChanged(QString)"},
+            {"OldAuthKey_Edit", "textChanged(QString)"},
+            {"NewAuthKey_Edit", "textChanged(QString)"},
+            {"ConfirmAuthKey_Edit", "textChanged(QString)"},
+            {"Init_DevAuthKey_Edit", "textChanged(QString)"},
+            {"Init_LabelName_Edit", "textChanged(QString)"},
+            {"Init_NewSOPIN_Edit", "textChanged(QString)"},
+            {"Init_NewUserPIN_Edit", "textChanged(QString)"},
+            {"chb_devAuthkey", "clicked(bool)"},
             {"cbx_lang", "currentIndexChanged(int)"},
         };
         for (const auto& entry : wired) {
@@ -366,19 +380,40 @@ private slots:
 
     void theSlots_areDeclaredInTheirOrder()
     {
-        const char* expected[] = {"updateUIlang()", "updateUIlangFirst()", "chooseLangByIndex(int)",
-                                  "slotEventChange()", "chooseDev(QString)", "chooseApp(QString)", "btn_Logo()",
-                                  "Dev_App_selected_noindex()", "Dev_App_selected(QModelIndex)",
-                                  "Ctn_selected(QModelIndex)", "btn_deleteCtn()", "btn_importCert()",
-                                  "btn_exportCert()", "btn_viewCert()", "btn_keyinfo()", "btn_changeLabel()",
-                                  "btn_verifyPin()", "btn_changePin()", "tab1_newName_Valuechange()",
-                                  "tab1_PIN_Valuechange()", "tab1_OldPIN_Valuechange()", "tab1_NewPIN_Valuechange()",
-                                  "tab1_ConfirmPIN_Valuechange()", "NewLabelEdit_Valuechange()",
-                                  "UnBlockPIN_Valuechange()", "ChangeDevAuthKey_Valuechange()",
-                                  "Initialize_Valuechange()", "btn_changelabe_ok()", "btn_verifyPIN_ok()",
-                                  "btn_changePIN_ok()", "setLangID(int)",
+        const char* expected[] = {"updateUIlang()",
+                                  "updateUIlangFirst()",
+                                  "chooseLangByIndex(int)",
+                                  "slotEventChange()",
+                                  "chooseDev(QString)",
+                                  "chooseApp(QString)",
+                                  "btn_Logo()",
+                                  "Dev_App_selected_noindex()",
+                                  "Dev_App_selected(QModelIndex)",
+                                  "Ctn_selected(QModelIndex)",
+                                  "btn_deleteCtn()",
+                                  "btn_importCert()",
+                                  "btn_exportCert()",
+                                  "btn_viewCert()",
+                                  "btn_keyinfo()",
+                                  "btn_changeLabel()",
+                                  "btn_verifyPin()",
+                                  "btn_changePin()",
+                                  "tab1_newName_Valuechange()",
+                                  "tab1_PIN_Valuechange()",
+                                  "tab1_OldPIN_Valuechange()",
+                                  "tab1_NewPIN_Valuechange()",
+                                  "tab1_ConfirmPIN_Valuechange()",
+                                  "NewLabelEdit_Valuechange()",
+                                  "UnBlockPIN_Valuechange()",
+                                  "ChangeDevAuthKey_Valuechange()",
+                                  "Initialize_Valuechange()",
+                                  "btn_changelabe_ok()",
+                                  "btn_verifyPIN_ok()",
+                                  "btn_changePIN_ok()",
+                                  "setLangID(int)",
                                   "on_activatedSysTrayIcon(QSystemTrayIcon::ActivationReason)",
-                                  "on_showMainAction()", "on_exitAppAction()"};
+                                  "on_showMainAction()",
+                                  "on_exitAppAction()"};
         const QMetaObject& meta = MainWindow::staticMetaObject;
         int slot = 0;
         for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {

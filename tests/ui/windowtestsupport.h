@@ -25,6 +25,8 @@ public:
     using MainWindow::MainWindow;
 
     QList<TrayNotice> notices;
+    // The viewer commands the window ran, in order.
+    QStringList viewerCommands;
 
     QTreeView* deviceTree() const { return findChild<QTreeView*>(QStringLiteral("treeView_Dev")); }
     QStandardItemModel* deviceModel() const { return qobject_cast<QStandardItemModel*>(deviceTree()->model()); }
@@ -63,5 +65,11 @@ protected:
     {
         notices.append({title, text, durationMs});
         MainWindow::showTrayNotice(title, text, durationMs);
+    }
+
+    void startViewer(const char* command) override
+    {
+        viewerCommands.append(QString::fromLocal8Bit(command));
+        MainWindow::startViewer(command);
     }
 };

@@ -11,8 +11,8 @@
 namespace softskf::core {
 
 namespace {
-constexpr uint32_t kPresentMask =
-    IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
+constexpr uint32_t kPresentMask
+    = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF;
 // The store folder is watched for a presence folder made anew, so a folder replaced under
 // the watch is seen without waking up now and then to look.
 constexpr uint32_t kRootMask = IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;

@@ -73,11 +73,6 @@ int64_t Database::lastInsertId() const
     return sqlite3_last_insert_rowid(m_db);
 }
 
-int Database::changes() const
-{
-    return sqlite3_changes(m_db);
-}
-
 Statement::Statement(sqlite3* db, const char* sql)
     : m_db(db)
 {
@@ -163,11 +158,6 @@ std::vector<uint8_t> Statement::blob(int column) const
     const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(m_stmt, column));
     const int size = sqlite3_column_bytes(m_stmt, column);
     return data ? std::vector<uint8_t>(data, data + size) : std::vector<uint8_t>();
-}
-
-bool Statement::isNull(int column) const
-{
-    return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
 }
 
 void Statement::reset()

@@ -39,7 +39,6 @@ public:
     // The query is reset when the returned object goes, so no read stays open.
     CachedQuery cached(const char* sql);
     int64_t lastInsertId() const;
-    int changes() const;
     sqlite3* raw() const { return m_db; }
 
 private:
@@ -69,7 +68,6 @@ public:
     int64_t integer(int column) const;
     std::string text(int column) const;
     std::vector<uint8_t> blob(int column) const;
-    bool isNull(int column) const;
 
     // Back to the start with no values bound, ending the read it held.
     void reset();
