@@ -41,7 +41,7 @@ void FakeSkf_FailEverythingAfter(unsigned okCalls, ULONG result);
 
 /* Makes a function throw a C++ exception instead of answering, until the next reset: the
  * way an allocation failure inside a C++ driver reaches its caller. */
-void FakeSkf_ThrowFrom(const char *function);
+void FakeSkf_ThrowFrom(const char* function);
 
 /* Hands an event to the current or next SKF_WaitForDevEvent. */
 void FakeSkf_PushEvent(const char* deviceName, ULONG event);

@@ -321,8 +321,8 @@ private slots:
             const QModelIndex device = window->deviceModel()->item(0)->index();
             window->deviceTree()->setCurrentIndex(device);
             emit window->deviceTree()->clicked(device);
-            const QString keyInfo = QString::fromLatin1(language.file).replace(QStringLiteral("mainwindow"),
-                                                                               QStringLiteral("keyinfo"));
+            const QString keyInfo
+                = QString::fromLatin1(language.file).replace(QStringLiteral("mainwindow"), QStringLiteral("keyinfo"));
             QVERIFY(window->grab().save(QStringLiteral(SCREENSHOT_DIR "/") + keyInfo));
         }
     }

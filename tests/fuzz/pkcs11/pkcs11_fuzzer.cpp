@@ -48,15 +48,28 @@ private:
     size_t m_at = 0;
 };
 
-const CK_ATTRIBUTE_TYPE kTypes[] = {CKA_CLASS,      CKA_TOKEN,          CKA_PRIVATE,     CKA_LABEL,
-                                    CKA_ID,         CKA_VALUE,          CKA_KEY_TYPE,    CKA_CERTIFICATE_TYPE,
-                                    CKA_MODULUS,    CKA_MODULUS_BITS,   CKA_EC_PARAMS,   CKA_EC_POINT,
-                                    CKA_SUBJECT,    CKA_ISSUER,         CKA_SIGN,        CKA_PRIVATE_EXPONENT,
-                                    CKA_PUBLIC_EXPONENT, CKA_SERIAL_NUMBER};
-const CK_MECHANISM_TYPE kMechanisms[] = {CKM_RSA_PKCS,     CKM_SHA1_RSA_PKCS,       CKM_SHA256_RSA_PKCS,
-                                         CKM_SHA_1,        CKM_SHA256,              CKM_SKF_SM2,
-                                         CKM_SKF_SM3_SM2,  CKM_SKF_SM3,             CKM_SKF_SM2_CIPHER,
-                                         CKM_EC_KEY_PAIR_GEN, CKM_RSA_PKCS_KEY_PAIR_GEN, CKM_SKF_SM2_KEY_PAIR_GEN};
+const CK_ATTRIBUTE_TYPE kTypes[] = {CKA_CLASS,
+                                    CKA_TOKEN,
+                                    CKA_PRIVATE,
+                                    CKA_LABEL,
+                                    CKA_ID,
+                                    CKA_VALUE,
+                                    CKA_KEY_TYPE,
+                                    CKA_CERTIFICATE_TYPE,
+                                    CKA_MODULUS,
+                                    CKA_MODULUS_BITS,
+                                    CKA_EC_PARAMS,
+                                    CKA_EC_POINT,
+                                    CKA_SUBJECT,
+                                    CKA_ISSUER,
+                                    CKA_SIGN,
+                                    CKA_PRIVATE_EXPONENT,
+                                    CKA_PUBLIC_EXPONENT,
+                                    CKA_SERIAL_NUMBER};
+const CK_MECHANISM_TYPE kMechanisms[]
+    = {CKM_RSA_PKCS,       CKM_SHA1_RSA_PKCS,   CKM_SHA256_RSA_PKCS,       CKM_SHA_1,
+       CKM_SHA256,         CKM_SKF_SM2,         CKM_SKF_SM3_SM2,           CKM_SKF_SM3,
+       CKM_SKF_SM2_CIPHER, CKM_EC_KEY_PAIR_GEN, CKM_RSA_PKCS_KEY_PAIR_GEN, CKM_SKF_SM2_KEY_PAIR_GEN};
 
 // A template whose values live in `storage`; lengths always match what was allocated.
 struct Template
@@ -84,8 +97,8 @@ Template readTemplate(Reader& in, bool forOutput)
 CK_MECHANISM readMechanism(Reader& in, std::vector<uint8_t>& parameter)
 {
     const uint8_t pick = in.byte();
-    const CK_MECHANISM_TYPE type =
-        pick < 0xf0 ? kMechanisms[pick % (sizeof kMechanisms / sizeof kMechanisms[0])] : in.ulong();
+    const CK_MECHANISM_TYPE type
+        = pick < 0xf0 ? kMechanisms[pick % (sizeof kMechanisms / sizeof kMechanisms[0])] : in.ulong();
     parameter = in.bytes(in.byte() % 40);
     return {type, parameter.empty() ? nullptr : parameter.data(), parameter.size()};
 }
@@ -136,8 +149,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CK_SLOT_ID slot = 0;
     CK_ULONG slots = 1;
     CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-    if (module->C_GetSlotList(CK_TRUE, &slot, &slots) != CKR_OK || slots != 1 ||
-        module->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session) != CKR_OK) {
+    if (module->C_GetSlotList(CK_TRUE, &slot, &slots) != CKR_OK || slots != 1
+        || module->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session) != CKR_OK) {
         abort();
     }
     Reader in(data, size);
