@@ -54,8 +54,8 @@ std::string g_languageDirectory = OVRINKEY_LANG_DIR;
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
+    , ui(std::make_unique<Ui_MainWindow>())
 {
-    ui = new Ui_MainWindow;
     getMgrVersion(m_version, m_vendorLine, sizeof m_version, sizeof m_vendorLine);
 
     ui->setupUi(this);
@@ -82,8 +82,8 @@ MainWindow::MainWindow(QWidget* parent)
         button->setEnabled(false);
     }
 
-    m_monitor = new cMonitor();
-    m_msgBox = new myMessageBox(nullptr);
+    m_monitor = std::make_unique<cMonitor>();
+    m_msgBox = std::make_unique<myMessageBox>(nullptr);
 
     m_ctnModel = new QStandardItemModel(ui->treeView);
     m_devModel = new QStandardItemModel(ui->treeView_Dev);
@@ -99,7 +99,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     connectWidgets();
     setKeyboardOrder();
-    connect(m_monitor, &cMonitor::notifyTokenEvent, this, GUARDED(slotEventChange));
+    connect(m_monitor.get(), &cMonitor::notifyTokenEvent, this, GUARDED(slotEventChange));
 
     m_langId = wx_getSysLanguage();
     ui->cbx_lang->addItem(catalogueText(catalogue::LanguageSimplifiedChinese));
@@ -133,14 +133,9 @@ MainWindow::~MainWindow()
 {
     // The monitor is ended before anything it could signal goes away. If the driver would
     // not let go, the thread object is left alive rather than destroyed while running.
-    if (stopMonitor()) {
-        delete m_monitor;
+    if (!stopMonitor()) {
+        static_cast<void>(m_monitor.release());
     }
-    m_monitor = nullptr;
-    delete m_msgBox;
-    m_msgBox = nullptr;
-    delete ui;
-    ui = nullptr;
     m_containerInfo.clear();
 }
 

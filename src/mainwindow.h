@@ -14,6 +14,7 @@
 #include <QSystemTrayIcon>
 
 #include <map>
+#include <memory>
 #include <string>
 
 class Ui_MainWindow;
@@ -123,20 +124,22 @@ private:
     void addDeviceNode(const std::string& name);
     void setCurrentAppName(const std::string& name);
 
-    Ui_MainWindow* ui = nullptr;
+    const std::unique_ptr<Ui_MainWindow> ui;
     QSystemTrayIcon* m_trayIcon = nullptr;
     QMenu* m_trayMenu = nullptr;
     // Where notices go when the desktop has no tray.
     DesktopNotice* m_desktopNotice = nullptr;
     QAction* m_showAction = nullptr;
     QAction* m_exitAction = nullptr;
-    cMonitor* m_monitor = nullptr;
     std::map<std::string, ContainerInfo> m_containerInfo;
     char m_appName[AppNameSize] = {};
     QStandardItemModel* m_ctnModel = nullptr;
     QStandardItemModel* m_devModel = nullptr;
     QStandardItemModel* m_keyInfoModel = nullptr;
-    myMessageBox* m_msgBox = nullptr;
+    std::unique_ptr<myMessageBox> m_msgBox;
+    // Destroyed before the dialog and the form (members go in reverse order), though the
+    // destructor has already ended its thread or let go of it.
+    std::unique_ptr<cMonitor> m_monitor;
     int m_langId = 1033;
     char m_version[product::VersionSize] = {};
     char m_vendorLine[product::VendorLineSize] = {};

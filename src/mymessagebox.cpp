@@ -91,7 +91,7 @@ QLabel* makeCaption(QPushButton* button, const char* objectName)
 
 myMessageBox::myMessageBox(QWidget* parent)
     : QDialog(parent)
-    , ui(new Ui_myMessageBox)
+    , ui(std::make_unique<Ui_myMessageBox>())
 {
     ui->setupUi(this);
     setWindowFlags(Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint);
@@ -101,14 +101,7 @@ myMessageBox::myMessageBox(QWidget* parent)
     lab_box_ok = makeCaption(ui->btn_msg_ok, "lab_box_ok");
 }
 
-myMessageBox::~myMessageBox()
-{
-    delete lab_box_cancel;
-    lab_box_cancel = nullptr;
-    delete lab_box_ok;
-    lab_box_ok = nullptr;
-    delete ui;
-}
+myMessageBox::~myMessageBox() = default;
 
 void myMessageBox::setWarnMode(unsigned mode, unsigned titleKind, unsigned number)
 {

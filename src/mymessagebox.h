@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+#include <memory>
 #include <string>
 
 class QCloseEvent;
@@ -37,9 +38,10 @@ private:
     std::string messageFor(unsigned mode, unsigned number);
     void showButtons();
 
-    Ui_myMessageBox* ui;
+    const std::unique_ptr<Ui_myMessageBox> ui;
     bool twoButtons = false;
-    // Captions laid over the buttons, so that long translations wrap inside them.
+    // Captions laid over the buttons, so that long translations wrap inside them; the
+    // buttons own them.
     QLabel* lab_box_cancel = nullptr;
     QLabel* lab_box_ok = nullptr;
 };
