@@ -84,7 +84,8 @@ void centreOnDesktop(QWidget& window)
 
 } // namespace
 
-// The resource bundle lives in the static ui library; it is registered here, once.
+// The resource bundle lives in the static ui library. Its macros declare the bundle's
+// functions where they are used, so they stay outside any namespace.
 static void registerResources()
 {
     Q_INIT_RESOURCE(resource);
@@ -95,6 +96,21 @@ static void unregisterResources()
     Q_CLEANUP_RESOURCE(resource);
 }
 
+namespace {
+
+// Keeps the bundle registered while it lives; main() holds one between the application
+// and the window.
+class RegisteredResources
+{
+public:
+    RegisteredResources() { registerResources(); }
+    ~RegisteredResources() { unregisterResources(); }
+    RegisteredResources(const RegisteredResources&) = delete;
+    RegisteredResources& operator=(const RegisteredResources&) = delete;
+};
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
     // HiDPI: on a 2x display the window keeps its logical size (662 x 460) and Qt draws it
@@ -102,33 +118,27 @@ int main(int argc, char* argv[])
     // Both must be set before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
-    auto* app = new QApplication(argc, argv);
+    // Destroyed in reverse: the window first, then the marker, the resources and last the
+    // application, on either way out.
+    QApplication app(argc, argv);
     fonts::useFormFonts();
-    registerResources();
-    auto* marker = new QSharedMemory();
-    marker->setKey(QString::fromLatin1(product::InstanceKey));
+    const RegisteredResources resources;
+    QSharedMemory marker;
+    marker.setKey(QString::fromLatin1(product::InstanceKey));
 
-    if (anotherInstanceRuns(*marker)) {
+    if (anotherInstanceRuns(marker)) {
         showAlreadyRunning();
-        delete marker;
-        unregisterResources();
-        delete app;
         return -1;
     }
     // Without a marker the program still runs; a later start is then not refused.
-    marker->create(1, QSharedMemory::ReadWrite);
+    marker.create(1, QSharedMemory::ReadWrite);
 
-    auto* window = new MainWindow(nullptr);
-    window->setWindowTitle(QString::fromUtf8(product::Title));
-    benchprobe::watchFirstFrame(window);
-    window->show();
-    centreOnDesktop(*window);
-    closeOnTerminationSignals(*window);
+    MainWindow window(nullptr);
+    window.setWindowTitle(QString::fromUtf8(product::Title));
+    benchprobe::watchFirstFrame(&window);
+    window.show();
+    centreOnDesktop(window);
+    closeOnTerminationSignals(window);
 
-    const int exitCode = QApplication::exec();
-    delete window;
-    delete marker;
-    unregisterResources();
-    delete app;
-    return exitCode;
+    return QApplication::exec();
 }
