@@ -13,6 +13,7 @@
 #include "cdevmgr.h"
 #include "mymessagebox.h"
 #include "namelist.h"
+#include "pin.h"
 #include "stringcatalogue.h"
 
 #include <QClipboard>
@@ -25,12 +26,11 @@
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <string>
 
 using namespace window;
@@ -40,14 +40,13 @@ namespace {
 constexpr int MaxLabelBytes = 31;
 constexpr int MinPinLength = 6;
 constexpr int AuthKeyLength = 16;
-// The change page's PIN buffers, terminator included.
-constexpr std::size_t PinBufferSize = 32;
 // The count text beside a field, terminator included.
 constexpr std::size_t CountTextSize = 128;
 
+// Latin-1 has one byte per UTF-16 unit, so the length needs no converted copy of a PIN.
 int latin1Length(const QLineEdit* field)
 {
-    return field->text().toLatin1().size();
+    return field->text().size();
 }
 
 // Bytes of the field's text in UTF-8, up to a first zero byte.
@@ -122,10 +121,13 @@ private:
     std::function<void()> m_onRefused;
 };
 
-// Overwrites a PIN's bytes before the buffer is released.
-void wipe(QByteArray& bytes)
+// Empties a PIN field and overwrites the text read from it. The field is given a new empty
+// text rather than cleared: clearing edits the shared text and so copies it first, leaving
+// the copy's characters in the field's buffer.
+void emptyPinField(QLineEdit* field, QString& text)
 {
-    OPENSSL_cleanse(bytes.data(), static_cast<std::size_t>(bytes.size()));
+    field->setText(QString());
+    wipe(text);
 }
 
 } // namespace
@@ -281,23 +283,23 @@ void MainWindow::btn_changelabe_ok()
 void MainWindow::btn_verifyPIN_ok()
 {
     cDevMgr* manager = cDevMgr::getInst();
-    const QString text = ui->VerifyPIN_Edit->text();
-    QByteArray pin = text.toUtf8();
+    QString text = ui->VerifyPIN_Edit->text();
+    Pin pin = Pin::fromUtf8(text);
     if (pin.size() < MinPinLength) {
         runMessage(ModePinTooShort, TitleVerifyPin, 0);
-        ui->VerifyPIN_Edit->clear();
+        emptyPinField(ui->VerifyPIN_Edit, text);
         return;
     }
     if (!isPrintableAscii(text)) {
-        wipe(pin);
+        pin.clear();
         runMessage(ModeOperationFailed, TitleVerifyPin, 0);
-        ui->VerifyPIN_Edit->clear();
+        emptyPinField(ui->VerifyPIN_Edit, text);
         return;
     }
 
     ULONG retries = 0;
-    const ULONG result = manager->VerifyPIN(PinTypeUser, pin.constData(), &retries);
-    wipe(pin);
+    const ULONG result = manager->VerifyPIN(PinTypeUser, pin.data(), &retries);
+    pin.clear();
     unsigned mode = ModeOperationFailed;
     if (result == SAR_OK) {
         // Export and delete are usable before the success message is read.
@@ -309,7 +311,7 @@ void MainWindow::btn_verifyPIN_ok()
         mode = ModePinLocked;
     }
     runMessage(mode, TitleVerifyPin, mode == ModePinIncorrect ? static_cast<unsigned>(retries) : 0);
-    ui->VerifyPIN_Edit->clear();
+    emptyPinField(ui->VerifyPIN_Edit, text);
 }
 
 void MainWindow::btn_changePIN_ok()
@@ -317,17 +319,17 @@ void MainWindow::btn_changePIN_ok()
     // Changing the PIN ends what a verification allowed, whatever the outcome.
     setCertificateButtonsEnabled(false);
 
-    const QString texts[] = {ui->OldPIN_Edit->text(), ui->NewPIN_Edit->text(), ui->ConfirmPIN_Edit->text()};
-    QByteArray oldPin = texts[0].toLatin1();
-    QByteArray newPin = texts[1].toLatin1();
-    QByteArray confirmPin = texts[2].toLatin1();
+    QLineEdit* const fields[] = {ui->OldPIN_Edit, ui->NewPIN_Edit, ui->ConfirmPIN_Edit};
+    QString texts[] = {fields[0]->text(), fields[1]->text(), fields[2]->text()};
+    Pin oldPin = Pin::fromLatin1(texts[0]);
+    Pin newPin = Pin::fromLatin1(texts[1]);
+    Pin confirmPin = Pin::fromLatin1(texts[2]);
     cDevMgr* manager = cDevMgr::getInst();
 
     unsigned mode = ModeOperationFailed;
     ULONG retries = 0;
-    const bool sendable = std::all_of(std::begin(texts), std::end(texts), [](const QString& text) {
-        return isPrintableAscii(text) && static_cast<std::size_t>(text.size()) < PinBufferSize;
-    });
+    const bool sendable = std::all_of(std::begin(texts), std::end(texts), isPrintableAscii) && oldPin.fitsDriver()
+        && newPin.fitsDriver() && confirmPin.fitsDriver();
     if (confirmPin != newPin) {
         mode = ModeConfirmationDiffers;
     } else if (newPin == oldPin) {
@@ -335,13 +337,7 @@ void MainWindow::btn_changePIN_ok()
     } else if (newPin.size() < MinPinLength) {
         mode = ModePinTooShort;
     } else if (sendable) {
-        char oldBuffer[PinBufferSize] = {};
-        char newBuffer[PinBufferSize] = {};
-        std::memcpy(oldBuffer, oldPin.constData(), static_cast<std::size_t>(oldPin.size()));
-        std::memcpy(newBuffer, newPin.constData(), static_cast<std::size_t>(newPin.size()));
-        const ULONG result = manager->ChangePIN(PinTypeUser, oldBuffer, newBuffer, &retries);
-        OPENSSL_cleanse(oldBuffer, sizeof oldBuffer);
-        OPENSSL_cleanse(newBuffer, sizeof newBuffer);
+        const ULONG result = manager->ChangePIN(PinTypeUser, oldPin.data(), newPin.data(), &retries);
         if (result == SAR_OK) {
             mode = ModePinChanged;
         } else if (result == SAR_PIN_INCORRECT) {
@@ -350,12 +346,12 @@ void MainWindow::btn_changePIN_ok()
             mode = ModePinLocked;
         }
     }
-    for (QByteArray* pin : {&oldPin, &newPin, &confirmPin}) {
-        wipe(*pin);
+    for (Pin* pin : {&oldPin, &newPin, &confirmPin}) {
+        pin->clear();
     }
 
     runMessage(mode, TitleChangePin, mode == ModePinIncorrect ? static_cast<unsigned>(retries) : 0);
-    ui->OldPIN_Edit->clear();
-    ui->NewPIN_Edit->clear();
-    ui->ConfirmPIN_Edit->clear();
+    for (std::size_t i = 0; i < std::size(fields); ++i) {
+        emptyPinField(fields[i], texts[i]);
+    }
 }
