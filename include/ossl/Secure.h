@@ -1,0 +1,41 @@
+// Byte buffers for secrets: wiped with OPENSSL_cleanse when freed or resized away.
+#pragma once
+
+#include <openssl/crypto.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ossl {
+
+inline void cleanse(void* data, size_t size)
+{
+    OPENSSL_cleanse(data, size);
+}
+
+template <typename T> struct CleansingAllocator
+{
+    using value_type = T;
+    CleansingAllocator() = default;
+    template <typename U> CleansingAllocator(const CleansingAllocator<U>&) noexcept { }
+    T* allocate(size_t count) { return static_cast<T*>(::operator new(count * sizeof(T))); }
+    void deallocate(T* pointer, size_t count) noexcept
+    {
+        cleanse(pointer, count * sizeof(T));
+        ::operator delete(pointer);
+    }
+    template <typename U> bool operator==(const CleansingAllocator<U>&) const noexcept { return true; }
+    template <typename U> bool operator!=(const CleansingAllocator<U>&) const noexcept { return false; }
+};
+
+using SecureBytes = std::vector<uint8_t, CleansingAllocator<uint8_t>>;
+using SecureString = std::basic_string<char, std::char_traits<char>, CleansingAllocator<char>>;
+
+inline SecureBytes secureCopy(const uint8_t* data, size_t size)
+{
+    return SecureBytes(data, data + size);
+}
+
+} // namespace ossl
