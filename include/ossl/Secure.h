@@ -31,7 +31,32 @@ template <typename T> struct CleansingAllocator
 };
 
 using SecureBytes = std::vector<uint8_t, CleansingAllocator<uint8_t>>;
-using SecureString = std::basic_string<char, std::char_traits<char>, CleansingAllocator<char>>;
+// A string whose characters are wiped when it is dropped. The allocator wipes what it frees,
+// but a short string (a PIN, mostly) lives inside the object itself, so that buffer is wiped
+// here; a buffer taken over from another string is handed back first, so the object's own
+// room is wiped too.
+class SecureString : public std::basic_string<char, std::char_traits<char>, CleansingAllocator<char>>
+{
+public:
+    using Base = std::basic_string<char, std::char_traits<char>, CleansingAllocator<char>>;
+    using Base::Base;
+    SecureString() = default;
+    SecureString(const Base& other)
+        : Base(other)
+    {
+    }
+    SecureString(const SecureString&) = default;
+    SecureString(SecureString&&) noexcept = default;
+    SecureString& operator=(const SecureString&) = default;
+    SecureString& operator=(SecureString&&) noexcept = default;
+    ~SecureString()
+    {
+        cleanse(data(), size());
+        clear();
+        shrink_to_fit();
+        cleanse(data(), capacity() + 1);
+    }
+};
 
 inline SecureBytes secureCopy(const uint8_t* data, size_t size)
 {

