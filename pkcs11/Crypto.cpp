@@ -1,6 +1,9 @@
 // OpenSSL behind the module's hashes, Z values and certificate reading.
 #include "Crypto.h"
 
+#include "ossl/DigestInfo.h"
+#include "ossl/Ossl.h"
+
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
@@ -10,23 +13,12 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include <iterator>
 #include <stdexcept>
 
 namespace skfp11 {
 
 namespace {
-
-template <typename T, void (*Free)(T*)> struct Deleter
-{
-    void operator()(T* p) const { Free(p); }
-};
-using BnPtr = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
-using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
-using PkeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY, EVP_PKEY_free>>;
-using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX, EVP_PKEY_CTX_free>>;
-using ParamBldPtr = std::unique_ptr<OSSL_PARAM_BLD, Deleter<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free>>;
-using ParamPtr = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM, OSSL_PARAM_free>>;
-using EcSigPtr = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG, ECDSA_SIG_free>>;
 
 const EVP_MD* mdOf(HashKind kind)
 {
@@ -122,7 +114,7 @@ bool readPublicKey(EVP_PKEY* key, CertificateFacts& facts)
             BN_free(e);
             return false;
         }
-        BnPtr nOwner(n), eOwner(e);
+        ossl::Bignum nOwner(n), eOwner(e);
         facts.isRsa = true;
         facts.modulus = bnBytes(n);
         facts.exponent = bnBytes(e);
@@ -143,24 +135,24 @@ bool readPublicKey(EVP_PKEY* key, CertificateFacts& facts)
     return false;
 }
 
-PkeyPtr sm2PublicKey(const Bytes& x, const Bytes& y)
+ossl::Pkey sm2PublicKey(const Bytes& x, const Bytes& y)
 {
     Bytes point{0x04};
     const Bytes px = leftPad(x, 32), py = leftPad(y, 32);
     point.insert(point.end(), px.begin(), px.end());
     point.insert(point.end(), py.begin(), py.end());
-    ParamBldPtr builder(OSSL_PARAM_BLD_new());
+    ossl::ParamBld builder(OSSL_PARAM_BLD_new());
     check(builder && OSSL_PARAM_BLD_push_utf8_string(builder.get(), OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0)
               && OSSL_PARAM_BLD_push_octet_string(builder.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size()),
           "cannot describe an SM2 key");
-    ParamPtr params(OSSL_PARAM_BLD_to_param(builder.get()));
-    PkeyCtxPtr context(EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr));
+    ossl::Params params(OSSL_PARAM_BLD_to_param(builder.get()));
+    ossl::PkeyCtx context(EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr));
     EVP_PKEY* key = nullptr;
     if (!params || !context || EVP_PKEY_fromdata_init(context.get()) != 1
         || EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) != 1) {
         return nullptr;
     }
-    return PkeyPtr(key);
+    return ossl::Pkey(key);
 }
 
 } // namespace
@@ -206,12 +198,11 @@ Bytes digestInfoPrefix(HashKind kind)
 {
     switch (kind) {
     case HashKind::Sha1:
-        return fromHex("3021300906052B0E03021A05000414");
+        return Bytes(std::begin(ossl::kSha1DigestInfoPrefix), std::end(ossl::kSha1DigestInfoPrefix));
     case HashKind::Sha256:
-        return fromHex("3031300D060960864801650304020105000420");
+        return Bytes(std::begin(ossl::kSha256DigestInfoPrefix), std::end(ossl::kSha256DigestInfoPrefix));
     case HashKind::Sm3:
-        return fromHex("3030300C06082A811CCF550183110500"
-                       "0420");
+        return Bytes(std::begin(ossl::kSm3DigestInfoPrefix), std::end(ossl::kSm3DigestInfoPrefix));
     }
     return Bytes();
 }
@@ -237,7 +228,7 @@ Bytes sm2Z(const Bytes& x, const Bytes& y, const Bytes& id)
 bool readCertificate(const Bytes& der, CertificateFacts& facts)
 {
     const unsigned char* cursor = der.data();
-    X509Ptr certificate(d2i_X509(nullptr, &cursor, long(der.size())));
+    ossl::Certificate certificate(d2i_X509(nullptr, &cursor, long(der.size())));
     if (!certificate || cursor != der.data() + der.size()) {
         return false;
     }
@@ -251,21 +242,21 @@ bool readCertificate(const Bytes& der, CertificateFacts& facts)
 
 bool rsaVerifyPkcs1(const Bytes& modulus, const Bytes& exponent, const Bytes& data, const Bytes& signature)
 {
-    BnPtr n(BN_bin2bn(modulus.data(), int(modulus.size()), nullptr));
-    BnPtr e(BN_bin2bn(exponent.data(), int(exponent.size()), nullptr));
-    ParamBldPtr builder(OSSL_PARAM_BLD_new());
+    ossl::Bignum n(BN_bin2bn(modulus.data(), int(modulus.size()), nullptr));
+    ossl::Bignum e(BN_bin2bn(exponent.data(), int(exponent.size()), nullptr));
+    ossl::ParamBld builder(OSSL_PARAM_BLD_new());
     check(n && e && builder && OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get())
               && OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get()),
           "cannot describe an RSA key");
-    ParamPtr params(OSSL_PARAM_BLD_to_param(builder.get()));
-    PkeyCtxPtr context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    ossl::Params params(OSSL_PARAM_BLD_to_param(builder.get()));
+    ossl::PkeyCtx context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY* raw = nullptr;
     if (!params || !context || EVP_PKEY_fromdata_init(context.get()) != 1
         || EVP_PKEY_fromdata(context.get(), &raw, EVP_PKEY_PUBLIC_KEY, params.get()) != 1) {
         return false;
     }
-    PkeyPtr key(raw);
-    PkeyCtxPtr verify(EVP_PKEY_CTX_new(key.get(), nullptr));
+    ossl::Pkey key(raw);
+    ossl::PkeyCtx verify(EVP_PKEY_CTX_new(key.get(), nullptr));
     return verify && EVP_PKEY_verify_init(verify.get()) == 1
         && EVP_PKEY_CTX_set_rsa_padding(verify.get(), RSA_PKCS1_PADDING) == 1
         && EVP_PKEY_verify(verify.get(), signature.data(), signature.size(), data.data(), data.size()) == 1;
@@ -276,11 +267,11 @@ bool sm2VerifyDigest(const Bytes& x, const Bytes& y, const Bytes& digest, const 
     if (signature.size() != 64) {
         return false;
     }
-    PkeyPtr key = sm2PublicKey(x, y);
+    ossl::Pkey key = sm2PublicKey(x, y);
     if (!key) {
         return false;
     }
-    EcSigPtr sig(ECDSA_SIG_new());
+    ossl::EcdsaSig sig(ECDSA_SIG_new());
     BIGNUM* r = BN_bin2bn(signature.data(), 32, nullptr);
     BIGNUM* s = BN_bin2bn(signature.data() + 32, 32, nullptr);
     if (!sig || !r || !s || ECDSA_SIG_set0(sig.get(), r, s) != 1) {
@@ -289,7 +280,7 @@ bool sm2VerifyDigest(const Bytes& x, const Bytes& y, const Bytes& digest, const 
         return false;
     }
     const Bytes der = derOf<ECDSA_SIG>(i2d_ECDSA_SIG, sig.get());
-    PkeyCtxPtr verify(EVP_PKEY_CTX_new(key.get(), nullptr));
+    ossl::PkeyCtx verify(EVP_PKEY_CTX_new(key.get(), nullptr));
     return verify && EVP_PKEY_verify_init(verify.get()) == 1
         && EVP_PKEY_verify(verify.get(), der.data(), der.size(), digest.data(), digest.size()) == 1;
 }

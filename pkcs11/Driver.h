@@ -2,7 +2,7 @@
 // looked up by name into a table. Nothing else of the driver is used.
 #pragma once
 
-#include "skf/skfapi.h"
+#include "skf/loader.h"
 
 #include <string>
 
@@ -39,31 +39,18 @@ namespace skfp11 {
     X(ECCSignData)                                                                                                     \
     X(ExportPublicKey)
 
-struct DriverFunctions
-{
-#define SKFP11_DECLARE_SLOT(name) decltype(&::SKF_##name) name = nullptr;
-    SKFP11_DRIVER_FUNCTIONS(SKFP11_DECLARE_SLOT)
-#undef SKFP11_DECLARE_SLOT
-};
+SKFLOADER_TABLE(DriverFunctions, SKFP11_DRIVER_FUNCTIONS)
 
-class Driver
+// Loads the library and every function of the table; throws std::runtime_error naming the
+// loader's message or the first missing function. The driver stays mapped after unloading
+// (RTLD_NODELETE): it keeps process-wide state it releases at exit.
+class Driver : public skfloader::Driver<DriverFunctions>
 {
 public:
-    // Loads the library and every function of the table; throws std::runtime_error naming
-    // the loader's message or the first missing function.
-    explicit Driver(const std::string& path);
-    ~Driver();
-    Driver(const Driver&) = delete;
-    Driver& operator=(const Driver&) = delete;
-
-    const DriverFunctions& fn() const { return m_functions; }
+    using skfloader::Driver<DriverFunctions>::Driver;
 
     // $SKFP11_DRIVER when set and not empty, else the manager's fixed driver path.
     static std::string defaultPath();
-
-private:
-    void* m_library = nullptr;
-    DriverFunctions m_functions;
 };
 
 } // namespace skfp11

@@ -8,6 +8,8 @@
 #include "skfp11.h"
 #include "tokenadmin.h"
 
+#include "ossl/DigestInfo.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -38,14 +40,8 @@ char kSm2Container[] = "SM2Container";
 char kPin[] = "12345678";
 
 // DER DigestInfo of SHA-256 over a fixed message's hash: what CKM_RSA_PKCS signs for TLS.
-std::vector<uint8_t> digestInfo()
-{
-    std::vector<uint8_t> info = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
-                                 0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
-    info.resize(info.size() + 32, 0x61);
-    return info;
-}
-const std::vector<uint8_t> kDigestInfo = digestInfo();
+const std::vector<uint8_t> kDigestInfo
+    = ossl::digestInfo(ossl::kSha256DigestInfoPrefix, std::vector<uint8_t>(32, 0x61));
 const std::vector<uint8_t> kSm2Digest(32, 0x62);
 
 void checkP11(CK_RV rv, const char* what)

@@ -6,6 +6,9 @@
 #include "benchsupport.h"
 #include "tokenadmin.h"
 
+#include "ossl/DigestInfo.h"
+#include "skf/tokendigest.h"
+
 #include <benchmark/benchmark.h>
 
 #include <openssl/core_names.h>
@@ -60,30 +63,18 @@ void checkSsl(bool ok, const char* what)
     }
 }
 
-// Token side: SM3 with Z (or SHA-256) through the driver.
+// Token side: SM3 with Z (or SHA-256) through the driver, as skftool hashes.
 std::vector<uint8_t> tokenDigest(ULONG algorithm, ECCPUBLICKEYBLOB* key, const std::vector<uint8_t>& data)
 {
-    HANDLE hash = nullptr;
-    check(g_skf->SKF_DigestInit(g.device, algorithm, key,
-                                key ? reinterpret_cast<BYTE*>(const_cast<char*>(kId)) : nullptr, key ? 16 : 0, &hash),
-          "DigestInit");
-    std::vector<uint8_t> out(32);
-    ULONG size = 32;
-    check(g_skf->SKF_Digest(hash, const_cast<BYTE*>(data.data()), static_cast<ULONG>(data.size()), out.data(), &size),
-          "Digest");
-    g_skf->SKF_CloseHandle(hash);
-    return out;
+    return skfloader::tokenDigest(
+        {g_skf->SKF_DigestInit, g_skf->SKF_Digest, g_skf->SKF_CloseHandle},
+        [](ULONG rc, const char* function) { check(rc, function + std::strlen("SKF_")); }, g.device, algorithm, key,
+        kId, data);
 }
 
 std::vector<uint8_t> sha256Info(const std::vector<uint8_t>& hash)
 {
-    // DER DigestInfo of SHA-256, then the 32-byte hash.
-    static const uint8_t prefix[19] = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
-                                       0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
-    std::vector<uint8_t> info(sizeof prefix + hash.size());
-    std::memcpy(info.data(), prefix, sizeof prefix);
-    std::memcpy(info.data() + sizeof prefix, hash.data(), hash.size());
-    return info;
+    return ossl::digestInfo(ossl::kSha256DigestInfoPrefix, hash);
 }
 
 std::vector<uint8_t> opensslSign(EVP_PKEY* key, const EVP_MD* md, bool sm2)

@@ -14,21 +14,18 @@ namespace skftool {
 
 namespace {
 
-using ParamBuildPtr = std::unique_ptr<OSSL_PARAM_BLD, OsslDeleter<OSSL_PARAM_BLD, OSSL_PARAM_BLD_free>>;
-using ParamsPtr = std::unique_ptr<OSSL_PARAM, OsslDeleter<OSSL_PARAM, OSSL_PARAM_free>>;
-
-PkeyPtr keyFromParams(const char* type, const OSSL_PARAM* params)
+ossl::Pkey keyFromParams(const char* type, const OSSL_PARAM* params)
 {
-    PkeyCtxPtr context(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
+    ossl::PkeyCtx context(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
     EVP_PKEY* key = nullptr;
     if (!context || EVP_PKEY_fromdata_init(context.get()) != 1
         || EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_PUBLIC_KEY, const_cast<OSSL_PARAM*>(params)) != 1) {
         throwOpenSslError(std::string("the token's ") + type + " public key is not valid");
     }
-    return PkeyPtr(key);
+    return ossl::Pkey(key);
 }
 
-PkeyPtr sm2KeyFromBlob(const ECCPUBLICKEYBLOB& blob)
+ossl::Pkey sm2KeyFromBlob(const ECCPUBLICKEYBLOB& blob)
 {
     if (blob.BitLen != 256) {
         throw ToolError("the token's SM2 public key states " + std::to_string(blob.BitLen) + " bits, not 256");
@@ -38,41 +35,41 @@ PkeyPtr sm2KeyFromBlob(const ECCPUBLICKEYBLOB& blob)
     point[0] = 0x04;
     std::memcpy(point + 1, blob.XCoordinate + 32, 32);
     std::memcpy(point + 33, blob.YCoordinate + 32, 32);
-    ParamBuildPtr build(OSSL_PARAM_BLD_new());
+    ossl::ParamBld build(OSSL_PARAM_BLD_new());
     if (!build || OSSL_PARAM_BLD_push_utf8_string(build.get(), OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0) != 1
         || OSSL_PARAM_BLD_push_octet_string(build.get(), OSSL_PKEY_PARAM_PUB_KEY, point, sizeof(point)) != 1) {
         throwOpenSslError("building an SM2 key failed");
     }
-    ParamsPtr params(OSSL_PARAM_BLD_to_param(build.get()));
+    ossl::Params params(OSSL_PARAM_BLD_to_param(build.get()));
     return keyFromParams("SM2", params.get());
 }
 
-PkeyPtr rsaKeyFromBlob(const RSAPUBLICKEYBLOB& blob)
+ossl::Pkey rsaKeyFromBlob(const RSAPUBLICKEYBLOB& blob)
 {
     if (blob.BitLen != 1024 && blob.BitLen != 2048) {
         throw ToolError("the token's RSA public key states " + std::to_string(blob.BitLen) + " bits");
     }
     const size_t modulusBytes = blob.BitLen / 8;
-    BignumPtr modulus(
+    ossl::Bignum modulus(
         BN_bin2bn(blob.Modulus + sizeof(blob.Modulus) - modulusBytes, static_cast<int>(modulusBytes), nullptr));
-    BignumPtr exponent(BN_bin2bn(blob.PublicExponent, sizeof(blob.PublicExponent), nullptr));
-    ParamBuildPtr build(OSSL_PARAM_BLD_new());
+    ossl::Bignum exponent(BN_bin2bn(blob.PublicExponent, sizeof(blob.PublicExponent), nullptr));
+    ossl::ParamBld build(OSSL_PARAM_BLD_new());
     if (!modulus || !exponent || !build
         || OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_N, modulus.get()) != 1
         || OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_E, exponent.get()) != 1) {
         throwOpenSslError("building an RSA key failed");
     }
-    ParamsPtr params(OSSL_PARAM_BLD_to_param(build.get()));
+    ossl::Params params(OSSL_PARAM_BLD_to_param(build.get()));
     return keyFromParams("RSA", params.get());
 }
 
-BignumPtr bignumParam(EVP_PKEY* key, const char* name)
+ossl::Bignum bignumParam(EVP_PKEY* key, const char* name)
 {
     BIGNUM* number = nullptr;
     if (EVP_PKEY_get_bn_param(key, name, &number) != 1) {
         throwOpenSslError(std::string("reading the key's ") + name + " failed");
     }
-    return BignumPtr(number);
+    return ossl::Bignum(number);
 }
 
 std::vector<uint8_t> sm2Blob(EVP_PKEY* key)
@@ -96,8 +93,8 @@ std::vector<uint8_t> rsaBlob(EVP_PKEY* key)
     RSAPUBLICKEYBLOB blob{};
     blob.AlgID = SGD_RSA;
     blob.BitLen = static_cast<ULONG>(EVP_PKEY_get_bits(key));
-    BignumPtr modulus = bignumParam(key, OSSL_PKEY_PARAM_RSA_N);
-    BignumPtr exponent = bignumParam(key, OSSL_PKEY_PARAM_RSA_E);
+    ossl::Bignum modulus = bignumParam(key, OSSL_PKEY_PARAM_RSA_N);
+    ossl::Bignum exponent = bignumParam(key, OSSL_PKEY_PARAM_RSA_E);
     writeRightAligned(modulus.get(), blob.Modulus, sizeof(blob.Modulus));
     writeRightAligned(exponent.get(), blob.PublicExponent, sizeof(blob.PublicExponent));
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(&blob);
@@ -106,7 +103,7 @@ std::vector<uint8_t> rsaBlob(EVP_PKEY* key)
 
 } // namespace
 
-PkeyPtr publicKeyFromBlob(const std::vector<uint8_t>& blob)
+ossl::Pkey publicKeyFromBlob(const std::vector<uint8_t>& blob)
 {
     if (blob.size() == sizeof(ECCPUBLICKEYBLOB)) {
         ECCPUBLICKEYBLOB ecc;

@@ -11,7 +11,7 @@ namespace skftool {
 
 // Reads a blob as the driver returned it; the size tells SM2 from RSA. Throws ToolError
 // for a blob of another size or with values that make no key.
-PkeyPtr publicKeyFromBlob(const std::vector<uint8_t>& blob);
+ossl::Pkey publicKeyFromBlob(const std::vector<uint8_t>& blob);
 
 // The blob of a key pair's public half, as an SM2 or RSA key of skftool's own making.
 std::vector<uint8_t> blobFromPublicKey(EVP_PKEY* key);

@@ -21,7 +21,7 @@ void throwOpenSslError(const std::string& what)
     throw ToolError(what + ": " + text);
 }
 
-std::vector<uint8_t> sm4EcbEncrypt(const std::vector<uint8_t>& key, const std::vector<uint8_t>& data, bool pkcs5Padding)
+std::vector<uint8_t> sm4EcbEncrypt(ByteView key, ByteView data, bool pkcs5Padding)
 {
     if (key.size() != 16) {
         throw ToolError("an SM4 key is 16 bytes");
@@ -29,7 +29,7 @@ std::vector<uint8_t> sm4EcbEncrypt(const std::vector<uint8_t>& key, const std::v
     if (!pkcs5Padding && data.size() % 16 != 0) {
         throw ToolError("SM4-ECB without padding needs whole 16-byte blocks");
     }
-    CipherCtxPtr context(EVP_CIPHER_CTX_new());
+    ossl::CipherCtx context(EVP_CIPHER_CTX_new());
     if (!context || EVP_EncryptInit_ex2(context.get(), EVP_sm4_ecb(), key.data(), nullptr, nullptr) != 1) {
         throwOpenSslError("SM4 is not available in this OpenSSL");
     }
@@ -87,18 +87,18 @@ std::vector<uint8_t> fromHex(const std::string& hex)
     return bytes;
 }
 
-PkeyPtr generateSm2KeyPair()
+ossl::Pkey generateSm2KeyPair()
 {
-    PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "SM2"));
+    ossl::Pkey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "SM2"));
     if (!key) {
         throwOpenSslError("SM2 key generation failed");
     }
     return key;
 }
 
-PkeyPtr generateRsaKeyPair(unsigned bits)
+ossl::Pkey generateRsaKeyPair(unsigned bits)
 {
-    PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits)));
+    ossl::Pkey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", static_cast<size_t>(bits)));
     if (!key) {
         throwOpenSslError("RSA key generation failed");
     }

@@ -11,6 +11,9 @@
 #include "session.h"
 #include "tokenops.h"
 
+#include "ossl/DigestInfo.h"
+#include "skf/tokendigest.h"
+
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
 #include <openssl/ecdsa.h>
@@ -20,7 +23,6 @@
 
 #include <cstddef>
 #include <cstring>
-#include <dlfcn.h>
 #include <ostream>
 
 namespace skftool {
@@ -43,32 +45,7 @@ namespace {
     X(DecryptInit)                                                                                                     \
     X(Decrypt)
 
-struct CryptoFunctions
-{
-#define SKFTOOL_CRYPTO_SLOT(name) decltype(&::SKF_##name) name = nullptr;
-    SKFTOOL_CRYPTO_FUNCTIONS(SKFTOOL_CRYPTO_SLOT)
-#undef SKFTOOL_CRYPTO_SLOT
-};
-
-// The already loaded driver (RTLD_NOLOAD finds the same library), its crypto functions.
-CryptoFunctions cryptoFunctions(const Driver& driver)
-{
-    void* library = dlopen(driver.path().c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
-    if (!library) {
-        throw ToolError("cannot reach the SKF driver " + driver.path());
-    }
-    CryptoFunctions functions;
-#define SKFTOOL_CRYPTO_LOOK_UP(name)                                                                                   \
-    functions.name = reinterpret_cast<decltype(functions.name)>(dlsym(library, "SKF_" #name));                         \
-    if (!functions.name) {                                                                                             \
-        dlclose(library);                                                                                              \
-        throw ToolError("the driver does not export SKF_" #name);                                                      \
-    }
-    SKFTOOL_CRYPTO_FUNCTIONS(SKFTOOL_CRYPTO_LOOK_UP)
-#undef SKFTOOL_CRYPTO_LOOK_UP
-    dlclose(library); // drops only the reference taken here
-    return functions;
-}
+SKFLOADER_TABLE(CryptoFunctions, SKFTOOL_CRYPTO_FUNCTIONS)
 
 const char kDefaultId[] = "1234567812345678";
 constexpr size_t kSessionKeySize = 16;
@@ -102,29 +79,14 @@ ULONG digestAlgorithm(const std::string& name)
 std::vector<uint8_t> tokenDigest(const CryptoFunctions& fn, DEVHANDLE device, ULONG algorithm, ECCPUBLICKEYBLOB* key,
                                  const std::string& id, const std::vector<uint8_t>& data)
 {
-    HANDLE hash = nullptr;
-    check(fn.DigestInit(device, algorithm, key, key ? reinterpret_cast<BYTE*>(const_cast<char*>(id.data())) : nullptr,
-                        key ? static_cast<ULONG>(id.size()) : 0, &hash),
-          "SKF_DigestInit");
-    std::vector<uint8_t> out(64);
-    ULONG size = static_cast<ULONG>(out.size());
-    const ULONG rc
-        = fn.Digest(hash, const_cast<BYTE*>(data.data()), static_cast<ULONG>(data.size()), out.data(), &size);
-    fn.CloseHandle(hash);
-    check(rc, "SKF_Digest");
-    out.resize(size);
-    return out;
+    return skfloader::tokenDigest(
+        {fn.DigestInit, fn.Digest, fn.CloseHandle}, [](ULONG result, const char* function) { check(result, function); },
+        device, algorithm, key, id, data);
 }
 
 std::vector<uint8_t> sha256DigestInfo(const std::vector<uint8_t>& hash)
 {
-    // DER DigestInfo of SHA-256, then the 32-byte hash.
-    static const uint8_t prefix[19] = {0x30, 0x31, 0x30, 0x0d, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01,
-                                       0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
-    std::vector<uint8_t> info(sizeof prefix + hash.size());
-    std::memcpy(info.data(), prefix, sizeof prefix);
-    std::memcpy(info.data() + sizeof prefix, hash.data(), hash.size());
-    return info;
+    return ossl::digestInfo(ossl::kSha256DigestInfoPrefix, hash);
 }
 
 // The SM2 signature blob as DER SEQUENCE { r, s }, the form OpenSSL and X.509 use.
@@ -251,7 +213,7 @@ void runDigest(Context& context)
     const ULONG algorithm = digestAlgorithm(args.value("--alg", "sm3"));
     const auto data = readFileBytes(requiredValue(args, "--in"));
     Device device(context.driver(), args.positional(0));
-    const auto fn = cryptoFunctions(context.driver());
+    const auto fn = context.driver().bind<CryptoFunctions>();
     context.out() << hexOf(tokenDigest(fn, device.handle(), algorithm, nullptr, {}, data)) << "\n";
 }
 
@@ -276,7 +238,7 @@ void runSign(Context& context)
     AppSession session(context.driver(), args.positional(0), args.positional(1));
     verifyPin(session.application, USER_TYPE, pin);
     Container container(session.application, args.positional(2));
-    const auto fn = cryptoFunctions(context.driver());
+    const auto fn = context.driver().bind<CryptoFunctions>();
     writeOutput(context, signWithContainer(fn, session.device, container, idOf(args), data), "the signature");
 }
 
@@ -287,7 +249,7 @@ void runVerify(Context& context)
     const auto signature = readFileBytes(requiredValue(args, "--sig"));
     AppSession session(context.driver(), args.positional(0), args.positional(1));
     Container container(session.application, args.positional(2));
-    const auto fn = cryptoFunctions(context.driver());
+    const auto fn = context.driver().bind<CryptoFunctions>();
     std::vector<uint8_t> publicBlob = exportPublicKey(container, true);
     if (publicBlob.empty()) {
         throw ToolError("container " + container.name() + " has no signature key pair");
@@ -316,7 +278,7 @@ void runEncrypt(Context& context)
     const std::string output = requiredValue(args, "-o");
     AppSession session(context.driver(), args.positional(0), args.positional(1));
     Container container(session.application, args.positional(2));
-    const auto fn = cryptoFunctions(context.driver());
+    const auto fn = context.driver().bind<CryptoFunctions>();
     std::vector<uint8_t> publicBlob = exportPublicKey(container, false);
     if (publicBlob.empty()) {
         throw ToolError("container " + container.name() + " has no encryption key pair");
@@ -382,7 +344,7 @@ void runDecrypt(Context& context)
     AppSession session(context.driver(), args.positional(0), args.positional(1));
     verifyPin(session.application, USER_TYPE, pin);
     Container container(session.application, args.positional(2));
-    const auto fn = cryptoFunctions(context.driver());
+    const auto fn = context.driver().bind<CryptoFunctions>();
     HANDLE key = nullptr;
     check(fn.ImportSessionKey(container.handle(), SGD_SM4_CBC, const_cast<BYTE*>(wrapped),
                               static_cast<ULONG>(wrappedSize), &key),
@@ -407,15 +369,15 @@ void runCsr(Context& context)
     AppSession session(context.driver(), args.positional(0), args.positional(1));
     verifyPin(session.application, USER_TYPE, pin);
     Container container(session.application, args.positional(2));
-    const auto fn = cryptoFunctions(context.driver());
+    const auto fn = context.driver().bind<CryptoFunctions>();
     const bool sm2 = container.type() == CONTAINER_TYPE_ECC;
     const std::vector<uint8_t> publicBlob = exportPublicKey(container, true);
     if (publicBlob.empty()) {
         throw ToolError("container " + container.name() + " has no signature key pair");
     }
-    PkeyPtr publicKey = publicKeyFromBlob(publicBlob);
+    ossl::Pkey publicKey = publicKeyFromBlob(publicBlob);
 
-    std::unique_ptr<X509_REQ, OsslDeleter<X509_REQ, X509_REQ_free>> request(X509_REQ_new());
+    ossl::X509Req request(X509_REQ_new());
     if (!request) {
         throwOpenSslError("cannot build the certificate request");
     }
@@ -457,7 +419,7 @@ void runCsr(Context& context)
     bits->flags |= ASN1_STRING_FLAG_BITS_LEFT;
     X509_REQ_set0_signature(request.get(), bits);
 
-    std::unique_ptr<BIO, OsslDeleter<BIO, BIO_free_all>> bio(BIO_new(BIO_s_mem()));
+    ossl::Bio bio(BIO_new(BIO_s_mem()));
     if (!bio || PEM_write_bio_X509_REQ(bio.get(), request.get()) != 1) {
         throwOpenSslError("cannot encode the request");
     }

@@ -2,7 +2,8 @@
 // are looked up by name into a table, the way the manager binds its driver.
 #pragma once
 
-#include "skf/skfapi.h"
+#include "errors.h"
+#include "skf/loader.h"
 
 #include <string>
 
@@ -42,30 +43,33 @@ namespace skftool {
     X(ImportRSAKeyPair)                                                                                                \
     X(ExportPublicKey)
 
-struct DriverFunctions
-{
-#define SKFTOOL_DECLARE_SLOT(name) decltype(&::SKF_##name) name = nullptr;
-    SKFTOOL_DRIVER_FUNCTIONS(SKFTOOL_DECLARE_SLOT)
-#undef SKFTOOL_DECLARE_SLOT
-};
+SKFLOADER_TABLE(DriverFunctions, SKFTOOL_DRIVER_FUNCTIONS)
 
 class Driver
 {
 public:
     // Loads the library and every function of the table; throws ToolError naming the
-    // loader's message or the first missing function.
+    // loader's message or the first missing function. The driver stays mapped until exit.
     explicit Driver(const std::string& path);
-    ~Driver();
-    Driver(const Driver&) = delete;
-    Driver& operator=(const Driver&) = delete;
 
-    const DriverFunctions& fn() const { return m_functions; }
-    const std::string& path() const { return m_path; }
+    const DriverFunctions& fn() const { return m_driver.fn(); }
+    const std::string& path() const { return m_driver.path(); }
+
+    // Another table of the driver's functions, bound when a command first needs it, so
+    // the other commands keep working with drivers that lack them; throws ToolError.
+    template <typename More> More bind() const
+    {
+        try {
+            return m_driver.bind<More>();
+        } catch (const skfloader::MissingFunction& missing) {
+            throw missingFunction(missing);
+        }
+    }
 
 private:
-    std::string m_path;
-    void* m_library = nullptr;
-    DriverFunctions m_functions;
+    static ToolError missingFunction(const skfloader::MissingFunction& missing);
+
+    skfloader::Driver<DriverFunctions> m_driver;
 };
 
 // Throws SkfError when a driver call did not return SAR_OK.

@@ -25,9 +25,9 @@ void freeSequence(ASN1_SEQUENCE_ANY* sequence)
     sk_ASN1_TYPE_pop_free(sequence, ASN1_TYPE_free);
 }
 
-std::vector<uint8_t> encryptWith(EVP_PKEY* publicKey, const std::vector<uint8_t>& plain, bool rsaPkcs1)
+std::vector<uint8_t> encryptWith(EVP_PKEY* publicKey, ByteView plain, bool rsaPkcs1)
 {
-    PkeyCtxPtr context(EVP_PKEY_CTX_new_from_pkey(nullptr, publicKey, nullptr));
+    ossl::PkeyCtx context(EVP_PKEY_CTX_new_from_pkey(nullptr, publicKey, nullptr));
     if (!context || EVP_PKEY_encrypt_init(context.get()) != 1) {
         throwOpenSslError("cannot encrypt to the container's signature key");
     }
@@ -57,7 +57,7 @@ const ASN1_STRING* sequenceItem(ASN1_SEQUENCE_ANY* sequence, int index, int type
 
 void copyInteger(const ASN1_STRING* integer, uint8_t* field)
 {
-    BignumPtr number(ASN1_INTEGER_to_BN(integer, nullptr));
+    ossl::Bignum number(ASN1_INTEGER_to_BN(integer, nullptr));
     if (!number) {
         throwOpenSslError("reading the SM2 ciphertext point failed");
     }
@@ -66,19 +66,19 @@ void copyInteger(const ASN1_STRING* integer, uint8_t* field)
 }
 
 // The private scalar, big-endian in the last 32 bytes of a 64-byte field.
-void sm2PrivateField(EVP_PKEY* pair, SecretBytes& field)
+void sm2PrivateField(EVP_PKEY* pair, ossl::SecureBytes& field)
 {
     BIGNUM* raw = nullptr;
     if (EVP_PKEY_get_bn_param(pair, OSSL_PKEY_PARAM_PRIV_KEY, &raw) != 1) {
         throwOpenSslError("reading the SM2 private key failed");
     }
-    BignumPtr scalar(raw);
+    ossl::Bignum scalar(raw);
     writeRightAligned(scalar.get(), field.data() + 32, 32);
 }
 
 } // namespace
 
-std::vector<uint8_t> sm2EncryptToCipherBlob(EVP_PKEY* publicKey, const std::vector<uint8_t>& plain)
+std::vector<uint8_t> sm2EncryptToCipherBlob(EVP_PKEY* publicKey, ByteView plain)
 {
     // OpenSSL gives SEQUENCE { INTEGER x, INTEGER y, OCTET STRING C3, OCTET STRING C2 }.
     const std::vector<uint8_t> der = encryptWith(publicKey, plain, false);
@@ -107,13 +107,13 @@ std::vector<uint8_t> buildEccEnvelope(EVP_PKEY* signPublicKey, EVP_PKEY* encrypt
     if (!isSm2Key(signPublicKey) || !isSm2Key(encryptionPair)) {
         throw ToolError("an SM2 envelope needs SM2 keys");
     }
-    SecretBytes sessionKey(16);
+    ossl::SecureBytes sessionKey(16);
     randomBytes(sessionKey.data(), sessionKey.size());
-    SecretBytes privateField(64);
+    ossl::SecureBytes privateField(64);
     sm2PrivateField(encryptionPair, privateField);
-    const std::vector<uint8_t> encryptedPrivate = sm4EcbEncrypt(sessionKey.bytes(), privateField.bytes(), false);
+    const std::vector<uint8_t> encryptedPrivate = sm4EcbEncrypt(sessionKey, privateField, false);
     const std::vector<uint8_t> publicBlob = blobFromPublicKey(encryptionPair);
-    const std::vector<uint8_t> cipherBlob = sm2EncryptToCipherBlob(signPublicKey, sessionKey.bytes());
+    const std::vector<uint8_t> cipherBlob = sm2EncryptToCipherBlob(signPublicKey, sessionKey);
 
     std::vector<uint8_t> envelope(offsetof(ENVELOPEDKEYBLOB, ECCCipherBlob) + cipherBlob.size(), 0);
     ENVELOPEDKEYBLOB* blob = reinterpret_cast<ENVELOPEDKEYBLOB*>(envelope.data());
@@ -131,19 +131,19 @@ RsaEnvelope buildRsaEnvelope(EVP_PKEY* signPublicKey, EVP_PKEY* encryptionPair)
     if (isSm2Key(signPublicKey) || isSm2Key(encryptionPair)) {
         throw ToolError("an RSA envelope needs RSA keys");
     }
-    SecretBytes sessionKey(16);
+    ossl::SecureBytes sessionKey(16);
     randomBytes(sessionKey.data(), sessionKey.size());
     const int derSize = i2d_PrivateKey(encryptionPair, nullptr);
     if (derSize <= 0) {
         throwOpenSslError("encoding the RSA private key failed");
     }
-    SecretBytes der(static_cast<size_t>(derSize));
+    ossl::SecureBytes der(static_cast<size_t>(derSize));
     unsigned char* cursor = der.data();
     i2d_PrivateKey(encryptionPair, &cursor);
 
     RsaEnvelope envelope;
-    envelope.wrappedKey = encryptWith(signPublicKey, sessionKey.bytes(), true);
-    envelope.encryptedData = sm4EcbEncrypt(sessionKey.bytes(), der.bytes(), true);
+    envelope.wrappedKey = encryptWith(signPublicKey, sessionKey, true);
+    envelope.encryptedData = sm4EcbEncrypt(sessionKey, der, true);
     return envelope;
 }
 

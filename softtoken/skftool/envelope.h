@@ -23,6 +23,6 @@ RsaEnvelope buildRsaEnvelope(EVP_PKEY* signPublicKey, EVP_PKEY* encryptionPair);
 
 // SM2 encryption to the standard's ECCCIPHERBLOB layout (C1 right-aligned, HASH = C3,
 // Cipher = C2), returned as 164 + plain.size() bytes.
-std::vector<uint8_t> sm2EncryptToCipherBlob(EVP_PKEY* publicKey, const std::vector<uint8_t>& plain);
+std::vector<uint8_t> sm2EncryptToCipherBlob(EVP_PKEY* publicKey, ByteView plain);
 
 } // namespace skftool

@@ -24,17 +24,15 @@ namespace skftool {
 
 namespace {
 
-using BioPtr = std::unique_ptr<BIO, OsslDeleter<BIO, BIO_free_all>>;
-
 void freeOpenSslMemory(void* pointer)
 {
     OPENSSL_free(pointer);
 }
 
-X509Ptr parseWholeDer(const std::vector<uint8_t>& der)
+ossl::Certificate parseWholeDer(const std::vector<uint8_t>& der)
 {
     const unsigned char* cursor = der.data();
-    X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+    ossl::Certificate certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
     if (!certificate || cursor != der.data() + der.size()) {
         throw ToolError("the data is not one DER X.509 certificate");
     }
@@ -43,7 +41,7 @@ X509Ptr parseWholeDer(const std::vector<uint8_t>& der)
 
 std::string nameText(const X509_NAME* name)
 {
-    BioPtr bio(BIO_new(BIO_s_mem()));
+    ossl::Bio bio(BIO_new(BIO_s_mem()));
     X509_NAME_print_ex(bio.get(), name, 0, XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB);
     char* text = nullptr;
     const long size = BIO_get_mem_data(bio.get(), &text);
@@ -123,7 +121,7 @@ std::vector<uint8_t> certificateDer(const std::vector<uint8_t>& fileBytes)
         parseWholeDer(fileBytes);
         return fileBytes;
     }
-    BioPtr bio(BIO_new_mem_buf(fileBytes.data(), static_cast<int>(fileBytes.size())));
+    ossl::Bio bio(BIO_new_mem_buf(fileBytes.data(), static_cast<int>(fileBytes.size())));
     char* name = nullptr;
     char* header = nullptr;
     unsigned char* data = nullptr;
@@ -144,7 +142,7 @@ std::vector<uint8_t> certificateDer(const std::vector<uint8_t>& fileBytes)
 
 std::string derToPem(const std::vector<uint8_t>& der)
 {
-    BioPtr bio(BIO_new(BIO_s_mem()));
+    ossl::Bio bio(BIO_new(BIO_s_mem()));
     if (!bio || PEM_write_bio(bio.get(), "CERTIFICATE", "", der.data(), static_cast<long>(der.size())) <= 0) {
         throwOpenSslError("PEM encoding failed");
     }
@@ -155,7 +153,7 @@ std::string derToPem(const std::vector<uint8_t>& der)
 
 CertificateSummary describeCertificate(const std::vector<uint8_t>& der)
 {
-    X509Ptr certificate = parseWholeDer(der);
+    ossl::Certificate certificate = parseWholeDer(der);
     CertificateSummary summary;
     summary.subject = nameText(X509_get_subject_name(certificate.get()));
     summary.issuer = nameText(X509_get_issuer_name(certificate.get()));

@@ -1,11 +1,9 @@
-// PINs and keys in wiped memory, and reading a PIN from an option, the environment or a
-// terminal prompt without echo.
+// Reading a PIN from an option, a PIN file or descriptor, the environment or a terminal
+// prompt without echo.
 #include "secret.h"
 
 #include "args.h"
 #include "errors.h"
-
-#include <openssl/crypto.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -18,50 +16,6 @@
 #include <unistd.h>
 
 namespace skftool {
-
-Secret::Secret(std::string value)
-    : m_value(std::move(value))
-{
-}
-
-Secret::~Secret()
-{
-    wipe();
-}
-
-Secret::Secret(const Secret& other)
-    : m_value(other.m_value)
-{
-}
-
-Secret& Secret::operator=(const Secret& other)
-{
-    if (this != &other) {
-        wipe();
-        m_value = other.m_value;
-    }
-    return *this;
-}
-
-void Secret::wipe()
-{
-    if (!m_value.empty()) {
-        OPENSSL_cleanse(&m_value[0], m_value.size());
-    }
-    m_value.clear();
-}
-
-SecretBytes::SecretBytes(size_t size)
-    : m_bytes(size, 0)
-{
-}
-
-SecretBytes::~SecretBytes()
-{
-    if (!m_bytes.empty()) {
-        OPENSSL_cleanse(m_bytes.data(), m_bytes.size());
-    }
-}
 
 namespace {
 
@@ -99,9 +53,7 @@ Secret promptForPin(const std::string& prompt)
     }
     std::cerr << "\n";
     Secret pin(line);
-    if (!line.empty()) {
-        OPENSSL_cleanse(&line[0], line.size());
-    }
+    ossl::cleanse(line.data(), line.size());
     return pin;
 }
 
@@ -147,9 +99,11 @@ private:
             return;
         }
         m_fromSource = true;
-        Secret text;
-        std::string& buffer = const_cast<std::string&>(text.str());
         char chunk[256];
+        // Reserved past what is read, so the text is never inside the string object itself,
+        // where freeing it would not wipe it.
+        ossl::SecureString buffer;
+        buffer.reserve(4096 + 2 * sizeof chunk);
         for (;;) {
             const ssize_t got = read(fd, chunk, sizeof chunk);
             if (got < 0 && errno == EINTR) {
@@ -157,7 +111,7 @@ private:
             }
             if (got < 0) {
                 const std::string reason = std::strerror(errno);
-                OPENSSL_cleanse(chunk, sizeof chunk);
+                ossl::cleanse(chunk, sizeof chunk);
                 if (owned) {
                     close(fd);
                 }
@@ -168,7 +122,7 @@ private:
             }
             buffer.append(chunk, static_cast<size_t>(got));
         }
-        OPENSSL_cleanse(chunk, sizeof chunk);
+        ossl::cleanse(chunk, sizeof chunk);
         if (owned) {
             close(fd);
         }
@@ -182,7 +136,7 @@ private:
             if (stop > start && buffer[stop - 1] == '\r') {
                 --stop;
             }
-            m_lines.emplace_back(buffer.substr(start, stop - start));
+            m_lines.emplace_back(std::string_view(buffer).substr(start, stop - start));
             start = end + 1;
         }
     }

@@ -1,51 +1,34 @@
-// PINs and keys held in memory that is wiped when they are dropped, and the three places
-// a PIN comes from: an option, an environment variable, or a prompt without echo.
+// PINs held in memory that is wiped when they are dropped, and the three places a PIN
+// comes from: an option, an environment variable, or a prompt without echo.
 #pragma once
 
+#include "ossl/Secure.h"
+
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace skftool {
 
 class ParsedArgs;
 
-// A string wiped with OPENSSL_cleanse when it is destroyed or replaced.
+// A PIN in memory that is wiped when it is dropped or replaced.
 class Secret
 {
 public:
     Secret() = default;
-    explicit Secret(std::string value);
-    ~Secret();
-    Secret(const Secret& other);
-    Secret& operator=(const Secret& other);
+    explicit Secret(std::string_view value)
+        : m_value(value.data(), value.size())
+    {
+    }
 
-    const std::string& str() const { return m_value; }
+    const ossl::SecureString& str() const { return m_value; }
     // The driver's prototypes take LPSTR although they never write through it.
-    char* c_str() { return &m_value[0]; }
+    char* c_str() { return m_value.data(); }
     bool empty() const { return m_value.empty(); }
 
 private:
-    void wipe();
-    std::string m_value;
-};
-
-// Bytes wiped when dropped: symmetric keys, private keys in transit.
-class SecretBytes
-{
-public:
-    SecretBytes() = default;
-    explicit SecretBytes(size_t size);
-    ~SecretBytes();
-    SecretBytes(const SecretBytes&) = delete;
-    SecretBytes& operator=(const SecretBytes&) = delete;
-
-    std::vector<unsigned char>& bytes() { return m_bytes; }
-    const std::vector<unsigned char>& bytes() const { return m_bytes; }
-    unsigned char* data() { return m_bytes.data(); }
-    size_t size() const { return m_bytes.size(); }
-
-private:
-    std::vector<unsigned char> m_bytes;
+    ossl::SecureString m_value;
 };
 
 // Where to look for one PIN.

@@ -147,9 +147,9 @@ void authenticateDevice(const Device& device, const std::vector<uint8_t>& authKe
         throw ToolError("device " + device.name() + " wants device authentication with algorithm "
                         + std::to_string(info.DevAuthAlgId) + "; skftool only speaks SGD_SM4_ECB");
     }
-    SecretBytes challenge(16);
+    ossl::SecureBytes challenge(16);
     check(device.fn().GenRandom(device.handle(), challenge.data(), 8), "SKF_GenRandom");
-    std::vector<uint8_t> answer = sm4EcbEncrypt(authKey, challenge.bytes(), false);
+    std::vector<uint8_t> answer = sm4EcbEncrypt(authKey, challenge, false);
     check(device.fn().DevAuth(device.handle(), answer.data(), static_cast<ULONG>(answer.size())), "SKF_DevAuth",
           "device authentication key refused");
 }

@@ -19,16 +19,12 @@ namespace skftool {
 
 namespace {
 
-using BioPtr = std::unique_ptr<BIO, OsslDeleter<BIO, BIO_free_all>>;
-using ExtensionPtr = std::unique_ptr<X509_EXTENSION, OsslDeleter<X509_EXTENSION, X509_EXTENSION_free>>;
-using AsnTimePtr = std::unique_ptr<ASN1_TIME, OsslDeleter<ASN1_TIME, ASN1_TIME_free>>;
-
 const char kSm2Id[] = "1234567812345678";
 
 struct CertificateAuthority
 {
-    PkeyPtr key;
-    X509Ptr certificate;
+    ossl::Pkey key;
+    ossl::Certificate certificate;
 };
 
 bool fileExists(const std::string& path)
@@ -63,7 +59,7 @@ void addExtension(X509* certificate, X509* issuer, int nid, const char* value)
 {
     X509V3_CTX context;
     X509V3_set_ctx(&context, issuer, certificate, nullptr, nullptr, 0);
-    ExtensionPtr extension(X509V3_EXT_conf_nid(nullptr, &context, nid, value));
+    ossl::X509Extension extension(X509V3_EXT_conf_nid(nullptr, &context, nid, value));
     if (!extension || X509_add_ext(certificate, extension.get(), -1) != 1) {
         throwOpenSslError(std::string("adding the extension ") + OBJ_nid2sn(nid) + " failed");
     }
@@ -75,7 +71,7 @@ void setRandomSerial(X509* certificate)
     randomBytes(bytes, sizeof(bytes));
     bytes[0] &= 0x7F; // a positive serial of at most 16 bytes
     bytes[0] |= 0x01;
-    BignumPtr number(BN_bin2bn(bytes, sizeof(bytes), nullptr));
+    ossl::Bignum number(BN_bin2bn(bytes, sizeof(bytes), nullptr));
     if (!number || !BN_to_ASN1_INTEGER(number.get(), X509_get_serialNumber(certificate))) {
         throwOpenSslError("setting the certificate serial failed");
     }
@@ -92,7 +88,7 @@ void setCommonName(X509_NAME* name, const std::string& commonName)
 
 void signCertificate(X509* certificate, EVP_PKEY* caKey)
 {
-    MdCtxPtr context(EVP_MD_CTX_new());
+    ossl::MdCtx context(EVP_MD_CTX_new());
     EVP_PKEY_CTX* keyContext = nullptr;
     const bool sm2 = EVP_PKEY_is_a(caKey, "SM2") == 1;
     if (!context
@@ -109,10 +105,10 @@ void signCertificate(X509* certificate, EVP_PKEY* caKey)
     }
 }
 
-X509Ptr newCertificate(EVP_PKEY* subjectKey, const std::string& commonName, const std::string& notBefore,
-                       const std::string& notAfter)
+ossl::Certificate newCertificate(EVP_PKEY* subjectKey, const std::string& commonName, const std::string& notBefore,
+                                 const std::string& notAfter)
 {
-    X509Ptr certificate(X509_new());
+    ossl::Certificate certificate(X509_new());
     if (!certificate || X509_set_version(certificate.get(), 2) != 1
         || X509_set_pubkey(certificate.get(), subjectKey) != 1) {
         throwOpenSslError("making a certificate failed");
@@ -142,8 +138,8 @@ CertificateAuthority createAuthority(bool sm2)
 
 void saveAuthority(const CertificateAuthority& authority, const std::string& keyPath, const std::string& certPath)
 {
-    BioPtr keyBio(BIO_new(BIO_s_mem()));
-    BioPtr certBio(BIO_new(BIO_s_mem()));
+    ossl::Bio keyBio(BIO_new(BIO_s_mem()));
+    ossl::Bio certBio(BIO_new(BIO_s_mem()));
     if (!keyBio || !certBio
         || PEM_write_bio_PrivateKey(keyBio.get(), authority.key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1
         || PEM_write_bio_X509(certBio.get(), authority.certificate.get()) != 1) {
@@ -159,8 +155,8 @@ CertificateAuthority loadAuthority(const std::string& keyPath, const std::string
 {
     std::vector<uint8_t> keyBytes = readFileBytes(keyPath);
     const std::vector<uint8_t> certBytes = readFileBytes(certPath);
-    BioPtr keyBio(BIO_new_mem_buf(keyBytes.data(), static_cast<int>(keyBytes.size())));
-    BioPtr certBio(BIO_new_mem_buf(certBytes.data(), static_cast<int>(certBytes.size())));
+    ossl::Bio keyBio(BIO_new_mem_buf(keyBytes.data(), static_cast<int>(keyBytes.size())));
+    ossl::Bio certBio(BIO_new_mem_buf(certBytes.data(), static_cast<int>(certBytes.size())));
     CertificateAuthority authority;
     authority.key.reset(PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr));
     authority.certificate.reset(PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr));
@@ -203,7 +199,8 @@ std::vector<uint8_t> issueCertificate(const std::string& caFolder, const IssueRe
     }
     const bool sm2 = EVP_PKEY_is_a(request.subjectKey, "SM2") == 1;
     CertificateAuthority authority = openAuthority(caFolder, sm2);
-    X509Ptr certificate = newCertificate(request.subjectKey, request.commonName, request.notBefore, request.notAfter);
+    ossl::Certificate certificate
+        = newCertificate(request.subjectKey, request.commonName, request.notBefore, request.notAfter);
     if (ASN1_TIME_compare(X509_get0_notBefore(certificate.get()), X509_get0_notAfter(certificate.get())) > 0) {
         throw UsageError("the certificate would expire before it becomes valid");
     }
@@ -238,7 +235,7 @@ std::string parseCertificateDate(const std::string& text, const std::string& wha
     }
     const std::string out = asn1TimeText(parts);
     // strptime accepts 2028-02-31; ASN1_TIME's own check refuses it.
-    AsnTimePtr check(ASN1_TIME_new());
+    ossl::Asn1Time check(ASN1_TIME_new());
     if (!check || ASN1_TIME_set_string_X509(check.get(), out.c_str()) != 1) {
         throw UsageError(what + " is not a real date: " + text);
     }
@@ -247,7 +244,7 @@ std::string parseCertificateDate(const std::string& text, const std::string& wha
 
 std::string certificateDateFromNow(long days)
 {
-    AsnTimePtr time(X509_time_adj_ex(nullptr, static_cast<int>(days), 0, nullptr));
+    ossl::Asn1Time time(X509_time_adj_ex(nullptr, static_cast<int>(days), 0, nullptr));
     tm parts{};
     if (!time || ASN1_TIME_to_tm(time.get(), &parts) != 1) {
         throwOpenSslError("reading the clock failed");

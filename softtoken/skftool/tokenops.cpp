@@ -36,16 +36,16 @@ std::string importEncryptionPair(const Container& container)
         throw ToolError("container " + container.name()
                         + " has no signature key pair; its public key protects the envelope, so generate one first");
     }
-    PkeyPtr signKey = publicKeyFromBlob(signBlob);
+    ossl::Pkey signKey = publicKeyFromBlob(signBlob);
     if (isSm2Key(signKey.get())) {
-        PkeyPtr pair = generateSm2KeyPair();
+        ossl::Pkey pair = generateSm2KeyPair();
         std::vector<uint8_t> envelope = buildEccEnvelope(signKey.get(), pair.get());
         check(container.fn().ImportECCKeyPair(container.handle(), reinterpret_cast<ENVELOPEDKEYBLOB*>(envelope.data())),
               "SKF_ImportECCKeyPair", "container " + container.name());
         return "SM2 256-bit encryption key pair";
     }
     const unsigned bits = blobBitLength(signBlob);
-    PkeyPtr pair = generateRsaKeyPair(bits);
+    ossl::Pkey pair = generateRsaKeyPair(bits);
     RsaEnvelope envelope = buildRsaEnvelope(signKey.get(), pair.get());
     check(container.fn().ImportRSAKeyPair(container.handle(), SGD_SM4_ECB, envelope.wrappedKey.data(),
                                           static_cast<ULONG>(envelope.wrappedKey.size()), envelope.encryptedData.data(),
@@ -62,7 +62,7 @@ std::vector<uint8_t> issueIntoContainer(const Container& container, bool signPai
         throw ToolError("container " + container.name() + " has no " + (signPair ? "signature" : "encryption")
                         + " key pair to certify");
     }
-    PkeyPtr subjectKey = publicKeyFromBlob(blob);
+    ossl::Pkey subjectKey = publicKeyFromBlob(blob);
     IssueRequest request;
     request.subjectKey = subjectKey.get();
     request.commonName = commonName;

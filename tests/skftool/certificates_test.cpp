@@ -42,21 +42,20 @@ protected:
         return issueCertificate(caFolder(), request);
     }
 
-    X509Ptr caCertificate(const std::string& stem)
+    ossl::Certificate caCertificate(const std::string& stem)
     {
         const std::vector<uint8_t> pem = readFileBytes(caFolder() + "/" + stem + "-cert.pem");
-        std::unique_ptr<BIO, OsslDeleter<BIO, BIO_free_all>> bio(
-            BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
-        return X509Ptr(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
+        ossl::Bio bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+        return ossl::Certificate(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
     }
 
     std::string m_root;
 };
 
-X509Ptr parse(const std::vector<uint8_t>& der)
+ossl::Certificate parse(const std::vector<uint8_t>& der)
 {
     const unsigned char* cursor = der.data();
-    return X509Ptr(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+    return ossl::Certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
 }
 
 void setDefaultSm2Id(X509* certificate)
@@ -77,13 +76,13 @@ unsigned modeOf(const std::string& path)
 
 TEST_F(TestCaFolder, issuesSm2WithSm3CertificatesForSm2KeysThatTheCaVerifies)
 {
-    PkeyPtr key = generateSm2KeyPair();
+    ossl::Pkey key = generateSm2KeyPair();
     const std::vector<uint8_t> der = issue(key.get(), "20281231235959Z");
-    X509Ptr certificate = parse(der);
+    ossl::Certificate certificate = parse(der);
     ASSERT_TRUE(certificate);
     EXPECT_EQ(X509_get_signature_nid(certificate.get()), NID_SM2_with_SM3);
     EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(certificate.get()), key.get()), 1);
-    X509Ptr ca = caCertificate("sm2-ca");
+    ossl::Certificate ca = caCertificate("sm2-ca");
     ASSERT_TRUE(ca);
     EXPECT_EQ(X509_check_issued(ca.get(), certificate.get()), X509_V_OK);
     // SM2 signatures cover the signer's Z value; verifiers use the default ID 1234567812345678.
@@ -100,12 +99,12 @@ TEST_F(TestCaFolder, issuesSm2WithSm3CertificatesForSm2KeysThatTheCaVerifies)
 
 TEST_F(TestCaFolder, issuesSha256WithRsaCertificatesForRsaKeysWithTheirKeyUsage)
 {
-    PkeyPtr key = generateRsaKeyPair(1024);
-    X509Ptr signing = parse(issue(key.get(), "20281231235959Z", true));
-    X509Ptr encryption = parse(issue(key.get(), "20281231235959Z", false));
+    ossl::Pkey key = generateRsaKeyPair(1024);
+    ossl::Certificate signing = parse(issue(key.get(), "20281231235959Z", true));
+    ossl::Certificate encryption = parse(issue(key.get(), "20281231235959Z", false));
     ASSERT_TRUE(signing && encryption);
     EXPECT_EQ(X509_get_signature_nid(signing.get()), NID_sha256WithRSAEncryption);
-    X509Ptr ca = caCertificate("rsa-ca");
+    ossl::Certificate ca = caCertificate("rsa-ca");
     ASSERT_TRUE(ca);
     EXPECT_EQ(X509_verify(signing.get(), X509_get0_pubkey(ca.get())), 1);
     EXPECT_TRUE(X509_get_key_usage(signing.get()) & KU_DIGITAL_SIGNATURE);
@@ -116,7 +115,7 @@ TEST_F(TestCaFolder, issuesSha256WithRsaCertificatesForRsaKeysWithTheirKeyUsage)
 
 TEST_F(TestCaFolder, keepsOneCaPerKindInAPrivateFolderAndReusesIt)
 {
-    PkeyPtr key = generateSm2KeyPair();
+    ossl::Pkey key = generateSm2KeyPair();
     issue(key.get(), "20281231235959Z");
     const std::vector<uint8_t> firstCa = readFileBytes(caFolder() + "/sm2-ca-cert.pem");
     issue(key.get(), "20291231235959Z");
@@ -128,9 +127,9 @@ TEST_F(TestCaFolder, keepsOneCaPerKindInAPrivateFolderAndReusesIt)
 
 TEST_F(TestCaFolder, writesUtcTimeBefore2050AndGeneralizedTimeFrom2050On)
 {
-    PkeyPtr key = generateSm2KeyPair();
-    X509Ptr before = parse(issue(key.get(), "20491231235959Z"));
-    X509Ptr after = parse(issue(key.get(), "20500101000000Z"));
+    ossl::Pkey key = generateSm2KeyPair();
+    ossl::Certificate before = parse(issue(key.get(), "20491231235959Z"));
+    ossl::Certificate after = parse(issue(key.get(), "20500101000000Z"));
     ASSERT_TRUE(before && after);
     EXPECT_EQ(ASN1_STRING_type(X509_get0_notAfter(before.get())), V_ASN1_UTCTIME);
     EXPECT_EQ(ASN1_STRING_type(X509_get0_notAfter(after.get())), V_ASN1_GENERALIZEDTIME);
@@ -139,7 +138,7 @@ TEST_F(TestCaFolder, writesUtcTimeBefore2050AndGeneralizedTimeFrom2050On)
 
 TEST_F(TestCaFolder, refusesACertificateThatEndsBeforeItBegins)
 {
-    PkeyPtr key = generateSm2KeyPair();
+    ossl::Pkey key = generateSm2KeyPair();
     EXPECT_THROW(issue(key.get(), "20251231000000Z"), UsageError);
 }
 
@@ -158,7 +157,7 @@ TEST(CertificateFiles, readPemAndDerToTheSameDerBytesAndRefuseOtherData)
     char pattern[] = "/tmp/skftool-pem-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     const std::string folder = pattern;
-    PkeyPtr key = generateSm2KeyPair();
+    ossl::Pkey key = generateSm2KeyPair();
     IssueRequest request;
     request.subjectKey = key.get();
     request.commonName = "Bob";

@@ -21,7 +21,7 @@ namespace {
 
 std::vector<uint8_t> sm4EcbDecrypt(const std::vector<uint8_t>& key, const uint8_t* data, size_t size, bool padding)
 {
-    CipherCtxPtr context(EVP_CIPHER_CTX_new());
+    ossl::CipherCtx context(EVP_CIPHER_CTX_new());
     EXPECT_EQ(EVP_DecryptInit_ex2(context.get(), EVP_sm4_ecb(), key.data(), nullptr, nullptr), 1);
     EVP_CIPHER_CTX_set_padding(context.get(), padding ? 1 : 0);
     std::vector<uint8_t> plain(size + 16);
@@ -68,7 +68,7 @@ std::vector<uint8_t> cipherBlobToDer(const ECCCIPHERBLOB& blob)
 
 std::vector<uint8_t> decryptWith(EVP_PKEY* key, const std::vector<uint8_t>& cipher, bool rsaPkcs1)
 {
-    PkeyCtxPtr context(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
+    ossl::PkeyCtx context(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
     EXPECT_EQ(EVP_PKEY_decrypt_init(context.get()), 1);
     if (rsaPkcs1) {
         EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING);
@@ -85,7 +85,7 @@ std::vector<uint8_t> sm2PrivateScalar(EVP_PKEY* key)
 {
     BIGNUM* raw = nullptr;
     EXPECT_EQ(EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_PRIV_KEY, &raw), 1);
-    BignumPtr scalar(raw);
+    ossl::Bignum scalar(raw);
     std::vector<uint8_t> out(32);
     BN_bn2binpad(scalar.get(), out.data(), 32);
     return out;
@@ -100,8 +100,8 @@ bool allZero(const uint8_t* data, size_t size)
 
 TEST(EccEnvelope, openedWithTheSignatureKey_givesBackTheEncryptionPrivateKey)
 {
-    PkeyPtr signPair = generateSm2KeyPair();
-    PkeyPtr encryptionPair = generateSm2KeyPair();
+    ossl::Pkey signPair = generateSm2KeyPair();
+    ossl::Pkey encryptionPair = generateSm2KeyPair();
     const std::vector<uint8_t> bytes = buildEccEnvelope(signPair.get(), encryptionPair.get());
 
     ASSERT_EQ(bytes.size(), sizeof(ENVELOPEDKEYBLOB) + 15);
@@ -126,8 +126,8 @@ TEST(EccEnvelope, openedWithTheSignatureKey_givesBackTheEncryptionPrivateKey)
 
 TEST(RsaEnvelope, openedWithTheSignatureKey_givesBackTheEncryptionKeyPair)
 {
-    PkeyPtr signPair = generateRsaKeyPair(1024);
-    PkeyPtr encryptionPair = generateRsaKeyPair(1024);
+    ossl::Pkey signPair = generateRsaKeyPair(1024);
+    ossl::Pkey encryptionPair = generateRsaKeyPair(1024);
     const RsaEnvelope envelope = buildRsaEnvelope(signPair.get(), encryptionPair.get());
 
     EXPECT_EQ(envelope.wrappedKey.size(), 128u);
@@ -137,7 +137,7 @@ TEST(RsaEnvelope, openedWithTheSignatureKey_givesBackTheEncryptionKeyPair)
     const std::vector<uint8_t> der
         = sm4EcbDecrypt(sessionKey, envelope.encryptedData.data(), envelope.encryptedData.size(), true);
     const unsigned char* cursor = der.data();
-    PkeyPtr decoded(d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &cursor, static_cast<long>(der.size())));
+    ossl::Pkey decoded(d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &cursor, static_cast<long>(der.size())));
     ASSERT_TRUE(decoded);
     EXPECT_EQ(cursor, der.data() + der.size());
     EXPECT_EQ(EVP_PKEY_eq(decoded.get(), encryptionPair.get()), 1);
@@ -145,29 +145,29 @@ TEST(RsaEnvelope, openedWithTheSignatureKey_givesBackTheEncryptionKeyPair)
 
 TEST(Envelopes, refuseKeysOfTheOtherKind)
 {
-    PkeyPtr sm2 = generateSm2KeyPair();
-    PkeyPtr rsa = generateRsaKeyPair(1024);
+    ossl::Pkey sm2 = generateSm2KeyPair();
+    ossl::Pkey rsa = generateRsaKeyPair(1024);
     EXPECT_THROW(buildEccEnvelope(rsa.get(), sm2.get()), ToolError);
     EXPECT_THROW(buildRsaEnvelope(sm2.get(), rsa.get()), ToolError);
 }
 
 TEST(PublicKeyBlobs, ofSm2Keys_areRightAlignedAndReadBackToTheSameKey)
 {
-    PkeyPtr key = generateSm2KeyPair();
+    ossl::Pkey key = generateSm2KeyPair();
     const std::vector<uint8_t> blob = blobFromPublicKey(key.get());
     ASSERT_EQ(blob.size(), 132u);
     const ECCPUBLICKEYBLOB* ecc = reinterpret_cast<const ECCPUBLICKEYBLOB*>(blob.data());
     EXPECT_EQ(ecc->BitLen, 256u);
     EXPECT_TRUE(allZero(ecc->XCoordinate, 32));
     EXPECT_TRUE(allZero(ecc->YCoordinate, 32));
-    PkeyPtr back = publicKeyFromBlob(blob);
+    ossl::Pkey back = publicKeyFromBlob(blob);
     EXPECT_TRUE(isSm2Key(back.get()));
     EXPECT_EQ(EVP_PKEY_eq(back.get(), key.get()), 1);
 }
 
 TEST(PublicKeyBlobs, ofRsa1024Keys_leaveTheFirstHalfOfTheModulusFieldEmpty)
 {
-    PkeyPtr key = generateRsaKeyPair(1024);
+    ossl::Pkey key = generateRsaKeyPair(1024);
     const std::vector<uint8_t> blob = blobFromPublicKey(key.get());
     ASSERT_EQ(blob.size(), 268u);
     const RSAPUBLICKEYBLOB* rsa = reinterpret_cast<const RSAPUBLICKEYBLOB*>(blob.data());
@@ -178,7 +178,7 @@ TEST(PublicKeyBlobs, ofRsa1024Keys_leaveTheFirstHalfOfTheModulusFieldEmpty)
     EXPECT_EQ(rsa->PublicExponent[1], 0x01); // 65537 = 00 01 00 01
     EXPECT_EQ(rsa->PublicExponent[3], 0x01);
     EXPECT_EQ(blobBitLength(blob), 1024u);
-    PkeyPtr back = publicKeyFromBlob(blob);
+    ossl::Pkey back = publicKeyFromBlob(blob);
     EXPECT_EQ(EVP_PKEY_eq(back.get(), key.get()), 1);
 }
 

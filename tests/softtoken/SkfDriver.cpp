@@ -1,9 +1,9 @@
 // The driver loader.
 #include "SkfDriver.h"
 
+#include "skf/loader.h"
+
 #include <cstdlib>
-#include <dlfcn.h>
-#include <stdexcept>
 
 namespace softskf::test {
 
@@ -11,15 +11,11 @@ namespace {
 
 SkfDriver load()
 {
-    const std::string path = driverPath();
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!library) {
-        throw std::runtime_error(std::string("cannot load the driver: ") + dlerror());
-    }
+    // Mapped for the rest of the process, as a client of a real token keeps its driver.
+    static const skfloader::Library library(driverPath());
     SkfDriver bound;
 #define SOFTSKF_BIND_SLOT(name)                                                                                        \
-    bound.name = reinterpret_cast<decltype(bound.name)>(dlsym(library, #name));                                        \
-    if (!bound.name) {                                                                                                 \
+    if (!library.find(#name, bound.name)) {                                                                            \
         bound.missing += #name " ";                                                                                    \
     }
     SOFTSKF_DRIVER_FUNCTIONS(SOFTSKF_BIND_SLOT)

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -16,6 +17,13 @@ using Names = std::vector<std::string>;
 // most the caller's buffer, then answers `filledAnswer` (or the bytes it wrote when -1).
 struct ScriptedList
 {
+    ScriptedList(std::string listBytes, ULONG queriedSize, long filled = -1)
+        : bytes(std::move(listBytes))
+        , queried(queriedSize)
+        , filledAnswer(filled)
+    {
+    }
+
     std::string bytes;
     ULONG queried = 0;
     long filledAnswer = -1;

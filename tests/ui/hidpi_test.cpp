@@ -74,9 +74,9 @@ private slots:
 
         // The logo as the 2x screen shows it, and as a 1x screen shows it, scaled up smoothly.
         auto* logo = window->findChild<QLabel*>(QStringLiteral("label_logo"));
-        const QPixmap* shown = logo->pixmap();
-        QVERIFY(shown != nullptr);
-        QCOMPARE(shown->size() / shown->devicePixelRatio(), QSize(200, 55));
+        const QPixmap shown = logo->pixmap(Qt::ReturnByValue);
+        QVERIFY(!shown.isNull());
+        QCOMPARE(shown.size() / shown.devicePixelRatio(), QSize(200, 55));
         const QRect area(logo->mapTo(window.get(), QPoint(0, 0)) * 2, QSize(400, 110));
         const QImage sharp = shot.toImage().copy(area);
 

@@ -1,6 +1,8 @@
 // OpenSSL behind one module: every EVP object is owned here and freed by RAII.
 #include "Crypto.h"
 
+#include "ossl/Ossl.h"
+
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
@@ -20,38 +22,9 @@ constexpr size_t kGcmNonce = 12;
 constexpr size_t kGcmTag = 16;
 constexpr size_t kSm4Key = 16;
 
-struct CipherCtxDeleter
-{
-    void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
-struct PkeyCtxDeleter
-{
-    void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
-};
-struct BnDeleter
-{
-    void operator()(BIGNUM* bn) const { BN_clear_free(bn); }
-};
-struct EcGroupDeleter
-{
-    void operator()(EC_GROUP* group) const { EC_GROUP_free(group); }
-};
-struct EcPointDeleter
-{
-    void operator()(EC_POINT* point) const { EC_POINT_free(point); }
-};
-struct ParamBldDeleter
-{
-    void operator()(OSSL_PARAM_BLD* bld) const { OSSL_PARAM_BLD_free(bld); }
-};
-struct ParamDeleter
-{
-    void operator()(OSSL_PARAM* params) const { OSSL_PARAM_free(params); }
-};
-
-using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter>;
-using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxDeleter>;
-using Bignum = std::unique_ptr<BIGNUM, BnDeleter>;
+using ossl::Bignum;
+using ossl::CipherCtx;
+using ossl::PkeyCtx;
 
 void check(bool ok, const char* what)
 {
@@ -102,9 +75,9 @@ std::vector<uint8_t> bignumBytes(const BIGNUM* value)
 // The SM2 public point for a private scalar.
 std::vector<uint8_t> sm2PointFor(const BIGNUM* scalar)
 {
-    std::unique_ptr<EC_GROUP, EcGroupDeleter> group(EC_GROUP_new_by_curve_name(NID_sm2));
+    ossl::EcGroup group(EC_GROUP_new_by_curve_name(NID_sm2));
     check(group != nullptr, "SM2 is not available");
-    std::unique_ptr<EC_POINT, EcPointDeleter> point(EC_POINT_new(group.get()));
+    ossl::EcPoint point(EC_POINT_new(group.get()));
     check(point && EC_POINT_mul(group.get(), point.get(), scalar, nullptr, nullptr, nullptr) == 1,
           "cannot compute an SM2 public key");
     std::vector<uint8_t> bytes(65);
@@ -116,11 +89,6 @@ std::vector<uint8_t> sm2PointFor(const BIGNUM* scalar)
 }
 
 } // namespace
-
-void cleanse(void* data, size_t size)
-{
-    OPENSSL_cleanse(data, size);
-}
 
 void randomBytes(uint8_t* out, size_t size)
 {
@@ -266,13 +234,13 @@ KeyPair KeyPair::sm2FromScalar(const uint8_t* scalar, size_t size)
         throw CryptoInputError("the SM2 private key is zero");
     }
     const auto point = sm2PointFor(priv.get());
-    std::unique_ptr<OSSL_PARAM_BLD, ParamBldDeleter> builder(OSSL_PARAM_BLD_new());
+    ossl::ParamBld builder(OSSL_PARAM_BLD_new());
     check(builder && OSSL_PARAM_BLD_push_utf8_string(builder.get(), OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0) == 1
               && OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_PRIV_KEY, priv.get()) == 1
               && OSSL_PARAM_BLD_push_octet_string(builder.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size())
                   == 1,
           "cannot build SM2 key parameters");
-    std::unique_ptr<OSSL_PARAM, ParamDeleter> params(OSSL_PARAM_BLD_to_param(builder.get()));
+    ossl::Params params(OSSL_PARAM_BLD_to_param(builder.get()));
     PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr));
     EVP_PKEY* key = nullptr;
     check(params && ctx && EVP_PKEY_fromdata_init(ctx.get()) == 1

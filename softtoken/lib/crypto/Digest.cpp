@@ -1,5 +1,5 @@
 // Digests: SM3, SHA-1 and SHA-256, and the SM2 Z value that binds a signer's identity.
-#include "Ossl.h"
+#include "ossl/Ossl.h"
 #include "Services.h"
 
 #include <openssl/obj_mac.h>

@@ -2,6 +2,7 @@
 #include "PinKeys.h"
 
 #include "Crypto.h"
+#include "ossl/Ossl.h"
 
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
@@ -15,19 +16,7 @@ namespace {
 
 constexpr size_t kX25519Size = 32;
 
-struct KdfDeleter
-{
-    void operator()(EVP_KDF* kdf) const { EVP_KDF_free(kdf); }
-};
-struct KdfCtxDeleter
-{
-    void operator()(EVP_KDF_CTX* ctx) const { EVP_KDF_CTX_free(ctx); }
-};
-struct PkeyCtxFree
-{
-    void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyDeleter>;
+using ossl::Pkey;
 
 void require(bool ok, const char* what)
 {
@@ -64,7 +53,7 @@ SecureBytes sharedKey(EVP_PKEY* own, const std::vector<uint8_t>& peerPublic)
     }
     Pkey peer(EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, peerPublic.data(), peerPublic.size()));
     require(peer != nullptr, "X25519 is not available");
-    std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, own, nullptr));
+    ossl::PkeyCtx ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, own, nullptr));
     SecureBytes shared(kX25519Size);
     size_t size = shared.size();
     if (!ctx || EVP_PKEY_derive_init(ctx.get()) != 1 || EVP_PKEY_derive_set_peer(ctx.get(), peer.get()) != 1
@@ -88,9 +77,9 @@ std::vector<uint8_t> wrapAad(const std::vector<uint8_t>& aad, const std::vector<
 SecureBytes scrypt(const char* password, size_t passwordSize, const std::vector<uint8_t>& salt, uint64_t n, uint32_t r,
                    uint32_t p, size_t length)
 {
-    std::unique_ptr<EVP_KDF, KdfDeleter> kdf(EVP_KDF_fetch(nullptr, "SCRYPT", nullptr));
+    ossl::Kdf kdf(EVP_KDF_fetch(nullptr, "SCRYPT", nullptr));
     require(kdf != nullptr, "scrypt is not available");
-    std::unique_ptr<EVP_KDF_CTX, KdfCtxDeleter> ctx(EVP_KDF_CTX_new(kdf.get()));
+    ossl::KdfCtx ctx(EVP_KDF_CTX_new(kdf.get()));
     require(ctx != nullptr, "cannot allocate a KDF context");
     OSSL_PARAM params[] = {
         OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_PASSWORD, const_cast<char*>(password), passwordSize),

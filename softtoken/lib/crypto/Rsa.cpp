@@ -1,7 +1,7 @@
 // RSA: PKCS#1 v1.5 signatures over the caller's bytes, PKCS#1 v1.5 encryption of session
 // keys, raw operations with external keys, and private keys taken apart and rebuilt from
 // their CRT parts (the standard's RSAPRIVATEKEYBLOB).
-#include "Ossl.h"
+#include "ossl/Ossl.h"
 #include "Services.h"
 
 #include <openssl/core_names.h>
@@ -45,15 +45,6 @@ template <typename Bytes> ossl::Bignum toBignum(const Bytes& bytes)
           "cannot read an RSA key part");
     return value;
 }
-
-struct ParamBldFree
-{
-    void operator()(OSSL_PARAM_BLD* bld) const { OSSL_PARAM_BLD_free(bld); }
-};
-struct ParamFree
-{
-    void operator()(OSSL_PARAM* params) const { OSSL_PARAM_free(params); }
-};
 
 } // namespace
 
@@ -187,7 +178,7 @@ RsaPrivateParts rsaPrivateParts(const KeyPair& key)
 
 KeyPair rsaFromParts(const RsaPrivateParts& parts)
 {
-    std::unique_ptr<OSSL_PARAM_BLD, ParamBldFree> builder(OSSL_PARAM_BLD_new());
+    ossl::ParamBld builder(OSSL_PARAM_BLD_new());
     check(builder != nullptr, "cannot build RSA key parameters");
     const std::pair<const char*, ossl::Bignum> values[] = {
         {OSSL_PKEY_PARAM_RSA_N, toBignum(parts.modulus)},
@@ -202,7 +193,7 @@ KeyPair rsaFromParts(const RsaPrivateParts& parts)
     for (const auto& [name, value] : values) {
         check(OSSL_PARAM_BLD_push_BN(builder.get(), name, value.get()) == 1, "cannot build RSA key parameters");
     }
-    std::unique_ptr<OSSL_PARAM, ParamFree> params(OSSL_PARAM_BLD_to_param(builder.get()));
+    ossl::Params params(OSSL_PARAM_BLD_to_param(builder.get()));
     ossl::PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY* raw = nullptr;
     if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1

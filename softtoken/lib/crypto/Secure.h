@@ -1,36 +1,14 @@
-// Byte buffers for secrets: wiped with OPENSSL_cleanse when freed or resized away.
+// The shared wiping buffers under the names the soft token's layers use.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <vector>
+#include "ossl/Secure.h"
 
 namespace softskf::crypto {
 
-void cleanse(void* data, size_t size);
-
-template <typename T> struct CleansingAllocator
-{
-    using value_type = T;
-    CleansingAllocator() = default;
-    template <typename U> CleansingAllocator(const CleansingAllocator<U>&) noexcept { }
-    T* allocate(size_t count) { return static_cast<T*>(::operator new(count * sizeof(T))); }
-    void deallocate(T* pointer, size_t count) noexcept
-    {
-        cleanse(pointer, count * sizeof(T));
-        ::operator delete(pointer);
-    }
-    template <typename U> bool operator==(const CleansingAllocator<U>&) const noexcept { return true; }
-    template <typename U> bool operator!=(const CleansingAllocator<U>&) const noexcept { return false; }
-};
-
-using SecureBytes = std::vector<uint8_t, CleansingAllocator<uint8_t>>;
-using SecureString = std::basic_string<char, std::char_traits<char>, CleansingAllocator<char>>;
-
-inline SecureBytes secureCopy(const uint8_t* data, size_t size)
-{
-    return SecureBytes(data, data + size);
-}
+using ossl::cleanse;
+using ossl::CleansingAllocator;
+using ossl::SecureBytes;
+using ossl::secureCopy;
+using ossl::SecureString;
 
 } // namespace softskf::crypto

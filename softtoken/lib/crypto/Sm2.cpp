@@ -1,6 +1,6 @@
 // SM2: signatures over a prepared digest, encryption to a public point, and the key
 // exchange of GM/T 0003.3 on EC_POINT / BIGNUM (OpenSSL 3.0 has no EVP for it).
-#include "Ossl.h"
+#include "ossl/Ossl.h"
 #include "Services.h"
 
 #include <openssl/core_names.h>
@@ -20,19 +20,6 @@ void check(bool ok, const char* what)
         throw CryptoError(what);
     }
 }
-
-struct ParamBldFree
-{
-    void operator()(OSSL_PARAM_BLD* bld) const { OSSL_PARAM_BLD_free(bld); }
-};
-struct ParamFree
-{
-    void operator()(OSSL_PARAM* params) const { OSSL_PARAM_free(params); }
-};
-struct SigFree
-{
-    void operator()(ECDSA_SIG* sig) const { ECDSA_SIG_free(sig); }
-};
 
 const EC_GROUP* sm2Group()
 {
@@ -90,12 +77,12 @@ PublicKey::~PublicKey() = default;
 PublicKey PublicKey::sm2(const std::vector<uint8_t>& point)
 {
     pointFrom(point); // refuses points off the curve before OpenSSL sees them
-    std::unique_ptr<OSSL_PARAM_BLD, ParamBldFree> builder(OSSL_PARAM_BLD_new());
+    ossl::ParamBld builder(OSSL_PARAM_BLD_new());
     check(builder && OSSL_PARAM_BLD_push_utf8_string(builder.get(), OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0) == 1
               && OSSL_PARAM_BLD_push_octet_string(builder.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size())
                   == 1,
           "cannot build SM2 key parameters");
-    std::unique_ptr<OSSL_PARAM, ParamFree> params(OSSL_PARAM_BLD_to_param(builder.get()));
+    ossl::Params params(OSSL_PARAM_BLD_to_param(builder.get()));
     ossl::PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr));
     EVP_PKEY* key = nullptr;
     if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1
@@ -112,11 +99,11 @@ PublicKey PublicKey::rsa(const std::vector<uint8_t>& modulus, const std::vector<
     if (BN_num_bits(n.get()) < 512 || !BN_is_odd(n.get()) || BN_is_zero(e.get())) {
         throw CryptoInputError("not an RSA public key");
     }
-    std::unique_ptr<OSSL_PARAM_BLD, ParamBldFree> builder(OSSL_PARAM_BLD_new());
+    ossl::ParamBld builder(OSSL_PARAM_BLD_new());
     check(builder && OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) == 1
               && OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get()) == 1,
           "cannot build RSA key parameters");
-    std::unique_ptr<OSSL_PARAM, ParamFree> params(OSSL_PARAM_BLD_to_param(builder.get()));
+    ossl::Params params(OSSL_PARAM_BLD_to_param(builder.get()));
     ossl::PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY* key = nullptr;
     if (!params || !ctx || EVP_PKEY_fromdata_init(ctx.get()) != 1
@@ -138,14 +125,14 @@ Sm2Signature sm2SignDigest(const KeyPair& key, const uint8_t* digest, size_t siz
     size_t derSize = der.size();
     check(EVP_PKEY_sign(ctx.get(), der.data(), &derSize, digest, size) == 1, "SM2 signing failed");
     const unsigned char* cursor = der.data();
-    std::unique_ptr<ECDSA_SIG, SigFree> sig(d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(derSize)));
+    ossl::EcdsaSig sig(d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(derSize)));
     check(sig != nullptr, "cannot read an SM2 signature");
     return {padded(ECDSA_SIG_get0_r(sig.get())), padded(ECDSA_SIG_get0_s(sig.get()))};
 }
 
 bool sm2VerifyDigest(const PublicKey& key, const uint8_t* digest, size_t size, const Sm2Signature& signature)
 {
-    std::unique_ptr<ECDSA_SIG, SigFree> sig(ECDSA_SIG_new());
+    ossl::EcdsaSig sig(ECDSA_SIG_new());
     auto r = bignumFrom(signature.r.data(), signature.r.size());
     auto s = bignumFrom(signature.s.data(), signature.s.size());
     check(sig && ECDSA_SIG_set0(sig.get(), r.get(), s.get()) == 1, "cannot build an SM2 signature");

@@ -1,5 +1,5 @@
 // SM4 in ECB, CBC, CFB and OFB modes, and the SM4 CBC-MAC.
-#include "Ossl.h"
+#include "ossl/Ossl.h"
 #include "Services.h"
 
 #include <cstring>
