@@ -1,13 +1,15 @@
-// Pin: a PIN's bytes as the driver is handed them, zero-terminated, in a buffer of its own
-// that is overwritten when the PIN is cleared, replaced or dropped. A PIN read from a field
-// goes straight in here, and the text it was read from is wiped after it (wipe below).
+// Pin: a PIN's bytes as the driver is handed them, zero-terminated, in a wiping string
+// (ossl::SecureString) that is also wiped when the PIN is cleared, replaced or moved away.
+// A PIN read from a field goes straight in here, and the text it was read from is wiped
+// after it (wipe below).
 #ifndef OVRIN_TOKEN_PIN_H
 #define OVRIN_TOKEN_PIN_H
+
+#include "ossl/Secure.h"
 
 #include <QString>
 
 #include <cstddef>
-#include <memory>
 
 class Pin
 {
@@ -16,11 +18,12 @@ public:
     // terminator).
     static constexpr std::size_t MaxDriverBytes = 31;
 
-    Pin() noexcept = default;
+    Pin() = default;
     Pin(const char* bytes, std::size_t size);
-    ~Pin();
+    ~Pin() = default;
 
-    // A moved-from PIN is empty; the bytes change owner and are not copied.
+    // A moved-from PIN is empty, and what it held is overwritten: a short PIN is copied
+    // out of the object rather than handed over.
     Pin(Pin&& other) noexcept;
     Pin& operator=(Pin&& other) noexcept;
     Pin(const Pin&) = delete;
@@ -32,13 +35,13 @@ public:
     static Pin fromUtf8(const QString& text);
 
     // The bytes with a terminator after them; "" for an empty PIN.
-    const char* data() const noexcept;
-    std::size_t size() const noexcept { return m_size; }
-    bool empty() const noexcept { return m_size == 0; }
-    bool fitsDriver() const noexcept { return m_size <= MaxDriverBytes; }
+    const char* data() const noexcept { return m_bytes.c_str(); }
+    std::size_t size() const noexcept { return m_bytes.size(); }
+    bool empty() const noexcept { return m_bytes.empty(); }
+    bool fitsDriver() const noexcept { return size() <= MaxDriverBytes; }
 
-    // Overwrites the bytes with zeros and leaves the PIN empty. The zeroed buffer is kept
-    // until the PIN is dropped or replaced.
+    // Overwrites the whole buffer with zeros and leaves the PIN empty; the buffer itself
+    // stays until the PIN is dropped.
     void clear() noexcept;
 
     // Same length and same bytes, compared in a time that does not depend on where they differ.
@@ -46,11 +49,7 @@ public:
     friend bool operator!=(const Pin& left, const Pin& right) noexcept { return !(left == right); }
 
 private:
-    void release() noexcept;
-
-    std::unique_ptr<char[]> m_bytes;
-    std::size_t m_capacity = 0;
-    std::size_t m_size = 0;
+    ossl::SecureString m_bytes;
 };
 
 // Overwrites the string's characters with zeros and empties it; the zeroed buffer stays

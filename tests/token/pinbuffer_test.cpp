@@ -59,19 +59,27 @@ TEST(Pin, clear_overwritesEveryByteInPlace)
     EXPECT_TRUE(pin.empty());
 }
 
-TEST(Pin, moving_handsOverTheBuffer_andLeavesTheSourceEmpty)
+TEST(Pin, moving_leavesTheSourceEmptyAndZeroed_andWipesWhatTheTargetHeld)
 {
+    // A short PIN lives inside the object, so moving copies it out of the source.
     Pin source = Pin::fromLatin1(QStringLiteral("12345678"));
-    const char* bytes = source.data();
+    const char* sourceBytes = source.data();
     Pin moved(std::move(source));
-    EXPECT_EQ(moved.data(), bytes);
-    EXPECT_TRUE(source.empty()); // NOLINT(bugprone-use-after-move): the moved-from state is the subject
+    EXPECT_STREQ(moved.data(), "12345678");
+    ASSERT_EQ(source.data(), sourceBytes); // NOLINT(bugprone-use-after-move): the moved-from state is the subject
+    EXPECT_TRUE(source.empty());
+    EXPECT_TRUE(allZero(sourceBytes, 9));
 
-    Pin assigned = Pin::fromLatin1(QStringLiteral("abcdefgh"));
+    // The target's longer PIN must not show past the end of the shorter one moved in.
+    Pin assigned = Pin::fromLatin1(QStringLiteral("abcdefghijklmn"));
+    const char* targetBytes = assigned.data();
     assigned = std::move(moved);
-    EXPECT_EQ(assigned.data(), bytes);
+    ASSERT_EQ(assigned.data(), targetBytes);
+    EXPECT_EQ(std::string(targetBytes, 15), std::string("12345678\0\0\0\0\0\0\0", 15));
     EXPECT_TRUE(moved.empty()); // NOLINT(bugprone-use-after-move)
-    assigned = std::move(assigned);
+
+    Pin& same = assigned;
+    assigned = std::move(same);
     EXPECT_STREQ(assigned.data(), "12345678");
 }
 
