@@ -27,8 +27,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# Says what failed, with the last words of the manager and of the X server.
 fail() {
     echo "FAIL: $*" >&2
+    local log
+    for log in "$work/ovrinkey.log" "$work/xvfb.log"; do
+        [[ -s $log ]] && { echo "--- $(basename "$log"):" >&2; tail -n 20 "$log" >&2; }
+    done
     exit 1
 }
 
@@ -75,7 +80,7 @@ start_xvfb() {
     local waited=0
     until [[ -s "$work/display" ]]; do
         sleep 0.1
-        ((++waited < 100)) || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+        ((++waited < 100)) || fail "Xvfb did not start"
     done
     export DISPLAY=":$(head -n1 "$work/display")"
 }
