@@ -5,13 +5,13 @@
 #include "cdevmgr.h"
 #include "cgmskfoperator.h"
 #include "namelist.h"
+#include "ossl/Ossl.h"
 
 #include <openssl/x509.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,8 +20,6 @@ namespace {
 constexpr ULONG CertificateSize = 10240;
 constexpr std::size_t DateTextSize = 16;
 constexpr std::size_t TimestampTextSize = 16;
-
-using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
 
 // Closes one handle that certValid opened, through the same binding, whatever path it leaves by.
 class HandleCloser
@@ -69,7 +67,7 @@ bool exportCertificate(CGMSKFOperator* skf, HCONTAINER container, std::vector<BY
 int secondsUntilExpiry(const std::vector<BYTE>& der, std::int64_t* secondsLeft)
 {
     const unsigned char* cursor = der.data();
-    X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())), X509_free);
+    ossl::Certificate certificate(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
     if (!certificate) {
         return -1;
     }

@@ -3,21 +3,16 @@
 #include "cdevmgr.h"
 
 #include "namelist.h"
+#include "ossl/Ossl.h"
 
 #include <openssl/objects.h>
 #include <openssl/x509.h>
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 namespace {
-
-// No certificate on a token comes near this; a larger size is a driver fault, and
-// allocating it would let a bad driver exhaust memory.
-
-using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
 
 // Copies bytes up to the first NUL into out, cut so that it fits with its terminator and
 // never in the middle of a UTF-8 sequence.
@@ -77,7 +72,7 @@ int cDevMgr::getCertName(BOOL sign, char* name, std::size_t nameSize)
     }
     // The driver's second answer is not trusted to stay within what was allocated.
     const unsigned char* cursor = certificate.data();
-    X509Ptr parsed(d2i_X509(nullptr, &cursor, static_cast<long>(std::min(filled, length))), X509_free);
+    ossl::Certificate parsed(d2i_X509(nullptr, &cursor, static_cast<long>(std::min(filled, length))));
     if (!parsed) {
         return -1;
     }
