@@ -1,23 +1,20 @@
 // Certificates made by the tests themselves, signed with keys generated once per run.
 #include "testcerts.h"
 
+#include "ossl/Ossl.h"
+
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
 #include <ctime>
-#include <memory>
 
 namespace {
 
-using PkeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
-using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
-using TimePtr = std::unique_ptr<ASN1_STRING, decltype(&ASN1_STRING_free)>;
-
 EVP_PKEY* keyOf(KeyKind kind)
 {
-    static PkeyPtr rsa(EVP_RSA_gen(1024), EVP_PKEY_free);
-    static PkeyPtr sm2(EVP_PKEY_Q_keygen(nullptr, nullptr, "SM2"), EVP_PKEY_free);
+    static const ossl::Pkey rsa(EVP_RSA_gen(1024));
+    static const ossl::Pkey sm2(EVP_PKEY_Q_keygen(nullptr, nullptr, "SM2"));
     return kind == KeyKind::Rsa ? rsa.get() : sm2.get();
 }
 
@@ -26,7 +23,7 @@ EVP_PKEY* keyOf(KeyKind kind)
 std::string makeCertificate(const CertificateRequest& request)
 {
     EVP_PKEY* key = keyOf(request.key);
-    X509Ptr certificate(X509_new(), X509_free);
+    const ossl::Certificate certificate(X509_new());
     EXPECT_TRUE(key != nullptr && certificate);
     if (key == nullptr || !certificate) {
         return {};
@@ -43,7 +40,7 @@ std::string makeCertificate(const CertificateRequest& request)
     }
     X509_set_issuer_name(certificate.get(), subject);
     X509_gmtime_adj(X509_getm_notBefore(certificate.get()), 0);
-    TimePtr notAfter(ASN1_STRING_type_new(request.notAfterType), ASN1_STRING_free);
+    const ossl::Asn1Time notAfter(ASN1_STRING_type_new(request.notAfterType));
     ASN1_STRING_set(notAfter.get(), request.notAfter.data(), static_cast<int>(request.notAfter.size()));
     X509_set1_notAfter(certificate.get(), notAfter.get());
     X509_set_pubkey(certificate.get(), key);

@@ -5,6 +5,8 @@
 
 #include "skfp11.h"
 
+#include "ossl/Ossl.h"
+
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
@@ -13,7 +15,6 @@
 #include <chrono>
 #include <cstring>
 #include <future>
-#include <memory>
 #include <thread>
 
 using namespace p11test;
@@ -93,22 +94,14 @@ CK_SESSION_HANDLE loggedInDemoSession()
     return session;
 }
 
-struct PkeyFree
-{
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
-
-PkeyPtr certificateKey(const Bytes& der)
+ossl::Pkey certificateKey(const Bytes& der)
 {
     const unsigned char* cursor = der.data();
-    X509* certificate = d2i_X509(nullptr, &cursor, long(der.size()));
+    const ossl::Certificate certificate(d2i_X509(nullptr, &cursor, long(der.size())));
     if (!certificate) {
         return nullptr;
     }
-    PkeyPtr key(X509_get_pubkey(certificate));
-    X509_free(certificate);
-    return key;
+    return ossl::Pkey(X509_get_pubkey(certificate.get()));
 }
 
 // The certificate and private key sharing the CKA_ID of the certificate with this label.
@@ -235,7 +228,7 @@ TEST(Objects, privateKeysShowOnlyAfterLogin_andEachPairSharesOneId)
     // The certificate's key is the public key object's key.
     const Pair rsa = pairLabelled(session, "Velkora Demo RSA Signature");
     ASSERT_NE(rsa.privateKey, CK_INVALID_HANDLE);
-    PkeyPtr key = certificateKey(rsa.certificate);
+    ossl::Pkey key = certificateKey(rsa.certificate);
     ASSERT_TRUE(key);
     BIGNUM* n = nullptr;
     ASSERT_TRUE(EVP_PKEY_get_bn_param(key.get(), "n", &n));

@@ -2,6 +2,7 @@
 // token complete, tokens built command by command, PIN failures with their SAR codes, help.
 #include "cli_runner.h"
 #include "commands.h"
+#include "ossl/Ossl.h"
 
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -20,7 +21,7 @@ using skftooltest::TemporaryFolder;
 
 namespace {
 
-using X509Ptr = std::unique_ptr<X509, decltype(&X509_free)>;
+using X509Ptr = ossl::Certificate;
 
 const char kDemoDevice[] = "VK-VK2026000001";
 
@@ -55,7 +56,7 @@ protected:
         succeed({"cert-export", kDemoDevice, "OVRIN_APP", container, which, "-o", path});
         const std::string der = readFile(path);
         const unsigned char* cursor = reinterpret_cast<const unsigned char*>(der.data());
-        return X509Ptr(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())), X509_free);
+        return X509Ptr(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
     }
 
     static std::string readFile(const std::string& path)
@@ -107,9 +108,9 @@ X509Ptr readPemCertificate(const std::string& path)
 {
     FILE* in = std::fopen(path.c_str(), "r");
     if (!in) {
-        return X509Ptr(nullptr, X509_free);
+        return nullptr;
     }
-    X509Ptr certificate(PEM_read_X509(in, nullptr, nullptr, nullptr), X509_free);
+    X509Ptr certificate(PEM_read_X509(in, nullptr, nullptr, nullptr));
     std::fclose(in);
     return certificate;
 }

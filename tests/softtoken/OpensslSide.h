@@ -5,19 +5,16 @@
 
 #include "TestKeys.h"
 
+#include "ossl/Ossl.h"
+
 #include <openssl/evp.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace softskf::test {
 
-struct PkeyFree
-{
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
+using Pkey = ossl::Pkey;
 
 Pkey sm2PublicKey(const ECCPUBLICKEYBLOB& blob);
 Pkey sm2PrivateKey(const Sm2TestPair& pair);

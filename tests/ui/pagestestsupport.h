@@ -5,6 +5,8 @@
 
 #include "windowtestsupport.h"
 
+#include "ossl/Ossl.h"
+
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
@@ -34,8 +36,8 @@
 // name cn, or no common name at all when cn is empty. Empty on failure.
 inline QByteArray makeCertificate(const QByteArray& cn, const QDate& notAfter)
 {
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"), EVP_PKEY_free);
-    std::unique_ptr<X509, decltype(&X509_free)> certificate(X509_new(), X509_free);
+    const ossl::Pkey key(EVP_EC_gen("P-256"));
+    const ossl::Certificate certificate(X509_new());
     if (!key || !certificate) {
         return {};
     }
