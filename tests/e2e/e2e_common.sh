@@ -72,10 +72,11 @@ picture_differs() {
 }
 
 # Starts Xvfb (1024x768 unless a size is given) on a display number it picks itself and
-# exports DISPLAY.
+# exports DISPLAY. -noreset: by default the server resets when its last client leaves, and
+# a client that connects during the reset is refused.
 start_xvfb() {
     local size=${1:-1024x768}
-    Xvfb -displayfd 1 -screen 0 "${size}x24" -nolisten tcp >"$work/display" 2>"$work/xvfb.log" &
+    Xvfb -displayfd 1 -screen 0 "${size}x24" -nolisten tcp -noreset >"$work/display" 2>"$work/xvfb.log" &
     pids+=($!)
     local waited=0
     until [[ -s "$work/display" ]]; do

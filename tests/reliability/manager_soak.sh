@@ -35,7 +35,7 @@ fail() {
 }
 tool() { "$SKFTOOL" --lib "$SOFTSKF_LIB" "$@" >/dev/null; }
 
-Xvfb -displayfd 1 -screen 0 1280x800x24 -nolisten tcp >"$work/display" 2>"$work/xvfb.log" &
+Xvfb -displayfd 1 -screen 0 1280x800x24 -nolisten tcp -noreset >"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
 for ((i = 0; i < 100; i++)); do [[ -s "$work/display" ]] && break; sleep 0.1; done
 [[ -s "$work/display" ]] || fail "Xvfb did not start"

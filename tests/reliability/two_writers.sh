@@ -46,7 +46,7 @@ writer() {
 # The manager under its own Xvfb, rebuilding its tree whenever the second token moves.
 manager=""
 if [[ -n "${OVRINKEY:-}" ]] && command -v Xvfb >/dev/null; then
-    Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp >"$work/display" 2>/dev/null &
+    Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp -noreset >"$work/display" 2>/dev/null &
     pids+=($!)
     for ((i = 0; i < 100; i++)); do [[ -s "$work/display" ]] && break; sleep 0.1; done
     export DISPLAY=":$(head -n1 "$work/display")" HOME="$work/home" XDG_RUNTIME_DIR="$work/run" LANG=C.UTF-8
