@@ -9,7 +9,7 @@ add_library(softskf_store STATIC
     lib/store/StorePaths.cpp
     lib/store/TokenDb.cpp)
 target_include_directories(softskf_store PUBLIC "${SOFTSKF_LIB_DIR}")
-target_link_libraries(softskf_store PUBLIC SQLite::SQLite3)
+target_link_libraries(softskf_store PUBLIC ossl_support SQLite::SQLite3)
 set_target_properties(softskf_store PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 
 # Store commands for skftool: create, list, delete, insert and remove tokens.

@@ -4,30 +4,17 @@
 
 #include "Sqlite.h"
 
+#include "ossl/Secure.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <cstring>
 #include <vector>
 
 namespace softskf::store {
 
 // Bytes zeroed before their memory goes back: the device authentication key.
-template <typename T> struct WipingAllocator
-{
-    using value_type = T;
-    WipingAllocator() = default;
-    template <typename U> WipingAllocator(const WipingAllocator<U>&) noexcept { }
-    T* allocate(size_t count) { return static_cast<T*>(::operator new(count * sizeof(T))); }
-    void deallocate(T* pointer, size_t count) noexcept
-    {
-        explicit_bzero(pointer, count * sizeof(T));
-        ::operator delete(pointer);
-    }
-    template <typename U> bool operator==(const WipingAllocator<U>&) const noexcept { return true; }
-    template <typename U> bool operator!=(const WipingAllocator<U>&) const noexcept { return false; }
-};
-using WipedBytes = std::vector<uint8_t, WipingAllocator<uint8_t>>;
+using WipedBytes = ossl::SecureBytes;
 
 struct TokenRecord
 {
