@@ -31,6 +31,7 @@ set(SOFTSKF_LAYER_SOURCES
     "${SOFTSKF_LIB_DIR}/core/CoreFiles.cpp"
     "${SOFTSKF_LIB_DIR}/core/DeviceEvents.cpp"
     "${SOFTSKF_LIB_DIR}/core/HandleTable.cpp"
+    "${SOFTSKF_LIB_DIR}/core/PinRecords.cpp"
     "${SOFTSKF_LIB_DIR}/core/PresenceWatch.cpp"
     "${SOFTSKF_LIB_DIR}/core/SecurityState.cpp"
     "${SOFTSKF_LIB_DIR}/crypto/Crypto.cpp"

@@ -52,7 +52,7 @@ TEST(Crypto, aPinSecret_dependsOnPinSaltAndParameters)
     const PinKdfParams scrypt{true, 0, 1024, 8, 1};
     PinKdfParams pbkdf2;
     pbkdf2.scrypt = false;
-    pbkdf2.iterations = 1000;
+    pbkdf2.iterations = kPinIterations;
     for (const auto& params : {scrypt, pbkdf2}) {
         const auto first = derivePinSecret("12345678", 8, salt, params);
         EXPECT_EQ(first.verifier, derivePinSecret("12345678", 8, salt, params).verifier);
@@ -62,11 +62,24 @@ TEST(Crypto, aPinSecret_dependsOnPinSaltAndParameters)
     }
     EXPECT_NE(derivePinSecret("12345678", 8, salt, scrypt).verifier,
               derivePinSecret("12345678", 8, salt, PinKdfParams{true, 2048, 2048, 8, 1}).verifier);
-    // A record cannot make a verification take gigabytes or run forever.
-    EXPECT_THROW(derivePinSecret("12345678", 8, salt, PinKdfParams{true, 0, uint64_t{1} << 30, 8, 1}),
-                 CryptoInputError);
-    EXPECT_THROW(derivePinSecret("12345678", 8, salt, PinKdfParams{true, 0, 1000, 8, 1}), CryptoInputError);
-    EXPECT_THROW(derivePinSecret("12345678", 8, salt, PinKdfParams{false, 0, 0, 0, 0}), CryptoInputError);
+    // Only what some version writes: a record cannot make a verification take a gigabyte
+    // and most of a minute.
+    const PinKdfParams refused[] = {
+        {true, 0, uint64_t{1} << 20, 8, 16},
+        {true, 0, uint64_t{1} << 15, 8, 1},
+        {true, 0, 512, 8, 1},
+        {true, 0, 1000, 8, 1},
+        {true, 0, 1024, 1, 1},
+        {true, 0, 1024, 8, 2},
+        {false, 0, 0, 0, 0},
+        {false, 1000, 0, 0, 0},
+    };
+    for (const auto& params : refused) {
+        EXPECT_FALSE(isWrittenPinKdf(params))
+            << params.n << " " << params.r << " " << params.p << " " << params.iterations;
+        EXPECT_THROW(derivePinSecret("12345678", 8, salt, params), CryptoInputError);
+    }
+    EXPECT_TRUE(isWrittenPinKdf(PinKdfParams{true, 0, kScryptN, kScryptR, kScryptP}));
 }
 
 TEST(Crypto, theTestScryptKnob_onlyLowersNToAPowerOfTwoFrom1024)

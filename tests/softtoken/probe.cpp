@@ -182,7 +182,7 @@ int churn(const SkfDriver& skf, const std::string& device, const std::string& pr
     return 0;
 }
 
-int verify(const SkfDriver& skf, const std::string& device, const std::string& pin)
+int verify(const SkfDriver& skf, const std::string& device, const std::string& pin, ULONG pinType)
 {
     DEVHANDLE handle = nullptr;
     HAPPLICATION app = nullptr;
@@ -191,13 +191,14 @@ int verify(const SkfDriver& skf, const std::string& device, const std::string& p
         || !step("open", skf.SKF_OpenApplication(handle, const_cast<char*>("APP"), &app))) {
         return 1;
     }
-    const ULONG rc = skf.SKF_VerifyPIN(app, USER_TYPE, const_cast<char*>(pin.c_str()), &retries);
+    const ULONG rc = skf.SKF_VerifyPIN(app, pinType, const_cast<char*>(pin.c_str()), &retries);
     say(std::to_string(rc) + " " + std::to_string(retries));
     return 0;
 }
 
-// Changes the user PIN of application APP.
-int change(const SkfDriver& skf, const std::string& device, const std::string& oldPin, const std::string& newPin)
+// Changes a PIN of application APP.
+int change(const SkfDriver& skf, const std::string& device, const std::string& oldPin, const std::string& newPin,
+           ULONG pinType)
 {
     DEVHANDLE handle = nullptr;
     HAPPLICATION app = nullptr;
@@ -206,7 +207,7 @@ int change(const SkfDriver& skf, const std::string& device, const std::string& o
         || !step("open", skf.SKF_OpenApplication(handle, const_cast<char*>("APP"), &app))) {
         return 1;
     }
-    const ULONG rc = skf.SKF_ChangePIN(app, USER_TYPE, const_cast<char*>(oldPin.c_str()),
+    const ULONG rc = skf.SKF_ChangePIN(app, pinType, const_cast<char*>(oldPin.c_str()),
                                        const_cast<char*>(newPin.c_str()), &retries);
     say(std::to_string(rc));
     return 0;
@@ -242,8 +243,8 @@ int main(int argc, char** argv)
 {
     if (argc < 2) {
         std::fprintf(stderr,
-                     "usage: softskf_probe events N | enumdev | verify DEVICE PIN | small | cancel | busy DEVICE |"
-                     " churn DEVICE PREFIX N | pininfo DEVICE TYPE | change DEVICE OLD NEW\n");
+                     "usage: softskf_probe events N | enumdev | verify DEVICE PIN [so] | small | cancel | busy DEVICE |"
+                     " churn DEVICE PREFIX N | pininfo DEVICE TYPE | change DEVICE OLD NEW [so]\n");
         return 2;
     }
     const SkfDriver& skf = driver();
@@ -251,11 +252,14 @@ int main(int argc, char** argv)
     if (command == "events" && argc == 3) {
         return events(skf, std::atoi(argv[2]));
     }
-    if (command == "verify" && argc == 4) {
-        return verify(skf, argv[2], argv[3]);
+    // An optional last argument names the PIN: "so", else the user's.
+    const auto pinType
+        = [&](int index) { return argc > index && std::strcmp(argv[index], "so") == 0 ? ADMIN_TYPE : USER_TYPE; };
+    if (command == "verify" && (argc == 4 || argc == 5)) {
+        return verify(skf, argv[2], argv[3], pinType(4));
     }
-    if (command == "change" && argc == 5) {
-        return change(skf, argv[2], argv[3], argv[4]);
+    if (command == "change" && (argc == 5 || argc == 6)) {
+        return change(skf, argv[2], argv[3], argv[4], pinType(5));
     }
     if (command == "enumdev") {
         return enumDev(skf);

@@ -6,6 +6,7 @@
 
 #include "DeviceEvents.h"
 #include "HandleTable.h"
+#include "PinRecords.h"
 #include "PresenceWatch.h"
 #include "SecurityState.h"
 #include "SkfError.h"
@@ -183,16 +184,31 @@ private:
     bool allowed(const AppRef& app, ULONG rights);
     // The file's record when it exists and the caller may write it (deleting needs that too).
     store::FileRecord writableFile(AppRef& app, const std::string& name);
+    // The file's whole content, opened when sealed; damaged content fails with SAR_FAIL.
+    crypto::SecureBytes fileContent(AppRef& app, const store::FileRecord& file);
     void requireRoom(store::TokenDb& db, uint64_t bytes);
     // Spends a try, compares, and on success resets the counter and brings an outdated
     // record to today's format (unless converge is false: the caller replaces it).
+    // A record replaced meanwhile by another process is compared again, never written over.
+    // sealPlainFiles tells the caller that replaces the record that it was the first of an
+    // older application, whose plain protected files are to be sealed with it.
     ULONG checkPin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG& remaining,
-                   crypto::SecureBytes* appKey, bool converge = true);
+                   crypto::SecureBytes* appKey, bool converge = true, bool* sealPlainFiles = nullptr);
+    enum class PinOutcome { Verified, VerifiedLegacy, Replaced, Damaged };
+    // The write after a matching PIN, in one transaction that first checks the record is
+    // still the one verified: counter reset, bindings checked, the record upgraded.
+    PinOutcome settlePin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin,
+                         const store::PinRecord& record, const std::optional<pins::OpenedRecord>& opened,
+                         bool converge);
+    // Protected files sealed again from oldKey under key; plain rows only when sealPlain
+    // (an older application's first key) or when never written.
+    void sealProtectedFiles(const AppRef& app, const crypto::SecureBytes& oldKey, const crypto::SecureBytes& key,
+                            bool sealPlain);
     // Gives pinType a new record for pin and, when the other PIN's record can take it, the
     // application a fresh key: private keys and protected files sealed again, all in one
     // transaction, then the WAL emptied. Returns the key now in force.
     crypto::SecureBytes replacePin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG retries,
-                                   const crypto::SecureBytes& oldKey);
+                                   const crypto::SecureBytes& oldKey, bool sealPlainFiles);
     // Ends this process's login to the application and drops every parsed private key.
     void endLogin(const std::string& serial, const std::vector<uint8_t>& appUid);
     // The application key of the login, checked against the stored key check so a key

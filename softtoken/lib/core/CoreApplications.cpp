@@ -9,6 +9,9 @@
 #include "crypto/Crypto.h"
 #include "crypto/PinKeys.h"
 #include "crypto/PinSecret.h"
+#include "PinRecords.h"
+
+#include <algorithm>
 
 namespace softskf::core {
 
@@ -34,20 +37,6 @@ void requirePinType(ULONG pinType)
     }
 }
 
-std::vector<uint8_t> pinAad(const std::vector<uint8_t>& appUid, ULONG pinType)
-{
-    std::vector<uint8_t> aad(appUid);
-    aad.push_back(static_cast<uint8_t>(pinType));
-    return aad;
-}
-
-std::vector<uint8_t> wrapPrivateAad(const std::vector<uint8_t>& appUid, ULONG pinType)
-{
-    std::vector<uint8_t> aad = pinAad(appUid, pinType);
-    aad.push_back('W');
-    return aad;
-}
-
 crypto::PinKdfParams kdfParams(const store::PinRecord& record)
 {
     crypto::PinKdfParams params;
@@ -68,15 +57,40 @@ bool isOutdated(const store::PinRecord& record)
         || record.scryptN < current.n || record.scryptR < current.r || record.scryptP < current.p;
 }
 
-// The application key a verified PIN's record holds.
-crypto::SecureBytes openAppKey(const store::PinRecord& record, const crypto::PinSecret& secret,
-                               const std::vector<uint8_t>& appUid, ULONG pinType)
+// The application key a verified PIN's record holds, and whether the record is of the
+// bound form. A record's public half must be its private half's: a planted public key
+// would otherwise receive the next application key.
+pins::OpenedRecord openAppKey(const store::PinRecord& record, const crypto::PinSecret& secret,
+                              const std::vector<uint8_t>& appUid, ULONG pinType)
 {
+    pins::OpenedRecord opened;
     if (record.wrapPublic.empty()) {
-        return crypto::open(secret.wrappingKey, record.wrappedAppKey, pinAad(appUid, pinType));
+        opened.appKey = crypto::open(secret.wrappingKey, record.wrappedAppKey, pins::appKeyAad(appUid, pinType));
+        return opened;
     }
-    const auto wrapPrivate = crypto::open(secret.wrappingKey, record.wrapPrivate, wrapPrivateAad(appUid, pinType));
-    return crypto::unwrapWith(wrapPrivate, record.wrappedAppKey, pinAad(appUid, pinType));
+    crypto::SecureBytes wrapPrivate;
+    try {
+        wrapPrivate = crypto::open(secret.wrappingKey, record.wrapPrivate, pins::wrapPrivateAad(appUid, pinType, true));
+        opened.boundForm = true;
+    } catch (const crypto::CryptoInputError&) {
+        wrapPrivate
+            = crypto::open(secret.wrappingKey, record.wrapPrivate, pins::wrapPrivateAad(appUid, pinType, false));
+    }
+    if (crypto::wrapPublicOf(wrapPrivate) != record.wrapPublic) {
+        throw crypto::CryptoInputError("the record's public wrap key is not its own");
+    }
+    opened.appKey = crypto::unwrapWith(wrapPrivate, record.wrappedAppKey, pins::appKeyAad(appUid, pinType));
+    return opened;
+}
+
+bool allZero(const std::vector<uint8_t>& bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](uint8_t byte) { return byte == 0; });
+}
+
+ULONG otherPinType(ULONG pinType)
+{
+    return pinType == ADMIN_TYPE ? USER_TYPE : ADMIN_TYPE;
 }
 
 } // namespace
@@ -181,8 +195,8 @@ store::PinRecord Core::newPin(const crypto::SecureString& pin, ULONG retries, co
     const auto wrapKeys = crypto::generateWrapKeyPair();
     record.wrapPublic = wrapKeys.publicKey;
     record.wrapPrivate = crypto::seal(secret.wrappingKey, wrapKeys.privateKey.data(), wrapKeys.privateKey.size(),
-                                      wrapPrivateAad(appUid, pinType));
-    record.wrappedAppKey = crypto::wrapTo(record.wrapPublic, appKey, pinAad(appUid, pinType));
+                                      pins::wrapPrivateAad(appUid, pinType, true));
+    record.wrappedAppKey = crypto::wrapTo(record.wrapPublic, appKey, pins::appKeyAad(appUid, pinType));
     return record;
 }
 
@@ -193,85 +207,173 @@ void Core::endLogin(const std::string& serial, const std::vector<uint8_t>& appUi
 }
 
 ULONG Core::checkPin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG& remaining,
-                     crypto::SecureBytes* appKey, bool converge)
+                     crypto::SecureBytes* appKey, bool converge, bool* sealPlainFiles)
 {
-    store::PinRecord record;
-    {
-        store::Transaction transaction(app.db.database());
-        record = app.db.pin(app.record.id, pinType);
-        if (record.remainingRetries == 0) {
-            remaining = 0;
-            endLogin(app.device.serial, app.record.uid);
-            return SAR_PIN_LOCKED;
-        }
-        app.db.setRemainingRetries(app.record.id, pinType, record.remainingRetries - 1);
-        transaction.commit();
-    }
-    crypto::PinSecret secret;
-    try {
-        secret = crypto::derivePinSecret(pin.data(), pin.size(), record.salt, kdfParams(record));
-    } catch (const crypto::CryptoInputError&) {
-        fail(SAR_FAIL); // parameters no version of this library writes
-    }
-    if (!crypto::constantTimeEqual(secret.verifier.data(), secret.verifier.size(), record.verifier.data(),
-                                   record.verifier.size())) {
-        remaining = record.remainingRetries - 1;
-        endLogin(app.device.serial, app.record.uid);
-        return remaining == 0 ? SAR_PIN_LOCKED : SAR_PIN_INCORRECT;
-    }
-    crypto::SecureBytes key;
-    bool tampered = false;
-    try {
-        key = openAppKey(record, secret, app.record.uid, pinType);
-        tampered = !app.record.keyCheck.empty() && crypto::appKeyCheck(key) != app.record.keyCheck;
-    } catch (const crypto::CryptoInputError&) {
-        tampered = true;
-    }
-    converge = converge && !tampered && isOutdated(record);
-    {
-        store::Transaction transaction(app.db.database());
-        app.db.setRemainingRetries(app.record.id, pinType, record.maxRetries);
-        if (converge) {
-            // Same key, today's KDF and wrap keys, in the transaction that resets the counter.
-            auto upgraded = newPin(pin, record.maxRetries, key, app.record.uid, pinType);
-            upgraded.isDefault = record.isDefault;
-            app.db.putPin(app.record.id, pinType, upgraded);
-            if (app.record.keyCheck.empty()) {
-                app.db.setKeyCheck(app.record.id, crypto::appKeyCheck(key));
+    // The record may be replaced by another process while its hash runs: then the PIN is
+    // compared again with the record in force, never written back over it.
+    for (int attempt = 0;; ++attempt) {
+        store::PinRecord record;
+        {
+            store::Transaction transaction(app.db.database());
+            record = app.db.pin(app.record.id, pinType);
+            if (!crypto::isWrittenPinKdf(kdfParams(record))) {
+                fail(SAR_FAIL); // a damaged record: no try spent, no hash run
             }
+            if (record.remainingRetries == 0) {
+                remaining = 0;
+                endLogin(app.device.serial, app.record.uid);
+                return SAR_PIN_LOCKED;
+            }
+            app.db.setRemainingRetries(app.record.id, pinType, record.remainingRetries - 1);
+            transaction.commit();
+        }
+        const auto secret = crypto::derivePinSecret(pin.data(), pin.size(), record.salt, kdfParams(record));
+        if (!crypto::constantTimeEqual(secret.verifier.data(), secret.verifier.size(), record.verifier.data(),
+                                       record.verifier.size())) {
+            remaining = record.remainingRetries - 1;
+            endLogin(app.device.serial, app.record.uid);
+            return remaining == 0 ? SAR_PIN_LOCKED : SAR_PIN_INCORRECT;
+        }
+        std::optional<pins::OpenedRecord> opened;
+        try {
+            opened = openAppKey(record, secret, app.record.uid, pinType);
+        } catch (const crypto::CryptoInputError&) {
+        }
+        const auto outcome = settlePin(app, pinType, pin, record, opened, converge);
+        if (outcome == PinOutcome::Replaced && attempt < 2) {
+            continue;
+        }
+        remaining = record.maxRetries;
+        if (outcome != PinOutcome::Verified && outcome != PinOutcome::VerifiedLegacy) {
+            endLogin(app.device.serial, app.record.uid);
+            fail(SAR_FAIL); // the record was tampered with, or mixed with another copy's rows
+        }
+        if (sealPlainFiles) {
+            *sealPlainFiles = outcome == PinOutcome::VerifiedLegacy;
+        }
+        if (appKey) {
+            *appKey = std::move(opened->appKey);
+        }
+        return SAR_OK;
+    }
+}
+
+Core::PinOutcome Core::settlePin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin,
+                                 const store::PinRecord& record, const std::optional<pins::OpenedRecord>& opened,
+                                 bool converge)
+{
+    const ULONG otherType = otherPinType(pinType);
+    auto& db = app.db;
+    store::Transaction transaction(db.database());
+    if (!pins::sameRecord(db.pin(app.record.id, pinType), record)) {
+        return PinOutcome::Replaced; // its own counter and PIN now: nothing of this one is written
+    }
+    db.setRemainingRetries(app.record.id, pinType, record.maxRetries);
+    const auto current = db.application(app.record.id);
+    if (!current || current->uid != app.record.uid) {
+        fail(SAR_APPLICATION_NOT_EXISTS);
+    }
+    auto other = db.pin(app.record.id, otherType);
+    const bool ownBound = !record.recordMac.empty();
+    bool intact = opened && (current->keyCheck.empty() || crypto::appKeyCheck(opened->appKey) == current->keyCheck);
+    if (intact && ownBound) {
+        intact = pins::binding(opened->appKey, app.record.uid, pinType, record, !other.recordMac.empty())
+            == pins::Binding::Bound;
+    } else if (intact) {
+        intact = !opened->boundForm; // a record of this version never loses its MAC
+    }
+    if (!intact) {
+        transaction.commit(); // the right PIN still gives its tries back
+        return PinOutcome::Damaged;
+    }
+    const crypto::SecureBytes& key = opened->appKey;
+    const auto otherBinding = pins::binding(key, app.record.uid, otherType, other, ownBound);
+    // The first record of an older application verified: its plain protected files are
+    // sealed now. Once either record is bound, plain data there is someone else's.
+    const bool legacy = !ownBound && otherBinding == pins::Binding::Unbound;
+    if (converge && (!ownBound || isOutdated(record))) {
+        // Same key, today's KDF and wrap keys, bound, in the transaction that resets the counter.
+        auto upgraded = newPin(pin, record.maxRetries, key, app.record.uid, pinType);
+        upgraded.isDefault = record.isDefault;
+        const bool otherBound = otherBinding == pins::Binding::Bound;
+        upgraded.recordMac = pins::recordMac(key, app.record.uid, pinType, upgraded, otherBound);
+        db.putPin(app.record.id, pinType, upgraded);
+        if (otherBound && !ownBound) {
+            other.recordMac = pins::recordMac(key, app.record.uid, otherType, other, true);
+            db.putPin(app.record.id, otherType, other);
+        }
+        if (current->keyCheck.empty()) {
+            db.setKeyCheck(app.record.id, crypto::appKeyCheck(key));
+        }
+        if (legacy) {
+            sealProtectedFiles(app, key, key, true);
         }
         transaction.commit();
+        db.checkpoint();
+        return PinOutcome::Verified;
     }
-    if (converge) {
-        app.db.checkpoint();
+    transaction.commit();
+    return legacy ? PinOutcome::VerifiedLegacy : PinOutcome::Verified;
+}
+
+void Core::sealProtectedFiles(const AppRef& app, const crypto::SecureBytes& oldKey, const crypto::SecureBytes& key,
+                              bool sealPlain)
+{
+    auto& db = app.db;
+    for (const auto& name : db.fileNames(app.record.id)) {
+        const auto file = db.file(app.record.id, name);
+        if (!file || file->readRights == SECURE_ANYONE_ACCOUNT || (file->sealed && oldKey == key)) {
+            continue;
+        }
+        const auto aad = fileAad(app.record.uid, name);
+        const auto stored = db.fileData(app.record.id, name);
+        crypto::SecureBytes plain;
+        if (file->sealed) {
+            try {
+                plain = crypto::open(oldKey, stored, aad);
+            } catch (const crypto::CryptoInputError&) {
+                continue; // damaged: stays refused, and blocks no PIN change
+            }
+        } else if (sealPlain || (stored.size() == file->size && allZero(stored))) {
+            plain = crypto::secureCopy(stored.data(), stored.size()); // older rows, or never written
+        } else {
+            continue; // plain data where only sealed data belongs: planted, and never sealed
+        }
+        db.setFileData(app.record.id, name, crypto::seal(key, plain.data(), plain.size(), aad), true);
     }
-    remaining = record.maxRetries;
-    if (tampered) {
-        endLogin(app.device.serial, app.record.uid);
-        fail(SAR_FAIL); // the record was tampered with, or mixed with another copy's rows
-    }
-    if (appKey) {
-        *appKey = std::move(key);
-    }
-    return SAR_OK;
 }
 
 crypto::SecureBytes Core::replacePin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG retries,
-                                     const crypto::SecureBytes& oldKey)
+                                     const crypto::SecureBytes& oldKey, bool sealPlainFiles)
 {
-    const ULONG otherType = pinType == ADMIN_TYPE ? USER_TYPE : ADMIN_TYPE;
+    const ULONG otherType = otherPinType(pinType);
     auto& db = app.db;
     store::Transaction transaction(db.database());
+    const auto current = db.application(app.record.id);
+    if (!current || current->uid != app.record.uid) {
+        fail(SAR_APPLICATION_NOT_EXISTS);
+    }
+    if (!current->keyCheck.empty() && crypto::appKeyCheck(oldKey) != current->keyCheck) {
+        fail(SAR_FAIL); // another process changed a PIN, and the key, meanwhile
+    }
     auto other = db.pin(app.record.id, otherType);
-    // The other PIN's record gets the new key through its public half. A record of an
-    // older version has none: the key then stays until that PIN is verified once.
-    const bool rotate = !other.wrapPublic.empty();
+    const bool replacedBound = !db.pin(app.record.id, pinType).recordMac.empty();
+    // The other PIN's record gets the new key through its public half, once its MAC shows
+    // that half is the one its PIN made. An older record has none yet: the key then stays
+    // until that PIN is verified once. A damaged one gets nothing and stops the change.
+    const auto otherBinding = pins::binding(oldKey, app.record.uid, otherType, other, replacedBound);
+    if (otherBinding == pins::Binding::Damaged) {
+        fail(SAR_FAIL);
+    }
+    const bool rotate = otherBinding == pins::Binding::Bound;
     const crypto::SecureBytes key = rotate ? crypto::randomSecret(crypto::kAppKeySize) : oldKey;
     auto record = newPin(pin, retries, key, app.record.uid, pinType);
     record.isDefault = false;
+    record.recordMac = pins::recordMac(key, app.record.uid, pinType, record, rotate);
     db.putPin(app.record.id, pinType, record);
     if (rotate) {
-        other.wrappedAppKey = crypto::wrapTo(other.wrapPublic, key, pinAad(app.record.uid, otherType));
+        other.wrappedAppKey = crypto::wrapTo(other.wrapPublic, key, pins::appKeyAad(app.record.uid, otherType));
+        other.recordMac = pins::recordMac(key, app.record.uid, otherType, other, true);
         db.putPin(app.record.id, otherType, other);
         for (const auto& row : db.sealedKeys(app.record.id)) {
             const auto aad = keyAad(app.record.uid, row.containerId, row.signing);
@@ -279,18 +381,7 @@ crypto::SecureBytes Core::replacePin(const AppRef& app, ULONG pinType, const cry
             db.setSealedKey(row.containerId, row.signing, crypto::seal(key, plain.data(), plain.size(), aad));
         }
     }
-    // Protected files: sealed again under the new key; plain rows of older versions sealed now.
-    for (const auto& name : db.fileNames(app.record.id)) {
-        const auto file = db.file(app.record.id, name);
-        if (!file || (!file->sealed && file->readRights == SECURE_ANYONE_ACCOUNT) || (file->sealed && !rotate)) {
-            continue;
-        }
-        const auto aad = fileAad(app.record.uid, name);
-        const auto stored = db.fileData(app.record.id, name);
-        const crypto::SecureBytes plain
-            = file->sealed ? crypto::open(oldKey, stored, aad) : crypto::secureCopy(stored.data(), stored.size());
-        db.setFileData(app.record.id, name, crypto::seal(key, plain.data(), plain.size(), aad), true);
-    }
+    sealProtectedFiles(app, oldKey, key, sealPlainFiles);
     db.setKeyCheck(app.record.id, crypto::appKeyCheck(key));
     transaction.commit();
     db.checkpoint();
@@ -321,8 +412,10 @@ HANDLE Core::createApplication(HANDLE device, const std::string& name, const cry
     }
     const auto appKey = crypto::randomSecret(crypto::kAppKeySize);
     store::AppRecord record{0, name, crypto::randomBytes(kAppUidSize), createFileRights, crypto::appKeyCheck(appKey)};
-    const auto adminRecord = newPin(adminPin, adminRetries, appKey, record.uid, ADMIN_TYPE);
-    const auto userRecord = newPin(userPin, userRetries, appKey, record.uid, USER_TYPE);
+    auto adminRecord = newPin(adminPin, adminRetries, appKey, record.uid, ADMIN_TYPE);
+    auto userRecord = newPin(userPin, userRetries, appKey, record.uid, USER_TYPE);
+    adminRecord.recordMac = pins::recordMac(appKey, record.uid, ADMIN_TYPE, adminRecord, true);
+    userRecord.recordMac = pins::recordMac(appKey, record.uid, USER_TYPE, userRecord, true);
 
     store::Transaction transaction(ref.db.database());
     if (ref.db.application(name)) {
@@ -419,11 +512,12 @@ ULONG Core::changePin(HANDLE handle, ULONG pinType, const crypto::SecureString& 
     requirePinSize(oldPin);
     requirePinSize(newPin);
     crypto::SecureBytes appKey;
-    const ULONG result = checkPin(app, pinType, oldPin, remaining, &appKey, false); // replaced below
+    bool sealPlainFiles = false;
+    const ULONG result = checkPin(app, pinType, oldPin, remaining, &appKey, false, &sealPlainFiles); // replaced below
     if (result != SAR_OK) {
         return result;
     }
-    auto key = replacePin(app, pinType, newPin, remaining, appKey);
+    auto key = replacePin(app, pinType, newPin, remaining, appKey, sealPlainFiles);
     m_security.grant(app.device.serial, app.record.uid, app.device.insertion, pinType, std::move(key));
     return SAR_OK;
 }
@@ -441,7 +535,7 @@ ULONG Core::unblockPin(HANDLE handle, const crypto::SecureString& adminPin, cons
         return result;
     }
     const ULONG userRetries = app.db.pin(app.record.id, USER_TYPE).maxRetries;
-    auto key = replacePin(app, USER_TYPE, newUserPin, userRetries, appKey);
+    auto key = replacePin(app, USER_TYPE, newUserPin, userRetries, appKey, false);
     m_security.grant(app.device.serial, app.record.uid, app.device.insertion, ADMIN_TYPE, std::move(key));
     return SAR_OK;
 }

@@ -153,6 +153,7 @@ Core::DeviceRef Core::device(HANDLE handle)
         }
         session->checkedGeneration = generation;
     }
+    session->db->retryPendingCheckpoint();
     return {*session, *session->db};
 }
 

@@ -1,6 +1,7 @@
 // Files of an application, with their read and write rights. A file that not anyone may
-// read is stored sealed under the application key (rows of older versions, plain, are
-// sealed at their next write or PIN change).
+// read is stored sealed under the application key, its name and application bound into
+// the seal. Plain bytes there are refused as damaged, but for the zeros of a file never
+// written and the rows of an older version, sealed at its first verification.
 #include "Core.h"
 
 #include "AccessRights.h"
@@ -28,6 +29,11 @@ bool isProtected(const store::FileRecord& file)
     return file.readRights != SECURE_ANYONE_ACCOUNT;
 }
 
+bool allZero(const std::vector<uint8_t>& bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](uint8_t byte) { return byte == 0; });
+}
+
 } // namespace
 
 void Core::createFile(HANDLE handle, const std::string& name, ULONG size, ULONG readRights, ULONG writeRights)
@@ -46,8 +52,38 @@ void Core::createFile(HANDLE handle, const std::string& name, ULONG size, ULONG 
         fail(SAR_FILE_ALREADY_EXIST);
     }
     requireRoom(app.db, uint64_t{size} + store::kFileOverhead);
-    app.db.insertFile(app.record.id, {name, size, readRights, writeRights});
+    const store::FileRecord file{name, size, readRights, writeRights};
+    app.db.insertFile(app.record.id, file);
+    const AppSecurity* state = security(app);
+    if (isProtected(file) && state && !state->appKey.empty()) {
+        // Sealed from the start when the key is at hand; else its zeros wait for the first write.
+        const std::vector<uint8_t> zeros(size, 0);
+        app.db.setFileData(app.record.id, name,
+                           crypto::seal(loginKey(app), zeros.data(), zeros.size(), fileAad(app.record.uid, name)),
+                           true);
+    }
     transaction.commit();
+}
+
+crypto::SecureBytes Core::fileContent(AppRef& app, const store::FileRecord& file)
+{
+    const auto stored = app.db.fileData(app.record.id, file.name);
+    crypto::SecureBytes content;
+    if (file.sealed) {
+        try {
+            content = crypto::open(loginKey(app), stored, fileAad(app.record.uid, file.name));
+        } catch (const crypto::CryptoInputError&) {
+            fail(SAR_FAIL); // the stored file was tampered with
+        }
+    } else if (!isProtected(file) || allZero(stored)) {
+        content.assign(stored.begin(), stored.end());
+    } else {
+        fail(SAR_FAIL); // plain bytes where only sealed ones belong: written by someone else
+    }
+    if (content.size() != file.size) {
+        fail(SAR_FAIL); // every write keeps the size the file was made with
+    }
+    return content;
 }
 
 std::vector<uint8_t> Core::fileAad(const std::vector<uint8_t>& appUid, const std::string& name)
@@ -120,15 +156,7 @@ std::vector<uint8_t> Core::readFile(HANDLE handle, const std::string& name, ULON
     if (offset > file->size) {
         fail(SAR_INVALIDPARAMERR);
     }
-    auto stored = app.db.fileData(app.record.id, name);
-    crypto::SecureBytes data(stored.begin(), stored.end());
-    if (file->sealed) {
-        try {
-            data = crypto::open(loginKey(app), stored, fileAad(app.record.uid, name));
-        } catch (const crypto::CryptoInputError&) {
-            fail(SAR_FAIL); // the stored file was tampered with
-        }
-    }
+    const crypto::SecureBytes data = fileContent(app, *file);
     const size_t end = std::min<size_t>(data.size(), size_t{offset} + size);
     return std::vector<uint8_t>(data.begin() + offset, data.begin() + std::max<size_t>(end, offset));
 }
@@ -143,10 +171,9 @@ void Core::writeFile(HANDLE handle, const std::string& name, ULONG offset, const
     if (uint64_t{offset} + size > file.size) {
         fail(SAR_INDATALENERR); // files keep the size they were created with
     }
-    const auto stored = app.db.fileData(app.record.id, name);
     if (!isProtected(file)) {
-        std::vector<uint8_t> content(stored);
-        content.resize(file.size, 0);
+        std::vector<uint8_t> content = app.db.fileData(app.record.id, name);
+        content.resize(file.size, 0); // a public file is data anyone may write anyway
         std::copy(data, data + size, content.begin() + offset);
         app.db.setFileData(app.record.id, name, content, false);
         transaction.commit();
@@ -155,18 +182,10 @@ void Core::writeFile(HANDLE handle, const std::string& name, ULONG offset, const
     // Sealing needs the application key, which only a verified PIN opens: a protected
     // file is written by a logged-in caller only, whatever its write right says.
     const auto key = loginKey(app);
-    const auto aad = fileAad(app.record.uid, name);
-    crypto::SecureBytes content(stored.begin(), stored.end());
-    if (file.sealed) {
-        try {
-            content = crypto::open(key, stored, aad);
-        } catch (const crypto::CryptoInputError&) {
-            fail(SAR_FAIL);
-        }
-    }
-    content.resize(file.size, 0);
+    crypto::SecureBytes content = fileContent(app, file);
     std::copy(data, data + size, content.begin() + offset);
-    app.db.setFileData(app.record.id, name, crypto::seal(key, content.data(), content.size(), aad), true);
+    app.db.setFileData(app.record.id, name,
+                       crypto::seal(key, content.data(), content.size(), fileAad(app.record.uid, name)), true);
     transaction.commit();
 }
 

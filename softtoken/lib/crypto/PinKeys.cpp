@@ -97,6 +97,11 @@ SecureBytes scrypt(const char* password, size_t passwordSize, const std::vector<
     return out;
 }
 
+std::vector<uint8_t> wrapPublicOf(const SecureBytes& privateKey)
+{
+    return publicOf(x25519Private(privateKey).get());
+}
+
 WrapKeyPair generateWrapKeyPair()
 {
     Pkey key(EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519"));

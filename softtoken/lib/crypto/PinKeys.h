@@ -19,6 +19,8 @@ struct WrapKeyPair
     SecureBytes privateKey; // 32 bytes
 };
 WrapKeyPair generateWrapKeyPair();
+// The public half of a private X25519 key; throws CryptoInputError for a malformed one.
+std::vector<uint8_t> wrapPublicOf(const SecureBytes& privateKey);
 
 // Seals secret so that only the holder of recipient's private half opens it:
 // ephemeral public key (32) || AES-256-GCM sealed secret under an X25519-derived key.

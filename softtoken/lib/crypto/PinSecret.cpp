@@ -11,10 +11,6 @@ namespace softskf::crypto {
 namespace {
 
 constexpr uint64_t kMinTestScryptN = 1024;
-constexpr uint64_t kMaxScryptN = uint64_t{1} << 20;
-constexpr uint32_t kMaxScryptR = 32;
-constexpr uint32_t kMaxScryptP = 16;
-constexpr uint32_t kMaxIterations = 10000000;
 constexpr size_t kCheckSize = 16;
 
 bool isPowerOfTwo(uint64_t value)
@@ -37,22 +33,24 @@ PinKdfParams newPinKdfParams()
     return params;
 }
 
+bool isWrittenPinKdf(const PinKdfParams& params)
+{
+    // A record's parameters decide the time and memory taken under the library's lock:
+    // exactly what some version writes, N lowered only as far as the test knob goes.
+    if (params.scrypt) {
+        return isPowerOfTwo(params.n) && params.n >= kMinTestScryptN && params.n <= kScryptN && params.r == kScryptR
+            && params.p == kScryptP;
+    }
+    return params.iterations == kPinIterations;
+}
+
 PinSecret derivePinSecret(const char* pin, size_t pinSize, const std::vector<uint8_t>& salt, const PinKdfParams& params)
 {
-    SecureBytes master;
-    if (params.scrypt) {
-        // A record's parameters decide the memory taken: refuse what we never write.
-        if (!isPowerOfTwo(params.n) || params.n < 2 || params.n > kMaxScryptN || params.r == 0 || params.r > kMaxScryptR
-            || params.p == 0 || params.p > kMaxScryptP) {
-            throw CryptoInputError("scrypt parameters out of range");
-        }
-        master = scrypt(pin, pinSize, salt, params.n, params.r, params.p, 32);
-    } else {
-        if (params.iterations == 0 || params.iterations > kMaxIterations) {
-            throw CryptoInputError("PBKDF2 iterations out of range");
-        }
-        master = pbkdf2Sha256(pin, pinSize, salt, params.iterations, 32);
+    if (!isWrittenPinKdf(params)) {
+        throw CryptoInputError("PIN hash parameters no version writes");
     }
+    const SecureBytes master = params.scrypt ? scrypt(pin, pinSize, salt, params.n, params.r, params.p, 32)
+                                             : pbkdf2Sha256(pin, pinSize, salt, params.iterations, 32);
     return PinSecret{hmacSha256(master, "softskf PIN verifier"), hmacSha256(master, "softskf application key wrap")};
 }
 

@@ -38,7 +38,11 @@ struct PinSecret
     SecureBytes wrappingKey;
 };
 
-// Throws CryptoInputError for parameters no record of ours has (too costly or malformed).
+// True for exactly the parameters some version of the library writes: scrypt with r 8,
+// p 1 and N a power of two from 1024 to kScryptN, or PBKDF2 with kPinIterations rounds.
+bool isWrittenPinKdf(const PinKdfParams& params);
+
+// Throws CryptoInputError for parameters isWrittenPinKdf refuses.
 PinSecret derivePinSecret(const char* pin, size_t pinSize, const std::vector<uint8_t>& salt,
                           const PinKdfParams& params);
 

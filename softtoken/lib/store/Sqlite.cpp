@@ -9,8 +9,6 @@ namespace softskf::store {
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 10000;
-
 [[noreturn]] void fail(sqlite3* db, const std::string& what)
 {
     throw StoreError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
@@ -35,6 +33,11 @@ Database::Database(const std::string& path, bool create)
     }
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     sqlite3_extended_result_codes(m_db, 1);
+    // The file is data, not code: no schema change through ordinary statements, no
+    // function called from a trigger or view the file brings with it.
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(m_db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    exec("PRAGMA trusted_schema = OFF");
     exec("PRAGMA foreign_keys = ON");
 }
 
@@ -103,7 +106,7 @@ Statement& Statement::bind(int index, int64_t value)
 
 Statement& Statement::bind(int index, const std::string& value)
 {
-    if (sqlite3_bind_text(m_stmt, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT) != SQLITE_OK) {
+    if (sqlite3_bind_text64(m_stmt, index, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8) != SQLITE_OK) {
         fail(m_db, "cannot bind");
     }
     return *this;
@@ -118,7 +121,7 @@ Statement& Statement::bindBlob(int index, const uint8_t* data, size_t size)
 {
     // A zero-length blob must still be a blob, not NULL.
     static const uint8_t empty = 0;
-    if (sqlite3_bind_blob(m_stmt, index, size ? data : &empty, static_cast<int>(size), SQLITE_TRANSIENT) != SQLITE_OK) {
+    if (sqlite3_bind_blob64(m_stmt, index, size ? data : &empty, size, SQLITE_TRANSIENT) != SQLITE_OK) {
         fail(m_db, "cannot bind");
     }
     return *this;
@@ -149,15 +152,21 @@ int64_t Statement::integer(int column) const
 std::string Statement::text(int column) const
 {
     const auto* data = sqlite3_column_text(m_stmt, column);
-    const int size = sqlite3_column_bytes(m_stmt, column);
-    return data ? std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(size)) : std::string();
+    const size_t size = columnSize(column);
+    return data ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
 }
 
 std::vector<uint8_t> Statement::blob(int column) const
 {
     const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(m_stmt, column));
-    const int size = sqlite3_column_bytes(m_stmt, column);
+    const size_t size = columnSize(column);
     return data ? std::vector<uint8_t>(data, data + size) : std::vector<uint8_t>();
+}
+
+size_t Statement::columnSize(int column) const
+{
+    const int size = sqlite3_column_bytes(m_stmt, column);
+    return size > 0 ? static_cast<size_t>(size) : 0;
 }
 
 void Statement::reset()
@@ -192,6 +201,16 @@ Transaction::Transaction(Database& db)
     : m_db(db)
 {
     m_db.exec("BEGIN IMMEDIATE");
+    if (!m_db.m_writeGuard) {
+        return;
+    }
+    // The write lock is held: what the guard finds stays so until the commit.
+    try {
+        m_db.m_writeGuard();
+    } catch (...) {
+        sqlite3_exec(m_db.raw(), "ROLLBACK", nullptr, nullptr, nullptr); // no destructor runs
+        throw;
+    }
 }
 
 Transaction::~Transaction()

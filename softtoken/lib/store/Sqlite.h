@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -14,6 +15,9 @@ struct sqlite3;
 struct sqlite3_stmt;
 
 namespace softskf::store {
+
+// How long a statement waits for another connection's lock before it fails.
+constexpr int kBusyTimeoutMs = 10000;
 
 class StoreError : public std::runtime_error
 {
@@ -27,7 +31,8 @@ class CachedQuery;
 class Database
 {
 public:
-    // Opens (creating when asked) the file; busy timeout and foreign keys are always on.
+    // Opens (creating when asked) the file; busy timeout, foreign keys and SQLite's defensive
+    // mode are always on, and the file's schema is not trusted to call functions.
     Database(const std::string& path, bool create);
     ~Database();
     Database(const Database&) = delete;
@@ -40,9 +45,13 @@ public:
     CachedQuery cached(const char* sql);
     int64_t lastInsertId() const;
     sqlite3* raw() const { return m_db; }
+    // Run by every Transaction once it holds the write lock; throwing refuses the write.
+    void setWriteGuard(std::function<void()> guard) { m_writeGuard = std::move(guard); }
 
 private:
+    friend class Transaction;
     sqlite3* m_db = nullptr;
+    std::function<void()> m_writeGuard;
     std::unordered_map<std::string, std::unique_ptr<Statement>> m_cache;
 };
 
@@ -68,6 +77,7 @@ public:
     int64_t integer(int column) const;
     std::string text(int column) const;
     std::vector<uint8_t> blob(int column) const;
+    size_t columnSize(int column) const;
 
     // Back to the start with no values bound, ending the read it held.
     void reset();

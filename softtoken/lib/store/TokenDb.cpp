@@ -1,10 +1,15 @@
 // The token database: schema and queries.
 #include "TokenDb.h"
 
+#include <sqlite3.h>
+
+#include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <thread>
 #include <unistd.h>
 
 namespace softskf::store {
@@ -65,7 +70,6 @@ CREATE TABLE certificates(
 // Schema 1: per-record KDF parameters and X25519 wrap keys for PINs, a key check per
 // application, sealed file data. Columns are added, never changed, so a database of
 // schema 0 keeps its rows; their defaults describe the older records.
-constexpr int64_t kSchemaVersion = 1;
 const char* const kUpgradeTo1 = R"sql(
 ALTER TABLE pins ADD COLUMN kdf INTEGER NOT NULL DEFAULT 0;
 ALTER TABLE pins ADD COLUMN scrypt_n INTEGER NOT NULL DEFAULT 0;
@@ -77,6 +81,54 @@ ALTER TABLE applications ADD COLUMN key_check BLOB;
 ALTER TABLE files ADD COLUMN sealed INTEGER NOT NULL DEFAULT 0;
 PRAGMA user_version = 1;
 )sql";
+
+// Schema 2: a MAC under the application key over each PIN record's fields that matter.
+constexpr int64_t kSchemaVersion = 2;
+const char* const kUpgradeTo2 = R"sql(
+ALTER TABLE pins ADD COLUMN record_mac BLOB;
+PRAGMA user_version = 2;
+)sql";
+const char* const kUpgrades[] = {kUpgradeTo1, kUpgradeTo2};
+
+// Largest retry count an application is made with.
+constexpr int64_t kMaxRetries = 255;
+
+// sqlite_master as text rows, sorted: every object, the automatic indexes included.
+std::vector<std::string> schemaRows(sqlite3* db)
+{
+    Statement statement(db, "SELECT type, name, tbl_name, COALESCE(sql, '') FROM sqlite_master ORDER BY 1, 2");
+    std::vector<std::string> rows;
+    while (statement.step()) {
+        rows.push_back(statement.text(0) + '\x1f' + statement.text(1) + '\x1f' + statement.text(2) + '\x1f'
+                       + statement.text(3));
+    }
+    return rows;
+}
+
+// The schema each version of the store has, made by the same statements in memory.
+const std::vector<std::string>& expectedSchema(int64_t version)
+{
+    static const auto all = [] {
+        std::array<std::vector<std::string>, kSchemaVersion + 1> schemas;
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr) != SQLITE_OK
+            || sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+            sqlite3_close(db);
+            throw StoreError("cannot build the expected schema");
+        }
+        schemas[0] = schemaRows(db);
+        for (int64_t version = 1; version <= kSchemaVersion; ++version) {
+            if (sqlite3_exec(db, kUpgrades[version - 1], nullptr, nullptr, nullptr) != SQLITE_OK) {
+                sqlite3_close(db);
+                throw StoreError("cannot build the expected schema");
+            }
+            schemas[static_cast<size_t>(version)] = schemaRows(db);
+        }
+        sqlite3_close(db);
+        return schemas;
+    }();
+    return all.at(static_cast<size_t>(version));
+}
 
 int64_t schemaVersion(Database& db)
 {
@@ -140,6 +192,7 @@ void TokenDb::create(const std::string& path, const TokenRecord& token)
             Transaction transaction(db);
             db.exec(kSchema);
             db.exec(kUpgradeTo1);
+            db.exec(kUpgradeTo2);
             db.prepare("INSERT INTO token(id, serial, label, capacity, dev_auth_key) VALUES (1, ?, ?, ?, ?)")
                 .bind(1, token.serial)
                 .bind(2, token.label)
@@ -162,11 +215,33 @@ void TokenDb::create(const std::string& path, const TokenRecord& token)
 TokenDb::TokenDb(const std::string& path)
     : m_db(path, false)
 {
+    // Checked before anything is written: a refused file is left exactly as it was.
+    {
+        ReadSnapshot snapshot(m_db);
+        requireKnownSchema();
+    }
+    m_db.setWriteGuard([this] { requireKnownSchema(); });
     // A kill loses nothing in WAL mode; FULL also keeps a retry counter through power loss.
     m_db.exec("PRAGMA journal_mode = WAL");
     m_db.exec("PRAGMA synchronous = FULL");
     secureDelete(m_db);
     upgradeSchema();
+}
+
+void TokenDb::requireKnownSchema()
+{
+    // The schema's own counter moves with every change to it: compared again only then.
+    auto cookie = m_db.prepare("PRAGMA schema_version");
+    const int64_t current = cookie.step() ? cookie.integer(0) : -1;
+    if (current == m_checkedSchemaCookie) {
+        return;
+    }
+    const int64_t version = schemaVersion(m_db);
+    // A newer version's file is refused too: its version number is no proof of its schema.
+    if (version < 0 || version > kSchemaVersion || schemaRows(m_db.raw()) != expectedSchema(version)) {
+        throw StoreError("the token database holds objects this store did not create");
+    }
+    m_checkedSchemaCookie = current;
 }
 
 void TokenDb::upgradeSchema()
@@ -175,22 +250,41 @@ void TokenDb::upgradeSchema()
         return;
     }
     Transaction transaction(m_db);
-    const int64_t version = schemaVersion(m_db); // another process may have done it meanwhile
-    if (version == 0) {
-        m_db.exec(kUpgradeTo1);
-    } else if (version > kSchemaVersion) {
-        return; // a newer version's database: leave it as it is
+    // Another process may have done part of it meanwhile; the guard checked what is there.
+    for (int64_t version = schemaVersion(m_db); version < kSchemaVersion; ++version) {
+        m_db.exec(kUpgrades[version]);
     }
     transaction.commit();
 }
 
+bool TokenDb::truncateWal(int waitMs)
+{
+    sqlite3_busy_timeout(m_db.raw(), waitMs);
+    const int rc = sqlite3_wal_checkpoint_v2(m_db.raw(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_busy_timeout(m_db.raw(), kBusyTimeoutMs);
+    return rc == SQLITE_OK;
+}
+
 void TokenDb::checkpoint()
 {
-    // The change is committed whatever happens here: a reader in another process that
-    // holds the WAL back past the busy timeout leaves it to the next change.
-    try {
-        m_db.prepare("PRAGMA wal_checkpoint(TRUNCATE)").run();
-    } catch (const StoreError&) {
+    // Readers hold a snapshot for one call's short transaction only, so a short wait sees
+    // them go. One that stays longer leaves the truncation to the next call made here,
+    // instead of holding this change back for the whole busy timeout. The change is
+    // committed whatever happens.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kCheckpointWaitMs);
+    do {
+        if (truncateWal(kCheckpointStepMs)) {
+            m_truncationPending = false;
+            return;
+        }
+    } while (std::chrono::steady_clock::now() < deadline);
+    m_truncationPending = true;
+}
+
+void TokenDb::retryPendingCheckpoint()
+{
+    if (m_truncationPending && truncateWal(0)) {
+        m_truncationPending = false;
     }
 }
 
@@ -203,7 +297,11 @@ TokenRecord TokenDb::token()
     auto stored = statement.blob(3);
     WipedBytes key(stored.begin(), stored.end());
     explicit_bzero(stored.data(), stored.size());
-    return {statement.text(0), statement.text(1), static_cast<uint32_t>(statement.integer(2)), masked(std::move(key))};
+    const int64_t capacity = statement.integer(2);
+    if (capacity < 0 || capacity > int64_t{UINT32_MAX}) {
+        throw DamagedRecord("the token record's capacity is out of range");
+    }
+    return {statement.text(0), statement.text(1), static_cast<uint32_t>(capacity), masked(std::move(key))};
 }
 
 void TokenDb::setLabel(const std::string& label)
@@ -293,11 +391,19 @@ PinRecord TokenDb::pin(int64_t appId, uint32_t pinType)
 {
     auto statement
         = m_db.prepare("SELECT salt, verifier, iterations, max_retries, remaining_retries, is_default, wrapped_app_key,"
-                       " kdf, scrypt_n, scrypt_r, scrypt_p, wrap_public, wrap_private"
+                       " kdf, scrypt_n, scrypt_r, scrypt_p, wrap_public, wrap_private, record_mac"
                        " FROM pins WHERE app_id = ? AND pin_type = ?");
     statement.bind(1, appId).bind(2, int64_t{pinType});
     if (!statement.step()) {
         throw StoreError("the application has no PIN record");
+    }
+    const int64_t maxRetries = statement.integer(3);
+    const int64_t remaining = statement.integer(4);
+    const int64_t kdf = statement.integer(7);
+    // Counts no application is made with would make the retry limit whatever the file says.
+    if (maxRetries < 1 || maxRetries > kMaxRetries || remaining < 0 || remaining > maxRetries
+        || (kdf != int64_t(PinKdf::Pbkdf2) && kdf != int64_t(PinKdf::Scrypt))) {
+        throw DamagedRecord("a PIN record's counts are out of range");
     }
     PinRecord pin;
     pin.salt = statement.blob(0);
@@ -313,6 +419,7 @@ PinRecord TokenDb::pin(int64_t appId, uint32_t pinType)
     pin.scryptP = static_cast<uint32_t>(statement.integer(10));
     pin.wrapPublic = statement.blob(11);
     pin.wrapPrivate = statement.blob(12);
+    pin.recordMac = statement.blob(13);
     return pin;
 }
 
@@ -320,7 +427,7 @@ void TokenDb::putPin(int64_t appId, uint32_t pinType, const PinRecord& pin)
 {
     m_db.prepare("INSERT OR REPLACE INTO pins(app_id, pin_type, salt, verifier, iterations, max_retries,"
                  " remaining_retries, is_default, wrapped_app_key, kdf, scrypt_n, scrypt_r, scrypt_p, wrap_public,"
-                 " wrap_private) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                 " wrap_private, record_mac) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
         .bind(1, appId)
         .bind(2, int64_t{pinType})
         .bind(3, pin.salt)
@@ -336,6 +443,7 @@ void TokenDb::putPin(int64_t appId, uint32_t pinType, const PinRecord& pin)
         .bind(13, int64_t{pin.scryptP})
         .bind(14, pin.wrapPublic)
         .bind(15, pin.wrapPrivate)
+        .bind(16, pin.recordMac)
         .run();
 }
 
@@ -367,15 +475,19 @@ std::vector<std::string> TokenDb::fileNames(int64_t appId)
 
 std::optional<FileRecord> TokenDb::file(int64_t appId, const std::string& name)
 {
-    auto statement
-        = m_db.prepare("SELECT name, size, read_rights, write_rights, sealed FROM files WHERE app_id = ? AND name = ?");
+    auto statement = m_db.prepare("SELECT f.name, f.size, f.read_rights, f.write_rights, f.sealed, t.capacity"
+                                  " FROM files f, token t WHERE t.id = 1 AND f.app_id = ? AND f.name = ?");
     statement.bind(1, appId).bind(2, name);
     if (!statement.step()) {
         return std::nullopt;
     }
-    return FileRecord{statement.text(0), static_cast<uint32_t>(statement.integer(1)),
-                      static_cast<uint32_t>(statement.integer(2)), static_cast<uint32_t>(statement.integer(3)),
-                      statement.integer(4) != 0};
+    // No file is made larger than the token: a larger size was written by someone else.
+    const int64_t size = statement.integer(1);
+    if (size < 0 || size > statement.integer(5)) {
+        throw DamagedRecord("a file's size is out of range");
+    }
+    return FileRecord{statement.text(0), static_cast<uint32_t>(size), static_cast<uint32_t>(statement.integer(2)),
+                      static_cast<uint32_t>(statement.integer(3)), statement.integer(4) != 0};
 }
 
 void TokenDb::insertFile(int64_t appId, const FileRecord& file)

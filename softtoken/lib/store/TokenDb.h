@@ -13,6 +13,13 @@
 
 namespace softskf::store {
 
+// A record whose fields no version of the store writes: changed by someone else.
+class DamagedRecord : public StoreError
+{
+public:
+    using StoreError::StoreError;
+};
+
 // Bytes zeroed before their memory goes back: the device authentication key.
 using WipedBytes = ossl::SecureBytes;
 
@@ -57,6 +64,9 @@ struct PinRecord
     std::vector<uint8_t> wrappedAppKey;
     std::vector<uint8_t> wrapPublic; // X25519, in the clear so the other PIN can wrap to it
     std::vector<uint8_t> wrapPrivate; // its private half, sealed under this PIN's wrapping key
+    // MAC under the application key over the fields above but the counter; empty on a
+    // record of an older version, until its first verification.
+    std::vector<uint8_t> recordMac;
 };
 
 struct FileRecord
@@ -100,13 +110,18 @@ class TokenDb
 public:
     // Creates a new token database (mode 0600, WAL); fails when the file exists.
     static void create(const std::string& path, const TokenRecord& token);
+    // Refuses (StoreError) a file whose schema holds anything this store did not create,
+    // before writing to it; every later write transaction checks the same again.
     explicit TokenDb(const std::string& path);
 
     Database& database() { return m_db; }
     // Moves every committed page into the database file and empties the WAL, so old
     // versions of rewritten rows are gone from disk; call after a PIN or key change,
-    // outside any transaction. Never throws: the change before it is committed.
+    // outside any transaction. Never throws: the change before it is committed. A reader
+    // that holds its snapshot past a short wait leaves it to retryPendingCheckpoint().
     void checkpoint();
+    // The truncation a reader held back, tried again without waiting; cheap when none is.
+    void retryPendingCheckpoint();
 
     TokenRecord token();
     void setLabel(const std::string& label);
@@ -154,9 +169,16 @@ public:
     void putCertificate(int64_t containerId, bool signing, const std::vector<uint8_t>& der);
 
 private:
+    static constexpr int kCheckpointWaitMs = 1000;
+    static constexpr int kCheckpointStepMs = 50;
+
     // Brings a database made by an older version up to the current schema, in place.
     void upgradeSchema();
+    void requireKnownSchema();
+    bool truncateWal(int waitMs);
     Database m_db;
+    int64_t m_checkedSchemaCookie = -1;
+    bool m_truncationPending = false;
 };
 
 } // namespace softskf::store

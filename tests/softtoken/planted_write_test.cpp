@@ -1,0 +1,323 @@
+// Someone who can write the store once (a program running as the user, a restored backup,
+// a synced folder), and two of the user's own processes at once: what they must not gain.
+#include "ProbeProcess.h"
+#include "TestKeys.h"
+#include "TokenFixture.h"
+
+#include "tokenadmin.h"
+
+#include <chrono>
+#include <random>
+#include <sqlite3.h>
+#include <thread>
+
+using namespace softskf;
+using namespace softskf::test;
+
+namespace {
+
+// A plain connection, as the one planting the write has: none of the store's checks.
+class RawDb
+{
+public:
+    explicit RawDb(const std::string& path)
+    {
+        EXPECT_EQ(sqlite3_open(path.c_str(), &m_db), SQLITE_OK) << path;
+        sqlite3_busy_timeout(m_db, 10000);
+    }
+    ~RawDb() { sqlite3_close(m_db); }
+    RawDb(const RawDb&) = delete;
+    RawDb& operator=(const RawDb&) = delete;
+
+    void exec(const std::string& sql)
+    {
+        char* error = nullptr;
+        EXPECT_EQ(sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << sql << ": " << error;
+        sqlite3_free(error);
+    }
+    // Every column of the first row, as bytes.
+    std::vector<std::vector<uint8_t>> row(const std::string& sql)
+    {
+        sqlite3_stmt* statement = nullptr;
+        EXPECT_EQ(sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr), SQLITE_OK) << sql;
+        std::vector<std::vector<uint8_t>> columns;
+        if (statement && sqlite3_step(statement) == SQLITE_ROW) {
+            for (int column = 0; column < sqlite3_column_count(statement); ++column) {
+                const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(statement, column));
+                columns.emplace_back(data, data + sqlite3_column_bytes(statement, column));
+            }
+        }
+        sqlite3_finalize(statement);
+        return columns;
+    }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+std::vector<uint8_t> databaseAndWal(const std::string& path)
+{
+    auto bytes = readFileBytes(path);
+    const auto wal = readFileBytes(path + "-wal");
+    bytes.insert(bytes.end(), wal.begin(), wal.end());
+    return bytes;
+}
+
+const char* const kAttackerPin = "66666666";
+
+} // namespace
+
+class PlantedWrite : public SoftTokenTest
+{
+protected:
+    void SetUp() override
+    {
+        SoftTokenTest::SetUp();
+        serial = uniqueSerial("PLANT");
+        deviceName = plugNewToken(256 * 1024, serial);
+        path = testStore() + "/tokens/" + serial + ".db";
+        device = connect(deviceName);
+        ASSERT_EQ(deviceAuth(device), SAR_OK);
+    }
+
+    ULONG remainingTries(HAPPLICATION app, ULONG type)
+    {
+        ULONG max = 0;
+        ULONG remaining = 0;
+        BOOL isDefault = FALSE;
+        EXPECT_EQ(skf->SKF_GetPINInfo(app, type, &max, &remaining, &isDefault), SAR_OK);
+        return remaining;
+    }
+
+    ULONG verify(HAPPLICATION app, ULONG type, const char* pin)
+    {
+        ULONG retries = 0;
+        return skf->SKF_VerifyPIN(app, type, const_cast<char*>(pin), &retries);
+    }
+
+    ULONG change(HAPPLICATION app, ULONG type, const char* oldPin, const char* newPin)
+    {
+        ULONG retries = 0;
+        return skf->SKF_ChangePIN(app, type, const_cast<char*>(oldPin), const_cast<char*>(newPin), &retries);
+    }
+
+    // A copy of this token under a serial of its own whose SO PIN the attacker set: its
+    // records have the victim's application identity and open with the attacker's PIN.
+    std::string forgedCopy()
+    {
+        const std::string copySerial = uniqueSerial("FORGED");
+        const std::string copyPath = testStore() + "/tokens/" + copySerial + ".db";
+        RawDb(path).exec("VACUUM INTO '" + copyPath + "'");
+        admin::insertToken(copySerial, "VK-" + copySerial);
+        DEVHANDLE copyDevice = connect("VK-" + copySerial);
+        HAPPLICATION copyApp = nullptr;
+        EXPECT_EQ(skf->SKF_OpenApplication(copyDevice, const_cast<char*>("APP"), &copyApp), SAR_OK);
+        EXPECT_EQ(change(copyApp, ADMIN_TYPE, kAdminPin, kAttackerPin), SAR_OK);
+        skf->SKF_DisConnectDev(copyDevice);
+        return copyPath;
+    }
+
+    std::string serial;
+    std::string path;
+};
+
+TEST_F(PlantedWrite, aPlantedSoRecord_neverReceivesTheNextKey_andItsPinUnblocksNothing)
+{
+    const struct
+    {
+        const char* what;
+        const char* plant;
+    } cases[] = {
+        {"the public key only",
+         "UPDATE pins SET wrap_public = (SELECT wrap_public FROM forged.pins WHERE pin_type = 0) WHERE pin_type = 0"},
+        {"the whole record",
+         "DELETE FROM pins WHERE pin_type = 0; INSERT INTO pins SELECT * FROM forged.pins WHERE pin_type = 0"},
+    };
+    for (const auto& plant : cases) {
+        SCOPED_TRACE(plant.what);
+        skf->SKF_DeleteApplication(device, const_cast<char*>("APP")); // the previous case's
+        HAPPLICATION app = createApp(device);
+        const std::string forged = forgedCopy();
+        {
+            RawDb db(path);
+            db.exec("ATTACH '" + forged + "' AS forged; " + plant.plant);
+        }
+        const auto soRecordBefore = RawDb(path).row("SELECT wrapped_app_key FROM pins WHERE pin_type = 0");
+
+        // The victim changes the user PIN: the planted record is refused, not wrapped to.
+        EXPECT_EQ(change(app, USER_TYPE, kUserPin, "24682468"), SAR_FAIL);
+        EXPECT_EQ(RawDb(path).row("SELECT wrapped_app_key FROM pins WHERE pin_type = 0"), soRecordBefore);
+        ULONG retries = 0;
+        EXPECT_NE(skf->SKF_UnblockPIN(app, const_cast<char*>(kAttackerPin), const_cast<char*>("13571357"), &retries),
+                  SAR_OK);
+        EXPECT_NE(verify(app, ADMIN_TYPE, kAdminPin), SAR_OK) << "the victim's SO PIN meets a damaged record";
+        EXPECT_EQ(verify(app, USER_TYPE, kUserPin), SAR_OK) << "the user's own record is intact";
+    }
+}
+
+TEST_F(PlantedWrite, plainBytesInAProtectedFile_areRefused_andNoPinChangeSealsThem)
+{
+    HAPPLICATION app = createApp(device);
+    ASSERT_EQ(skf->SKF_CreateFile(app, const_cast<char*>("never"), 16, SECURE_USER_ACCOUNT, SECURE_USER_ACCOUNT),
+              SAR_OK);
+    ASSERT_EQ(verifyUser(app), SAR_OK);
+    ASSERT_EQ(skf->SKF_CreateFile(app, const_cast<char*>("user"), 16, SECURE_USER_ACCOUNT, SECURE_USER_ACCOUNT),
+              SAR_OK);
+    ASSERT_EQ(skf->SKF_WriteFile(app, const_cast<char*>("user"), 0, (BYTE*)"the owner's data", 16), SAR_OK);
+    BYTE out[16] = {1};
+    ULONG size = sizeof out;
+    ASSERT_EQ(skf->SKF_ReadFile(app, const_cast<char*>("never"), 0, sizeof out, out, &size), SAR_OK)
+        << "a file made before the login and never written reads as its zeros";
+    EXPECT_EQ(std::vector<uint8_t>(out, out + size), std::vector<uint8_t>(16, 0));
+
+    RawDb(path).exec("UPDATE files SET sealed = 0, data = CAST('forged file data' AS BLOB) WHERE name = 'user'");
+    size = sizeof out;
+    EXPECT_EQ(skf->SKF_ReadFile(app, const_cast<char*>("user"), 0, sizeof out, out, &size), SAR_FAIL);
+    EXPECT_EQ(skf->SKF_WriteFile(app, const_cast<char*>("user"), 0, (BYTE*)"x", 1), SAR_FAIL);
+    ASSERT_EQ(change(app, USER_TYPE, kUserPin, "24682468"), SAR_OK);
+    EXPECT_EQ(RawDb(path).row("SELECT sealed FROM files WHERE name = 'user'")[0], std::vector<uint8_t>{'0'})
+        << "the forgery was sealed under the new key";
+    size = sizeof out;
+    EXPECT_EQ(skf->SKF_ReadFile(app, const_cast<char*>("user"), 0, sizeof out, out, &size), SAR_FAIL);
+}
+
+TEST_F(PlantedWrite, aDatabaseHoldingObjectsTheStoreDidNotMake_isRefusedAndLeftAsItWas)
+{
+    const char* const plants[] = {
+        "CREATE TRIGGER keep AFTER UPDATE OF remaining_retries ON pins BEGIN"
+        " UPDATE pins SET remaining_retries = max_retries WHERE rowid = NEW.rowid; END",
+        "CREATE VIEW seen AS SELECT * FROM pins",
+        "CREATE TABLE extra(x)",
+        "CREATE INDEX by_size ON files(size)",
+    };
+    for (const char* plant : plants) {
+        SCOPED_TRACE(plant);
+        const std::string other = uniqueSerial("SCHEMA");
+        const std::string name = plugNewToken(256 * 1024, other);
+        const std::string otherPath = testStore() + "/tokens/" + other + ".db";
+        RawDb(otherPath).exec(plant);
+        const auto before = databaseAndWal(otherPath);
+        DEVHANDLE handle = nullptr;
+        EXPECT_EQ(skf->SKF_ConnectDev(const_cast<char*>(name.c_str()), &handle), SAR_FILEERR);
+        EXPECT_EQ(databaseAndWal(otherPath), before);
+    }
+
+    // Planted while the token is open here: the next write sees it and is refused.
+    HAPPLICATION app = createApp(device);
+    RawDb(path).exec(plants[0]);
+    const ULONG rc = verify(app, USER_TYPE, "00000000");
+    EXPECT_TRUE(rc != SAR_PIN_INCORRECT || remainingTries(app, USER_TYPE) < kUserRetries)
+        << "a wrong PIN was answered and its try given back";
+}
+
+TEST_F(PlantedWrite, pinHashParametersNoVersionWrites_areRefusedWithoutATryOrAWait)
+{
+    const char* const plants[] = {
+        "UPDATE pins SET scrypt_r = 1",
+        "UPDATE pins SET scrypt_p = 2",
+        "UPDATE pins SET scrypt_n = 512",
+        "UPDATE pins SET scrypt_n = 32768",
+        "UPDATE pins SET kdf = 0, iterations = 1000",
+    };
+    int index = 0;
+    for (const char* plant : plants) {
+        SCOPED_TRACE(plant);
+        const std::string name = "APP" + std::to_string(index++);
+        HAPPLICATION app = createApp(device, name);
+        RawDb(path).exec(std::string(plant)
+                         + " WHERE pin_type = 1 AND app_id = (SELECT id FROM applications WHERE"
+                           " name = '"
+                         + name + "')");
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(verify(app, USER_TYPE, kUserPin), SAR_FAIL);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_EQ(remainingTries(app, USER_TYPE), kUserRetries);
+    }
+}
+
+TEST_F(PlantedWrite, aFileSizeTheTokenCannotHold_isRefused)
+{
+    HAPPLICATION app = createApp(device);
+    ASSERT_EQ(skf->SKF_CreateFile(app, const_cast<char*>("open"), 16, SECURE_ANYONE_ACCOUNT, SECURE_ANYONE_ACCOUNT),
+              SAR_OK);
+    for (const char* size : {"-1", "262145", "4294967296"}) {
+        SCOPED_TRACE(size);
+        RawDb(path).exec(std::string("UPDATE files SET size = ") + size + " WHERE name = 'open'");
+        EXPECT_NE(skf->SKF_WriteFile(app, const_cast<char*>("open"), 0, (BYTE*)"x", 1), SAR_OK);
+        BYTE out[16] = {};
+        ULONG length = sizeof out;
+        EXPECT_NE(skf->SKF_ReadFile(app, const_cast<char*>("open"), 0, sizeof out, out, &length), SAR_OK);
+    }
+}
+
+// Readers hold a snapshot for one call only; a change made meanwhile empties the WAL once
+// the reader is gone, without waiting for the whole busy timeout.
+TEST_F(PlantedWrite, aPinChangeBesideAReader_leavesNoOldRecordOnDiskOnceTheReaderIsGone)
+{
+    HAPPLICATION app = createApp(device);
+    const auto oldRecord = RawDb(path).row("SELECT salt, verifier, wrapped_app_key, wrap_private FROM pins"
+                                           " WHERE pin_type = 1");
+    ASSERT_EQ(oldRecord.size(), 4u);
+    auto reader = std::make_unique<RawDb>(path);
+    reader->exec("BEGIN");
+    reader->row("SELECT COUNT(*) FROM pins");
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(change(app, USER_TYPE, kUserPin, "24682468"), SAR_OK);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    reader->exec("COMMIT");
+    reader.reset();
+    remainingTries(app, USER_TYPE); // the next call of this process
+
+    const auto bytes = databaseAndWal(path);
+    for (const auto& field : oldRecord) {
+        EXPECT_FALSE(contains(bytes, field)) << "a field of the replaced record is still on disk";
+    }
+}
+
+// Two of the user's processes: one changes a PIN while the other verifies the old one and
+// upgrades its record (made cheaper than the verifier's cost). Afterwards exactly one of
+// the two PINs opens the application, whatever the timing.
+TEST_F(PlantedWrite, aVerificationRacingAPinChange_neverUndoesIt)
+{
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const char* const knob = "SOFTSKF_TEST_SCRYPT_N";
+    const std::string testCost = getenv(knob) ? getenv(knob) : "";
+    for (int round = 0; round < 12; ++round) {
+        const bool so = round % 3 == 2;
+        const ULONG type = so ? ADMIN_TYPE : USER_TYPE;
+        const char* oldPin = so ? kAdminPin : kUserPin;
+        SCOPED_TRACE("round " + std::to_string(round) + (so ? " (SO PIN)" : " (user PIN)"));
+        skf->SKF_DeleteApplication(device, const_cast<char*>("APP"));
+        setenv(knob, "8192", 1); // records the verifier below finds outdated
+        HAPPLICATION app = createApp(device);
+        const std::vector<std::string> pinArgument = so ? std::vector<std::string>{"so"} : std::vector<std::string>{};
+        auto args = [&](std::vector<std::string> head) {
+            head.insert(head.end(), pinArgument.begin(), pinArgument.end());
+            return head;
+        };
+        ProbeProcess changer(args({"change", deviceName, oldPin, "13579135"}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 40)(random)));
+        unsetenv(knob); // the verifier upgrades to today's cost
+        ProbeProcess verifier(args({"verify", deviceName, oldPin}));
+        setenv(knob, testCost.c_str(), 1);
+        const std::string changed = changer.readLine();
+        const std::string verified = verifier.readLine();
+        EXPECT_EQ(changer.finish(), 0);
+        EXPECT_EQ(verifier.finish(), 0);
+        EXPECT_EQ(changed, std::to_string(SAR_OK));
+
+        const ULONG oldResult = verify(app, type, oldPin);
+        const ULONG newResult = verify(app, type, "13579135");
+        EXPECT_EQ((oldResult == SAR_OK) + (newResult == SAR_OK), 1)
+            << "old " << oldResult << ", new " << newResult << ", the verifier said " << verified;
+        if (so) {
+            const char* working = oldResult == SAR_OK ? oldPin : "13579135";
+            ULONG retries = 0;
+            EXPECT_EQ(skf->SKF_UnblockPIN(app, const_cast<char*>(working), const_cast<char*>("24682468"), &retries),
+                      SAR_OK);
+            EXPECT_EQ(verify(app, USER_TYPE, "24682468"), SAR_OK);
+        }
+    }
+}
