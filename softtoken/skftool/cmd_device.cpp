@@ -67,8 +67,11 @@ void printPinInfo(std::ostream& out, const Application& application, ULONG pinTy
     BOOL isDefault = FALSE;
     check(application.fn().GetPINInfo(application.handle(), pinType, &maxRetries, &remaining, &isDefault),
           "SKF_GetPINInfo", application.name());
+    // A driver's "default" flag marks a PIN still as whoever made the application set it,
+    // chosen or the well-known one: its holder is to change it.
     out << "    " << (pinType == ADMIN_TYPE ? "SO PIN:   " : "User PIN: ") << remaining << " of " << maxRetries
-        << " tries left" << (remaining == 0 ? ", locked" : "") << (isDefault ? ", default PIN" : "") << "\n";
+        << " tries left" << (remaining == 0 ? ", locked" : "") << (isDefault ? ", as issued, to be changed" : "")
+        << "\n";
 }
 
 std::string keyPairText(const std::vector<uint8_t>& blob)

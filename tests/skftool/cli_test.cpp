@@ -141,12 +141,14 @@ TEST_F(SkftoolCommandLine, demoOnAFreshStore_showsTheDemoTokenComplete)
     const std::string show = succeed({"show", kDemoDevice});
     for (const char* expected :
          {"Serial number:    VK2026000001", "Manufacturer:     Velkora", "Issuer:           Velkora Soft Token",
-          "Device auth:      SGD_SM4_ECB", "Application OVRIN_APP", "SO PIN:   10 of 10 tries left, default PIN",
-          "User PIN: 10 of 10 tries left, default PIN", "Container SM2Container (SM2)", "Container RSAContainer (RSA)",
-          "Container EmptyContainer (empty)", "Signature key pair: SM2 256 bits", "Encryption key pair: SM2 256 bits",
-          "Signature key pair: RSA 2048 bits", "Certificate: CN=Velkora Demo SM2 Signature",
-          "Certificate: CN=Velkora Demo SM2 Encryption", "Certificate: CN=Velkora Demo RSA Signature",
-          "Signature: SM2-with-SM3", "Signature: sha256WithRSAEncryption"}) {
+          "Device auth:      SGD_SM4_ECB", "Application OVRIN_APP",
+          "SO PIN:   10 of 10 tries left, as issued, to be changed",
+          "User PIN: 10 of 10 tries left, as issued, to be changed", "Container SM2Container (SM2)",
+          "Container RSAContainer (RSA)", "Container EmptyContainer (empty)", "Signature key pair: SM2 256 bits",
+          "Encryption key pair: SM2 256 bits", "Signature key pair: RSA 2048 bits",
+          "Certificate: CN=Velkora Demo SM2 Signature", "Certificate: CN=Velkora Demo SM2 Encryption",
+          "Certificate: CN=Velkora Demo RSA Signature", "Signature: SM2-with-SM3",
+          "Signature: sha256WithRSAEncryption"}) {
         EXPECT_TRUE(contains(show, expected)) << "missing \"" << expected << "\" in\n" << show;
     }
 }
@@ -394,6 +396,8 @@ TEST_F(SkftoolCommandLine, appCreate_takesPinsFromAFileOrADescriptor_andTheDefau
     succeed({"app-create", "DevP", "FILED", "--pin-file", pins});
     succeed({"pin-verify", "DevP", "FILED", "--so", "--pin", "so-secret-1"});
     succeed({"pin-verify", "DevP", "FILED", "--pin", "user-secret-2"});
+    // Chosen PINs are still the ones the application was issued with, to be changed.
+    EXPECT_TRUE(contains(succeed({"show", "DevP"}), "User PIN: 10 of 10 tries left, as issued, to be changed"));
     // One line short: a usage error, not an empty PIN.
     {
         std::ofstream out(pins);
@@ -411,6 +415,7 @@ TEST_F(SkftoolCommandLine, appCreate_takesPinsFromAFileOrADescriptor_andTheDefau
     succeed({"pin-change", "DevP", "FILED", "--pin-fd", std::to_string(fd)});
     close(fd);
     succeed({"pin-verify", "DevP", "FILED", "--pin", "user-secret-3"});
+    EXPECT_TRUE(contains(succeed({"show", "DevP"}), "User PIN: 10 of 10 tries left\n"));
 
     succeed({"app-create", "DevP", "DEFAULTED", "--default-pins"});
     succeed({"pin-verify", "DevP", "DEFAULTED", "--pin", "12345678"});

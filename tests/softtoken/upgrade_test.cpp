@@ -49,7 +49,7 @@ protected:
         mkdir((testStore() + "/tokens").c_str(), 0700); // none yet when this test runs first
         path = testStore() + "/tokens/" + serial + ".db";
         {
-            std::ifstream in(SOFTSKF_SCHEMA0_TOKEN, std::ios::binary);
+            std::ifstream in(source, std::ios::binary);
             std::ofstream out(path, std::ios::binary);
             ASSERT_TRUE(in && out);
             out << in.rdbuf();
@@ -86,6 +86,7 @@ protected:
         return rc == SAR_OK ? std::string(reinterpret_cast<char*>(out), kSecret.size()) : std::to_string(rc);
     }
 
+    std::string source = SOFTSKF_SCHEMA0_TOKEN;
     std::string path;
     HAPPLICATION app = nullptr;
 };
@@ -157,6 +158,65 @@ TEST_F(Upgrade, anOlderToken_changesItsPinsAndEndsWithEverythingUnderANewKey)
     EXPECT_EQ(signAndCheck("sm2"), SAR_OK);
     EXPECT_EQ(readSecret(), kSecret);
     ASSERT_EQ(skf->SKF_UnblockPIN(app, const_cast<char*>("30313233"), const_cast<char*>("40414243"), &retries), SAR_OK);
+    ASSERT_EQ(verifyUser(app, "40414243"), SAR_OK);
+    EXPECT_EQ(signAndCheck("sm2"), SAR_OK);
+    EXPECT_EQ(readSecret(), kSecret);
+}
+
+// Made by the version before PIN records were bound (schema 1, PINs 12345678 and 87654321
+// chosen at creation, scrypt at today's cost): container "sm2" with a generated signing
+// pair, file "secret" written sealed, "never" (user rights, never written) and "open".
+class UnboundRecords : public Upgrade
+{
+protected:
+    UnboundRecords() { source = SOFTSKF_SCHEMA1_TOKEN; }
+    std::vector<uint8_t> keyCheck()
+    {
+        sqlite3* db = nullptr;
+        sqlite3_open(path.c_str(), &db);
+        sqlite3_stmt* statement = nullptr;
+        std::vector<uint8_t> check;
+        if (sqlite3_prepare_v2(db, "SELECT key_check FROM applications", -1, &statement, nullptr) == SQLITE_OK
+            && sqlite3_step(statement) == SQLITE_ROW) {
+            const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(statement, 0));
+            check.assign(data, data + sqlite3_column_bytes(statement, 0));
+        }
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+        return check;
+    }
+};
+
+TEST_F(UnboundRecords, bindAtTheirFirstVerification_andTheKeyTurnsOnceBothAreBound)
+{
+    ASSERT_EQ(verifyUser(app), SAR_OK);
+    EXPECT_EQ(signAndCheck("sm2"), SAR_OK);
+    EXPECT_EQ(readSecret(), kSecret);
+    BYTE never[16] = {1};
+    ULONG size = sizeof never;
+    ASSERT_EQ(skf->SKF_ReadFile(app, const_cast<char*>("never"), 0, sizeof never, never, &size), SAR_OK);
+    EXPECT_EQ(std::vector<uint8_t>(never, never + size), std::vector<uint8_t>(16, 0));
+    EXPECT_EQ(number(path, "SELECT length(record_mac) FROM pins WHERE pin_type = 1"), 32);
+    EXPECT_EQ(number(path, "SELECT record_mac IS NULL FROM pins WHERE pin_type = 0"), 1);
+
+    // The SO record's public key is not yet known to be its own: nothing is wrapped to it.
+    const auto firstKey = keyCheck();
+    ULONG retries = 0;
+    ASSERT_EQ(skf->SKF_ChangePIN(app, USER_TYPE, const_cast<char*>(kUserPin), const_cast<char*>("20262027"), &retries),
+              SAR_OK);
+    EXPECT_EQ(keyCheck(), firstKey);
+    EXPECT_EQ(signAndCheck("sm2"), SAR_OK);
+
+    ASSERT_EQ(skf->SKF_VerifyPIN(app, ADMIN_TYPE, const_cast<char*>(kAdminPin), &retries), SAR_OK);
+    EXPECT_EQ(number(path, "SELECT COUNT(*) FROM pins WHERE length(record_mac) = 32"), 2);
+    ASSERT_EQ(
+        skf->SKF_ChangePIN(app, USER_TYPE, const_cast<char*>("20262027"), const_cast<char*>("30313233"), &retries),
+        SAR_OK);
+    EXPECT_NE(keyCheck(), firstKey) << "both records bound: a PIN change gives the application a new key";
+    EXPECT_EQ(signAndCheck("sm2"), SAR_OK);
+    EXPECT_EQ(readSecret(), kSecret);
+    ASSERT_EQ(skf->SKF_ClearSecureState(app), SAR_OK);
+    ASSERT_EQ(skf->SKF_UnblockPIN(app, const_cast<char*>(kAdminPin), const_cast<char*>("40414243"), &retries), SAR_OK);
     ASSERT_EQ(verifyUser(app, "40414243"), SAR_OK);
     EXPECT_EQ(signAndCheck("sm2"), SAR_OK);
     EXPECT_EQ(readSecret(), kSecret);
