@@ -242,14 +242,15 @@ TEST_F(PlantedWrite, pinHashParametersNoVersionWrites_areRefusedWithoutATryOrAWa
     }
 }
 
-TEST_F(PlantedWrite, aFileSizeTheTokenCannotHold_isRefused)
+TEST_F(PlantedWrite, aFileSizeOrDataTheTokenCannotHold_isRefused)
 {
     HAPPLICATION app = createApp(device);
     ASSERT_EQ(skf->SKF_CreateFile(app, const_cast<char*>("open"), 16, SECURE_ANYONE_ACCOUNT, SECURE_ANYONE_ACCOUNT),
               SAR_OK);
-    for (const char* size : {"-1", "262145", "4294967296"}) {
-        SCOPED_TRACE(size);
-        RawDb(path).exec(std::string("UPDATE files SET size = ") + size + " WHERE name = 'open'");
+    for (const char* plant :
+         {"size = -1", "size = 262145", "size = 4294967296", "size = 16, data = zeroblob(100000)"}) {
+        SCOPED_TRACE(plant);
+        RawDb(path).exec(std::string("UPDATE files SET ") + plant + " WHERE name = 'open'");
         EXPECT_NE(skf->SKF_WriteFile(app, const_cast<char*>("open"), 0, (BYTE*)"x", 1), SAR_OK);
         BYTE out[16] = {};
         ULONG length = sizeof out;

@@ -321,12 +321,18 @@ void Core::sealProtectedFiles(const AppRef& app, const crypto::SecureBytes& oldK
 {
     auto& db = app.db;
     for (const auto& name : db.fileNames(app.record.id)) {
-        const auto file = db.file(app.record.id, name);
-        if (!file || file->readRights == SECURE_ANYONE_ACCOUNT || (file->sealed && oldKey == key)) {
-            continue;
+        std::optional<store::FileRecord> file;
+        std::vector<uint8_t> stored;
+        try {
+            file = db.file(app.record.id, name);
+            if (!file || file->readRights == SECURE_ANYONE_ACCOUNT || (file->sealed && oldKey == key)) {
+                continue;
+            }
+            stored = db.fileData(app.record.id, *file);
+        } catch (const store::DamagedRecord&) {
+            continue; // refused wherever it is used; it blocks no PIN change
         }
         const auto aad = fileAad(app.record.uid, name);
-        const auto stored = db.fileData(app.record.id, name);
         crypto::SecureBytes plain;
         if (file->sealed) {
             try {

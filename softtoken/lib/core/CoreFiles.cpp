@@ -67,7 +67,7 @@ void Core::createFile(HANDLE handle, const std::string& name, ULONG size, ULONG 
 
 crypto::SecureBytes Core::fileContent(AppRef& app, const store::FileRecord& file)
 {
-    const auto stored = app.db.fileData(app.record.id, file.name);
+    const auto stored = app.db.fileData(app.record.id, file);
     crypto::SecureBytes content;
     if (file.sealed) {
         try {
@@ -172,7 +172,7 @@ void Core::writeFile(HANDLE handle, const std::string& name, ULONG offset, const
         fail(SAR_INDATALENERR); // files keep the size they were created with
     }
     if (!isProtected(file)) {
-        std::vector<uint8_t> content = app.db.fileData(app.record.id, name);
+        std::vector<uint8_t> content = app.db.fileData(app.record.id, file);
         content.resize(file.size, 0); // a public file is data anyone may write anyway
         std::copy(data, data + size, content.begin() + offset);
         app.db.setFileData(app.record.id, name, content, false);

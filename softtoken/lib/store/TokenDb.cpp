@@ -231,8 +231,11 @@ TokenDb::TokenDb(const std::string& path)
 void TokenDb::requireKnownSchema()
 {
     // The schema's own counter moves with every change to it: compared again only then.
-    auto cookie = m_db.prepare("PRAGMA schema_version");
-    const int64_t current = cookie.step() ? cookie.integer(0) : -1;
+    int64_t current = -1;
+    {
+        auto cookie = m_db.cached("PRAGMA schema_version");
+        current = cookie->step() ? cookie->integer(0) : -1;
+    }
     if (current == m_checkedSchemaCookie) {
         return;
     }
@@ -508,11 +511,18 @@ void TokenDb::deleteFile(int64_t appId, const std::string& name)
     m_db.prepare("DELETE FROM files WHERE app_id = ? AND name = ?").bind(1, appId).bind(2, name).run();
 }
 
-std::vector<uint8_t> TokenDb::fileData(int64_t appId, const std::string& name)
+std::vector<uint8_t> TokenDb::fileData(int64_t appId, const FileRecord& file)
 {
-    auto statement = m_db.prepare("SELECT data FROM files WHERE app_id = ? AND name = ?");
-    statement.bind(1, appId).bind(2, name);
-    return statement.step() ? statement.blob(0) : std::vector<uint8_t>();
+    // length() of a blob reads no more than its header.
+    auto statement = m_db.prepare("SELECT length(data), data FROM files WHERE app_id = ? AND name = ?");
+    statement.bind(1, appId).bind(2, file.name);
+    if (!statement.step()) {
+        return {};
+    }
+    if (statement.integer(0) > int64_t{file.size} + kMaxSealingOverhead) {
+        throw DamagedRecord("a file's data is longer than the file");
+    }
+    return statement.blob(1);
 }
 
 void TokenDb::setFileData(int64_t appId, const std::string& name, const std::vector<uint8_t>& data, bool sealed)

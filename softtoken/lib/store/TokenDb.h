@@ -104,6 +104,8 @@ struct KeyPairRecord
 constexpr uint32_t kApplicationCost = 512;
 constexpr uint32_t kFileOverhead = 64;
 constexpr uint32_t kContainerCost = 128;
+// What sealing adds to a file's bytes, at most (nonce and tag).
+constexpr uint32_t kMaxSealingOverhead = 64;
 
 class TokenDb
 {
@@ -146,7 +148,9 @@ public:
     std::optional<FileRecord> file(int64_t appId, const std::string& name);
     void insertFile(int64_t appId, const FileRecord& file);
     void deleteFile(int64_t appId, const std::string& name);
-    std::vector<uint8_t> fileData(int64_t appId, const std::string& name);
+    // Throws DamagedRecord, before reading it, for data longer than the file's size and its
+    // sealing take.
+    std::vector<uint8_t> fileData(int64_t appId, const FileRecord& file);
     // Raw stored bytes: sealed when the record says so.
     void setFileData(int64_t appId, const std::string& name, const std::vector<uint8_t>& data, bool sealed);
 
