@@ -298,7 +298,7 @@ TEST_F(PlantedWrite, aVerificationRacingAPinChange_neverUndoesIt)
         const char* oldPin = so ? kAdminPin : kUserPin;
         SCOPED_TRACE("round " + std::to_string(round) + (so ? " (SO PIN)" : " (user PIN)"));
         skf->SKF_DeleteApplication(device, const_cast<char*>("APP"));
-        setenv(knob, "8192", 1); // records the verifier below finds outdated
+        setenv(knob, "4096", 1); // records the verifier below finds outdated
         HAPPLICATION app = createApp(device);
         const std::vector<std::string> pinArgument = so ? std::vector<std::string>{"so"} : std::vector<std::string>{};
         auto args = [&](std::vector<std::string> head) {

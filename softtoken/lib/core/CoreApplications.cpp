@@ -295,10 +295,10 @@ Core::PinOutcome Core::settlePin(const AppRef& app, ULONG pinType, const crypto:
         // Same key, today's KDF and wrap keys, bound, in the transaction that resets the counter.
         auto upgraded = newPin(pin, record.maxRetries, key, app.record.uid, pinType);
         upgraded.isDefault = record.isDefault;
-        const bool otherBound = otherBinding == pins::Binding::Bound;
-        upgraded.recordMac = pins::recordMac(key, app.record.uid, pinType, upgraded, otherBound);
+        // What the other record's MAC says, as the check of this one will read it.
+        upgraded.recordMac = pins::recordMac(key, app.record.uid, pinType, upgraded, !other.recordMac.empty());
         db.putPin(app.record.id, pinType, upgraded);
-        if (otherBound && !ownBound) {
+        if (otherBinding == pins::Binding::Bound && !ownBound) {
             other.recordMac = pins::recordMac(key, app.record.uid, otherType, other, true);
             db.putPin(app.record.id, otherType, other);
         }
