@@ -249,4 +249,12 @@ std::vector<uint8_t> readFileBytes(const std::string& path)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::vector<uint8_t> databaseAndWal(const std::string& path)
+{
+    auto bytes = readFileBytes(path);
+    const auto wal = readFileBytes(path + "-wal");
+    bytes.insert(bytes.end(), wal.begin(), wal.end());
+    return bytes;
+}
+
 } // namespace softskf::test

@@ -44,5 +44,7 @@ std::vector<uint8_t> makeCertificate(const std::string& commonName);
 // Does haystack contain needle anywhere?
 bool contains(const std::vector<uint8_t>& haystack, const std::vector<uint8_t>& needle);
 std::vector<uint8_t> readFileBytes(const std::string& path);
+// A token database's bytes followed by its WAL's.
+std::vector<uint8_t> databaseAndWal(const std::string& path);
 
 } // namespace softskf::test

@@ -1,6 +1,7 @@
 // Someone who can write the store once (a program running as the user, a restored backup,
 // a synced folder), and two of the user's own processes at once: what they must not gain.
 #include "ProbeProcess.h"
+#include "RawDb.h"
 #include "TestKeys.h"
 #include "TokenFixture.h"
 
@@ -15,53 +16,6 @@ using namespace softskf;
 using namespace softskf::test;
 
 namespace {
-
-// A plain connection, as the one planting the write has: none of the store's checks.
-class RawDb
-{
-public:
-    explicit RawDb(const std::string& path)
-    {
-        EXPECT_EQ(sqlite3_open(path.c_str(), &m_db), SQLITE_OK) << path;
-        sqlite3_busy_timeout(m_db, 10000);
-    }
-    ~RawDb() { sqlite3_close(m_db); }
-    RawDb(const RawDb&) = delete;
-    RawDb& operator=(const RawDb&) = delete;
-
-    void exec(const std::string& sql)
-    {
-        char* error = nullptr;
-        EXPECT_EQ(sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << sql << ": " << error;
-        sqlite3_free(error);
-    }
-    // Every column of the first row, as bytes.
-    std::vector<std::vector<uint8_t>> row(const std::string& sql)
-    {
-        sqlite3_stmt* statement = nullptr;
-        EXPECT_EQ(sqlite3_prepare_v2(m_db, sql.c_str(), -1, &statement, nullptr), SQLITE_OK) << sql;
-        std::vector<std::vector<uint8_t>> columns;
-        if (statement && sqlite3_step(statement) == SQLITE_ROW) {
-            for (int column = 0; column < sqlite3_column_count(statement); ++column) {
-                const auto* data = static_cast<const uint8_t*>(sqlite3_column_blob(statement, column));
-                columns.emplace_back(data, data + sqlite3_column_bytes(statement, column));
-            }
-        }
-        sqlite3_finalize(statement);
-        return columns;
-    }
-
-private:
-    sqlite3* m_db = nullptr;
-};
-
-std::vector<uint8_t> databaseAndWal(const std::string& path)
-{
-    auto bytes = readFileBytes(path);
-    const auto wal = readFileBytes(path + "-wal");
-    bytes.insert(bytes.end(), wal.begin(), wal.end());
-    return bytes;
-}
 
 const char* const kAttackerPin = "66666666";
 
@@ -145,10 +99,7 @@ TEST_F(PlantedWrite, aPlantedSoRecord_neverReceivesTheNextKey_andItsPinUnblocksN
         skf->SKF_DeleteApplication(device, const_cast<char*>("APP")); // the previous case's
         HAPPLICATION app = createApp(device);
         const std::string forged = forgedCopy();
-        {
-            RawDb db(path);
-            db.exec("ATTACH '" + forged + "' AS forged; " + plant.plant);
-        }
+        RawDb(path).exec("ATTACH '" + forged + "' AS forged; " + plant.plant);
         const auto soRecordBefore = RawDb(path).row("SELECT wrapped_app_key FROM pins WHERE pin_type = 0");
 
         // The victim changes the user PIN: the planted record is refused, not wrapped to.
@@ -300,15 +251,11 @@ TEST_F(PlantedWrite, aVerificationRacingAPinChange_neverUndoesIt)
         skf->SKF_DeleteApplication(device, const_cast<char*>("APP"));
         setenv(knob, "4096", 1); // records the verifier below finds outdated
         HAPPLICATION app = createApp(device);
-        const std::vector<std::string> pinArgument = so ? std::vector<std::string>{"so"} : std::vector<std::string>{};
-        auto args = [&](std::vector<std::string> head) {
-            head.insert(head.end(), pinArgument.begin(), pinArgument.end());
-            return head;
-        };
-        ProbeProcess changer(args({"change", deviceName, oldPin, "13579135"}));
+        const std::string pinName = so ? "so" : "user";
+        ProbeProcess changer({"change", deviceName, oldPin, "13579135", pinName});
         std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 40)(random)));
         unsetenv(knob); // the verifier upgrades to today's cost
-        ProbeProcess verifier(args({"verify", deviceName, oldPin}));
+        ProbeProcess verifier({"verify", deviceName, oldPin, pinName});
         setenv(knob, testCost.c_str(), 1);
         const std::string changed = changer.readLine();
         const std::string verified = verifier.readLine();

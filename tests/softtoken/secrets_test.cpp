@@ -111,14 +111,6 @@ std::vector<std::vector<std::vector<uint8_t>>> rows(sqlite3* db, const char* sql
     return result;
 }
 
-std::vector<uint8_t> databaseAndWal(const std::string& db)
-{
-    auto bytes = readFileBytes(db);
-    const auto wal = readFileBytes(db + "-wal");
-    bytes.insert(bytes.end(), wal.begin(), wal.end());
-    return bytes;
-}
-
 const uint8_t kDigest[32] = {0x11, 0x22, 0x33};
 
 } // namespace

@@ -90,6 +90,9 @@ PRAGMA user_version = 2;
 )sql";
 const char* const kUpgrades[] = {kUpgradeTo1, kUpgradeTo2};
 
+// The token's capacity, for checks of stored lengths inside a query.
+#define TOKEN_CAPACITY_SQL "(SELECT capacity FROM token WHERE id = 1)"
+
 // Largest retry count an application is made with.
 constexpr int64_t kMaxRetries = 255;
 
@@ -513,16 +516,19 @@ void TokenDb::deleteFile(int64_t appId, const std::string& name)
 
 std::vector<uint8_t> TokenDb::fileData(int64_t appId, const FileRecord& file)
 {
-    // length() of a blob reads no more than its header.
-    auto statement = m_db.prepare("SELECT length(data), data FROM files WHERE app_id = ? AND name = ?");
-    statement.bind(1, appId).bind(2, file.name);
-    if (!statement.step()) {
+    // length() of a blob reads no more than its header: the length is checked before a
+    // byte of the data is read.
+    auto length = m_db.prepare("SELECT length(data) FROM files WHERE app_id = ? AND name = ?");
+    length.bind(1, appId).bind(2, file.name);
+    if (!length.step()) {
         return {};
     }
-    if (statement.integer(0) > int64_t{file.size} + kMaxSealingOverhead) {
+    if (length.integer(0) > int64_t{file.size} + kMaxSealingOverhead) {
         throw DamagedRecord("a file's data is longer than the file");
     }
-    return statement.blob(1);
+    auto statement = m_db.prepare("SELECT data FROM files WHERE app_id = ? AND name = ?");
+    statement.bind(1, appId).bind(2, file.name);
+    return statement.step() ? statement.blob(0) : std::vector<uint8_t>();
 }
 
 void TokenDb::setFileData(int64_t appId, const std::string& name, const std::vector<uint8_t>& data, bool sealed)
@@ -583,8 +589,11 @@ void TokenDb::deleteContainer(int64_t id)
 
 std::optional<KeyPairRecord> TokenDb::keyPair(int64_t containerId, bool signing)
 {
+    // A pair larger than the token was written by someone else: it is not read (a blob in
+    // a result column is loaded whole), and so not there.
     auto statement = m_db.cached("SELECT algorithm, bits, public_blob, wrapped_private_key FROM key_pairs"
-                                 " WHERE container_id = ? AND signing = ?");
+                                 " WHERE container_id = ? AND signing = ?"
+                                 " AND length(public_blob) + length(wrapped_private_key) <= " TOKEN_CAPACITY_SQL);
     statement->bind(1, containerId).bind(2, int64_t{signing ? 1 : 0});
     if (!statement->step()) {
         return std::nullopt;
@@ -636,12 +645,18 @@ uint32_t TokenDb::containerAlgorithm(int64_t containerId)
 
 std::optional<std::vector<uint8_t>> TokenDb::certificate(int64_t containerId, bool signing)
 {
-    auto statement = m_db.prepare("SELECT der FROM certificates WHERE container_id = ? AND signing = ?");
+    auto statement = m_db.prepare("SELECT length(der) > " TOKEN_CAPACITY_SQL " FROM certificates"
+                                  " WHERE container_id = ? AND signing = ?");
     statement.bind(1, containerId).bind(2, int64_t{signing ? 1 : 0});
     if (!statement.step()) {
         return std::nullopt;
     }
-    return statement.blob(0);
+    if (statement.integer(0) != 0) {
+        throw DamagedRecord("a certificate is larger than the token"); // checked before it is read
+    }
+    auto der = m_db.prepare("SELECT der FROM certificates WHERE container_id = ? AND signing = ?");
+    der.bind(1, containerId).bind(2, int64_t{signing ? 1 : 0});
+    return der.step() ? std::optional(der.blob(0)) : std::nullopt;
 }
 
 void TokenDb::putCertificate(int64_t containerId, bool signing, const std::vector<uint8_t>& der)
