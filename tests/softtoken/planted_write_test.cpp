@@ -243,7 +243,7 @@ TEST_F(PlantedWrite, aVerificationRacingAPinChange_neverUndoesIt)
     SCOPED_TRACE("seed " + std::to_string(seed));
     const char* const knob = "SOFTSKF_TEST_SCRYPT_N";
     const std::string testCost = getenv(knob) ? getenv(knob) : "";
-    for (int round = 0; round < 12; ++round) {
+    for (int round = 0; round < 9; ++round) {
         const bool so = round % 3 == 2;
         const ULONG type = so ? ADMIN_TYPE : USER_TYPE;
         const char* oldPin = so ? kAdminPin : kUserPin;
