@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <thread>
 #include <unistd.h>
 
 namespace softskf::store {
