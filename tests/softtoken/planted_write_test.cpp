@@ -43,6 +43,18 @@ protected:
         return remaining;
     }
 
+    // Reads a whole file of up to 16 bytes.
+    ULONG readFile(HAPPLICATION app, const char* name, std::vector<uint8_t>* content = nullptr)
+    {
+        BYTE out[16] = {1};
+        ULONG size = sizeof out;
+        const ULONG rc = skf->SKF_ReadFile(app, const_cast<char*>(name), 0, sizeof out, out, &size);
+        if (content) {
+            content->assign(out, out + size);
+        }
+        return rc;
+    }
+
     ULONG verify(HAPPLICATION app, ULONG type, const char* pin)
     {
         ULONG retries = 0;
@@ -122,21 +134,17 @@ TEST_F(PlantedWrite, plainBytesInAProtectedFile_areRefused_andNoPinChangeSealsTh
     ASSERT_EQ(skf->SKF_CreateFile(app, const_cast<char*>("user"), 16, SECURE_USER_ACCOUNT, SECURE_USER_ACCOUNT),
               SAR_OK);
     ASSERT_EQ(skf->SKF_WriteFile(app, const_cast<char*>("user"), 0, (BYTE*)"the owner's data", 16), SAR_OK);
-    BYTE out[16] = {1};
-    ULONG size = sizeof out;
-    ASSERT_EQ(skf->SKF_ReadFile(app, const_cast<char*>("never"), 0, sizeof out, out, &size), SAR_OK)
-        << "a file made before the login and never written reads as its zeros";
-    EXPECT_EQ(std::vector<uint8_t>(out, out + size), std::vector<uint8_t>(16, 0));
+    std::vector<uint8_t> content;
+    ASSERT_EQ(readFile(app, "never", &content), SAR_OK) << "a file made before the login and never written";
+    EXPECT_EQ(content, std::vector<uint8_t>(16, 0));
 
     RawDb(path).exec("UPDATE files SET sealed = 0, data = CAST('forged file data' AS BLOB) WHERE name = 'user'");
-    size = sizeof out;
-    EXPECT_EQ(skf->SKF_ReadFile(app, const_cast<char*>("user"), 0, sizeof out, out, &size), SAR_FAIL);
+    EXPECT_EQ(readFile(app, "user"), SAR_FAIL);
     EXPECT_EQ(skf->SKF_WriteFile(app, const_cast<char*>("user"), 0, (BYTE*)"x", 1), SAR_FAIL);
     ASSERT_EQ(change(app, USER_TYPE, kUserPin, "24682468"), SAR_OK);
     EXPECT_EQ(RawDb(path).row("SELECT sealed FROM files WHERE name = 'user'")[0], std::vector<uint8_t>{'0'})
         << "the forgery was sealed under the new key";
-    size = sizeof out;
-    EXPECT_EQ(skf->SKF_ReadFile(app, const_cast<char*>("user"), 0, sizeof out, out, &size), SAR_FAIL);
+    EXPECT_EQ(readFile(app, "user"), SAR_FAIL);
 }
 
 TEST_F(PlantedWrite, aDatabaseHoldingObjectsTheStoreDidNotMake_isRefusedAndLeftAsItWas)
@@ -177,15 +185,10 @@ TEST_F(PlantedWrite, pinHashParametersNoVersionWrites_areRefusedWithoutATryOrAWa
         "UPDATE pins SET scrypt_n = 32768",
         "UPDATE pins SET kdf = 0, iterations = 1000",
     };
-    int index = 0;
     for (const char* plant : plants) {
         SCOPED_TRACE(plant);
-        const std::string name = "APP" + std::to_string(index++);
-        HAPPLICATION app = createApp(device, name);
-        RawDb(path).exec(std::string(plant)
-                         + " WHERE pin_type = 1 AND app_id = (SELECT id FROM applications WHERE"
-                           " name = '"
-                         + name + "')");
+        HAPPLICATION app = createApp(device, std::to_string(std::hash<std::string>{}(plant))); // made last
+        RawDb(path).exec(std::string(plant) + " WHERE pin_type = 1 AND app_id = (SELECT MAX(id) FROM applications)");
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(verify(app, USER_TYPE, kUserPin), SAR_FAIL);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
@@ -203,9 +206,7 @@ TEST_F(PlantedWrite, aFileSizeOrDataTheTokenCannotHold_isRefused)
         SCOPED_TRACE(plant);
         RawDb(path).exec(std::string("UPDATE files SET ") + plant + " WHERE name = 'open'");
         EXPECT_NE(skf->SKF_WriteFile(app, const_cast<char*>("open"), 0, (BYTE*)"x", 1), SAR_OK);
-        BYTE out[16] = {};
-        ULONG length = sizeof out;
-        EXPECT_NE(skf->SKF_ReadFile(app, const_cast<char*>("open"), 0, sizeof out, out, &length), SAR_OK);
+        EXPECT_NE(readFile(app, "open"), SAR_OK);
     }
 }
 
