@@ -5,6 +5,7 @@
 #include "skf/loader.h"
 
 #include <string>
+#include <vector>
 
 namespace skfp11 {
 
@@ -49,8 +50,10 @@ class Driver : public skfloader::Driver<DriverFunctions>
 public:
     using skfloader::Driver<DriverFunctions>::Driver;
 
-    // $SKFP11_DRIVER when set and not empty, else the manager's fixed driver path.
-    static std::string defaultPath();
+    // The drivers to load: $SKFP11_DRIVER (paths separated by ':') when set and not empty,
+    // else the paths listed in $SKFP11_DRIVERS_CONF (default /etc/skfp11/drivers.conf, one
+    // per line, '#' starts a comment) and the manager's fixed driver path when it exists.
+    static std::vector<std::string> configuredPaths();
 };
 
 } // namespace skfp11

@@ -17,6 +17,9 @@
 #include <future>
 #include <thread>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace p11test;
 
 namespace {
@@ -41,7 +44,9 @@ public:
         setenv("SKFTOOL_LIB", SKFP11_TEST_DRIVER, 1);
         setenv("SKFP11_DRIVER", SKFP11_TEST_DRIVER, 1);
         ASSERT_EQ(run(skftool("demo")), 0);
-        g_client = new P11Client(SKFP11_TEST_MODULE);
+        // $SKFP11_UNDER_TEST runs these cases against another build of the module.
+        const char* module = std::getenv("SKFP11_UNDER_TEST");
+        g_client = new P11Client(module && *module ? module : SKFP11_TEST_MODULE);
         ASSERT_EQ((*g_client)->C_Initialize(nullptr), CKR_OK);
     }
     void TearDown() override
@@ -176,6 +181,43 @@ Bytes readFile(const std::string& path)
 }
 
 const Bytes kMessage = {'s', 'i', 'g', 'n', ' ', 'm', 'e'};
+
+std::vector<CK_SLOT_ID> slotList(CK_BBOOL tokenPresent)
+{
+    CK_ULONG count = 0;
+    std::vector<CK_SLOT_ID> ids(64);
+    count = ids.size();
+    EXPECT_EQ(client()->C_GetSlotList(tokenPresent, ids.data(), &count), CKR_OK);
+    ids.resize(count);
+    return ids;
+}
+
+bool listed(const std::vector<CK_SLOT_ID>& ids, CK_SLOT_ID id)
+{
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+size_t objectCount(CK_SESSION_HANDLE session)
+{
+    return client().find(session, {}).size();
+}
+
+std::string tokenShown(const std::string& device)
+{
+    const std::string path = std::string(std::getenv("SOFTSKF_DIR")) + "/shown.txt";
+    run("'" + std::string(SKFP11_TEST_SKFTOOL) + "' show " + device + " > '" + path + "' 2>&1");
+    const Bytes text = readFile(path);
+    return std::string(text.begin(), text.end());
+}
+
+// A token of its own with one application, plugged in, its slot found.
+CK_SLOT_ID freshToken(const std::string& serial)
+{
+    EXPECT_EQ(run(skftool("create --serial " + serial)), 0);
+    EXPECT_EQ(run(skftool("insert " + serial)), 0);
+    EXPECT_EQ(run(skftool("app-create VK-" + serial + " APP --default-pins")), 0);
+    return slotOf(serial);
+}
 
 } // namespace
 
@@ -477,6 +519,9 @@ TEST(Writing, aGeneratedPairTakesItsCertificate_andGoesWithItsPrivateKey)
 TEST(HotPlug, insertionsAndRemovalsReachAWaitingThread_andAPulledTokensSessionsEnd)
 {
     ASSERT_EQ(run(skftool("create --serial PLUG0001")), 0);
+    ASSERT_EQ(run(skftool("insert PLUG0001")), 0);
+    ASSERT_EQ(run(skftool("app-create VK-PLUG0001 APP --default-pins")), 0);
+    ASSERT_EQ(run(skftool("remove PLUG0001")), 0);
     CK_SLOT_ID none = 0;
     while (client()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &none, nullptr) == CKR_OK) { }
     auto waiter = std::async(std::launch::async, [] {
@@ -539,4 +584,147 @@ TEST(Lifecycle, finalizeEndsABlockedWait_andTheModuleInitializesAgain)
     ASSERT_EQ(client()->C_Initialize(&args), CKR_OK);
     EXPECT_EQ(client()->C_Initialize(nullptr), CKR_CRYPTOKI_ALREADY_INITIALIZED);
     EXPECT_NE(demoSlot(), CK_UNAVAILABLE_INFORMATION);
+}
+
+TEST(Deletion, aKeyWhoseContainerHoldsAnotherPair_isRefused_andTheTokenKeepsEverything)
+{
+    const CK_SESSION_HANDLE session = client().open(demoSlot(), true);
+    ASSERT_EQ(client()->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+    const Pair sm2 = pairLabelled(session, "Velkora Demo SM2 Signature");
+    ASSERT_NE(sm2.privateKey, CK_INVALID_HANDLE);
+    const size_t before = objectCount(session);
+    const std::string shownBefore = tokenShown("VK-VK2026000001");
+    EXPECT_EQ(client()->C_DestroyObject(session, sm2.privateKey), CKR_ACTION_PROHIBITED);
+    EXPECT_EQ(objectCount(session), before);
+    EXPECT_EQ(tokenShown("VK-VK2026000001"), shownBefore);
+    client()->C_Logout(session);
+    client()->C_CloseSession(session);
+}
+
+TEST(Writing, aTemplateAskingForSessionKeys_isRefused_andMakesNoContainer)
+{
+    const CK_SLOT_ID slot = freshToken("SESS0001");
+    const CK_SESSION_HANDLE session = client().open(slot, true);
+    ASSERT_EQ(client()->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+    CK_MECHANISM mechanism{CKM_SKF_SM2_KEY_PAIR_GEN, nullptr, 0};
+    CK_BBOOL no = CK_FALSE, yes = CK_TRUE;
+    CK_ATTRIBUTE sessionOnly[] = {{CKA_TOKEN, &no, 1}};
+    CK_ATTRIBUTE permanent[] = {{CKA_TOKEN, &yes, 1}};
+    struct Case
+    {
+        CK_ATTRIBUTE* publicTemplate;
+        CK_ATTRIBUTE* privateTemplate;
+    };
+    for (const Case& c : {Case{sessionOnly, permanent}, Case{permanent, sessionOnly}}) {
+        CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
+        EXPECT_EQ(client()->C_GenerateKeyPair(session, &mechanism, c.publicTemplate, 1, c.privateTemplate, 1,
+                                              &publicKey, &privateKey),
+                  CKR_TEMPLATE_INCONSISTENT);
+    }
+    EXPECT_EQ(tokenShown("VK-SESS0001").find("Container"), std::string::npos);
+    client()->C_CloseSession(session);
+    run(skftool("remove SESS0001"));
+}
+
+TEST(Presence, aTokenPulledAndPluggedBackWithNoCallBetween_endsItsLogin_andComesBackFresh)
+{
+    const CK_SLOT_ID slot = freshToken("BACK0001");
+    ASSERT_NE(slot, CK_UNAVAILABLE_INFORMATION);
+    const CK_SESSION_HANDLE old = client().open(slot);
+    ASSERT_EQ(client()->C_Login(old, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+    CK_SLOT_ID event = 0;
+    while (client()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &event, nullptr) == CKR_OK) { }
+
+    ASSERT_EQ(run(skftool("remove BACK0001") + " && " + skftool("insert BACK0001")), 0);
+    ASSERT_EQ(client()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &event, nullptr), CKR_OK);
+    EXPECT_EQ(event, slot);
+    CK_SESSION_INFO info;
+    EXPECT_EQ(client()->C_GetSessionInfo(old, &info), CKR_SESSION_HANDLE_INVALID);
+    const CK_SESSION_HANDLE fresh = client().open(slot);
+    ASSERT_EQ(client()->C_GetSessionInfo(fresh, &info), CKR_OK);
+    EXPECT_EQ(info.state, CKS_RO_PUBLIC_SESSION) << "the login ended with the token";
+    EXPECT_EQ(client()->C_Login(fresh, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+    CK_BYTE random[8];
+    EXPECT_EQ(client()->C_GenerateRandom(fresh, random, sizeof random), CKR_OK);
+    client()->C_CloseSession(fresh);
+    run(skftool("remove BACK0001"));
+}
+
+TEST(Presence, aWaitingThreadHearsBothThePullAndThePlugIn_andTheSlotKeepsItsId)
+{
+    const CK_SLOT_ID slot = freshToken("BACK0002");
+    CK_SLOT_ID event = 0;
+    while (client()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &event, nullptr) == CKR_OK) { }
+    for (const char* step : {"remove BACK0002", "insert BACK0002"}) {
+        auto waiter = std::async(std::launch::async, [] {
+            CK_SLOT_ID id = 0;
+            const CK_RV rv = client()->C_WaitForSlotEvent(0, &id, nullptr);
+            return rv == CKR_OK ? id : CK_UNAVAILABLE_INFORMATION;
+        });
+        ASSERT_EQ(run(skftool(step)), 0);
+        ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready) << step;
+        EXPECT_EQ(waiter.get(), slot) << step;
+    }
+    EXPECT_EQ(slotOf("BACK0002"), slot);
+    run(skftool("remove BACK0002"));
+}
+
+TEST(Slots, aDeviceWithoutApplications_isATokenlessSlot_untilOneIsCreated_withoutAReplug)
+{
+    ASSERT_EQ(run(skftool("create --serial NOAPP001")), 0);
+    ASSERT_EQ(run(skftool("insert NOAPP001")), 0);
+    const auto withTokens = slotList(CK_TRUE);
+    std::vector<CK_SLOT_ID> tokenless;
+    for (CK_SLOT_ID id : slotList(CK_FALSE)) {
+        CK_SLOT_INFO info;
+        if (!listed(withTokens, id) && client()->C_GetSlotInfo(id, &info) == CKR_OK
+            && trimmed(info.slotDescription, 64) == "VK-NOAPP001 (no application)") {
+            EXPECT_FALSE(info.flags & CKF_TOKEN_PRESENT);
+            tokenless.push_back(id);
+        }
+    }
+    EXPECT_EQ(tokenless.size(), 1u);
+    ASSERT_EQ(run(skftool("app-create VK-NOAPP001 APP --default-pins")), 0);
+    EXPECT_NE(slotOf("NOAPP001"), CK_UNAVAILABLE_INFORMATION);
+    for (CK_SLOT_ID id : tokenless) {
+        EXPECT_FALSE(listed(slotList(CK_FALSE), id)) << "the device has an application now";
+    }
+    run(skftool("remove NOAPP001"));
+}
+
+TEST(Objects, sizesAreGivenForPublicObjectsOnly_andChangesToAMissingObjectNameIt)
+{
+    const CK_SESSION_HANDLE session = loggedInDemoSession();
+    const Pair rsa = pairLabelled(session, "Velkora Demo RSA Signature");
+    CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
+    const auto certificates = client().find(session, {classIs(certificateClass)});
+    ASSERT_FALSE(certificates.empty());
+    CK_ULONG size = 0;
+    EXPECT_EQ(client()->C_GetObjectSize(session, certificates[0], &size), CKR_OK);
+    EXPECT_GT(size, 400u);
+    EXPECT_EQ(client()->C_GetObjectSize(session, rsa.privateKey, &size), CKR_INFORMATION_SENSITIVE);
+    std::string label = "x";
+    CK_ATTRIBUTE change[] = {{CKA_LABEL, &label[0], label.size()}};
+    EXPECT_EQ(client()->C_SetAttributeValue(session, 0x7fff0000, change, 1), CKR_OBJECT_HANDLE_INVALID);
+    // No mechanism of the module encrypts, so no key claims to.
+    CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY;
+    CK_BBOOL yes = CK_TRUE;
+    EXPECT_TRUE(client().find(session, {classIs(publicClass), CK_ATTRIBUTE{CKA_ENCRYPT, &yes, 1}}).empty());
+    client()->C_CloseSession(session);
+}
+
+TEST(Lifecycle, aForkedChildInitializesItsOwnModule_andSeesTheTokens)
+{
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // No C_Finalize: the soft token's event descriptors are shared with the parent after a
+        // fork, so the child's cancel could reach the parent's wait instead of its own.
+        const bool ok = client()->C_Initialize(nullptr) == CKR_OK && demoSlot() != CK_UNAVAILABLE_INFORMATION;
+        _exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(demoSlot(), CK_UNAVAILABLE_INFORMATION) << "the parent's module still serves";
 }
