@@ -42,6 +42,16 @@ namespace skfp11 {
 
 SKFLOADER_TABLE(DriverFunctions, SKFP11_DRIVER_FUNCTIONS)
 
+// The file functions, for the IDs and labels clients give: a driver without them still serves,
+// with derived IDs only.
+#define SKFP11_FILE_FUNCTIONS(X)                                                                                       \
+    X(CreateFile)                                                                                                      \
+    X(GetFileInfo)                                                                                                     \
+    X(ReadFile)                                                                                                        \
+    X(WriteFile)
+
+SKFLOADER_TABLE(FileFunctions, SKFP11_FILE_FUNCTIONS)
+
 // Loads the library and every function of the table; throws std::runtime_error naming the
 // loader's message or the first missing function. The driver stays mapped after unloading
 // (RTLD_NODELETE): it keeps process-wide state it releases at exit.

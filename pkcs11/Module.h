@@ -5,6 +5,7 @@
 
 #include "Crypto.h"
 #include "Driver.h"
+#include "Names.h"
 #include "Objects.h"
 
 #include "ossl/Secure.h"
@@ -48,6 +49,7 @@ struct Slot
     bool objectsLoaded = false;
     std::vector<KeyPairFacts> pairs;
     std::vector<Object> objects;
+    NameTable names; // read with the objects
     // Containers kept open for signing, so a signature costs one driver call.
     std::map<std::string, HCONTAINER> signingContainers;
 };
@@ -170,6 +172,7 @@ private:
     {
         std::string tag; // the library's file name: part of every slot ID it serves
         std::unique_ptr<Driver> driver;
+        std::optional<FileFunctions> files;
     };
 
     const DriverFunctions& fn(size_t driver) const { return m_drivers[driver].driver->fn(); }
@@ -198,6 +201,10 @@ private:
     void requireWritable(const Session& session) const;
     void requireUser(const Slot& slot) const;
     bool containerHoldsMore(const Slot& slot, const Object& object);
+    NameTable readNames(const Slot& slot);
+    // Changes one pair's names and writes the table; needs the user logged in.
+    template <typename Change> void renamePair(Slot& slot, const std::string& container, bool signPair, Change change);
+    void writeNames(Slot& slot, const NameTable& table);
     CK_OBJECT_HANDLE handleFor(CK_SLOT_ID id, const Object& object);
     CK_OBJECT_HANDLE objectHandleOf(Slot& slot, const std::string& container, bool signPair, CK_OBJECT_CLASS cls);
     Bytes signOnToken(Slot& slot, const SignatureOperation& operation, const Bytes& input);

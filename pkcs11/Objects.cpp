@@ -117,7 +117,7 @@ Object baseObject(const KeyPairFacts& facts, CK_OBJECT_CLASS objectClass, const 
     a[CKA_CLASS] = ulongValue(objectClass);
     a[CKA_TOKEN] = boolValue(true);
     a[CKA_PRIVATE] = boolValue(object.isPrivate);
-    a[CKA_MODIFIABLE] = boolValue(false);
+    a[CKA_MODIFIABLE] = boolValue(true); // CKA_ID and CKA_LABEL, kept in the module's file
     a[CKA_COPYABLE] = boolValue(false);
     a[CKA_DESTROYABLE] = boolValue(objectClass == CKO_PRIVATE_KEY);
     a[CKA_LABEL] = textValue(label);

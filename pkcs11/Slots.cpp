@@ -106,7 +106,13 @@ Module::Module(const std::vector<std::string>& driverPaths, bool rsaOnly)
             continue; // listed twice, or under two names of one file: dlopen would give the same library
         }
         try {
-            m_drivers.push_back(LoadedDriver{driverTag(canonical), std::make_unique<Driver>(path)});
+            LoadedDriver loaded{driverTag(canonical), std::make_unique<Driver>(path), std::nullopt};
+            try {
+                loaded.files = loaded.driver->bind<FileFunctions>();
+            } catch (const skfloader::MissingFunction&) {
+                // IDs and labels stay the derived ones on this driver's tokens.
+            }
+            m_drivers.push_back(std::move(loaded));
         } catch (const std::exception& error) {
             m_driverProblems.push_back(error.what());
         }

@@ -119,6 +119,7 @@ void Module::invalidateObjects(Slot& slot)
 {
     closeSigningContainers(slot);
     slot.objectsLoaded = false;
+    slot.names.clear();
     slot.pairs.clear();
     slot.objects.clear();
 }
@@ -146,6 +147,7 @@ void Module::loadObjects(Slot& slot)
         return;
     }
     const DriverFunctions& driver = fn(slot);
+    slot.names = readNames(slot);
     std::vector<std::string> containers;
     try {
         containers = skfclient::readNameList(
@@ -194,7 +196,12 @@ void Module::loadObjects(Slot& slot)
                     continue; // a pair the driver cannot give shows no objects
                 }
             }
-            for (Object& object : objectsOfPair(facts)) {
+            std::vector<Object> objects = objectsOfPair(facts);
+            const auto named = slot.names.find(pairKey(name, signPair));
+            if (named != slot.names.end()) {
+                applyNames(named->second, objects);
+            }
+            for (Object& object : objects) {
                 object.handle = handleFor(slot.id, object);
                 slot.objects.push_back(std::move(object));
             }
@@ -295,11 +302,91 @@ CK_RV Module::getAttributes(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHan
     return rv;
 }
 
-void Module::setAttributes(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHandle, const CK_ATTRIBUTE*, CK_ULONG)
+NameTable Module::readNames(const Slot& slot)
 {
-    visibleObject(session(handle), objectHandle);
-    // Token objects live in SKF containers, which have no place for changed attributes.
-    fail(CKR_ACTION_PROHIBITED);
+    const auto& files = m_drivers[slot.driver].files;
+    if (!files || !slot.application) {
+        return {};
+    }
+    skfclient::WritableName name(kNamesFile);
+    FILEATTRIBUTE info{};
+    if (files->GetFileInfo(slot.application, name.get(), &info) != SAR_OK) {
+        return {}; // nobody named anything on this token yet
+    }
+    const ULONG size = std::min<ULONG>(info.FileSize, 4 * kNamesFileSize);
+    std::string text(size, '\0');
+    ULONG read = size;
+    if (files->ReadFile(slot.application, name.get(), 0, size, reinterpret_cast<BYTE*>(&text[0]), &read) != SAR_OK) {
+        return {};
+    }
+    text.resize(std::min(read, size));
+    return parseNames(text);
+}
+
+void Module::writeNames(Slot& slot, const NameTable& table)
+{
+    const auto& files = m_drivers[slot.driver].files;
+    if (!files) {
+        fail(CKR_ATTRIBUTE_READ_ONLY); // the driver keeps no files: IDs stay the derived ones
+    }
+    skfclient::WritableName name(kNamesFile);
+    FILEATTRIBUTE info{};
+    if (files->GetFileInfo(slot.application, name.get(), &info) != SAR_OK) {
+        // Anyone reads the names (a client finds objects before logging in); only the user writes.
+        checkSar(files->CreateFile(slot.application, name.get(), ULONG(kNamesFileSize), SECURE_ANYONE_ACCOUNT,
+                                   SECURE_USER_ACCOUNT));
+        info.FileSize = ULONG(kNamesFileSize);
+    }
+    std::string text = formatNames(table);
+    if (text.size() >= info.FileSize) {
+        fail(CKR_DEVICE_MEMORY);
+    }
+    text.resize(info.FileSize, '\0');
+    checkSar(files->WriteFile(slot.application, name.get(), 0, reinterpret_cast<BYTE*>(&text[0]), info.FileSize));
+}
+
+template <typename Change>
+void Module::renamePair(Slot& slot, const std::string& container, bool signPair, Change change)
+{
+    requireUser(slot);
+    loadObjects(slot);
+    // Entries of pairs that are gone are dropped on the way, so the file does not fill up.
+    NameTable table;
+    for (const KeyPairFacts& pair : slot.pairs) {
+        const auto known = slot.names.find(pairKey(pair.container, pair.signPair));
+        if (known != slot.names.end()) {
+            table.insert(*known);
+        }
+    }
+    change(table[pairKey(container, signPair)]);
+    writeNames(slot, table);
+    invalidateObjects(slot);
+}
+
+void Module::setAttributes(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHandle, const CK_ATTRIBUTE* pTemplate,
+                           CK_ULONG count)
+{
+    Session& current = session(handle);
+    const Object object = visibleObject(current, objectHandle);
+    for (CK_ULONG i = 0; i < count; ++i) {
+        if (pTemplate[i].type != CKA_ID && pTemplate[i].type != CKA_LABEL) {
+            // Everything else comes from the token's containers, which have no place for changes.
+            fail(CKR_ATTRIBUTE_READ_ONLY);
+        }
+    }
+    requireWritable(current);
+    Slot& found = presentSlot(current.slot);
+    const bool certificate = object.objectClass == CKO_CERTIFICATE;
+    renamePair(found, object.container, object.signPair, [&](PairNames& names) {
+        for (CK_ULONG i = 0; i < count; ++i) {
+            const Bytes value = attributeBytes(pTemplate[i]);
+            if (pTemplate[i].type == CKA_ID) {
+                (certificate ? names.certificateId : names.keyId) = value;
+            } else {
+                (certificate ? names.certificateLabel : names.keyLabel) = std::string(value.begin(), value.end());
+            }
+        }
+    });
 }
 
 CK_ULONG Module::objectSize(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHandle)
@@ -368,11 +455,27 @@ CK_OBJECT_HANDLE Module::createObject(CK_SESSION_HANDLE handle, const CK_ATTRIBU
         }
         const std::string name = pair.container;
         const bool signPair = pair.signPair;
+        const CK_ATTRIBUTE* id = findAttribute(pTemplate, count, CKA_ID);
+        const CK_ATTRIBUTE* label = findAttribute(pTemplate, count, CKA_LABEL);
+        if (id || label) {
+            requireUser(found); // names are written only after login: checked before the token changes
+        }
         {
             OpenContainer container(fn(found), found.application, name);
             checkSar(fn(found).ImportCertificate(container.handle(), signPair, der.data(), ULONG(der.size())));
         }
         invalidateObjects(found);
+        if ((id || label) && m_drivers[found.driver].files) {
+            renamePair(found, name, signPair, [&](PairNames& names) {
+                if (id) {
+                    names.certificateId = attributeBytes(*id);
+                }
+                if (label) {
+                    const Bytes text = attributeBytes(*label);
+                    names.certificateLabel = std::string(text.begin(), text.end());
+                }
+            });
+        }
         return objectHandleOf(found, name, signPair, CKO_CERTIFICATE);
     }
     // A certificate for no key on the token has nowhere to go.
@@ -459,19 +562,21 @@ void Module::generateKeyPair(CK_SESSION_HANDLE handle, const CK_MECHANISM& mecha
     requireWritable(current);
     requireUser(found);
 
-    std::string name;
+    std::optional<Bytes> givenId;
+    std::optional<std::string> givenLabel;
     for (const CK_ATTRIBUTE* attribute :
          {findAttribute(pPrivate, privateCount, CKA_LABEL), findAttribute(pPublic, publicCount, CKA_LABEL)}) {
-        if (attribute && attribute->ulValueLen && name.empty()) {
-            name.assign(static_cast<const char*>(attribute->pValue), attribute->ulValueLen);
+        if (attribute && attribute->ulValueLen && !givenLabel) {
+            givenLabel = std::string(static_cast<const char*>(attribute->pValue), attribute->ulValueLen);
         }
     }
     for (const CK_ATTRIBUTE* attribute :
          {findAttribute(pPrivate, privateCount, CKA_ID), findAttribute(pPublic, publicCount, CKA_ID)}) {
-        if (attribute && attribute->ulValueLen && name.empty()) {
-            name = hexOf(attributeBytes(*attribute));
+        if (attribute && attribute->ulValueLen && !givenId) {
+            givenId = attributeBytes(*attribute);
         }
     }
+    std::string name = givenLabel ? *givenLabel : givenId ? hexOf(*givenId) : std::string();
     if (name.empty()) {
         Bytes random(8);
         generateRandom(handle, random.data(), CK_ULONG(random.size()));
@@ -498,6 +603,19 @@ void Module::generateKeyPair(CK_SESSION_HANDLE handle, const CK_MECHANISM& mecha
         fail(rvFromSar(result));
     }
     invalidateObjects(found);
+    if ((givenId || givenLabel) && m_drivers[found.driver].files) {
+        try {
+            renamePair(found, name, true, [&](PairNames& names) {
+                names.keyId = givenId;
+                names.keyLabel = givenLabel;
+            });
+        } catch (const P11Error&) {
+            // A pair the client cannot find by the ID it gave is no use to it: none stays behind.
+            driver.DeleteContainer(found.application, &name[0]);
+            invalidateObjects(found);
+            throw;
+        }
+    }
     publicKey = objectHandleOf(found, name, true, CKO_PUBLIC_KEY);
     privateKey = objectHandleOf(found, name, true, CKO_PRIVATE_KEY);
 }
