@@ -72,6 +72,15 @@ template <typename Call> inline CK_RV withSession(CK_SESSION_HANDLE handle, Call
     });
 }
 
+// The same for a call on an object of a session: the object is a handle too.
+template <typename Call> inline CK_RV withObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, Call call)
+{
+    return withSession(handle, [&](Module& module) {
+        module.requireObject(handle, object);
+        return call(module);
+    });
+}
+
 // The same for a call on a slot.
 template <typename Call> inline CK_RV withSlot(CK_SLOT_ID id, Call call)
 {

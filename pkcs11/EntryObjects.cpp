@@ -33,7 +33,7 @@ SKFP11_EXPORT CK_RV C_DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE
 
 SKFP11_EXPORT CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ULONG_PTR pulSize)
 {
-    return withSession(hSession, [&](Module& module) {
+    return withObject(hSession, hObject, [&](Module& module) {
         if (!pulSize) {
             return CKR_ARGUMENTS_BAD;
         }
@@ -45,7 +45,7 @@ SKFP11_EXPORT CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE
 SKFP11_EXPORT CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject,
                                         CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount)
 {
-    return withSession(hSession, [&](Module& module) {
+    return withObject(hSession, hObject, [&](Module& module) {
         if (!pTemplate && ulCount) {
             return CKR_ARGUMENTS_BAD;
         }
@@ -56,7 +56,7 @@ SKFP11_EXPORT CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HA
 SKFP11_EXPORT CK_RV C_SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject,
                                         CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount)
 {
-    return withSession(hSession, [&](Module& module) {
+    return withObject(hSession, hObject, [&](Module& module) {
         if (!templateOk(pTemplate, ulCount)) {
             return CKR_ARGUMENTS_BAD;
         }
@@ -202,6 +202,7 @@ namespace {
 CK_RV signatureInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey, OperationKind kind)
 {
     return withSession(hSession, [&](Module& module) {
+        module.requireKey(hSession, hKey);
         if (!pMechanism || (!pMechanism->pParameter && pMechanism->ulParameterLen)) {
             return CKR_ARGUMENTS_BAD;
         }

@@ -134,6 +134,9 @@ public:
     void initPin(CK_SESSION_HANDLE handle, Secret pin);
     // Throws CKR_SESSION_HANDLE_INVALID for a handle that is not an open session.
     void requireSession(CK_SESSION_HANDLE handle) { session(handle); }
+    // Throws CKR_OBJECT_HANDLE_INVALID (CKR_KEY_HANDLE_INVALID) for an object the session cannot see.
+    void requireObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object) { visibleObject(session(handle), object); }
+    void requireKey(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE key);
 
     // Objects.
     void findInit(CK_SESSION_HANDLE handle, const CK_ATTRIBUTE* pTemplate, CK_ULONG count);

@@ -27,6 +27,15 @@ bool isRsaMechanism(CK_MECHANISM_TYPE type)
 
 // --- Signatures and digests ---
 
+void Module::requireKey(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE key)
+{
+    try {
+        requireObject(handle, key);
+    } catch (const P11Error& error) {
+        fail(error.rv() == CKR_OBJECT_HANDLE_INVALID ? CKR_KEY_HANDLE_INVALID : error.rv());
+    }
+}
+
 void Module::signatureInit(CK_SESSION_HANDLE handle, OperationKind kind, const CK_MECHANISM& mechanism,
                            CK_OBJECT_HANDLE keyHandle)
 {

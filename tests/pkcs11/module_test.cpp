@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <thread>
 
@@ -529,7 +530,8 @@ TEST(HotPlug, insertionsAndRemovalsReachAWaitingThread_andAPulledTokensSessionsE
         const CK_RV rv = client()->C_WaitForSlotEvent(0, &slot, nullptr);
         return std::make_pair(rv, slot);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Whether the waiter is already blocked or not, the insertion reaches it: the module
+    // queues what its watcher sees.
     ASSERT_EQ(run(skftool("insert PLUG0001")), 0);
     ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     const auto inserted = waiter.get();
@@ -567,7 +569,7 @@ TEST(Lifecycle, finalizeEndsABlockedWait_andTheModuleInitializesAgain)
         CK_SLOT_ID slot = 0;
         return client()->C_WaitForSlotEvent(0, &slot, nullptr);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Blocked already or not yet, the waiter ends with the module.
     ASSERT_EQ(client()->C_Finalize(nullptr), CKR_OK);
     ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(waiter.get(), CKR_CRYPTOKI_NOT_INITIALIZED);
@@ -727,4 +729,160 @@ TEST(Lifecycle, aForkedChildInitializesItsOwnModule_andSeesTheTokens)
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_NE(demoSlot(), CK_UNAVAILABLE_INFORMATION) << "the parent's module still serves";
+}
+
+TEST(Names, idsAndLabelsAClientGave_areFoundByANewModule_andChangeOnlyAfterLogin)
+{
+    const CK_SLOT_ID slot = freshToken("NAME0001");
+    CK_SESSION_HANDLE session = client().open(slot, true);
+    ASSERT_EQ(client()->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+    CK_MECHANISM mechanism{CKM_SKF_SM2_KEY_PAIR_GEN, nullptr, 0};
+    Bytes id = {0x01, 0x02};
+    std::string label = "chosen";
+    CK_ATTRIBUTE publicTemplate[] = {{CKA_ID, id.data(), id.size()}};
+    CK_ATTRIBUTE privateTemplate[] = {{CKA_ID, id.data(), id.size()}, {CKA_LABEL, &label[0], label.size()}};
+    CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
+    ASSERT_EQ(client()->C_GenerateKeyPair(session, &mechanism, publicTemplate, 1, privateTemplate, 2, &publicKey,
+                                          &privateKey),
+              CKR_OK);
+    ASSERT_EQ(client()->C_Finalize(nullptr), CKR_OK);
+    ASSERT_EQ(client()->C_Initialize(nullptr), CKR_OK);
+
+    session = client().open(slot, true);
+    const auto found = client().find(session, {idIs(id)});
+    ASSERT_EQ(found.size(), 1u) << "the public key, before login";
+    EXPECT_EQ(client().attribute(session, found[0], CKA_LABEL), Bytes(label.begin(), label.end()));
+    std::string renamed = "renamed";
+    CK_ATTRIBUTE change[] = {{CKA_LABEL, &renamed[0], renamed.size()}};
+    EXPECT_EQ(client()->C_SetAttributeValue(session, found[0], change, 1), CKR_USER_NOT_LOGGED_IN);
+    ASSERT_EQ(client()->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+    ASSERT_EQ(client()->C_SetAttributeValue(session, found[0], change, 1), CKR_OK);
+    CK_OBJECT_CLASS privateClass = CKO_PRIVATE_KEY;
+    const auto keys = client().find(session, {classIs(privateClass), idIs(id)});
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(client().attribute(session, keys[0], CKA_LABEL), Bytes(renamed.begin(), renamed.end()));
+    CK_KEY_TYPE keyType = CKK_EC;
+    CK_ATTRIBUTE other[] = {{CKA_KEY_TYPE, &keyType, sizeof keyType}};
+    EXPECT_EQ(client()->C_SetAttributeValue(session, keys[0], other, 1), CKR_ATTRIBUTE_READ_ONLY);
+    client()->C_CloseSession(session);
+    run(skftool("remove NAME0001"));
+}
+
+// Every function answers in one order: not initialised, then a bad handle, then bad arguments.
+TEST(Entry, everyFunctionChecksInitialisationThenHandlesThenArguments)
+{
+    using Call = std::function<CK_RV(CK_FUNCTION_LIST*, CK_ULONG)>;
+    struct Row
+    {
+        const char* name;
+        char handle; // 's' session, 'l' slot, '-' none
+        CK_RV withGoodHandle; // null arguments on a real session or slot; 0: not checked
+        Call call;
+    };
+    const CK_ULONG badObject = 0x7ffffff0;
+    const std::vector<Row> rows = {
+        {"GetInfo", '-', CKR_ARGUMENTS_BAD, [](auto f, auto) { return f->C_GetInfo(nullptr); }},
+        {"GetSlotList", '-', CKR_ARGUMENTS_BAD, [](auto f, auto) { return f->C_GetSlotList(0, nullptr, nullptr); }},
+        {"WaitForSlotEvent", '-', CKR_ARGUMENTS_BAD,
+         [](auto f, auto) { return f->C_WaitForSlotEvent(CKF_DONT_BLOCK, nullptr, nullptr); }},
+        {"GetSlotInfo", 'l', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_GetSlotInfo(h, nullptr); }},
+        {"GetTokenInfo", 'l', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_GetTokenInfo(h, nullptr); }},
+        {"GetMechanismList", 'l', CKR_ARGUMENTS_BAD,
+         [](auto f, auto h) { return f->C_GetMechanismList(h, nullptr, nullptr); }},
+        {"GetMechanismInfo", 'l', CKR_ARGUMENTS_BAD,
+         [](auto f, auto h) { return f->C_GetMechanismInfo(h, CKM_RSA_PKCS, nullptr); }},
+        {"InitToken", 'l', 0, [](auto f, auto h) { return f->C_InitToken(h, nullptr, 0, nullptr); }},
+        {"OpenSession", 'l', CKR_ARGUMENTS_BAD,
+         [](auto f, auto h) { return f->C_OpenSession(h, CKF_SERIAL_SESSION, nullptr, nullptr, nullptr); }},
+        {"CloseAllSessions", 'l', 0, [](auto f, auto h) { return f->C_CloseAllSessions(h); }},
+        {"InitPIN", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_InitPIN(h, nullptr, 0); }},
+        {"SetPIN", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_SetPIN(h, nullptr, 0, nullptr, 0); }},
+        {"GetSessionInfo", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_GetSessionInfo(h, nullptr); }},
+        {"GetOperationState", 's', 0, [](auto f, auto h) { return f->C_GetOperationState(h, nullptr, nullptr); }},
+        {"SetOperationState", 's', 0, [](auto f, auto h) { return f->C_SetOperationState(h, nullptr, 0, 0, 0); }},
+        {"Login", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_Login(h, CKU_USER, nullptr, 0); }},
+        {"CreateObject", 's', CKR_ARGUMENTS_BAD,
+         [](auto f, auto h) { return f->C_CreateObject(h, nullptr, 1, nullptr); }},
+        {"CopyObject", 's', 0, [](auto f, auto h) { return f->C_CopyObject(h, 0, nullptr, 0, nullptr); }},
+        {"DestroyObject", 's', CKR_OBJECT_HANDLE_INVALID,
+         [=](auto f, auto h) { return f->C_DestroyObject(h, badObject); }},
+        {"GetObjectSize", 's', CKR_OBJECT_HANDLE_INVALID,
+         [=](auto f, auto h) { return f->C_GetObjectSize(h, badObject, nullptr); }},
+        {"GetAttributeValue", 's', CKR_OBJECT_HANDLE_INVALID,
+         [=](auto f, auto h) { return f->C_GetAttributeValue(h, badObject, nullptr, 1); }},
+        {"SetAttributeValue", 's', CKR_OBJECT_HANDLE_INVALID,
+         [=](auto f, auto h) { return f->C_SetAttributeValue(h, badObject, nullptr, 1); }},
+        {"FindObjectsInit", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_FindObjectsInit(h, nullptr, 1); }},
+        {"FindObjects", 's', CKR_ARGUMENTS_BAD,
+         [](auto f, auto h) { return f->C_FindObjects(h, nullptr, 1, nullptr); }},
+        {"FindObjectsFinal", 's', 0, [](auto f, auto h) { return f->C_FindObjectsFinal(h); }},
+        {"EncryptInit", 's', 0, [](auto f, auto h) { return f->C_EncryptInit(h, nullptr, 0); }},
+        {"Encrypt", 's', 0, [](auto f, auto h) { return f->C_Encrypt(h, nullptr, 0, nullptr, nullptr); }},
+        {"EncryptUpdate", 's', 0, [](auto f, auto h) { return f->C_EncryptUpdate(h, nullptr, 0, nullptr, nullptr); }},
+        {"EncryptFinal", 's', 0, [](auto f, auto h) { return f->C_EncryptFinal(h, nullptr, nullptr); }},
+        {"DecryptInit", 's', 0, [](auto f, auto h) { return f->C_DecryptInit(h, nullptr, 0); }},
+        {"Decrypt", 's', 0, [](auto f, auto h) { return f->C_Decrypt(h, nullptr, 0, nullptr, nullptr); }},
+        {"DecryptUpdate", 's', 0, [](auto f, auto h) { return f->C_DecryptUpdate(h, nullptr, 0, nullptr, nullptr); }},
+        {"DecryptFinal", 's', 0, [](auto f, auto h) { return f->C_DecryptFinal(h, nullptr, nullptr); }},
+        {"DigestInit", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_DigestInit(h, nullptr); }},
+        {"Digest", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_Digest(h, nullptr, 1, nullptr, nullptr); }},
+        {"DigestUpdate", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_DigestUpdate(h, nullptr, 1); }},
+        {"DigestKey", 's', 0, [](auto f, auto h) { return f->C_DigestKey(h, 0); }},
+        {"DigestFinal", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_DigestFinal(h, nullptr, nullptr); }},
+        {"SignInit", 's', CKR_KEY_HANDLE_INVALID, [=](auto f, auto h) { return f->C_SignInit(h, nullptr, badObject); }},
+        {"Sign", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_Sign(h, nullptr, 1, nullptr, nullptr); }},
+        {"SignUpdate", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_SignUpdate(h, nullptr, 1); }},
+        {"SignFinal", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_SignFinal(h, nullptr, nullptr); }},
+        {"SignRecoverInit", 's', 0, [](auto f, auto h) { return f->C_SignRecoverInit(h, nullptr, 0); }},
+        {"SignRecover", 's', 0, [](auto f, auto h) { return f->C_SignRecover(h, nullptr, 0, nullptr, nullptr); }},
+        {"VerifyInit", 's', CKR_KEY_HANDLE_INVALID,
+         [=](auto f, auto h) { return f->C_VerifyInit(h, nullptr, badObject); }},
+        {"Verify", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_Verify(h, nullptr, 1, nullptr, 1); }},
+        {"VerifyUpdate", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_VerifyUpdate(h, nullptr, 1); }},
+        {"VerifyFinal", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_VerifyFinal(h, nullptr, 1); }},
+        {"VerifyRecoverInit", 's', 0, [](auto f, auto h) { return f->C_VerifyRecoverInit(h, nullptr, 0); }},
+        {"VerifyRecover", 's', 0, [](auto f, auto h) { return f->C_VerifyRecover(h, nullptr, 0, nullptr, nullptr); }},
+        {"DigestEncryptUpdate", 's', 0,
+         [](auto f, auto h) { return f->C_DigestEncryptUpdate(h, nullptr, 0, nullptr, nullptr); }},
+        {"DecryptDigestUpdate", 's', 0,
+         [](auto f, auto h) { return f->C_DecryptDigestUpdate(h, nullptr, 0, nullptr, nullptr); }},
+        {"SignEncryptUpdate", 's', 0,
+         [](auto f, auto h) { return f->C_SignEncryptUpdate(h, nullptr, 0, nullptr, nullptr); }},
+        {"DecryptVerifyUpdate", 's', 0,
+         [](auto f, auto h) { return f->C_DecryptVerifyUpdate(h, nullptr, 0, nullptr, nullptr); }},
+        {"GenerateKey", 's', 0, [](auto f, auto h) { return f->C_GenerateKey(h, nullptr, nullptr, 0, nullptr); }},
+        {"GenerateKeyPair", 's', CKR_ARGUMENTS_BAD,
+         [](auto f, auto h) { return f->C_GenerateKeyPair(h, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr); }},
+        {"WrapKey", 's', 0, [](auto f, auto h) { return f->C_WrapKey(h, nullptr, 0, 0, nullptr, nullptr); }},
+        {"UnwrapKey", 's', 0,
+         [](auto f, auto h) { return f->C_UnwrapKey(h, nullptr, 0, nullptr, 0, nullptr, 0, nullptr); }},
+        {"DeriveKey", 's', 0, [](auto f, auto h) { return f->C_DeriveKey(h, nullptr, 0, nullptr, 0, nullptr); }},
+        {"SeedRandom", 's', 0, [](auto f, auto h) { return f->C_SeedRandom(h, nullptr, 0); }},
+        {"GenerateRandom", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_GenerateRandom(h, nullptr, 1); }},
+        {"GetFunctionStatus", 's', 0, [](auto f, auto h) { return f->C_GetFunctionStatus(h); }},
+        {"CancelFunction", 's', 0, [](auto f, auto h) { return f->C_CancelFunction(h); }},
+        {"Logout", 's', 0, [](auto f, auto h) { return f->C_Logout(h); }},
+        {"CloseSession", 's', 0, [](auto f, auto h) { return f->C_CloseSession(h); }},
+    };
+    CK_FUNCTION_LIST* f = &*client().operator->();
+    ASSERT_EQ(f->C_Finalize(nullptr), CKR_OK);
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.call(f, 1), CKR_CRYPTOKI_NOT_INITIALIZED) << row.name;
+    }
+    ASSERT_EQ(f->C_Initialize(nullptr), CKR_OK);
+    const CK_ULONG bad = 0x7ffffff1;
+    for (const Row& row : rows) {
+        if (row.handle != '-') {
+            EXPECT_EQ(row.call(f, bad), row.handle == 's' ? CKR_SESSION_HANDLE_INVALID : CKR_SLOT_ID_INVALID)
+                << row.name;
+        }
+    }
+    const CK_SLOT_ID slot = demoSlot();
+    const CK_SESSION_HANDLE session = client().open(slot);
+    for (const Row& row : rows) {
+        if (row.withGoodHandle) {
+            EXPECT_EQ(row.call(f, row.handle == 'l' ? slot : session), row.withGoodHandle) << row.name;
+        }
+    }
+    client()->C_CloseSession(session);
 }
