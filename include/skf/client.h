@@ -24,14 +24,18 @@ public:
         : std::runtime_error(std::string(function) + (detail.empty() ? "" : ": " + detail))
         , m_sar(sar)
         , m_function(function)
+        , m_detail(detail)
     {
     }
     ULONG sar() const noexcept { return m_sar; }
     const char* function() const noexcept { return m_function; }
+    // What the caller found wrong with an answer of SAR_OK; empty for a driver's own failure.
+    const std::string& detail() const noexcept { return m_detail; }
 
 private:
     ULONG m_sar;
     const char* m_function;
+    std::string m_detail;
 };
 
 inline void check(ULONG sar, const char* function)
