@@ -715,7 +715,7 @@ TEST(Objects, sizesAreGivenForPublicObjectsOnly_andChangesToAMissingObjectNameIt
     client()->C_CloseSession(session);
 }
 
-TEST(Lifecycle, aForkedChildInitializesItsOwnModule_andSeesTheTokens)
+TEST(Fork, aForkedChildInitializesItsOwnModule_andSeesTheTokens)
 {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
