@@ -56,7 +56,10 @@ void watch(Module* module, size_t driver)
     ULONG previous = SAR_OK;
     std::unique_lock<std::mutex> lock(g_lock, std::defer_lock);
     for (;;) {
-        const ULONG result = module->waitForDeviceEvent(driver, name, event);
+        ULONG result = module->waitForDeviceEvent(driver, name, event);
+        if (result == SAR_OK && name.empty()) {
+            result = SAR_FAIL; // a driver that answers at once with no device cannot wait: not a loop
+        }
         lock.lock();
         if (g_finalizing || g_module != module) {
             break;
