@@ -39,22 +39,26 @@ template <typename Call> inline CK_RV guarded(Call call)
         if (!g_module || g_finalizing) {
             return CKR_CRYPTOKI_NOT_INITIALIZED;
         }
+        CK_RV rv = CKR_OK;
         try {
             return call(*g_module);
         } catch (const P11Error& error) {
-            if (error.rv() == CKR_DEVICE_REMOVED) {
-                // Whichever device it was is gone or came back: follow it now, not at the next event.
-                g_module->recheckDevices();
-                if (g_module->hasSlotEvent()) {
-                    slotEvent().notify_all();
-                }
-            }
-            throw;
+            rv = error.rv();
+        } catch (const skfclient::SarError& error) {
+            rv = rvFromSar(error.sar());
         }
+        if (rv == CKR_DEVICE_REMOVED) {
+            // Whichever device it was is gone or came back: follow it now, not at the next event.
+            g_module->recheckDevices();
+            if (g_module->hasSlotEvent()) {
+                slotEvent().notify_all();
+            }
+        }
+        return rv;
     } catch (const P11Error& error) {
         return error.rv();
     } catch (const skfclient::SarError& error) {
-        return skfp11::rvFromSar(error.sar());
+        return rvFromSar(error.sar());
     } catch (const std::bad_alloc&) {
         return CKR_HOST_MEMORY;
     } catch (...) {

@@ -59,28 +59,7 @@ bool asksForSessionObject(const CK_ATTRIBUTE* pTemplate, CK_ULONG count)
     return token && (token->ulValueLen != 1 || *static_cast<const CK_BBOOL*>(token->pValue) != CK_TRUE);
 }
 
-// An open container, closed when the scope ends.
-class OpenContainer
-{
-public:
-    OpenContainer(const DriverFunctions& fn, HAPPLICATION application, const std::string& name)
-        : m_fn(fn)
-    {
-        skfclient::WritableName copy(name);
-        checkSar(fn.OpenContainer(application, copy.get(), &m_handle));
-        if (!m_handle) {
-            fail(CKR_DEVICE_ERROR);
-        }
-    }
-    ~OpenContainer() { m_fn.CloseContainer(m_handle); }
-    OpenContainer(const OpenContainer&) = delete;
-    OpenContainer& operator=(const OpenContainer&) = delete;
-    HCONTAINER handle() const { return m_handle; }
-
-private:
-    const DriverFunctions& m_fn;
-    HCONTAINER m_handle = nullptr;
-};
+using OpenContainer = skfclient::OpenedContainer<DriverFunctions>;
 
 bool isRemoval(ULONG sar)
 {
@@ -162,11 +141,16 @@ void Module::loadObjects(Slot& slot)
         try {
             container = std::make_unique<OpenContainer>(driver, slot.application, name);
             checkSar(driver.GetContainerType(container->handle(), &type));
+        } catch (const skfclient::SarError& error) {
+            if (isRemoval(error.sar())) {
+                throw;
+            }
+            continue; // a container the driver cannot open shows no objects
         } catch (const P11Error& error) {
             if (error.rv() == CKR_DEVICE_REMOVED) {
                 throw;
             }
-            continue; // a container the driver cannot open shows no objects
+            continue;
         }
         if ((type != CONTAINER_TYPE_RSA && type != CONTAINER_TYPE_ECC) || (m_rsaOnly && type != CONTAINER_TYPE_RSA)) {
             continue;
@@ -609,7 +593,7 @@ void Module::generateKeyPair(CK_SESSION_HANDLE handle, const CK_MECHANISM& mecha
                 names.keyId = givenId;
                 names.keyLabel = givenLabel;
             });
-        } catch (const P11Error&) {
+        } catch (const std::exception&) {
             // A pair the client cannot find by the ID it gave is no use to it: none stays behind.
             driver.DeleteContainer(found.application, &name[0]);
             invalidateObjects(found);

@@ -60,6 +60,30 @@ private:
     std::string m_text;
 };
 
+// A container opened by name and closed when the scope ends, through any table of driver
+// functions that has OpenContainer and CloseContainer.
+template <typename Functions> class OpenedContainer
+{
+public:
+    OpenedContainer(const Functions& fn, HAPPLICATION application, const std::string& name)
+        : m_fn(fn)
+    {
+        WritableName copy(name);
+        check(fn.OpenContainer(application, copy.get(), &m_handle), "SKF_OpenContainer");
+        if (!m_handle) {
+            throw SarError(SAR_FAIL, "SKF_OpenContainer", "no handle for " + name);
+        }
+    }
+    ~OpenedContainer() { m_fn.CloseContainer(m_handle); }
+    OpenedContainer(const OpenedContainer&) = delete;
+    OpenedContainer& operator=(const OpenedContainer&) = delete;
+    HCONTAINER handle() const { return m_handle; }
+
+private:
+    const Functions& m_fn;
+    HCONTAINER m_handle = nullptr;
+};
+
 // Splits a driver's multi-string; accepts the empty forms "\0\0", "\0" and size 0, and stops
 // at the buffer's end when the terminator is missing.
 inline std::vector<std::string> splitNameList(const char* buffer, size_t size)

@@ -215,6 +215,13 @@ pkcs11tool_severalDrivers_eachServesItsTokens_andABrokenOneIsReported() {
     SKFP11_DRIVER="$work/missing.so" SKFP11_DEBUG=1 p11 --list-slots >/dev/null 2>"$work/alone" &&
         fail "a module without any driver started"
     grep -q "missing.so" "$work/alone" || fail "the failed start does not name the driver: $(cat "$work/alone")"
+    # Without the variable, the list file (one path a line, '#' comments) and the fixed path.
+    printf '# vendors\n%s  # the second vendor\n\n#/nonexistent.so\n' "$work/libsecondvendor.so" >"$work/drivers.conf"
+    (unset SKFP11_DRIVER && SKFP11_DRIVERS_CONF="$work/drivers.conf" SKFP11_DEBUG=1 p11 --list-slots) \
+        >"$work/conf-slots" 2>"$work/conf-errors" ||
+        fail "the module did not start from the list file: $(cat "$work/conf-errors")"
+    grep -q "VK-VK2026000001 / OVRIN_APP" "$work/conf-slots" || fail "the listed driver serves no slot"
+    ! grep -q nonexistent "$work/conf-errors" || fail "a comment was read as a path: $(cat "$work/conf-errors")"
 }
 
 # Debian 12's ssh-agent gives up on a token that holds SM2 keys; SKFP11_RSA_ONLY shows it the RSA keys alone.
