@@ -215,6 +215,13 @@ pkcs11tool_severalDrivers_eachServesItsTokens_andABrokenOneIsReported() {
     SKFP11_DRIVER="$work/missing.so" SKFP11_DEBUG=1 p11 --list-slots >/dev/null 2>"$work/alone" &&
         fail "a module without any driver started"
     grep -q "missing.so" "$work/alone" || fail "the failed start does not name the driver: $(cat "$work/alone")"
+    # Two drivers with one file name serve the same serial: their slot IDs differ, the same way each time.
+    mkdir "$work/other" && cp "$DRIVER" "$work/other/"
+    local both=("$DRIVER:$work/other/$(basename "$DRIVER")") first
+    first=$(SKFP11_DRIVER="${both[0]}" slot_id_of "VK-VK2026000001 / OVRIN_APP" | sort)
+    [[ $(wc -l <<<"$first") == 2 && $(uniq <<<"$first" | wc -l) == 2 ]] || fail "not two slot IDs: $first"
+    [[ $(SKFP11_DRIVER="${both[0]}" slot_id_of "VK-VK2026000001 / OVRIN_APP" | sort) == "$first" ]] ||
+        fail "the slot IDs of a collision changed between runs"
     # Without the variable, the list file (one path a line, '#' comments) and the fixed path.
     printf '# vendors\n%s  # the second vendor\n\n#/nonexistent.so\n' "$work/libsecondvendor.so" >"$work/drivers.conf"
     (unset SKFP11_DRIVER && SKFP11_DRIVERS_CONF="$work/drivers.conf" SKFP11_DEBUG=1 p11 --list-slots) \
