@@ -153,6 +153,10 @@ SKFP11_EXPORT CK_RV C_Initialize(CK_VOID_PTR pInitArgs)
             return CKR_CANT_LOCK;
         }
     }
+    // A caller that forbids threads gets no watchers: presence is then followed at its calls,
+    // and a blocking C_WaitForSlotEvent has nothing to wait for.
+    const bool mayCreateThreads = !pInitArgs
+        || !(static_cast<const CK_C_INITIALIZE_ARGS*>(pInitArgs)->flags & CKF_LIBRARY_CANT_CREATE_OS_THREADS);
     static const bool forkHandled = pthread_atfork(prepareFork, parentAfterFork, childAfterFork) == 0;
     (void)forkHandled;
     try {
@@ -169,7 +173,7 @@ SKFP11_EXPORT CK_RV C_Initialize(CK_VOID_PTR pInitArgs)
         g_module = module.release();
         g_finalizing = false;
         g_watchers = new std::vector<std::thread>;
-        for (size_t driver = 0; driver < g_module->driverCount(); ++driver) {
+        for (size_t driver = 0; mayCreateThreads && driver < g_module->driverCount(); ++driver) {
             g_watchers->emplace_back(watch, g_module, driver);
             ++g_watching;
         }
@@ -318,7 +322,7 @@ SKFP11_EXPORT CK_RV C_WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_
         // The watchers queue what the drivers report; this thread only waits for their word. When
         // no driver can wait, there is no word to wait for.
         ++g_waiters;
-        const auto noDriverWaits = [&] { return g_failingWatchers >= int(module->driverCount()); };
+        const auto noDriverWaits = [&] { return g_failingWatchers >= int(g_watchers->size()); };
         slotEvent().wait(
             lock, [&] { return g_finalizing || g_module != module || module->hasSlotEvent() || noDriverWaits(); });
         CK_RV rv = CKR_OK;

@@ -582,6 +582,13 @@ TEST(Lifecycle, finalizeEndsABlockedWait_andTheModuleInitializesAgain)
     args.LockMutex = [](void*) -> CK_RV { return CKR_OK; };
     args.UnlockMutex = [](void*) -> CK_RV { return CKR_OK; };
     EXPECT_EQ(client()->C_Initialize(&args), CKR_CANT_LOCK);
+    // Without threads of its own the module serves, but a blocking wait has nothing to wait for.
+    args.flags = CKF_OS_LOCKING_OK | CKF_LIBRARY_CANT_CREATE_OS_THREADS;
+    ASSERT_EQ(client()->C_Initialize(&args), CKR_OK);
+    EXPECT_NE(demoSlot(), CK_UNAVAILABLE_INFORMATION);
+    while (client()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &none, nullptr) == CKR_OK) { }
+    EXPECT_EQ(client()->C_WaitForSlotEvent(0, &none, nullptr), CKR_FUNCTION_FAILED);
+    ASSERT_EQ(client()->C_Finalize(nullptr), CKR_OK);
     args.flags = CKF_OS_LOCKING_OK;
     ASSERT_EQ(client()->C_Initialize(&args), CKR_OK);
     EXPECT_EQ(client()->C_Initialize(nullptr), CKR_CRYPTOKI_ALREADY_INITIALIZED);
