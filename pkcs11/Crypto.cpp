@@ -3,6 +3,7 @@
 
 #include "ossl/DigestInfo.h"
 #include "ossl/Ossl.h"
+#include "skf/sm2defaults.h"
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -38,22 +39,6 @@ void check(bool ok, const char* what)
     if (!ok) {
         throw std::runtime_error(what);
     }
-}
-
-// The SM2 curve's constants for the Z value: a, b, xG, yG.
-const char kSm2A[] = "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFC";
-const char kSm2B[] = "28E9FA9E9D9F5E344D5A9E4BCF6509A7F39789F515AB8F92DDBCBD414D940E93";
-const char kSm2Gx[] = "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7";
-const char kSm2Gy[] = "BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0";
-
-Bytes fromHex(const char* hex)
-{
-    Bytes out;
-    for (size_t i = 0; hex[i] && hex[i + 1]; i += 2) {
-        auto nibble = [](char c) { return c <= '9' ? c - '0' : (c & ~0x20) - 'A' + 10; };
-        out.push_back(uint8_t(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
-    }
-    return out;
 }
 
 Bytes bnBytes(const BIGNUM* bn)
@@ -160,24 +145,19 @@ ossl::Pkey sm2PublicKey(const Bytes& x, const Bytes& y)
 Hasher::Hasher(HashKind kind)
     : m_context(EVP_MD_CTX_new())
 {
-    check(m_context && EVP_DigestInit_ex(m_context, mdOf(kind), nullptr) == 1, "cannot start a hash");
-}
-
-Hasher::~Hasher()
-{
-    EVP_MD_CTX_free(m_context);
+    check(m_context && EVP_DigestInit_ex(m_context.get(), mdOf(kind), nullptr) == 1, "cannot start a hash");
 }
 
 void Hasher::update(const uint8_t* data, size_t size)
 {
-    check(EVP_DigestUpdate(m_context, data, size) == 1, "cannot hash");
+    check(EVP_DigestUpdate(m_context.get(), data, size) == 1, "cannot hash");
 }
 
 Bytes Hasher::finish()
 {
     Bytes out(EVP_MAX_MD_SIZE);
     unsigned int size = 0;
-    check(EVP_DigestFinal_ex(m_context, out.data(), &size) == 1, "cannot finish a hash");
+    check(EVP_DigestFinal_ex(m_context.get(), out.data(), &size) == 1, "cannot finish a hash");
     out.resize(size);
     return out;
 }
@@ -215,9 +195,8 @@ Bytes sm2Z(const Bytes& x, const Bytes& y, const Bytes& id)
     const uint8_t entl[2] = {uint8_t(bits >> 8), uint8_t(bits)};
     hasher.update(entl, 2);
     hasher.update(id.data(), id.size());
-    for (const char* constant : {kSm2A, kSm2B, kSm2Gx, kSm2Gy}) {
-        const Bytes value = fromHex(constant);
-        hasher.update(value.data(), value.size());
+    for (const uint8_t* constant : {sm2defaults::kA, sm2defaults::kB, sm2defaults::kGx, sm2defaults::kGy}) {
+        hasher.update(constant, 32);
     }
     const Bytes px = leftPad(x, 32), py = leftPad(y, 32);
     hasher.update(px.data(), px.size());

@@ -2,12 +2,12 @@
 // prefixes and reading X.509 certificates. Signing always happens on the token.
 #pragma once
 
+#include "ossl/Ossl.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
-
-typedef struct evp_md_ctx_st EVP_MD_CTX;
 
 namespace skfp11 {
 
@@ -20,16 +20,13 @@ class Hasher
 {
 public:
     explicit Hasher(HashKind kind);
-    ~Hasher();
-    Hasher(const Hasher&) = delete;
-    Hasher& operator=(const Hasher&) = delete;
 
     void update(const uint8_t* data, size_t size);
     Bytes finish();
     static size_t sizeOf(HashKind kind);
 
 private:
-    EVP_MD_CTX* m_context = nullptr;
+    ossl::MdCtx m_context;
 };
 
 Bytes hash(HashKind kind, const uint8_t* data, size_t size);

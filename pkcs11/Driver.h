@@ -5,6 +5,7 @@
 #include "skf/loader.h"
 
 #include <string>
+#include <vector>
 
 namespace skfp11 {
 
@@ -41,6 +42,16 @@ namespace skfp11 {
 
 SKFLOADER_TABLE(DriverFunctions, SKFP11_DRIVER_FUNCTIONS)
 
+// The file functions, for the IDs and labels clients give: a driver without them still serves,
+// with derived IDs only.
+#define SKFP11_FILE_FUNCTIONS(X)                                                                                       \
+    X(CreateFile)                                                                                                      \
+    X(GetFileInfo)                                                                                                     \
+    X(ReadFile)                                                                                                        \
+    X(WriteFile)
+
+SKFLOADER_TABLE(FileFunctions, SKFP11_FILE_FUNCTIONS)
+
 // Loads the library and every function of the table; throws std::runtime_error naming the
 // loader's message or the first missing function. The driver stays mapped after unloading
 // (RTLD_NODELETE): it keeps process-wide state it releases at exit.
@@ -49,8 +60,10 @@ class Driver : public skfloader::Driver<DriverFunctions>
 public:
     using skfloader::Driver<DriverFunctions>::Driver;
 
-    // $SKFP11_DRIVER when set and not empty, else the manager's fixed driver path.
-    static std::string defaultPath();
+    // The drivers to load: $SKFP11_DRIVER (paths separated by ':') when set and not empty,
+    // else the paths listed in $SKFP11_DRIVERS_CONF (default /etc/skfp11/drivers.conf, one
+    // per line, '#' starts a comment) and the manager's fixed driver path when it exists.
+    static std::vector<std::string> configuredPaths();
 };
 
 } // namespace skfp11

@@ -1,11 +1,14 @@
-// The module's core: the slots made from the driver's devices and applications, the
-// sessions on them, their objects and the operations in progress. Every call comes in under
-// the entry layer's lock; only the wait for a device event runs outside it.
+// The module's core: the slots made from the drivers' devices and applications, the sessions
+// on them, their objects and the operations in progress. Every call comes in under the entry
+// layer's lock; only the watchers' waits for device events run outside it.
 #pragma once
 
 #include "Crypto.h"
 #include "Driver.h"
+#include "Names.h"
 #include "Objects.h"
+
+#include "ossl/Secure.h"
 
 #include <p11-kit/pkcs11.h>
 
@@ -19,27 +22,13 @@
 namespace skfp11 {
 
 // A PIN kept only while it is needed, wiped when dropped.
-class Secret
-{
-public:
-    Secret() = default;
-    Secret(const CK_UTF8CHAR* data, CK_ULONG size);
-    ~Secret();
-    Secret(const Secret&) = delete;
-    Secret& operator=(const Secret&) = delete;
-    Secret(Secret&& other) noexcept;
-    Secret& operator=(Secret&& other) noexcept;
-    char* c_str() { return &m_text[0]; }
-    bool empty() const { return m_text.size() <= 1; }
-
-private:
-    void wipe();
-    std::string m_text = std::string(1, '\0');
-};
+using Secret = ossl::SecureString;
 
 struct Device
 {
+    size_t driver = 0;
     std::string name;
+    std::string serial; // from the device info, else the name
     DEVHANDLE handle = nullptr;
     DEVINFO info{};
     std::vector<CK_SLOT_ID> slots;
@@ -48,9 +37,11 @@ struct Device
 struct Slot
 {
     CK_SLOT_ID id = 0;
+    size_t driver = 0;
+    std::string deviceKey; // the key of its device in the device table
     std::string deviceName;
     std::string applicationName; // empty for a device without an application
-    bool present = false;
+    bool present = false; // a token is there: the device is plugged and the application open
     bool sharedDevice = false; // the device holds more than one application
     HAPPLICATION application = nullptr;
     CK_USER_TYPE loggedIn = CK_UNAVAILABLE_INFORMATION;
@@ -58,6 +49,7 @@ struct Slot
     bool objectsLoaded = false;
     std::vector<KeyPairFacts> pairs;
     std::vector<Object> objects;
+    NameTable names; // read with the objects
     // Containers kept open for signing, so a signature costs one driver call.
     std::map<std::string, HCONTAINER> signingContainers;
 };
@@ -96,19 +88,38 @@ struct Session
 class Module
 {
 public:
-    explicit Module(const std::string& driverPath);
+    // Loads every driver of the list (each once); a driver that fails is reported and skipped.
+    // Throws std::runtime_error naming the failures when none loads. With rsaOnly the tokens
+    // show their RSA pairs only, for clients that fail on any other key.
+    Module(const std::vector<std::string>& driverPaths, bool rsaOnly);
     ~Module();
 
-    const DriverFunctions& fn() const { return m_driver.fn(); }
+    // What went wrong loading drivers, one line each; empty when every driver loaded.
+    const std::vector<std::string>& driverProblems() const { return m_driverProblems; }
 
-    // Slots and tokens.
+    // The presence watchers: one per driver, each blocking in its driver outside the lock.
+    size_t driverCount() const { return m_drivers.size(); }
+    // Blocks in the driver's wait; fills the device name and event. Safe without the lock.
+    ULONG waitForDeviceEvent(size_t driver, std::string& name, ULONG& event) const;
+    void cancelDeviceWaits() const;
+    // Follows one event of a driver: a removal ends that device's tokens even when the device
+    // is listed again already (pulled and plugged back at once), then the list is read again.
+    void deviceEvent(size_t driver, const std::string& name, ULONG event);
+    bool hasSlotEvent() const { return !m_events.empty(); }
+    std::optional<CK_SLOT_ID> popSlotEvent();
+    // After a call met a removed device: every device whose handle no longer answers is
+    // taken away, and the device list is read again.
+    void recheckDevices();
+
+    // Slots and tokens. requireSlot throws CKR_SLOT_ID_INVALID for an ID no slot ever had.
+    void requireSlot(CK_SLOT_ID id) { slot(id); }
     std::vector<CK_SLOT_ID> slotList(bool tokenPresent);
     void slotInfo(CK_SLOT_ID id, CK_SLOT_INFO& info);
     void tokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO& info);
     std::vector<CK_MECHANISM_TYPE> mechanismList(CK_SLOT_ID id);
     void mechanismInfo(CK_SLOT_ID id, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO& info);
 
-    // Looks at the driver's devices again and queues an event for each slot whose token came
+    // Looks at the drivers' devices again and queues an event for each slot whose token came
     // or went since the last look; returns the oldest queued event.
     std::optional<CK_SLOT_ID> nextSlotEvent();
 
@@ -121,12 +132,20 @@ public:
     void logout(CK_SESSION_HANDLE handle);
     void setPin(CK_SESSION_HANDLE handle, Secret oldPin, Secret newPin);
     void initPin(CK_SESSION_HANDLE handle, Secret pin);
+    // Throws CKR_SESSION_HANDLE_INVALID for a handle that is not an open session.
+    void requireSession(CK_SESSION_HANDLE handle) { session(handle); }
+    // Throws CKR_OBJECT_HANDLE_INVALID (CKR_KEY_HANDLE_INVALID) for an object the session cannot see.
+    void requireObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object) { visibleObject(session(handle), object); }
+    void requireKey(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE key);
 
     // Objects.
     void findInit(CK_SESSION_HANDLE handle, const CK_ATTRIBUTE* pTemplate, CK_ULONG count);
     std::vector<CK_OBJECT_HANDLE> findNext(CK_SESSION_HANDLE handle, CK_ULONG max);
     void findFinal(CK_SESSION_HANDLE handle);
     CK_RV getAttributes(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_ATTRIBUTE* pTemplate, CK_ULONG count);
+    void setAttributes(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, const CK_ATTRIBUTE* pTemplate,
+                       CK_ULONG count);
+    CK_ULONG objectSize(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object);
     CK_OBJECT_HANDLE createObject(CK_SESSION_HANDLE handle, const CK_ATTRIBUTE* pTemplate, CK_ULONG count);
     void destroyObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object);
     void generateKeyPair(CK_SESSION_HANDLE handle, const CK_MECHANISM& mechanism, const CK_ATTRIBUTE* pPublic,
@@ -152,14 +171,31 @@ public:
     void generateRandom(CK_SESSION_HANDLE handle, CK_BYTE* out, CK_ULONG size);
 
 private:
+    struct LoadedDriver
+    {
+        std::string tag; // the library's file name: part of every slot ID it serves
+        std::unique_ptr<Driver> driver;
+        std::optional<FileFunctions> files;
+    };
+
+    const DriverFunctions& fn(size_t driver) const { return m_drivers[driver].driver->fn(); }
+    const DriverFunctions& fn(const Slot& slot) const { return fn(slot.driver); }
     Session& session(CK_SESSION_HANDLE handle);
     Slot& slot(CK_SLOT_ID id);
     Slot& presentSlot(CK_SLOT_ID id);
     Device* deviceOf(const Slot& slot);
+    bool deviceAnswers(const Device& device) const;
     void rescan(bool queueEvents);
-    void attachDevice(const std::string& name, bool queueEvents);
-    void detachDevice(const std::string& name, bool queueEvents);
+    void rescanDriver(size_t driver, bool queueEvents);
+    void attachDevice(size_t driver, const std::string& name, bool queueEvents);
+    bool openApplications(Device& device, bool queueEvents);
+    void detachDevice(const std::string& key, bool queueEvents);
+    void closeSlot(Slot& slot, bool queueEvents);
+    CK_SLOT_ID slotIdFor(const Device& device, const std::string& applicationName);
     void dropSessions(CK_SLOT_ID id);
+    // The one place a login ends: the driver's security state, the SO PIN kept, and the
+    // operations that used private keys.
+    void endLogin(Slot& slot, bool tellDriver);
     void loadObjects(Slot& slot);
     void invalidateObjects(Slot& slot);
     const Object& visibleObject(const Session& session, CK_OBJECT_HANDLE handle);
@@ -167,6 +203,11 @@ private:
     bool hasReadOnlySession(CK_SLOT_ID id) const;
     void requireWritable(const Session& session) const;
     void requireUser(const Slot& slot) const;
+    bool containerHoldsMore(const Slot& slot, const Object& object);
+    NameTable readNames(const Slot& slot);
+    // Changes one pair's names and writes the table; needs the user logged in.
+    template <typename Change> void renamePair(Slot& slot, const std::string& container, bool signPair, Change change);
+    void writeNames(Slot& slot, const NameTable& table);
     CK_OBJECT_HANDLE handleFor(CK_SLOT_ID id, const Object& object);
     CK_OBJECT_HANDLE objectHandleOf(Slot& slot, const std::string& container, bool signPair, CK_OBJECT_CLASS cls);
     Bytes signOnToken(Slot& slot, const SignatureOperation& operation, const Bytes& input);
@@ -175,14 +216,15 @@ private:
     Bytes signatureInput(SignatureOperation& operation);
     size_t signatureSize(const SignatureOperation& operation) const;
 
-    Driver m_driver;
-    std::map<std::string, Device> m_devices;
+    bool m_rsaOnly = false;
+    std::vector<LoadedDriver> m_drivers;
+    std::vector<std::string> m_driverProblems;
+    std::map<std::string, Device> m_devices; // by driver and name
     std::map<CK_SLOT_ID, Slot> m_slots;
-    std::map<std::string, CK_SLOT_ID> m_slotIds; // device + application -> ID, kept while loaded
+    std::map<std::string, CK_SLOT_ID> m_slotIds; // driver + serial + application -> ID
     std::map<CK_SESSION_HANDLE, Session> m_sessions;
     std::map<std::string, CK_OBJECT_HANDLE> m_objectHandles;
     std::deque<CK_SLOT_ID> m_events;
-    CK_SLOT_ID m_nextSlotId = 1;
     CK_SESSION_HANDLE m_nextSession = 1;
     CK_OBJECT_HANDLE m_nextObject = 1;
 };

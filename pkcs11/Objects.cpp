@@ -117,7 +117,7 @@ Object baseObject(const KeyPairFacts& facts, CK_OBJECT_CLASS objectClass, const 
     a[CKA_CLASS] = ulongValue(objectClass);
     a[CKA_TOKEN] = boolValue(true);
     a[CKA_PRIVATE] = boolValue(object.isPrivate);
-    a[CKA_MODIFIABLE] = boolValue(false);
+    a[CKA_MODIFIABLE] = boolValue(true); // CKA_ID and CKA_LABEL, kept in the module's file
     a[CKA_COPYABLE] = boolValue(false);
     a[CKA_DESTROYABLE] = boolValue(objectClass == CKO_PRIVATE_KEY);
     a[CKA_LABEL] = textValue(label);
@@ -176,8 +176,10 @@ std::vector<Object> objectsOfPair(const KeyPairFacts& facts)
         auto& a = publicKey.attributes;
         a[CKA_VERIFY] = boolValue(facts.signPair);
         a[CKA_VERIFY_RECOVER] = boolValue(false);
-        a[CKA_ENCRYPT] = boolValue(!facts.signPair);
-        a[CKA_WRAP] = boolValue(!facts.signPair);
+        // The module offers no encryption mechanism (C_EncryptInit refuses every one), so no
+        // key says it encrypts or wraps, or clients would try and fail.
+        a[CKA_ENCRYPT] = boolValue(false);
+        a[CKA_WRAP] = boolValue(false);
         a[CKA_TRUSTED] = boolValue(false);
         if (facts.isRsa) {
             a[CKA_MODULUS_BITS] = ulongValue(facts.modulus.size() * 8);

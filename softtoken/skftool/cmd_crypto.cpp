@@ -13,6 +13,7 @@
 
 #include "ossl/DigestInfo.h"
 #include "skf/tokendigest.h"
+#include "skf/sm2defaults.h"
 
 #include <openssl/asn1.h>
 #include <openssl/bio.h>
@@ -47,7 +48,7 @@ namespace {
 
 SKFLOADER_TABLE(CryptoFunctions, SKFTOOL_CRYPTO_FUNCTIONS)
 
-const char kDefaultId[] = "1234567812345678";
+const char* const kDefaultId = sm2defaults::kId;
 constexpr size_t kSessionKeySize = 16;
 constexpr size_t kBlock = 16;
 

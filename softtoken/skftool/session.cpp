@@ -3,6 +3,7 @@
 
 #include "clientcrypto.h"
 #include "errors.h"
+#include "skf/client.h"
 
 #include <cstring>
 
@@ -77,43 +78,20 @@ ULONG Container::type() const
 
 std::vector<std::string> splitNameList(const std::vector<char>& buffer, size_t size)
 {
-    std::vector<std::string> names;
-    const size_t end = std::min(size, buffer.size());
-    size_t start = 0;
-    while (start < end && buffer[start] != '\0') {
-        size_t stop = start;
-        while (stop < end && buffer[stop] != '\0') {
-            ++stop;
-        }
-        names.emplace_back(buffer.data() + start, stop - start);
-        start = stop + 1;
-    }
-    return names;
+    return skfclient::splitNameList(buffer.data(), std::min(size, buffer.size()));
 }
 
 namespace {
 
-// Asks for the size, then for the names. A list that grows in between (a token plugged
-// in meanwhile) answers SAR_BUFFER_TOO_SMALL with the new size; try again with that.
+// The shared reader (with its size cap); its failures reported the way every skftool command reports them.
 template <typename Call> std::vector<std::string> readNameList(Call call, const char* function)
 {
-    ULONG size = 0;
-    check(call(nullptr, &size), function);
-    for (int attempt = 0; attempt < 3 && size != 0; ++attempt) {
-        std::vector<char> buffer(size, '\0');
-        ULONG filled = size;
-        const ULONG result = call(buffer.data(), &filled);
-        if (result == SAR_BUFFER_TOO_SMALL && filled > size) {
-            size = filled;
-            continue;
-        }
-        check(result, function);
-        return splitNameList(buffer, std::min<size_t>(filled, size));
+    try {
+        return skfclient::readNameList(call, function);
+    } catch (const skfclient::SarError& error) {
+        check(error.sar(), function, error.detail());
+        throw;
     }
-    if (size != 0) {
-        throw SkfError(SAR_BUFFER_TOO_SMALL, function, "the list kept growing");
-    }
-    return {};
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "clientcrypto.h"
 #include "errors.h"
 #include "pemder.h"
+#include "skf/sm2defaults.h"
 
 #include <openssl/asn1.h>
 #include <openssl/pem.h>
@@ -19,7 +20,7 @@ namespace skftool {
 
 namespace {
 
-const char kSm2Id[] = "1234567812345678";
+const char* const kSm2Id = sm2defaults::kId;
 
 struct CertificateAuthority
 {
@@ -97,7 +98,7 @@ void signCertificate(X509* certificate, EVP_PKEY* caKey)
         throwOpenSslError("starting the certificate signature failed");
     }
     // SM2 signatures hash the signer's Z value, made from the default user ID.
-    if (sm2 && EVP_PKEY_CTX_set1_id(keyContext, kSm2Id, sizeof(kSm2Id) - 1) != 1) {
+    if (sm2 && EVP_PKEY_CTX_set1_id(keyContext, kSm2Id, sm2defaults::kIdSize) != 1) {
         throwOpenSslError("setting the SM2 signer ID failed");
     }
     if (X509_sign_ctx(certificate, context.get()) <= 0) {

@@ -154,6 +154,108 @@ pkcs11tool_keypairgenThenWriteObject_showsInSkftool() {
     sign_and_verify SHA256-RSA-PKCS MadeByP11 sha256
 }
 
+pkcs11tool_deleteKeyOfATwoPairContainer_isRefused_andNothingIsLost() {
+    need pkcs11-tool
+    demo
+    local id before
+    id=$(certificate_id "Velkora Demo SM2 Signature")
+    before=$("$SKFTOOL" show VK-VK2026000001)
+    p11 --login --pin "$PIN" --delete-object --type privkey --id "$id" >"$work/delete.log" 2>&1 &&
+        fail "deleting one key of the SM2 container was allowed"
+    # Older pkcs11-tool names the code by number only.
+    grep -qE "CKR_ACTION_PROHIBITED|0x1b\)" "$work/delete.log" ||
+        fail "not CKR_ACTION_PROHIBITED: $(cat "$work/delete.log")"
+    [[ $("$SKFTOOL" show VK-VK2026000001) == "$before" ]] || fail "the token changed"
+}
+
+pkcs11tool_keypairgenWithId_isFoundByThatIdInANewProcess() {
+    need pkcs11-tool
+    demo
+    p11 --login --pin "$PIN" --keypairgen --key-type rsa:2048 --id 0102 --label ChosenName >"$work/gen.log" 2>&1 ||
+        fail "--keypairgen failed: $(tail -n 3 "$work/gen.log")"
+    # Each pkcs11-tool run is a new process: the ID comes from the token, not from memory.
+    p11 --read-object --type pubkey --id 0102 -o "$work/pub.der" >/dev/null 2>&1 || fail "no public key with ID 0102"
+    p11 --list-objects --type pubkey >"$work/found" 2>&1
+    grep -A4 "label: *ChosenName" "$work/found" | grep -q "ID: *0102" || fail "the label and ID: $(cat "$work/found")"
+    printf 'data' >"$work/data"
+    p11 --login --pin "$PIN" --sign --mechanism SHA256-RSA-PKCS --id 0102 -i "$work/data" -o "$work/sig" >/dev/null \
+        2>&1 || fail "no private key with ID 0102 signs"
+}
+
+# The slot ID pkcs11-tool shows for the slot whose description has $1.
+slot_id_of() {
+    p11 --list-slots 2>/dev/null | awk -v name="$1" '/^Slot/ && index($0, name) { sub(/.*\(/, ""); sub(/\).*/, ""); print }'
+}
+
+pkcs11tool_secondTokenPluggedIn_leavesTheFirstTokensSlotIdUnchanged() {
+    need pkcs11-tool
+    demo
+    local alone
+    alone=$(slot_id_of "VK-VK2026000001 / OVRIN_APP")
+    [[ -n "$alone" ]] || fail "no slot for the demo token"
+    # A token that sorts before the demo token, plugged in after it.
+    "$SKFTOOL" create --serial AAAA0001 >/dev/null
+    "$SKFTOOL" insert AAAA0001 >/dev/null
+    "$SKFTOOL" app-create VK-AAAA0001 APP --default-pins >/dev/null
+    [[ -n $(slot_id_of "VK-AAAA0001 / APP") ]] || fail "the second token has no slot"
+    [[ $(slot_id_of "VK-VK2026000001 / OVRIN_APP") == "$alone" ]] || fail "the demo token's slot ID moved"
+}
+
+pkcs11tool_severalDrivers_eachServesItsTokens_andABrokenOneIsReported() {
+    need pkcs11-tool
+    demo
+    # A copy under another name is a library of its own to the loader: its tokens show again.
+    cp "$DRIVER" "$work/libsecondvendor.so"
+    SKFP11_DRIVER="$DRIVER:$work/missing.so:$work/libsecondvendor.so:$DRIVER" SKFP11_DEBUG=1 \
+        p11 --list-slots >"$work/slots" 2>"$work/errors" || fail "the module did not start: $(cat "$work/errors")"
+    [[ $(grep -c "VK-VK2026000001 / OVRIN_APP" "$work/slots") == 2 ]] ||
+        fail "not one slot per driver for the demo token: $(cat "$work/slots")"
+    [[ $(grep -c "^Slot" "$work/slots") == 2 ]] || fail "a driver listed twice was loaded twice"
+    grep -q "missing.so" "$work/errors" || fail "the broken driver is not named: $(cat "$work/errors")"
+    SKFP11_DRIVER="$work/missing.so" SKFP11_DEBUG=1 p11 --list-slots >/dev/null 2>"$work/alone" &&
+        fail "a module without any driver started"
+    grep -q "missing.so" "$work/alone" || fail "the failed start does not name the driver: $(cat "$work/alone")"
+    # Two drivers with one file name serve the same serial: their slot IDs differ, the same way each time.
+    mkdir "$work/other" && cp "$DRIVER" "$work/other/"
+    local both=("$DRIVER:$work/other/$(basename "$DRIVER")") first
+    first=$(SKFP11_DRIVER="${both[0]}" slot_id_of "VK-VK2026000001 / OVRIN_APP" | sort)
+    [[ $(wc -l <<<"$first") == 2 && $(uniq <<<"$first" | wc -l) == 2 ]] || fail "not two slot IDs: $first"
+    [[ $(SKFP11_DRIVER="${both[0]}" slot_id_of "VK-VK2026000001 / OVRIN_APP" | sort) == "$first" ]] ||
+        fail "the slot IDs of a collision changed between runs"
+    # Without the variable, the list file (one path a line, '#' comments) and the fixed path.
+    printf '# vendors\n%s  # the second vendor\n\n#/nonexistent.so\n' "$work/libsecondvendor.so" >"$work/drivers.conf"
+    (unset SKFP11_DRIVER && SKFP11_DRIVERS_CONF="$work/drivers.conf" SKFP11_DEBUG=1 p11 --list-slots) \
+        >"$work/conf-slots" 2>"$work/conf-errors" ||
+        fail "the module did not start from the list file: $(cat "$work/conf-errors")"
+    grep -q "VK-VK2026000001 / OVRIN_APP" "$work/conf-slots" || fail "the listed driver serves no slot"
+    ! grep -q nonexistent "$work/conf-errors" || fail "a comment was read as a path: $(cat "$work/conf-errors")"
+}
+
+# Debian 12's ssh-agent gives up on a token that holds SM2 keys; SKFP11_RSA_ONLY shows it the RSA keys alone.
+ssh_rsaOnly_addsTheTokensRsaKeyToTheAgent() {
+    need ssh-agent
+    need ssh-add
+    need pkcs11-tool
+    demo
+    SKFP11_RSA_ONLY=1 p11 --list-objects --type pubkey >"$work/keys" 2>/dev/null
+    [[ $(grep -c "^Public Key Object" "$work/keys") == 1 ]] && grep -q "RSA" "$work/keys" ||
+        fail "not the RSA key alone: $(cat "$work/keys")"
+    if [[ -n "${SANITIZER_RUNTIME:-}" ]]; then
+        # ssh-agent is setgid, so the loader drops the preloaded sanitizer runtime before its
+        # helper loads the module; the plain build runs the agent part.
+        return 0
+    fi
+    printf '#!/bin/sh\necho %s\n' "$PIN" >"$work/askpass"
+    chmod 755 "$work/askpass"
+    # The agent's helper loads the module, so the variable goes to the agent.
+    eval "$(SKFP11_RSA_ONLY=1 ssh-agent -s -P "$MODULE" -a "$work/agent.sock")" >/dev/null
+    trap 'kill "$SSH_AGENT_PID" 2>/dev/null; rm -rf "$work"' EXIT
+    env SSH_ASKPASS="$work/askpass" SSH_ASKPASS_REQUIRE=force DISPLAY=:0 \
+        timeout 60 ssh-add -s "$MODULE" </dev/null >"$work/add.log" 2>&1 || fail "ssh-add -s failed: $(cat "$work/add.log")"
+    ssh-add -l >"$work/list" 2>&1 || fail "the agent lists no key: $(cat "$work/list")"
+    grep -q "(RSA)" "$work/list" || fail "no RSA key in the agent: $(cat "$work/list")"
+}
+
 # p11-kit reads a user's module files only for a user other than root, so as root the
 # commands run as nobody with a home of their own.
 as_client() {

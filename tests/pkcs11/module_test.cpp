@@ -14,8 +14,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace p11test;
 
@@ -41,7 +45,9 @@ public:
         setenv("SKFTOOL_LIB", SKFP11_TEST_DRIVER, 1);
         setenv("SKFP11_DRIVER", SKFP11_TEST_DRIVER, 1);
         ASSERT_EQ(run(skftool("demo")), 0);
-        g_client = new P11Client(SKFP11_TEST_MODULE);
+        // $SKFP11_UNDER_TEST runs these cases against another build of the module.
+        const char* module = std::getenv("SKFP11_UNDER_TEST");
+        g_client = new P11Client(module && *module ? module : SKFP11_TEST_MODULE);
         ASSERT_EQ((*g_client)->C_Initialize(nullptr), CKR_OK);
     }
     void TearDown() override
@@ -176,6 +182,43 @@ Bytes readFile(const std::string& path)
 }
 
 const Bytes kMessage = {'s', 'i', 'g', 'n', ' ', 'm', 'e'};
+
+std::vector<CK_SLOT_ID> slotList(CK_BBOOL tokenPresent)
+{
+    CK_ULONG count = 0;
+    std::vector<CK_SLOT_ID> ids(64);
+    count = ids.size();
+    EXPECT_EQ(client()->C_GetSlotList(tokenPresent, ids.data(), &count), CKR_OK);
+    ids.resize(count);
+    return ids;
+}
+
+bool listed(const std::vector<CK_SLOT_ID>& ids, CK_SLOT_ID id)
+{
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+size_t objectCount(CK_SESSION_HANDLE session)
+{
+    return client().find(session, {}).size();
+}
+
+std::string tokenShown(const std::string& device)
+{
+    const std::string path = std::string(std::getenv("SOFTSKF_DIR")) + "/shown.txt";
+    run("'" + std::string(SKFP11_TEST_SKFTOOL) + "' show " + device + " > '" + path + "' 2>&1");
+    const Bytes text = readFile(path);
+    return std::string(text.begin(), text.end());
+}
+
+// A token of its own with one application, plugged in, its slot found.
+CK_SLOT_ID freshToken(const std::string& serial)
+{
+    EXPECT_EQ(run(skftool("create --serial " + serial)), 0);
+    EXPECT_EQ(run(skftool("insert " + serial)), 0);
+    EXPECT_EQ(run(skftool("app-create VK-" + serial + " APP --default-pins")), 0);
+    return slotOf(serial);
+}
 
 } // namespace
 
@@ -477,6 +520,9 @@ TEST(Writing, aGeneratedPairTakesItsCertificate_andGoesWithItsPrivateKey)
 TEST(HotPlug, insertionsAndRemovalsReachAWaitingThread_andAPulledTokensSessionsEnd)
 {
     ASSERT_EQ(run(skftool("create --serial PLUG0001")), 0);
+    ASSERT_EQ(run(skftool("insert PLUG0001")), 0);
+    ASSERT_EQ(run(skftool("app-create VK-PLUG0001 APP --default-pins")), 0);
+    ASSERT_EQ(run(skftool("remove PLUG0001")), 0);
     CK_SLOT_ID none = 0;
     while (client()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &none, nullptr) == CKR_OK) { }
     auto waiter = std::async(std::launch::async, [] {
@@ -484,7 +530,8 @@ TEST(HotPlug, insertionsAndRemovalsReachAWaitingThread_andAPulledTokensSessionsE
         const CK_RV rv = client()->C_WaitForSlotEvent(0, &slot, nullptr);
         return std::make_pair(rv, slot);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Whether the waiter is already blocked or not, the insertion reaches it: the module
+    // queues what its watcher sees.
     ASSERT_EQ(run(skftool("insert PLUG0001")), 0);
     ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     const auto inserted = waiter.get();
@@ -522,7 +569,7 @@ TEST(Lifecycle, finalizeEndsABlockedWait_andTheModuleInitializesAgain)
         CK_SLOT_ID slot = 0;
         return client()->C_WaitForSlotEvent(0, &slot, nullptr);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // Blocked already or not yet, the waiter ends with the module.
     ASSERT_EQ(client()->C_Finalize(nullptr), CKR_OK);
     ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(waiter.get(), CKR_CRYPTOKI_NOT_INITIALIZED);
@@ -535,8 +582,314 @@ TEST(Lifecycle, finalizeEndsABlockedWait_andTheModuleInitializesAgain)
     args.LockMutex = [](void*) -> CK_RV { return CKR_OK; };
     args.UnlockMutex = [](void*) -> CK_RV { return CKR_OK; };
     EXPECT_EQ(client()->C_Initialize(&args), CKR_CANT_LOCK);
+    // Without threads of its own the module serves, but a blocking wait has nothing to wait for.
+    args.flags = CKF_OS_LOCKING_OK | CKF_LIBRARY_CANT_CREATE_OS_THREADS;
+    ASSERT_EQ(client()->C_Initialize(&args), CKR_OK);
+    EXPECT_NE(demoSlot(), CK_UNAVAILABLE_INFORMATION);
+    while (client()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &none, nullptr) == CKR_OK) { }
+    EXPECT_EQ(client()->C_WaitForSlotEvent(0, &none, nullptr), CKR_FUNCTION_FAILED);
+    ASSERT_EQ(client()->C_Finalize(nullptr), CKR_OK);
     args.flags = CKF_OS_LOCKING_OK;
     ASSERT_EQ(client()->C_Initialize(&args), CKR_OK);
     EXPECT_EQ(client()->C_Initialize(nullptr), CKR_CRYPTOKI_ALREADY_INITIALIZED);
     EXPECT_NE(demoSlot(), CK_UNAVAILABLE_INFORMATION);
+}
+
+TEST(Deletion, aKeyWhoseContainerHoldsAnotherPair_isRefused_andTheTokenKeepsEverything)
+{
+    const CK_SESSION_HANDLE session = client().open(demoSlot(), true);
+    ASSERT_EQ(client()->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+    const Pair sm2 = pairLabelled(session, "Velkora Demo SM2 Signature");
+    ASSERT_NE(sm2.privateKey, CK_INVALID_HANDLE);
+    const size_t before = objectCount(session);
+    const std::string shownBefore = tokenShown("VK-VK2026000001");
+    EXPECT_EQ(client()->C_DestroyObject(session, sm2.privateKey), CKR_ACTION_PROHIBITED);
+    EXPECT_EQ(objectCount(session), before);
+    EXPECT_EQ(tokenShown("VK-VK2026000001"), shownBefore);
+    client()->C_Logout(session);
+    client()->C_CloseSession(session);
+}
+
+TEST(Writing, aTemplateAskingForSessionKeys_isRefused_andMakesNoContainer)
+{
+    const CK_SLOT_ID slot = freshToken("SESS0001");
+    const CK_SESSION_HANDLE session = client().open(slot, true);
+    ASSERT_EQ(client()->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+    CK_MECHANISM mechanism{CKM_SKF_SM2_KEY_PAIR_GEN, nullptr, 0};
+    CK_BBOOL no = CK_FALSE, yes = CK_TRUE;
+    CK_ATTRIBUTE sessionOnly[] = {{CKA_TOKEN, &no, 1}};
+    CK_ATTRIBUTE permanent[] = {{CKA_TOKEN, &yes, 1}};
+    struct Case
+    {
+        CK_ATTRIBUTE* publicTemplate;
+        CK_ATTRIBUTE* privateTemplate;
+    };
+    for (const Case& c : {Case{sessionOnly, permanent}, Case{permanent, sessionOnly}}) {
+        CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
+        EXPECT_EQ(client()->C_GenerateKeyPair(session, &mechanism, c.publicTemplate, 1, c.privateTemplate, 1,
+                                              &publicKey, &privateKey),
+                  CKR_TEMPLATE_INCONSISTENT);
+    }
+    EXPECT_EQ(tokenShown("VK-SESS0001").find("Container"), std::string::npos);
+    client()->C_CloseSession(session);
+    run(skftool("remove SESS0001"));
+}
+
+TEST(Presence, aTokenPulledAndPluggedBackWithNoCallBetween_endsItsLogin_andComesBackFresh)
+{
+    const CK_SLOT_ID slot = freshToken("BACK0001");
+    ASSERT_NE(slot, CK_UNAVAILABLE_INFORMATION);
+    const CK_SESSION_HANDLE old = client().open(slot);
+    ASSERT_EQ(client()->C_Login(old, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+    CK_SLOT_ID event = 0;
+    while (client()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &event, nullptr) == CKR_OK) { }
+
+    ASSERT_EQ(run(skftool("remove BACK0001") + " && " + skftool("insert BACK0001")), 0);
+    ASSERT_EQ(client()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &event, nullptr), CKR_OK);
+    EXPECT_EQ(event, slot);
+    CK_SESSION_INFO info;
+    EXPECT_EQ(client()->C_GetSessionInfo(old, &info), CKR_SESSION_HANDLE_INVALID);
+    const CK_SESSION_HANDLE fresh = client().open(slot);
+    ASSERT_EQ(client()->C_GetSessionInfo(fresh, &info), CKR_OK);
+    EXPECT_EQ(info.state, CKS_RO_PUBLIC_SESSION) << "the login ended with the token";
+    EXPECT_EQ(client()->C_Login(fresh, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+    CK_BYTE random[8];
+    EXPECT_EQ(client()->C_GenerateRandom(fresh, random, sizeof random), CKR_OK);
+    client()->C_CloseSession(fresh);
+    run(skftool("remove BACK0001"));
+}
+
+TEST(Presence, aWaitingThreadHearsBothThePullAndThePlugIn_andTheSlotKeepsItsId)
+{
+    const CK_SLOT_ID slot = freshToken("BACK0002");
+    CK_SLOT_ID event = 0;
+    while (client()->C_WaitForSlotEvent(CKF_DONT_BLOCK, &event, nullptr) == CKR_OK) { }
+    for (const char* step : {"remove BACK0002", "insert BACK0002"}) {
+        auto waiter = std::async(std::launch::async, [] {
+            CK_SLOT_ID id = 0;
+            const CK_RV rv = client()->C_WaitForSlotEvent(0, &id, nullptr);
+            return rv == CKR_OK ? id : CK_UNAVAILABLE_INFORMATION;
+        });
+        ASSERT_EQ(run(skftool(step)), 0);
+        ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready) << step;
+        EXPECT_EQ(waiter.get(), slot) << step;
+    }
+    EXPECT_EQ(slotOf("BACK0002"), slot);
+    run(skftool("remove BACK0002"));
+}
+
+TEST(Slots, aDeviceWithoutApplications_isATokenlessSlot_untilOneIsCreated_withoutAReplug)
+{
+    ASSERT_EQ(run(skftool("create --serial NOAPP001")), 0);
+    ASSERT_EQ(run(skftool("insert NOAPP001")), 0);
+    const auto withTokens = slotList(CK_TRUE);
+    std::vector<CK_SLOT_ID> tokenless;
+    for (CK_SLOT_ID id : slotList(CK_FALSE)) {
+        CK_SLOT_INFO info;
+        if (!listed(withTokens, id) && client()->C_GetSlotInfo(id, &info) == CKR_OK
+            && trimmed(info.slotDescription, 64) == "VK-NOAPP001 (no application)") {
+            EXPECT_FALSE(info.flags & CKF_TOKEN_PRESENT);
+            tokenless.push_back(id);
+        }
+    }
+    EXPECT_EQ(tokenless.size(), 1u);
+    ASSERT_EQ(run(skftool("app-create VK-NOAPP001 APP --default-pins")), 0);
+    EXPECT_NE(slotOf("NOAPP001"), CK_UNAVAILABLE_INFORMATION);
+    for (CK_SLOT_ID id : tokenless) {
+        EXPECT_FALSE(listed(slotList(CK_FALSE), id)) << "the device has an application now";
+    }
+    run(skftool("remove NOAPP001"));
+}
+
+TEST(Objects, sizesAreGivenForPublicObjectsOnly_andChangesToAMissingObjectNameIt)
+{
+    const CK_SESSION_HANDLE session = loggedInDemoSession();
+    const Pair rsa = pairLabelled(session, "Velkora Demo RSA Signature");
+    CK_OBJECT_CLASS certificateClass = CKO_CERTIFICATE;
+    const auto certificates = client().find(session, {classIs(certificateClass)});
+    ASSERT_FALSE(certificates.empty());
+    CK_ULONG size = 0;
+    EXPECT_EQ(client()->C_GetObjectSize(session, certificates[0], &size), CKR_OK);
+    EXPECT_GT(size, 400u);
+    EXPECT_EQ(client()->C_GetObjectSize(session, rsa.privateKey, &size), CKR_INFORMATION_SENSITIVE);
+    std::string label = "x";
+    CK_ATTRIBUTE change[] = {{CKA_LABEL, &label[0], label.size()}};
+    EXPECT_EQ(client()->C_SetAttributeValue(session, 0x7fff0000, change, 1), CKR_OBJECT_HANDLE_INVALID);
+    // No mechanism of the module encrypts, so no key claims to.
+    CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY;
+    CK_BBOOL yes = CK_TRUE;
+    EXPECT_TRUE(client().find(session, {classIs(publicClass), CK_ATTRIBUTE{CKA_ENCRYPT, &yes, 1}}).empty());
+    client()->C_CloseSession(session);
+}
+
+TEST(Fork, aForkedChildInitializesItsOwnModule_andSeesTheTokens)
+{
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // No C_Finalize: the soft token's event descriptors are shared with the parent after a
+        // fork, so the child's cancel could reach the parent's wait instead of its own.
+        const bool ok = client()->C_Initialize(nullptr) == CKR_OK && demoSlot() != CK_UNAVAILABLE_INFORMATION;
+        _exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(demoSlot(), CK_UNAVAILABLE_INFORMATION) << "the parent's module still serves";
+}
+
+TEST(Names, idsAndLabelsAClientGave_areFoundByANewModule_andChangeOnlyAfterLogin)
+{
+    const CK_SLOT_ID slot = freshToken("NAME0001");
+    CK_SESSION_HANDLE session = client().open(slot, true);
+    ASSERT_EQ(client()->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+    CK_MECHANISM mechanism{CKM_SKF_SM2_KEY_PAIR_GEN, nullptr, 0};
+    Bytes id = {0x01, 0x02};
+    std::string label = "chosen";
+    CK_ATTRIBUTE publicTemplate[] = {{CKA_ID, id.data(), id.size()}};
+    CK_ATTRIBUTE privateTemplate[] = {{CKA_ID, id.data(), id.size()}, {CKA_LABEL, &label[0], label.size()}};
+    CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
+    ASSERT_EQ(client()->C_GenerateKeyPair(session, &mechanism, publicTemplate, 1, privateTemplate, 2, &publicKey,
+                                          &privateKey),
+              CKR_OK);
+    ASSERT_EQ(client()->C_Finalize(nullptr), CKR_OK);
+    ASSERT_EQ(client()->C_Initialize(nullptr), CKR_OK);
+
+    session = client().open(slot, true);
+    const auto found = client().find(session, {idIs(id)});
+    ASSERT_EQ(found.size(), 1u) << "the public key, before login";
+    EXPECT_EQ(client().attribute(session, found[0], CKA_LABEL), Bytes(label.begin(), label.end()));
+    std::string renamed = "renamed";
+    CK_ATTRIBUTE change[] = {{CKA_LABEL, &renamed[0], renamed.size()}};
+    EXPECT_EQ(client()->C_SetAttributeValue(session, found[0], change, 1), CKR_USER_NOT_LOGGED_IN);
+    ASSERT_EQ(client()->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+    ASSERT_EQ(client()->C_SetAttributeValue(session, found[0], change, 1), CKR_OK);
+    CK_OBJECT_CLASS privateClass = CKO_PRIVATE_KEY;
+    const auto keys = client().find(session, {classIs(privateClass), idIs(id)});
+    ASSERT_EQ(keys.size(), 1u);
+    EXPECT_EQ(client().attribute(session, keys[0], CKA_LABEL), Bytes(renamed.begin(), renamed.end()));
+    CK_KEY_TYPE keyType = CKK_EC;
+    CK_ATTRIBUTE other[] = {{CKA_KEY_TYPE, &keyType, sizeof keyType}};
+    EXPECT_EQ(client()->C_SetAttributeValue(session, keys[0], other, 1), CKR_ATTRIBUTE_READ_ONLY);
+    client()->C_CloseSession(session);
+    run(skftool("remove NAME0001"));
+}
+
+// Every function answers in one order: not initialised, then a bad handle, then bad arguments.
+TEST(Entry, everyFunctionChecksInitialisationThenHandlesThenArguments)
+{
+    using Call = std::function<CK_RV(CK_FUNCTION_LIST*, CK_ULONG)>;
+    struct Row
+    {
+        const char* name;
+        char handle; // 's' session, 'l' slot, '-' none
+        CK_RV withGoodHandle; // null arguments on a real session or slot; 0: not checked
+        Call call;
+    };
+    const CK_ULONG badObject = 0x7ffffff0;
+    const std::vector<Row> rows = {
+        {"GetInfo", '-', CKR_ARGUMENTS_BAD, [](auto f, auto) { return f->C_GetInfo(nullptr); }},
+        {"GetSlotList", '-', CKR_ARGUMENTS_BAD, [](auto f, auto) { return f->C_GetSlotList(0, nullptr, nullptr); }},
+        {"WaitForSlotEvent", '-', CKR_ARGUMENTS_BAD,
+         [](auto f, auto) { return f->C_WaitForSlotEvent(CKF_DONT_BLOCK, nullptr, nullptr); }},
+        {"GetSlotInfo", 'l', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_GetSlotInfo(h, nullptr); }},
+        {"GetTokenInfo", 'l', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_GetTokenInfo(h, nullptr); }},
+        {"GetMechanismList", 'l', CKR_ARGUMENTS_BAD,
+         [](auto f, auto h) { return f->C_GetMechanismList(h, nullptr, nullptr); }},
+        {"GetMechanismInfo", 'l', CKR_ARGUMENTS_BAD,
+         [](auto f, auto h) { return f->C_GetMechanismInfo(h, CKM_RSA_PKCS, nullptr); }},
+        {"InitToken", 'l', 0, [](auto f, auto h) { return f->C_InitToken(h, nullptr, 0, nullptr); }},
+        {"OpenSession", 'l', CKR_ARGUMENTS_BAD,
+         [](auto f, auto h) { return f->C_OpenSession(h, CKF_SERIAL_SESSION, nullptr, nullptr, nullptr); }},
+        {"CloseAllSessions", 'l', 0, [](auto f, auto h) { return f->C_CloseAllSessions(h); }},
+        {"InitPIN", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_InitPIN(h, nullptr, 0); }},
+        {"SetPIN", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_SetPIN(h, nullptr, 0, nullptr, 0); }},
+        {"GetSessionInfo", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_GetSessionInfo(h, nullptr); }},
+        {"GetOperationState", 's', 0, [](auto f, auto h) { return f->C_GetOperationState(h, nullptr, nullptr); }},
+        {"SetOperationState", 's', 0, [](auto f, auto h) { return f->C_SetOperationState(h, nullptr, 0, 0, 0); }},
+        {"Login", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_Login(h, CKU_USER, nullptr, 0); }},
+        {"CreateObject", 's', CKR_ARGUMENTS_BAD,
+         [](auto f, auto h) { return f->C_CreateObject(h, nullptr, 1, nullptr); }},
+        {"CopyObject", 's', 0, [](auto f, auto h) { return f->C_CopyObject(h, 0, nullptr, 0, nullptr); }},
+        {"DestroyObject", 's', CKR_OBJECT_HANDLE_INVALID,
+         [=](auto f, auto h) { return f->C_DestroyObject(h, badObject); }},
+        {"GetObjectSize", 's', CKR_OBJECT_HANDLE_INVALID,
+         [=](auto f, auto h) { return f->C_GetObjectSize(h, badObject, nullptr); }},
+        {"GetAttributeValue", 's', CKR_OBJECT_HANDLE_INVALID,
+         [=](auto f, auto h) { return f->C_GetAttributeValue(h, badObject, nullptr, 1); }},
+        {"SetAttributeValue", 's', CKR_OBJECT_HANDLE_INVALID,
+         [=](auto f, auto h) { return f->C_SetAttributeValue(h, badObject, nullptr, 1); }},
+        {"FindObjectsInit", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_FindObjectsInit(h, nullptr, 1); }},
+        {"FindObjects", 's', CKR_ARGUMENTS_BAD,
+         [](auto f, auto h) { return f->C_FindObjects(h, nullptr, 1, nullptr); }},
+        {"FindObjectsFinal", 's', 0, [](auto f, auto h) { return f->C_FindObjectsFinal(h); }},
+        {"EncryptInit", 's', 0, [](auto f, auto h) { return f->C_EncryptInit(h, nullptr, 0); }},
+        {"Encrypt", 's', 0, [](auto f, auto h) { return f->C_Encrypt(h, nullptr, 0, nullptr, nullptr); }},
+        {"EncryptUpdate", 's', 0, [](auto f, auto h) { return f->C_EncryptUpdate(h, nullptr, 0, nullptr, nullptr); }},
+        {"EncryptFinal", 's', 0, [](auto f, auto h) { return f->C_EncryptFinal(h, nullptr, nullptr); }},
+        {"DecryptInit", 's', 0, [](auto f, auto h) { return f->C_DecryptInit(h, nullptr, 0); }},
+        {"Decrypt", 's', 0, [](auto f, auto h) { return f->C_Decrypt(h, nullptr, 0, nullptr, nullptr); }},
+        {"DecryptUpdate", 's', 0, [](auto f, auto h) { return f->C_DecryptUpdate(h, nullptr, 0, nullptr, nullptr); }},
+        {"DecryptFinal", 's', 0, [](auto f, auto h) { return f->C_DecryptFinal(h, nullptr, nullptr); }},
+        {"DigestInit", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_DigestInit(h, nullptr); }},
+        {"Digest", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_Digest(h, nullptr, 1, nullptr, nullptr); }},
+        {"DigestUpdate", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_DigestUpdate(h, nullptr, 1); }},
+        {"DigestKey", 's', 0, [](auto f, auto h) { return f->C_DigestKey(h, 0); }},
+        {"DigestFinal", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_DigestFinal(h, nullptr, nullptr); }},
+        {"SignInit", 's', CKR_KEY_HANDLE_INVALID, [=](auto f, auto h) { return f->C_SignInit(h, nullptr, badObject); }},
+        {"Sign", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_Sign(h, nullptr, 1, nullptr, nullptr); }},
+        {"SignUpdate", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_SignUpdate(h, nullptr, 1); }},
+        {"SignFinal", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_SignFinal(h, nullptr, nullptr); }},
+        {"SignRecoverInit", 's', 0, [](auto f, auto h) { return f->C_SignRecoverInit(h, nullptr, 0); }},
+        {"SignRecover", 's', 0, [](auto f, auto h) { return f->C_SignRecover(h, nullptr, 0, nullptr, nullptr); }},
+        {"VerifyInit", 's', CKR_KEY_HANDLE_INVALID,
+         [=](auto f, auto h) { return f->C_VerifyInit(h, nullptr, badObject); }},
+        {"Verify", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_Verify(h, nullptr, 1, nullptr, 1); }},
+        {"VerifyUpdate", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_VerifyUpdate(h, nullptr, 1); }},
+        {"VerifyFinal", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_VerifyFinal(h, nullptr, 1); }},
+        {"VerifyRecoverInit", 's', 0, [](auto f, auto h) { return f->C_VerifyRecoverInit(h, nullptr, 0); }},
+        {"VerifyRecover", 's', 0, [](auto f, auto h) { return f->C_VerifyRecover(h, nullptr, 0, nullptr, nullptr); }},
+        {"DigestEncryptUpdate", 's', 0,
+         [](auto f, auto h) { return f->C_DigestEncryptUpdate(h, nullptr, 0, nullptr, nullptr); }},
+        {"DecryptDigestUpdate", 's', 0,
+         [](auto f, auto h) { return f->C_DecryptDigestUpdate(h, nullptr, 0, nullptr, nullptr); }},
+        {"SignEncryptUpdate", 's', 0,
+         [](auto f, auto h) { return f->C_SignEncryptUpdate(h, nullptr, 0, nullptr, nullptr); }},
+        {"DecryptVerifyUpdate", 's', 0,
+         [](auto f, auto h) { return f->C_DecryptVerifyUpdate(h, nullptr, 0, nullptr, nullptr); }},
+        {"GenerateKey", 's', 0, [](auto f, auto h) { return f->C_GenerateKey(h, nullptr, nullptr, 0, nullptr); }},
+        {"GenerateKeyPair", 's', CKR_ARGUMENTS_BAD,
+         [](auto f, auto h) { return f->C_GenerateKeyPair(h, nullptr, nullptr, 0, nullptr, 0, nullptr, nullptr); }},
+        {"WrapKey", 's', 0, [](auto f, auto h) { return f->C_WrapKey(h, nullptr, 0, 0, nullptr, nullptr); }},
+        {"UnwrapKey", 's', 0,
+         [](auto f, auto h) { return f->C_UnwrapKey(h, nullptr, 0, nullptr, 0, nullptr, 0, nullptr); }},
+        {"DeriveKey", 's', 0, [](auto f, auto h) { return f->C_DeriveKey(h, nullptr, 0, nullptr, 0, nullptr); }},
+        {"SeedRandom", 's', 0, [](auto f, auto h) { return f->C_SeedRandom(h, nullptr, 0); }},
+        {"GenerateRandom", 's', CKR_ARGUMENTS_BAD, [](auto f, auto h) { return f->C_GenerateRandom(h, nullptr, 1); }},
+        {"GetFunctionStatus", 's', 0, [](auto f, auto h) { return f->C_GetFunctionStatus(h); }},
+        {"CancelFunction", 's', 0, [](auto f, auto h) { return f->C_CancelFunction(h); }},
+        {"Logout", 's', 0, [](auto f, auto h) { return f->C_Logout(h); }},
+        {"CloseSession", 's', 0, [](auto f, auto h) { return f->C_CloseSession(h); }},
+    };
+    CK_FUNCTION_LIST* f = &*client().operator->();
+    ASSERT_EQ(f->C_Finalize(nullptr), CKR_OK);
+    for (const Row& row : rows) {
+        EXPECT_EQ(row.call(f, 1), CKR_CRYPTOKI_NOT_INITIALIZED) << row.name;
+    }
+    ASSERT_EQ(f->C_Initialize(nullptr), CKR_OK);
+    const CK_ULONG bad = 0x7ffffff1;
+    for (const Row& row : rows) {
+        if (row.handle != '-') {
+            EXPECT_EQ(row.call(f, bad), row.handle == 's' ? CKR_SESSION_HANDLE_INVALID : CKR_SLOT_ID_INVALID)
+                << row.name;
+        }
+    }
+    const CK_SLOT_ID slot = demoSlot();
+    const CK_SESSION_HANDLE session = client().open(slot);
+    for (const Row& row : rows) {
+        if (row.withGoodHandle) {
+            EXPECT_EQ(row.call(f, row.handle == 'l' ? slot : session), row.withGoodHandle) << row.name;
+        }
+    }
+    client()->C_CloseSession(session);
 }

@@ -1,12 +1,9 @@
 // Digests: SM3, SHA-1 and SHA-256, and the SM2 Z value that binds a signer's identity.
 #include "ossl/Ossl.h"
 #include "Services.h"
-
-#include <openssl/obj_mac.h>
+#include "skf/sm2defaults.h"
 
 namespace softskf::crypto {
-
-const char kSm2DefaultId[] = "1234567812345678";
 
 namespace {
 
@@ -23,31 +20,13 @@ const EVP_MD* digestMd(DigestAlgorithm algorithm)
     return nullptr;
 }
 
-void appendBignum(std::vector<uint8_t>& out, const BIGNUM* value)
-{
-    uint8_t bytes[kSm2Coordinate];
-    if (BN_bn2binpad(value, bytes, sizeof bytes) != static_cast<int>(sizeof bytes)) {
-        throw CryptoError("an SM2 curve value does not fit 32 bytes");
-    }
-    out.insert(out.end(), bytes, bytes + sizeof bytes);
-}
-
-// a, b, xG, yG of the SM2 curve, 128 bytes, computed once.
+// a, b, xG, yG of the SM2 curve, 128 bytes.
 const std::vector<uint8_t>& sm2CurveBytes()
 {
     static const std::vector<uint8_t> bytes = [] {
-        ossl::EcGroup group(EC_GROUP_new_by_curve_name(NID_sm2));
-        ossl::Bignum p(BN_new()), a(BN_new()), b(BN_new()), x(BN_new()), y(BN_new());
-        if (!group || !p || !a || !b || !x || !y
-            || EC_GROUP_get_curve(group.get(), p.get(), a.get(), b.get(), nullptr) != 1
-            || EC_POINT_get_affine_coordinates(group.get(), EC_GROUP_get0_generator(group.get()), x.get(), y.get(),
-                                               nullptr)
-                != 1) {
-            throw CryptoError("SM2 is not available");
-        }
         std::vector<uint8_t> out;
-        for (const BIGNUM* value : {a.get(), b.get(), x.get(), y.get()}) {
-            appendBignum(out, value);
+        for (const uint8_t* value : {sm2defaults::kA, sm2defaults::kB, sm2defaults::kGx, sm2defaults::kGy}) {
+            out.insert(out.end(), value, value + 32);
         }
         return out;
     }();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Crypto.h"
+#include "skf/sm2defaults.h"
 
 #include <cstdint>
 #include <memory>
@@ -18,7 +19,7 @@ namespace softskf::crypto {
 constexpr size_t kSm2Coordinate = 32;
 constexpr size_t kSm4Block = 16;
 // Default SM2 distinguishing identifier.
-extern const char kSm2DefaultId[];
+inline constexpr const char* kSm2DefaultId = sm2defaults::kId;
 
 // ---- Digests (Digest.cpp) ----
 enum class DigestAlgorithm { Sm3, Sha1, Sha256 };
