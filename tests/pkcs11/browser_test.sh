@@ -46,8 +46,8 @@ browser_group=""
 stop_browser() {
     [[ -n "$browser_group" ]] || return 0
     kill -- "-$browser_group" 2>/dev/null || return 0
-    local tries
-    for tries in $(seq 50); do
+    local _
+    for _ in $(seq 50); do
         kill -0 -- "-$browser_group" 2>/dev/null || return 0
         sleep 0.1
     done
@@ -58,9 +58,13 @@ trap 'stop_browser; cleanup' EXIT
 start_xvfb() {
     Xvfb -displayfd 1 -screen 0 1280x900x24 -nolisten tcp -noreset >"$work/display" 2>"$work/xvfb.log" &
     background+=($!)
-    local tries
-    for tries in $(seq 100); do
-        [[ -s "$work/display" ]] && { export DISPLAY=":$(head -n1 "$work/display")"; return 0; }
+    local _
+    for _ in $(seq 100); do
+        if [[ -s "$work/display" ]]; then
+            DISPLAY=":$(head -n1 "$work/display")"
+            export DISPLAY
+            return 0
+        fi
         sleep 0.1
     done
     fail "Xvfb did not start"
@@ -81,8 +85,8 @@ start_server() {
     openssl s_server -accept 127.0.0.1:0 -www -tls1_2 -no_cache -no_ticket -Verify 1 -verify_return_error \
         -CAfile "$ca_cert" -cert "$work/site.pem" -key "$work/site.key" >"$work/server.log" 2>&1 &
     background+=($!)
-    local tries
-    for tries in $(seq 100); do
+    local _
+    for _ in $(seq 100); do
         port=$(sed -n 's/^ACCEPT .*:\([0-9]*\)$/\1/p' "$work/server.log")
         [[ -n "$port" ]] && return 0
         sleep 0.1
@@ -136,6 +140,7 @@ prepare_chromium() {
     mkdir -p "$work/chromium/Default"
     printf '{"profile":{"content_settings":{"exceptions":{"auto_select_certificate":{"https://127.0.0.1:%s,*":{"setting":{"filters":[{"ISSUER":{"CN":"%s"}}]}}}}}}}\n' \
         "$port" "$issuer" >"$work/chromium/Default/Preferences"
+    # shellcheck disable=SC2054 # the commas separate the features Chromium should leave off
     browser_command=(chromium --user-data-dir="$work/chromium" --no-sandbox --disable-gpu --disable-quic --no-first-run
         --no-default-browser-check --disable-background-networking --disable-component-update --disable-sync
         --password-store=basic --disable-features=Translate,MediaRouter)
@@ -207,7 +212,7 @@ grep -q ': added$' "$work/register.txt" || fail "skfp11-register added nothing: 
 setsid "${browser_command[@]}" "https://127.0.0.1:$port/" >"$work/browser.log" 2>&1 &
 browser_group=$!
 started=$SECONDS
-log_in "" 90
+log_in "" 60
 echo "$browser: the PIN typed into its dialog, the page shows '$client_subject' ($((SECONDS - started)) s): ok"
 
 # Pulled and plugged back while the browser is idle; then the person reloads.
