@@ -170,6 +170,20 @@ page_text() {
     timeout 5 xclip -o -selection clipboard 2>/dev/null || true
 }
 
+# Types the PIN into the dialog window $1 and waits for the dialog to close.
+type_pin() {
+    local window=$1 _
+    xdotool windowfocus --sync "$window"
+    sleep 0.2
+    xdotool type --delay 30 "$token_pin"
+    xdotool key Return
+    for _ in $(seq 100); do
+        xdotool search --onlyvisible --name "$pin_window" 2>/dev/null | grep -qx "$window" || return 0
+        sleep 0.1
+    done
+    fail "the PIN dialog stayed open after the PIN was typed"
+}
+
 # Waits up to $2 seconds for the browser to ask for the PIN in its dialog, types it there
 # once, then waits for a page that shows the token certificate's subject from a handshake
 # other than the one whose master key was $1. Sets master_key to the new page's.
@@ -180,11 +194,8 @@ log_in() {
         window=$(xdotool search --onlyvisible --name "$pin_window" 2>/dev/null | head -n1 || true)
         if [[ -n "$window" ]]; then
             ((asked == 0)) || fail "the browser asked for the PIN again after it was typed"
-            xdotool windowfocus --sync "$window"
-            xdotool type --delay 30 "$token_pin"
-            xdotool key Return
+            type_pin "$window"
             asked=1
-            sleep 1
             continue
         fi
         text=$(page_text)
