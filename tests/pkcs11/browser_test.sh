@@ -97,7 +97,7 @@ start_server() {
 # Firefox: a profile made by Firefox, the site's CA trusted in it, and the preference that
 # picks the client certificate by itself.
 prepare_firefox() {
-    bounded 60 firefox-esr --headless -CreateProfile test >/dev/null 2>&1 || fail "firefox-esr could not make a profile"
+    timeout --kill-after=5 60 firefox-esr --headless -CreateProfile test >/dev/null 2>&1 || fail "firefox-esr could not make a profile"
     local folder
     profile=""
     for folder in "$HOME"/.config/mozilla/firefox/*.test "$HOME"/.mozilla/firefox/*.test; do
