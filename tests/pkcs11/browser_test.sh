@@ -114,6 +114,7 @@ user_pref("browser.aboutwelcome.enabled", false);
 user_pref("browser.startup.page", 0);
 user_pref("browser.sessionstore.resume_from_crash", false);
 user_pref("datareporting.policy.dataSubmissionEnabled", false);
+user_pref("datareporting.policy.firstRunURL", "");
 user_pref("datareporting.healthreport.uploadEnabled", false);
 user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
 user_pref("app.update.enabled", false);
