@@ -131,8 +131,10 @@ PREFS
 }
 
 # Chromium: its own data folder, the site's CA trusted in ~/.pki/nssdb, and the site's
-# automatic choice of a certificate from the token's CA, as AutoSelectCertificateForUrls
-# stores it. The flags keep it from reaching out to the closed network.
+# automatic choice of a certificate from the token's CA: the setting the policy
+# AutoSelectCertificateForUrls makes, written into the profile's preferences, since a
+# policy would have to go to /etc/chromium, which the whole machine shares. The flags keep
+# it from reaching out to the closed network.
 prepare_chromium() {
     register
     certutil -A -d "sql:$HOME/.pki/nssdb" -n "Test site CA" -t "C,," -i "$work/site-ca.pem"
