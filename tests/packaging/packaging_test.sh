@@ -128,6 +128,19 @@ maintainerScripts_linkOnlyAFreeDriverPath_andRemoveOnlyTheirOwnLink() {
     run_script postrm purge
     [[ $(cat "$driver") == vendor ]] || fail "removal took a vendor's driver"
 
+    # Another soft token there (scripts/run's, as a file or a link) gives way to the package's.
+    rm "$driver"
+    printf 'ELF... softskf_version ...' >"$work/run-softtoken.so"
+    for kind in file link; do
+        [[ $kind == file ]] && cp "$work/run-softtoken.so" "$driver" || ln -s "$work/run-softtoken.so" "$driver"
+        run_script postinst configure
+        [[ $(readlink "$driver") == "$ours" ]] || fail "installing kept another soft token ($kind)"
+        run_script postrm remove
+        [[ ! -e $driver && ! -L $driver ]] || fail "removal left the link that replaced a soft token ($kind)"
+        mkdir -p "${driver%/*}"
+    done
+    echo vendor >"$driver"
+
     # A link someone else made (a vendor's driver installed as a link) is not ours either.
     rm "$driver"
     ln -s /nonexistent/vendor.so "$driver"
