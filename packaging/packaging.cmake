@@ -107,6 +107,29 @@ set(SKFP11_MODULE_DIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}/pkcs11")
 install(TARGETS skfp11 LIBRARY DESTINATION "${SKFP11_MODULE_DIR}" COMPONENT skfp11)
 install(FILES "${OVRINKEY_PACKAGING_DIR}/skfp11.module" DESTINATION share/p11-kit/modules COMPONENT skfp11)
 install(FILES "${CMAKE_SOURCE_DIR}/pkcs11/include/skfp11.h" DESTINATION include COMPONENT skfp11)
+# skfp11-register (pkcs11/register installs it and its autostart entry into this component):
+# a Python script that calls NSS's modutil, an entry under /etc that dpkg keeps as a
+# configuration file, and a manual page made from the script's --help.
+set(SKFP11_REGISTER_DIR "${CMAKE_SOURCE_DIR}/pkcs11/register")
+if(EXISTS "${SKFP11_REGISTER_DIR}/skfp11-register.desktop")
+    set(CPACK_DEBIAN_SKFP11_PACKAGE_DEPENDS "python3, libnss3-tools")
+    file(WRITE "${OVRINKEY_PACKAGING_OUT}/skfp11/conffiles" "/etc/xdg/autostart/skfp11-register.desktop\n")
+    set(CPACK_DEBIAN_SKFP11_PACKAGE_CONTROL_EXTRA "${OVRINKEY_PACKAGING_OUT}/skfp11/conffiles")
+    set(SKFP11_REGISTER_MANPAGE "${OVRINKEY_PACKAGING_OUT}/skfp11-register.1")
+    add_custom_command(OUTPUT "${SKFP11_REGISTER_MANPAGE}.gz"
+        COMMAND env SOURCE_DATE_EPOCH=1796774400 "${HELP2MAN_PROGRAM}" --no-info --no-discard-stderr
+            --version-string=${PROJECT_VERSION} "--source=skfp11 ${PROJECT_VERSION}"
+            "--name=add the SKF PKCS#11 module to the user's NSS databases"
+            --output=${SKFP11_REGISTER_MANPAGE} "${CMAKE_BINARY_DIR}/pkcs11/register/skfp11-register"
+        COMMAND "${GZIP_PROGRAM}" -9nf "${SKFP11_REGISTER_MANPAGE}"
+        DEPENDS "${SKFP11_REGISTER_DIR}/skfp11-register.in"
+        COMMENT "Making the skfp11-register manual page from its help"
+        VERBATIM)
+    # Built with skftool's page, the target scripts/package names.
+    add_custom_target(skfp11_register_manpage ALL DEPENDS "${SKFP11_REGISTER_MANPAGE}.gz")
+    add_dependencies(skftool_manpage skfp11_register_manpage)
+    install(FILES "${SKFP11_REGISTER_MANPAGE}.gz" DESTINATION share/man/man1 COMPONENT skfp11)
+endif()
 
 # ----- what Debian asks of every package: the copyright file, the changelog (compressed,
 # as changelog.Debian.gz), lintian overrides with their reasons, and binaries without the
@@ -215,10 +238,10 @@ login with the user PIN, private keys; RSA, and SM2 and SM3 under the vendor
 mechanisms of skfp11.h. It is registered with p11-kit, so GnuTLS and GNOME
 find it by itself, and skfp11-register adds it to the NSS databases of
 Firefox, Thunderbird and Chromium at each login.")
-set(CPACK_DEBIAN_SKFP11_PACKAGE_SECTION "libs")
-# p11-kit's proxy module, and NSS's modutil, which skfp11-register calls; the header
-# includes p11-kit's pkcs11.h.
-set(CPACK_DEBIAN_SKFP11_PACKAGE_RECOMMENDS "p11-kit-modules, libnss3-tools")
+set(CPACK_DEBIAN_SKFP11_PACKAGE_SECTION "utils")
+# With skfp11-register, its dependencies and conffiles are set above.
+# p11-kit's proxy module; the header includes p11-kit's pkcs11.h.
+set(CPACK_DEBIAN_SKFP11_PACKAGE_RECOMMENDS "p11-kit-modules")
 set(CPACK_DEBIAN_SKFP11_PACKAGE_SUGGESTS "libp11-kit-dev")
 
 include(CPack)
