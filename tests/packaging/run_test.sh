@@ -82,6 +82,28 @@ manager_withNoToken_failsWithTheReason_andWithTheDemoToken_succeeds() {
     [[ -s $work/demo.png ]] || fail "no screenshot"
 }
 
+# With the packages installed, the run uses theirs and installs nothing over them.
+installedPackages_areUsed_andNothingIsInstalledOverThem() {
+    mkdir "$work/stub"
+    printf '#!/bin/sh\necho "install ok installed"\n' >"$work/stub/dpkg-query"
+    chmod +x "$work/stub/dpkg-query"
+    PATH="$work/stub:$PATH"
+    files=$work/files bin_dir=$work/bin softtoken_dir=$work/softskf module_dir=$work/pkcs11
+    module_registration=$work/modules/skfp11.module include_dir=$work/include build=$work/no-build
+
+    local said
+    said=$(install_manager && install_module) || fail "the run tried to install: $said"
+    install_softtoken >"$work/said" || fail "the run tried to install the soft token"
+    said+=$(cat "$work/said")
+    local package
+    for package in ovrinkey softskf skfp11; do
+        [[ $said == *"the $package package is installed"* ]] || fail "the run does not say it uses $package: $said"
+    done
+    [[ $skftool_program == /usr/bin/skftool && $softtoken_library == /usr/lib/softskf/libovrinskf.so.1.0.0 ]] ||
+        fail "the run would use $skftool_program and $softtoken_library"
+    [[ -z $(ls -A "$work" | grep -v -e stub -e said) ]] || fail "the run installed $(ls -A "$work")"
+}
+
 # A second manager would wait on a box nobody sees: the run says so and ends at once,
 # before it builds anything.
 run_withAManagerRunning_endsAtOnceWithTheReason() {
