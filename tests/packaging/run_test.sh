@@ -4,6 +4,10 @@
 # tree's manager, soft token and a fake vendor's driver, so nothing under /opt is touched.
 set -euo pipefail
 
+# As in the end-to-end tests: X's keyboard library reads a string within its bounds but
+# without its NUL, and Qt's caches outlive the manager.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0:strict_string_checks=0"
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
