@@ -16,18 +16,24 @@ fail() {
     exit 1
 }
 
-# shellcheck source=../../scripts/run
-source "$SOURCE_DIR/scripts/run"
-set +e
-set -uo pipefail
-sudo=
-driver="$work/files/lib/libovrinskf.so.1.0.0"
-store="$work/store"
+# The run's steps, without running it: the script runs only when executed. A script
+# without its steps would run whole here, so that is checked first.
+load_run_steps() {
+    grep -q '^main() {' "$SOURCE_DIR/scripts/run" || fail "scripts/run has no steps to test"
+    # shellcheck source=../../scripts/run
+    source "$SOURCE_DIR/scripts/run"
+    set +e
+    set -uo pipefail
+    sudo=
+    driver="$work/files/lib/libovrinskf.so.1.0.0"
+    store="$work/store"
+}
 
 # The driver path before, what must lead there after, and whether the run treats it as a
 # vendor's driver: a free path and another build's soft token (its file, or a link to it)
 # lead to this build's soft token; a vendor's driver, file or link, stays.
 driverPath_leadsToThisBuildsSoftToken_unlessAVendorsDriverIsThere() {
+    load_run_steps
     local ours="$work/usr/local/lib/softskf/libovrinskf.so.1.0.0"
     mkdir -p "${ours%/*}" "$work/old" "$work/vendor"
     cp "$SOFTSKF_LIB" "$ours"
@@ -74,6 +80,7 @@ CASES
 # The run's last step with the build tree's manager: an empty device tree is a failure
 # with the reason, the demo token in the tree a success.
 manager_withNoToken_failsWithTheReason_andWithTheDemoToken_succeeds() {
+    load_run_steps
     mkdir -m 700 "$store"
     local code=0 output
     output=$(show_under_xvfb "$MANAGER" "$work/empty.png" 2>&1) || code=$?
@@ -88,6 +95,7 @@ manager_withNoToken_failsWithTheReason_andWithTheDemoToken_succeeds() {
 
 # With the packages installed, the run uses theirs and installs nothing over them.
 installedPackages_areUsed_andNothingIsInstalledOverThem() {
+    load_run_steps
     mkdir "$work/stub"
     printf '#!/bin/sh\necho "install ok installed"\n' >"$work/stub/dpkg-query"
     chmod +x "$work/stub/dpkg-query"
