@@ -5,7 +5,8 @@
 #             store's info file at /opt/apps/<appid>/info;
 #   softskf   the soft token: libovrinskf.so.1.0.0 under /usr/lib/softskf, skftool and its
 #             manual page. Its maintainer scripts link the manager's fixed driver path to
-#             the library only when nothing is there, and remove only that link;
+#             the library only when nothing or another soft token is there, and remove
+#             only that link;
 #   skfp11    the PKCS#11 module libskfp11.so in p11-kit's module folder with its module
 #             file, its public header skfp11.h and skfp11-register with its autostart entry.
 #             It serves any SKF driver, so it depends on neither of the others.
@@ -220,7 +221,7 @@ A complete software token that stands in for a vendor's SKF driver: real
 SM2, RSA, SM3 and SM4 keys and certificates made with OpenSSL, kept on disk,
 with hot-plug events when a token is inserted or removed. skftool creates
 and plugs in soft tokens and talks to any SKF driver through its standard
-functions. The library becomes the manager's driver only where no other
+functions. The library becomes the manager's driver only where no vendor's
 driver is installed.")
 # The PKCS#11 module shows the soft tokens to browsers, GnuTLS, OpenSSL and ssh.
 set(CPACK_DEBIAN_SOFTTOKEN_PACKAGE_RECOMMENDS "skfp11")

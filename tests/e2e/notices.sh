@@ -97,9 +97,8 @@ noTray_aCertificateExpiringWithinThirtyDays_isADesktopNotification() {
     skftool app-create "$device" OVRIN_APP --default-pins
     skftool container-create "$device" OVRIN_APP Expiring
     skftool keygen "$device" OVRIN_APP Expiring --sm2
-    # A day alone ends at its last second: 19 days ahead leaves 19 to 20 days, shown as 20.
     skftool issue "$device" OVRIN_APP Expiring --sign --cn Expiring \
-        --not-after "$(date -u -d '+19 days' +%Y-%m-%d)"
+        --not-after "$(date -u -d '+20 days 12 hours' +%Y-%m-%d)"
     skftool remove VK2026000002
     start_manager
     skftool insert VK2026000002
