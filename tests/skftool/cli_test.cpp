@@ -369,6 +369,10 @@ TEST_F(SkftoolCommandLine, helpExplainsEveryCommandAndBadCommandLinesExitWithTwo
             EXPECT_TRUE(contains(help, option.name)) << command.name << " " << option.name;
         }
     }
+    // The commands that refuse to run without --sign or --enc say so in their synopsis.
+    for (const char* name : {"cert-import", "cert-export", "issue"}) {
+        EXPECT_TRUE(contains(succeed({name, "--help"}), " --sign|--enc [OPTIONS]")) << name;
+    }
     EXPECT_EQ(run({}).exitCode, 2);
     EXPECT_EQ(run({"frobnicate"}).exitCode, 2);
     EXPECT_EQ(run({"show"}).exitCode, 2);
