@@ -46,7 +46,8 @@ fi
 packages=${PACKAGE_OUT:-build/packages}
 manager_deb=$(ls "$packages"/ovrinkey_*.deb 2>/dev/null | head -n1)
 soft_deb=$(ls "$packages"/softskf_*.deb 2>/dev/null | head -n1)
-[[ -n $manager_deb && -n $soft_deb ]] || fail "no packages in $packages (run scripts/package)"
+module_deb=$(ls "$packages"/skfp11_*.deb 2>/dev/null | head -n1)
+[[ -n $manager_deb && -n $soft_deb && -n $module_deb ]] || fail "no packages in $packages (run scripts/package)"
 
 if [[ ! -d $base ]]; then
     step "debootstrap bookworm into $base"
@@ -81,17 +82,18 @@ repack() {
     dpkg-deb -b "$tree" "$rootfs/debs/$(dpkg-deb -f "$deb" Package)_${version}_amd64.deb" >/dev/null
     rm -rf "$tree"
 }
-cp "$manager_deb" "$soft_deb" "$rootfs/debs/"
+cp "$manager_deb" "$soft_deb" "$module_deb" "$rootfs/debs/"
 version=$(dpkg-deb -f "$manager_deb" Version)
 repack "$manager_deb" "$version.1"
 repack "$soft_deb" "$version.1"
+repack "$module_deb" "$version.1"
 
 step "installing the packages with apt (dependencies from the mirror)"
 in_root apt-get update -qq
-in_root apt-get install -y -qq "/debs/${manager_deb##*/}" "/debs/${soft_deb##*/}" \
-    xvfb xdotool x11-utils trayer imagemagick desktop-file-utils >"$work/install.log" 2>&1 ||
+in_root apt-get install -y -qq "/debs/${manager_deb##*/}" "/debs/${soft_deb##*/}" "/debs/${module_deb##*/}" \
+    xvfb xdotool x11-utils trayer imagemagick desktop-file-utils p11-kit >"$work/install.log" 2>&1 ||
     { tail -n 30 "$work/install.log" >&2; fail "installing the packages failed"; }
-in_root dpkg -s ovrinkey softskf | grep -E '^(Package|Status|Version|Depends):'
+in_root dpkg -s ovrinkey softskf skfp11 | grep -E '^(Package|Status|Version|Depends):'
 
 step "checking the installed layout"
 [[ -L $rootfs$driver && $(readlink "$rootfs$driver") == "$soft_lib" ]] || fail "the driver path is not linked to the soft token"
@@ -115,6 +117,8 @@ export SOFTSKF_DIR=\$(mktemp -d)
 export XDG_RUNTIME_DIR=\$(mktemp -d)
 skftool demo >/dev/null || exit 10
 skftool devices
+# The module, registered with p11-kit by its package, shows the demo token.
+p11-kit list-modules | grep -A12 '^skfp11:' | grep -q 'Velkora Z Idi' || { p11-kit list-modules; exit 11; }
 Xvfb :42 -screen 0 1024x768x24 -nolisten tcp >/tmp/xvfb.log 2>&1 &
 xvfb=\$!
 export DISPLAY=:42
@@ -147,16 +151,18 @@ mkdir -p "$shots"
 cp "$rootfs/tmp/debootstrap-manager.png" "$shots/debootstrap-manager.png" && echo "   saved $shots/debootstrap-manager.png"
 
 step "upgrading to $version.1"
-in_root apt-get install -y -qq "/debs/ovrinkey_$version.1_amd64.deb" "/debs/softskf_$version.1_amd64.deb" >>"$work/install.log" 2>&1 ||
+in_root apt-get install -y -qq "/debs/ovrinkey_$version.1_amd64.deb" "/debs/softskf_$version.1_amd64.deb" \
+    "/debs/skfp11_$version.1_amd64.deb" >>"$work/install.log" 2>&1 ||
     { tail -n 30 "$work/install.log" >&2; fail "the upgrade failed"; }
-in_root dpkg-query -W ovrinkey softskf
+in_root dpkg-query -W ovrinkey softskf skfp11
 [[ $(readlink "$rootfs$driver") == "$soft_lib" ]] || fail "the upgrade lost the driver link"
 [[ -x $rootfs$exec_line ]] || fail "the upgrade lost the manager"
 
-step "removing both packages"
-in_root apt-get purge -y -qq ovrinkey softskf >>"$work/install.log" 2>&1 || fail "the removal failed"
+step "removing the packages"
+in_root apt-get purge -y -qq ovrinkey softskf skfp11 >>"$work/install.log" 2>&1 || fail "the removal failed"
 [[ ! -e $rootfs$driver && ! -L $rootfs$driver ]] || fail "the driver link outlived the soft token"
-left=$(find "$rootfs/opt/apps" "$rootfs/usr/lib/softskf" -mindepth 1 2>/dev/null || true)
+left=$(find "$rootfs/opt/apps" "$rootfs/usr/lib/softskf" "$rootfs/usr/lib/x86_64-linux-gnu/pkcs11/libskfp11.so" \
+    "$rootfs/usr/share/p11-kit/modules/skfp11.module" -mindepth 0 2>/dev/null | grep -v '^'"$rootfs"'/opt/apps$' || true)
 [[ -z $left ]] || fail "removal left files behind: $left"
 echo "   nothing left under /opt/apps or /usr/lib/softskf"
 

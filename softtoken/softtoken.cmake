@@ -47,7 +47,8 @@ set(SOFTSKF_ENTRY_SOURCES
     "${SOFTSKF_LIB_DIR}/entry/SkfContainer.cpp"
     "${SOFTSKF_LIB_DIR}/entry/SkfCrypto.cpp"
     "${SOFTSKF_LIB_DIR}/entry/SkfDevice.cpp"
-    "${SOFTSKF_LIB_DIR}/entry/SkfFile.cpp")
+    "${SOFTSKF_LIB_DIR}/entry/SkfFile.cpp"
+    "${SOFTSKF_LIB_DIR}/entry/Version.cpp")
 
 # Everything below the C entry layer, static so unit tests can link it directly.
 add_library(softskf_core STATIC ${SOFTSKF_LAYER_SOURCES})
@@ -57,6 +58,7 @@ set_target_properties(softskf_core PROPERTIES CXX_VISIBILITY_PRESET hidden VISIB
 
 add_library(softskf SHARED ${SOFTSKF_ENTRY_SOURCES})
 target_link_libraries(softskf PRIVATE softskf_core skf_headers)
+target_compile_definitions(softskf PRIVATE OVRINKEY_VERSION="${PROJECT_VERSION}")
 set(SOFTSKF_VERSION_SCRIPT "${SOFTSKF_LIB_DIR}/entry/exports.map")
 # -Bsymbolic-functions: calls between the driver's own functions stay inside it, even
 # when the host program exports SKF functions of the same names.

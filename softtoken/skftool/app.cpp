@@ -34,7 +34,47 @@ void printCommandLines(std::ostream& out, bool usesDriver)
     }
 }
 
-void printOverview(std::ostream& out)
+// A summary as a sentence: capitalised, with a full stop.
+std::string sentence(std::string summary)
+{
+    summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
+    return summary + ".";
+}
+
+void printOptions(std::ostream& out, const std::vector<OptionSpec>& options)
+{
+    for (const OptionSpec& option : options) {
+        const std::string head = option.name + (option.valueName.empty() ? "" : " " + option.valueName);
+        if (head.size() < 30) {
+            out << "  " << std::left << std::setw(30) << head << " " << option.help << "\n";
+        } else {
+            out << "  " << head << "\n" << std::string(33, ' ') << option.help << "\n";
+        }
+    }
+}
+
+// Every command under a heading of its own, its summary and details indented beneath,
+// then its options: the manual page is made from this text (help2man), so it never lists
+// other commands or options than the program has.
+void printEveryCommand(std::ostream& out)
+{
+    for (const Command& command : commandTable()) {
+        out << "\nskftool " << command.name << (command.arguments.empty() ? "" : " " + command.arguments)
+            << (command.options.empty() ? "" : " [OPTIONS]") << ":\n  " << sentence(command.summary) << "\n";
+        std::string details = command.details;
+        for (size_t at = details.find('\n'); at != std::string::npos; at = details.find('\n', at + 3)) {
+            details.replace(at, 1, "\n  ");
+        }
+        out << "  " << details << "\n";
+        if (!command.options.empty()) {
+            out << "\n";
+            printOptions(out, command.options);
+        }
+    }
+}
+
+// The overview; with everyCommand, each command's help as well (--help-all).
+void printOverview(std::ostream& out, bool everyCommand = false)
 {
     out << "Usage: skftool [--lib PATH] COMMAND [ARGUMENTS] [OPTIONS]\n\n"
            "skftool looks after soft tokens and talks to any SKF (GM/T 0016) driver through its\n"
@@ -43,12 +83,17 @@ void printOverview(std::ostream& out)
     printCommandLines(out, false);
     out << "\nToken commands (through the SKF driver; DEV is a device name such as VK-VK2026000001):\n";
     printCommandLines(out, true);
+    if (everyCommand) {
+        printEveryCommand(out);
+    }
     out << "\nGlobal options:\n"
            "  --lib PATH        the SKF driver to load (default $SKFTOOL_LIB, else\n"
            "                    "
         << OVRINKEY_DRIVER_PATH
         << ")\n"
-           "  --help            this text; 'skftool COMMAND --help' explains one command\n\n"
+           "  --help            this text; 'skftool COMMAND --help' explains one command\n"
+           "  --help-all        this text and every command's help, as the manual page has it\n"
+           "  --version         the version\n\n"
            "Environment:\n"
            "  SOFTSKF_DIR       the soft token's store (default ${XDG_DATA_HOME:-~/.local/share}/softskf)\n"
            "  SKFTOOL_LIB       the SKF driver to load\n"
@@ -68,21 +113,12 @@ void printCommandHelp(std::ostream& out, const Command& command)
     if (!command.options.empty()) {
         out << " [OPTIONS]";
     }
-    std::string summary = command.summary;
-    summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
-    out << "\n\n" << summary << ".\n" << command.details << "\n";
+    out << "\n\n" << sentence(command.summary) << "\n" << command.details << "\n";
     if (command.options.empty()) {
         return;
     }
     out << "\nOptions:\n";
-    for (const OptionSpec& option : command.options) {
-        const std::string head = option.name + (option.valueName.empty() ? "" : " " + option.valueName);
-        if (head.size() < 30) {
-            out << "  " << std::left << std::setw(30) << head << " " << option.help << "\n";
-        } else {
-            out << "  " << head << "\n" << std::string(33, ' ') << option.help << "\n";
-        }
-    }
+    printOptions(out, command.options);
 }
 
 bool wantsHelp(const std::vector<std::string>& words)
@@ -126,6 +162,14 @@ int runSkftool(std::vector<std::string> words, std::ostream& out, std::ostream& 
     if (words.empty()) {
         printOverview(err);
         return kExitUsage;
+    }
+    if (words[0] == "--version") {
+        out << "skftool " << OVRINKEY_VERSION << "\n";
+        return 0;
+    }
+    if (words[0] == "--help-all") {
+        printOverview(out, true);
+        return 0;
     }
     if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         if (words.size() > 1 && findCommand(words[1])) {

@@ -84,9 +84,9 @@ void runIssue(Context& context)
     if (!args.has("--cn") || !args.has("--not-after")) {
         throw UsageError("issue needs --cn NAME and --not-after DATE");
     }
-    const std::string notAfter = parseCertificateDate(args.value("--not-after"), "--not-after");
+    const std::string notAfter = parseCertificateDate(args.value("--not-after"), "--not-after", DayPart::EndOfDay);
     const std::string notBefore = args.has("--not-before")
-        ? parseCertificateDate(args.value("--not-before"), "--not-before")
+        ? parseCertificateDate(args.value("--not-before"), "--not-before", DayPart::StartOfDay)
         : certificateDateFromNow(0);
     Secret pin = userPinFor(args);
     AppSession session(context.driver(), args.positional(0), args.positional(1));

@@ -4,6 +4,7 @@
 #include "errors.h"
 #include "pemder.h"
 #include "session.h"
+#include "tokenadmin.h"
 
 #include <cstdio>
 #include <cstring>
@@ -128,12 +129,35 @@ void printApplication(std::ostream& out, Device& device, const std::string& name
     }
 }
 
+// The soft token answers SAR_FILEERR when its store folder is unsafe (open to others,
+// another user's, a link); the store commands know which folder and why, so say it here too.
+[[noreturn]] void rethrowWithStoreReason(const SkfError& error)
+{
+    if (error.code() == SAR_FILEERR) {
+        try {
+            softskf::admin::listTokens();
+        } catch (const std::exception& reason) {
+            throw ToolError(std::string(error.what()) + "\n  the soft token's store: " + reason.what());
+        }
+    }
+    throw error;
+}
+
+std::vector<std::string> enumAllDevices(const Driver& driver)
+{
+    try {
+        return enumDevices(driver, false);
+    } catch (const SkfError& error) {
+        rethrowWithStoreReason(error);
+    }
+}
+
 } // namespace
 
 void runDevices(Context& context)
 {
     const Driver& driver = context.driver();
-    const std::vector<std::string> all = enumDevices(driver, false);
+    const std::vector<std::string> all = enumAllDevices(driver);
     if (all.empty()) {
         context.out() << "No devices\n";
         return;

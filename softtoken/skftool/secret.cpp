@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -57,6 +58,21 @@ Secret promptForPin(const std::string& prompt)
     return pin;
 }
 
+// A PIN file others may read gives the PIN away as surely as --pin does; like ssh with a
+// key file, say so (the PINs are still read: refusing would break a working script).
+void warnWhenOthersMayRead(int fd, const std::string& path)
+{
+    struct stat status
+    {
+    };
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && (status.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        std::cerr << "skftool: warning: the PIN file " << path << " is open to other users (mode " << mode
+                  << "); make it private with chmod 600\n";
+    }
+}
+
 // PINs from --pin-file or --pin-fd, read once and handed out a line at a time: the
 // command line, seen by every user in ps, never holds them.
 class PinLines
@@ -92,6 +108,7 @@ private:
                 throw ToolError("cannot read " + args.value("--pin-file") + ": " + std::strerror(errno));
             }
             owned = true;
+            warnWhenOthersMayRead(fd, args.value("--pin-file"));
         } else if (args.has("--pin-fd")) {
             m_sourceName = "--pin-fd " + args.value("--pin-fd");
             fd = static_cast<int>(parseNumber(args.value("--pin-fd"), "--pin-fd"));

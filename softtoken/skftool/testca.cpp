@@ -223,13 +223,18 @@ std::vector<uint8_t> issueCertificate(const std::string& caFolder, const IssueRe
     return der;
 }
 
-std::string parseCertificateDate(const std::string& text, const std::string& what)
+std::string parseCertificateDate(const std::string& text, const std::string& what, DayPart dayPart)
 {
     tm parts{};
     const char* end = strptime(text.c_str(), "%Y-%m-%dT%H:%M:%S", &parts);
     if (!end || *end != '\0') {
         parts = tm{};
         end = strptime(text.c_str(), "%Y-%m-%d", &parts);
+        if (dayPart == DayPart::EndOfDay) {
+            parts.tm_hour = 23;
+            parts.tm_min = 59;
+            parts.tm_sec = 59;
+        }
     }
     if (!end || *end != '\0' || parts.tm_year + 1900 < 1950 || parts.tm_year + 1900 > 9999) {
         throw UsageError(what + " must look like 2028-12-31 or 2028-12-31T23:59:59, not \"" + text + "\"");

@@ -24,8 +24,12 @@ struct IssueRequest
 // returns its DER bytes. caFolder is created with mode 0700 when missing.
 std::vector<uint8_t> issueCertificate(const std::string& caFolder, const IssueRequest& request);
 
+// Which moment of a day given without a time: a validity starts at its first second and
+// ends at its last, so "--not-after 2027-12-31" covers the whole of that day.
+enum class DayPart { StartOfDay, EndOfDay };
+
 // "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM:SS" (UTC) to "YYYYMMDDHHMMSSZ"; throws UsageError.
-std::string parseCertificateDate(const std::string& text, const std::string& what);
+std::string parseCertificateDate(const std::string& text, const std::string& what, DayPart dayPart);
 
 // The time now plus days, as "YYYYMMDDHHMMSSZ".
 std::string certificateDateFromNow(long days);

@@ -128,6 +128,19 @@ maintainerScripts_linkOnlyAFreeDriverPath_andRemoveOnlyTheirOwnLink() {
     run_script postrm purge
     [[ $(cat "$driver") == vendor ]] || fail "removal took a vendor's driver"
 
+    # Another soft token there (scripts/run's, as a file or a link) gives way to the package's.
+    rm "$driver"
+    printf 'ELF... softskf_version ...' >"$work/run-softtoken.so"
+    for kind in file link; do
+        [[ $kind == file ]] && cp "$work/run-softtoken.so" "$driver" || ln -s "$work/run-softtoken.so" "$driver"
+        run_script postinst configure
+        [[ $(readlink "$driver") == "$ours" ]] || fail "installing kept another soft token ($kind)"
+        run_script postrm remove
+        [[ ! -e $driver && ! -L $driver ]] || fail "removal left the link that replaced a soft token ($kind)"
+        mkdir -p "${driver%/*}"
+    done
+    echo vendor >"$driver"
+
     # A link someone else made (a vendor's driver installed as a link) is not ours either.
     rm "$driver"
     ln -s /nonexistent/vendor.so "$driver"
@@ -137,12 +150,29 @@ maintainerScripts_linkOnlyAFreeDriverPath_andRemoveOnlyTheirOwnLink() {
     [[ $(readlink "$driver") == /nonexistent/vendor.so ]] || fail "removal took a foreign link"
 }
 
-manualPage_formatsWithoutWarnings() {
+manualPage_formatsWithoutWarnings_andCoversEveryCommandAndOptionOfTheHelp() {
     local warnings
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 groff -man -Tutf8 -ww -z "$MANPAGE" 2>&1) || fail "groff failed"
     [[ -z $warnings ]] || fail "groff warns: $warnings"
-    LC_ALL=C.UTF-8 groff -man -Tutf8 "$MANPAGE" 2>/dev/null | grep -q 'pin-verify' ||
-        fail "the page does not document pin-verify"
+    # The page as a reader sees it, hyphens plain and lines unbroken.
+    LC_ALL=C.UTF-8 MANWIDTH=1000 groff -man -Tutf8 -rLL=1000n "$MANPAGE" 2>/dev/null |
+        sed 's/\x1b\[[0-9;]*m//g; s/.\x08//g; s/\xe2\x80\x90/-/g' >"$work/manual.txt"
+
+    # Every command of the overview, and every option of each command's own help.
+    local commands command option
+    commands=$("$SKFTOOL" --help | awk '/commands/ {listing = 1; next} /^$/ {listing = 0} listing {print $1}')
+    (($(wc -w <<<"$commands") >= 20)) || fail "the overview lists only: $commands"
+    for command in $commands; do
+        grep -q "skftool $command\b" "$work/manual.txt" || fail "the manual lacks the command $command"
+        for option in $("$SKFTOOL" "$command" --help | awk '/^Options:/ {listing = 1; next} listing {print $1}'); do
+            # The option as an entry of that command's part of the page, not only named in a sentence.
+            sed -n "/^ *skftool $command\b/,/^ *skftool [a-z-]* .*:\$\|^ *skftool [a-z-]*:\$/p" "$work/manual.txt" |
+                grep -q -- "^ *$option\b" || fail "the manual lacks $option of $command"
+        done
+    done
+    for option in $("$SKFTOOL" --help | awk '/^Global options:/ {listing = 1; next} /^$/ {listing = 0} listing && /^  -/ {print $1}'); do
+        grep -q -- "^ *$option\b" "$work/manual.txt" || fail "the manual lacks the global option $option"
+    done
 }
 
 # The value of FIELD in the control data of a .deb.
@@ -153,12 +183,14 @@ field() {
 packages_carryTheirFiles_andDependenciesComputedFromTheBinaries() {
     (cd "$work" && cpack --config "$CPACK_CONFIG" -B "$work/out" >"$work/cpack.log" 2>&1) ||
         fail "cpack failed: $(tail -n 20 "$work/cpack.log")"
-    local manager softtoken
+    local manager softtoken module
     manager=$(ls "$work"/out/ovrinkey_*.deb) || fail "no manager package"
     softtoken=$(ls "$work"/out/softskf_*.deb) || fail "no soft token package"
+    module=$(ls "$work"/out/skfp11_*.deb) || fail "no PKCS#11 module package"
 
     dpkg-deb -c "$manager" | awk '{print $6 $7 $8}' >"$work/manager.list"
     dpkg-deb -c "$softtoken" | awk '{print $6 $7 $8}' >"$work/softtoken.list"
+    dpkg-deb -c "$module" | awk '{print $6 $7 $8}' >"$work/module.list"
     local path
     for path in "$FILES_DIR/bin/ovrinkey" "$FILES_DIR/lang/vqcsp_2052.lng" "$FILES_DIR/lang/vqcsp_1028.lng" \
         "$FILES_DIR/lang/vqcsp_1033.lng" /usr/share/applications/com.qorvex.ovrinkey.desktop-\> \
@@ -168,9 +200,20 @@ packages_carryTheirFiles_andDependenciesComputedFromTheBinaries() {
     done
     local multiarch
     multiarch=$(gcc -print-multiarch)
-    for path in /usr/bin/skftool /usr/lib/softskf/libovrinskf.so.1.0.0 /usr/share/man/man1/skftool.1.gz \
-        "/usr/lib/$multiarch/pkcs11/libskfp11.so" /usr/share/p11-kit/modules/skfp11.module; do
+    for path in /usr/bin/skftool /usr/lib/softskf/libovrinskf.so.1.0.0 /usr/share/man/man1/skftool.1.gz; do
         grep -q "^\.$path" "$work/softtoken.list" || fail "the soft token package lacks $path"
+    done
+    for path in "/usr/lib/$multiarch/pkcs11/libskfp11.so" /usr/share/p11-kit/modules/skfp11.module \
+        /usr/include/skfp11.h; do
+        grep -q "^\.$path" "$work/module.list" || fail "the module package lacks $path"
+    done
+    ! grep -q "skfp11" "$work/softtoken.list" || fail "the soft token package still carries the module"
+    local package
+    for package in ovrinkey:manager softskf:softtoken skfp11:module; do
+        for path in copyright changelog.Debian.gz; do
+            grep -q "^\./usr/share/doc/${package%%:*}/$path\$" "$work/${package#*:}.list" ||
+                fail "${package%%:*} lacks /usr/share/doc/${package%%:*}/$path"
+        done
     done
     # The store's info file sits beside files/ and entries/ and carries the package's version.
     grep -q "^\.$APP_DIR/info\$" "$work/manager.list" || fail "the manager package lacks $APP_DIR/info"
@@ -198,6 +241,11 @@ packages_carryTheirFiles_andDependenciesComputedFromTheBinaries() {
         [[ $depends == *"$library"* ]] || fail "the soft token does not depend on $library: $depends"
     done
     [[ $(field "$manager" Recommends) == *softskf* ]] || fail "the manager does not recommend the soft token"
+    # The module serves a vendor's driver: it needs neither the soft token nor the manager.
+    [[ $(field "$manager" Recommends) == *skfp11* ]] || fail "the manager does not recommend the module"
+    [[ $(field "$softtoken" Recommends) == *skfp11* ]] || fail "the soft token does not recommend the module"
+    [[ $(field "$module" Depends) != *softskf* && $(field "$module" Depends) != *ovrinkey* ]] ||
+        fail "the module depends on $(field "$module" Depends)"
 
     # The maintainer scripts are in the soft token package, filled in and valid shell.
     mkdir "$work/control"
@@ -208,6 +256,16 @@ packages_carryTheirFiles_andDependenciesComputedFromTheBinaries() {
         grep -q "driver=\"$FILES_DIR/lib/libovrinskf.so.1.0.0\"" "$work/control/$script" ||
             fail "$script does not name the manager's driver path"
     done
+}
+
+# lintian as a Debian maintainer runs it, on the packages CPack makes from this build.
+packages_areLintianClean_withEveryOverrideGivingItsReason() {
+    (cd "$work" && cpack --config "$CPACK_CONFIG" -B "$work/out" >"$work/cpack.log" 2>&1) ||
+        fail "cpack failed: $(tail -n 20 "$work/cpack.log")"
+    local options=()
+    # A test build keeps the manager in the build tree instead of /opt/apps.
+    [[ $APP_DIR == /opt/apps/* ]] || options=(--build-tree "$APP_DIR")
+    "$PACKAGING_DIR/lintian-check" "${options[@]}" "$work"/out/*.deb || fail "lintian is not clean"
 }
 
 case=${1:?usage: packaging_test.sh CASE}

@@ -142,14 +142,14 @@ TEST_F(TestCaFolder, refusesACertificateThatEndsBeforeItBegins)
     EXPECT_THROW(issue(key.get(), "20251231000000Z"), UsageError);
 }
 
-TEST(CertificateDates, acceptADayOrASecondAndRefuseImpossibleDates)
+TEST(CertificateDates, acceptADayOrASecond_aDayAloneEndingAtItsLastSecond_andRefuseImpossibleDates)
 {
-    EXPECT_EQ(parseCertificateDate("2028-12-31", "--not-after"), "20281231000000Z");
-    EXPECT_EQ(parseCertificateDate("2051-06-30T12:34:56", "--not-after"), "20510630123456Z");
-    EXPECT_THROW(parseCertificateDate("2028-02-30", "--not-after"), UsageError);
-    EXPECT_THROW(parseCertificateDate("2028-13-01", "--not-after"), UsageError);
-    EXPECT_THROW(parseCertificateDate("2028-12-31 junk", "--not-after"), UsageError);
-    EXPECT_THROW(parseCertificateDate("tomorrow", "--not-after"), UsageError);
+    EXPECT_EQ(parseCertificateDate("2028-12-31", "--not-after", DayPart::EndOfDay), "20281231235959Z");
+    EXPECT_EQ(parseCertificateDate("2028-12-31", "--not-before", DayPart::StartOfDay), "20281231000000Z");
+    EXPECT_EQ(parseCertificateDate("2051-06-30T12:34:56", "--not-after", DayPart::EndOfDay), "20510630123456Z");
+    for (const char* bad : {"2028-02-30", "2028-13-01", "2028-12-31 junk", "tomorrow"}) {
+        EXPECT_THROW(parseCertificateDate(bad, "--not-after", DayPart::EndOfDay), UsageError) << bad;
+    }
 }
 
 TEST(CertificateFiles, readPemAndDerToTheSameDerBytesAndRefuseOtherData)

@@ -371,6 +371,10 @@ TEST_F(SkftoolCommandLine, helpExplainsEveryCommandAndBadCommandLinesExitWithTwo
             EXPECT_TRUE(contains(help, option.name)) << command.name << " " << option.name;
         }
     }
+    // The commands that refuse to run without --sign or --enc say so in their synopsis.
+    for (const char* name : {"cert-import", "cert-export", "issue"}) {
+        EXPECT_TRUE(contains(succeed({name, "--help"}), " --sign|--enc [OPTIONS]")) << name;
+    }
     EXPECT_EQ(run({}).exitCode, 2);
     EXPECT_EQ(run({"frobnicate"}).exitCode, 2);
     EXPECT_EQ(run({"show"}).exitCode, 2);
@@ -393,7 +397,11 @@ TEST_F(SkftoolCommandLine, appCreate_takesPinsFromAFileOrADescriptor_andTheDefau
         std::ofstream out(pins);
         out << "so-secret-1\r\nuser-secret-2\n";
     }
-    succeed({"app-create", "DevP", "FILED", "--pin-file", pins});
+    // A file others may read works, with a warning, as ssh gives for a key file; a private one is quiet.
+    chmod(pins.c_str(), 0644);
+    const RunResult open = run({"app-create", "DevP", "FILED", "--pin-file", pins});
+    EXPECT_EQ(open.exitCode, 0) << open.err;
+    EXPECT_TRUE(contains(open.err, "open to other users (mode 0644)")) << open.err;
     succeed({"pin-verify", "DevP", "FILED", "--so", "--pin", "so-secret-1"});
     succeed({"pin-verify", "DevP", "FILED", "--pin", "user-secret-2"});
     // Chosen PINs are still the ones the application was issued with, to be changed.
@@ -410,7 +418,11 @@ TEST_F(SkftoolCommandLine, appCreate_takesPinsFromAFileOrADescriptor_andTheDefau
         std::ofstream out(pins);
         out << "user-secret-2\nuser-secret-3\n";
     }
-    const int fd = open(pins.c_str(), O_RDONLY);
+    chmod(pins.c_str(), 0600);
+    const RunResult quiet = run({"pin-verify", "DevP", "FILED", "--pin-file", pins});
+    EXPECT_EQ(quiet.exitCode, 0) << quiet.err;
+    EXPECT_FALSE(contains(quiet.err, "other users")) << quiet.err;
+    const int fd = ::open(pins.c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
     succeed({"pin-change", "DevP", "FILED", "--pin-fd", std::to_string(fd)});
     close(fd);
@@ -451,15 +463,20 @@ TEST_F(SkftoolCommandLine, anOutputFile_isNotWrittenThroughALinkPlantedBesideIt)
     EXPECT_FALSE(readFile(output).empty());
 }
 
-TEST_F(SkftoolCommandLine, aStoreFolderOpenToOthers_isRefusedWithAClearError)
+TEST_F(SkftoolCommandLine, aStoreFolderOpenToOthers_isRefusedWithAClearError_byTheStoreAndTheDriverCommands)
 {
     succeed({"create", "--serial", "OPEN"});
-    ASSERT_EQ(chmod(store().c_str(), 0777), 0);
+    ASSERT_EQ(chmod(store().c_str(), 0755), 0);
     const RunResult open = run({"tokens"});
     const RunResult create = run({"create", "--serial", "OTHER"});
+    // The driver only answers SAR_FILEERR; skftool adds the store's reason.
+    const RunResult devices = run({"devices"});
     ASSERT_EQ(chmod(store().c_str(), 0700), 0);
     EXPECT_EQ(open.exitCode, 1);
-    EXPECT_TRUE(contains(open.err, "open to other users (mode 0777")) << open.err;
+    EXPECT_TRUE(contains(open.err, "open to other users (mode 0755")) << open.err;
+    EXPECT_EQ(devices.exitCode, 1);
+    EXPECT_TRUE(contains(devices.err, "SAR_FILEERR")) << devices.err;
+    EXPECT_TRUE(contains(devices.err, store() + " is open to other users (mode 0755")) << devices.err;
     EXPECT_EQ(create.exitCode, 1);
     EXPECT_FALSE(contains(succeed({"tokens"}), "OTHER"));
 }

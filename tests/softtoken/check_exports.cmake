@@ -1,4 +1,5 @@
-# Checks that the driver exports exactly the SKF functions of the header and nothing else.
+# Checks that the driver exports exactly the SKF functions of the header and its version
+# mark (softskf_version, by which an installer tells it from a vendor's driver), nothing else.
 # Usage: cmake -DLIBRARY=<path> -DHEADER=<skfapi.h> -P check_exports.cmake
 find_program(NM nm REQUIRED)
 execute_process(COMMAND ${NM} -D --defined-only "${LIBRARY}" OUTPUT_VARIABLE symbols RESULT_VARIABLE result)
@@ -17,6 +18,7 @@ foreach(prototype ${prototypes})
     string(REGEX REPLACE "^ULONG (SKF_[A-Za-z]+)\\(.*$" "\\1" name "${prototype}")
     list(APPEND expected "${name}")
 endforeach()
+list(APPEND expected softskf_version)
 list(SORT exported)
 list(SORT expected)
 if(NOT exported STREQUAL expected)
@@ -27,4 +29,4 @@ if(NOT exported STREQUAL expected)
     message(FATAL_ERROR "exported symbols differ; extra: ${extra}; missing: ${missing}")
 endif()
 list(LENGTH exported count)
-message(STATUS "the driver exports exactly the ${count} SKF functions")
+message(STATUS "the driver exports exactly the SKF functions and its version mark (${count} symbols)")
