@@ -6,10 +6,7 @@
 // token with an expiring certificate has had its own notice exactly once, unless the token
 // was pulled before its turn came. DEVICE_EVENTS_SEED and DEVICE_EVENTS_STEPS choose
 // another run (scripts/soak runs a long one).
-#include "pagestestsupport.h"
-
-#include "cdevmgr.h"
-#include "fakeskf_control.h"
+#include "fakepagesfixture.h"
 
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -95,42 +92,30 @@ class DeviceEventsPropertyTest : public QObject
         }
     }
 
-    // New tray notices: device notices are counted, expiry ones attributed to their token.
+    static bool isDeviceNotice(const TrayNotice& notice)
+    {
+        return notice.text.endsWith(QLatin1String(" inserted")) || notice.text.endsWith(QLatin1String(" removed"));
+    }
+
+    // New tray notices other than the device ones are expiry notices of their token.
     void readTrayNotices()
     {
         for (; noticesCounted < window->notices.size(); ++noticesCounted) {
-            const QString text = window->notices[noticesCounted].text;
-            if (text.endsWith(QLatin1String(" inserted")) || text.endsWith(QLatin1String(" removed"))) {
-                continue;
+            if (!isDeviceNotice(window->notices[noticesCounted])) {
+                countNotice(QStringLiteral("tray"), window->notices[noticesCounted].text);
             }
-            countNotice(QStringLiteral("tray"), text);
         }
     }
 
     int deviceNotices() const
     {
-        int count = 0;
-        for (const TrayNotice& notice : window->notices) {
-            count
-                += notice.text.endsWith(QLatin1String(" inserted")) || notice.text.endsWith(QLatin1String(" removed"));
-        }
-        return count;
-    }
-
-    void publishList()
-    {
-        QByteArray list;
-        for (const QString& name : plugged) {
-            list += name.toLatin1() + '\0';
-        }
-        list += '\0';
-        FakeSkf_SetDeviceList(list.constData(), static_cast<unsigned>(list.size()), -1);
+        return static_cast<int>(std::count_if(window->notices.begin(), window->notices.end(), isDeviceNotice));
     }
 
     void plugIn(const QStringList& names)
     {
         plugged << names;
-        publishList();
+        fakepages::setNameList(FakeSkf_SetDeviceList, plugged);
         for (const QString& name : names) {
             for (const Token& token : Tokens) {
                 expected[name] += QString::fromLatin1(token.name) == name && !token.notice.isEmpty();
@@ -144,7 +129,7 @@ class DeviceEventsPropertyTest : public QObject
     void pull(QString name) // a copy: the list entry it names goes away
     {
         plugged.removeAll(name);
-        publishList();
+        fakepages::setNameList(FakeSkf_SetDeviceList, plugged);
         // A check still waiting behind an open box is dropped with its token.
         expected[name] = seen[name];
         FakeSkf_PushEvent(name.toLatin1().constData(), 2);
@@ -262,7 +247,7 @@ private slots:
             : 20261209u;
         const int steps = qEnvironmentVariableIsSet("DEVICE_EVENTS_STEPS")
             ? qEnvironmentVariableIntValue("DEVICE_EVENTS_STEPS")
-            : 800;
+            : 500;
         random.seed(seed);
 
         FakeSkf_Reset();
@@ -270,9 +255,8 @@ private slots:
         cDevMgr::setDriverPath(FAKE_SCRIPTED_DRIVER);
         MainWindow::setLanguageDirectory(STAGED_LANG_DIR);
         qputenv("LANG", "en_US.UTF-8");
-        const QByteArray lists("APP\0\0CTN\0\0", 10);
-        FakeSkf_SetApplicationList(lists.constData(), 5, -1);
-        FakeSkf_SetContainerList(lists.constData() + 5, 5, -1);
+        fakepages::setNameList(FakeSkf_SetApplicationList, {QStringLiteral("APP")});
+        fakepages::setNameList(FakeSkf_SetContainerList, {QStringLiteral("CTN")});
         for (const Token& token : Tokens) {
             if (token.daysFromToday != 0) {
                 const QByteArray der = makeCertificate(token.name, QDate::currentDate().addDays(token.daysFromToday));
