@@ -212,7 +212,7 @@ vendor's SKF driver, or the soft token, provides the tokens.")
 set(CPACK_DEBIAN_MANAGER_PACKAGE_RECOMMENDS "softskf, skfp11, gcr")
 # The window's captions are measured for Noto Sans CJK (which also draws both Chinese
 # scripts; without it Chinese shows as boxes), with DejaVu Sans standing in.
-set(CPACK_DEBIAN_MANAGER_PACKAGE_DEPENDS "fonts-noto-cjk, fonts-dejavu-core")
+set(CPACK_DEBIAN_MANAGER_PACKAGE_DEPENDS "fonts-noto-cjk, fonts-dejavu-core, qttranslations5-l10n")
 set(CPACK_DEBIAN_MANAGER_PACKAGE_SECTION "utils")
 
 set(CPACK_DEBIAN_SOFTTOKEN_PACKAGE_NAME "softskf")

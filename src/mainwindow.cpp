@@ -14,6 +14,7 @@
 #include "mymessagebox.h"
 #include "namelist.h"
 #include "ovrinkey_paths.h"
+#include "qttranslations.h"
 #include "stringcatalogue.h"
 #include "wxmultilang.h"
 
@@ -98,8 +99,9 @@ MainWindow::MainWindow(QWidget* parent)
     ui->btn_ImpCert->hide();
 
     connectWidgets();
+    connectEnterKeys();
     setKeyboardOrder();
-    connect(m_monitor.get(), &cMonitor::notifyTokenEvent, this, GUARDED(slotEventChange));
+    connect(m_monitor.get(), &cMonitor::notifyTokenEvent, this, GUARDED(onDeviceEvent));
 
     m_langId = wx_getSysLanguage();
     ui->cbx_lang->addItem(catalogueText(catalogue::LanguageSimplifiedChinese));
@@ -245,8 +247,11 @@ void MainWindow::updateUIlangFirst()
     wx_ml_setPath(g_languageDirectory);
     wx_ml_setPrefix(product::LanguagePrefix);
     wx_ml_setCodePage(static_cast<unsigned long>(m_langId));
+    qttranslations::follow(m_langId);
 
     setWindowTitle(tr(product::Title));
+    m_showAction->setText(catalogueText(TrayShowWindow));
+    m_exitAction->setText(catalogueText(TrayExit));
     m_devModel->setHorizontalHeaderLabels(QStringList() << catalogueText(DeviceList));
     ui->label_2->setText(tr(m_version));
     ui->label_version->setText(tr(m_version));
@@ -340,24 +345,46 @@ void MainWindow::showMainPage()
 
 void MainWindow::slotEventChange()
 {
+    // The stored event is not reset once read, so a language switch repeats its notice.
+    cDevMgr* manager = cDevMgr::getInst();
+    refreshForEvent(manager->GetEvent(), manager->GetDevName());
+}
+
+void MainWindow::onDeviceEvent(unsigned int event, const QString& deviceName)
+{
+    refreshForEvent(event, deviceName.toStdString());
+}
+
+void MainWindow::refreshForEvent(ULONG event, const std::string& deviceName)
+{
     disableEventButtons();
     showMainPage();
     m_devModel->clear();
     m_ctnModel->clear();
     ui->label_bottom->setText(QString());
 
-    // The stored event is not reset once read, so a language switch repeats its notice.
-    announceEvent(cDevMgr::getInst()->GetEvent());
+    // The tree is whole before any box opens, so an event handled inside a box's event loop
+    // rebuilds it from scratch and nothing is appended to it afterwards.
+    if (event == EventInserted) {
+        m_trayIcon->setVisible(true);
+    }
     rebuildDeviceTree();
     benchprobe::mark("rebuild", m_devModel->rowCount());
+    announceEvent(event);
+
+    if (event == EventInserted) {
+        m_expiryChecks.push_back(deviceName);
+    } else if (event == EventRemoved) {
+        m_expiryChecks.erase(std::remove(m_expiryChecks.begin(), m_expiryChecks.end(), deviceName),
+                             m_expiryChecks.end());
+    }
+    runExpiryChecks();
 }
 
 void MainWindow::announceEvent(ULONG event)
 {
     if (event == EventInserted) {
-        m_trayIcon->setVisible(true);
         showTrayNotice(tr(product::Title), catalogueText(catalogue::TrayTokenInserted), DeviceNoticeMs);
-        certIsValid();
     } else if (event == EventRemoved) {
         showTrayNotice(tr(product::Title), catalogueText(catalogue::TrayTokenRemoved), DeviceNoticeMs);
     }
@@ -449,8 +476,9 @@ void MainWindow::btn_Logo()
 void MainWindow::showTrayNotice(const QString& title, const QString& text, int durationMs)
 {
     // GNOME without an extension and many Wayland sessions have no tray: the notice goes to
-    // the desktop's notification service instead of nowhere.
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    // the desktop's notification service instead of nowhere. So does a notice while the icon
+    // is hidden (the last token removed): a balloon needs its icon on the screen.
+    if (!QSystemTrayIcon::isSystemTrayAvailable() || !m_trayIcon->isVisible()) {
         m_desktopNotice->show(title, text, durationMs);
         return;
     }
@@ -460,7 +488,7 @@ void MainWindow::showTrayNotice(const QString& title, const QString& text, int d
 void MainWindow::on_activatedSysTrayIcon(QSystemTrayIcon::ActivationReason reason)
 {
     if (reason == QSystemTrayIcon::DoubleClick) {
-        show();
+        bringBack();
     } else if (reason == QSystemTrayIcon::Trigger) {
         showTrayNotice(catalogueText(catalogue::TrayTitle), tr(product::Title), ClickNoticeMs);
     }
@@ -468,7 +496,16 @@ void MainWindow::on_activatedSysTrayIcon(QSystemTrayIcon::ActivationReason reaso
 
 void MainWindow::on_showMainAction()
 {
+    bringBack();
+}
+
+void MainWindow::bringBack()
+{
+    // show() alone leaves a minimised window minimised, out of reach without a taskbar.
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     show();
+    raise();
+    activateWindow();
 }
 
 void MainWindow::on_exitAppAction()

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QSystemTrayIcon>
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -112,7 +113,16 @@ protected:
 private:
     void createActions();
     void createMenu();
-    void certIsValid();
+    // Brings the window back from the tray: restored if minimised, shown, raised and focused.
+    void bringBack();
+
+    // One device event as the monitor reported it; slotEventChange repeats the last one.
+    void onDeviceEvent(unsigned int event, const QString& deviceName);
+    void refreshForEvent(ULONG event, const std::string& deviceName);
+    // The expiry check of one inserted device (mainwindow_expiry.cpp).
+    void certIsValid(const std::string& device);
+    // Runs the queued checks one after another; a box's own event loop only queues more.
+    void runExpiryChecks();
 
     void connectWidgets();
     void showSharpPictures();
@@ -140,6 +150,9 @@ private:
     // Destroyed before the dialog and the form (members go in reverse order), though the
     // destructor has already ended its thread or let go of it.
     std::unique_ptr<cMonitor> m_monitor;
+    // Inserted devices whose expiry check has not run yet, in the order they came.
+    std::deque<std::string> m_expiryChecks;
+    bool m_checkingExpiry = false;
     int m_langId = 1033;
     char m_version[product::VersionSize] = {};
     char m_vendorLine[product::VendorLineSize] = {};
@@ -168,6 +181,10 @@ private:
     void checkChangePinField(QLineEdit* field, QLabel* countLabel);
     void guardPinField(QLineEdit* field, QLabel* countLabel);
     void runMessage(unsigned mode, unsigned titleKind, unsigned number);
+    // Enter in a page's last field presses its OK button; in an earlier field it moves on.
+    void connectEnterKeys();
+    // Gives a field of the page shown the focus (after a result dialog: where the typing was).
+    void focusField(int page, QLineEdit* field);
     void setCertificateButtonsEnabled(bool enabled);
 
     // Accessibility (mainwindow_accessibility.cpp): gives every button, field, combo box

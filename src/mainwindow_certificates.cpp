@@ -209,10 +209,14 @@ void MainWindow::btn_deleteCtn()
         m_msgBox->exec();
         return;
     }
-    // No prompt, and the result is not looked at: the rebuilt view shows what is left.
-    cDevMgr::getInst()->DeleteContainer(name.data());
+    // No prompt: the rebuilt view shows what is left, and a refusal is said as every other
+    // failed operation is (a PIN verified on another token allows nothing here).
+    const ULONG result = cDevMgr::getInst()->DeleteContainer(name.data());
 
     const QModelIndex selected = ui->treeView_Dev->currentIndex();
     const QModelIndex device = selected.parent().isValid() ? selected.parent() : selected;
     chooseApp(device.data(Qt::DisplayRole).toString());
+    if (result != SAR_OK) {
+        runMessage(ModeOperationFailed, TitleDeleteContainer, 0);
+    }
 }

@@ -3,13 +3,13 @@
 // error box once it has expired.
 #include "mainwindow.h"
 
-#include "cdevmgr.h"
 #include "cert_parse.h"
 #include "namelist.h"
 #include "stringcatalogue.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QScopedValueRollback>
 
 #include <cstdint>
 #include <cstdio>
@@ -57,11 +57,24 @@ ExpiryNotice expiryNoticeFor(long long secondsLeft)
     return {ExpiryNotice::None, days};
 }
 
-void MainWindow::certIsValid()
+void MainWindow::runExpiryChecks()
+{
+    // A box further up the stack is still open: its check takes these when it closes.
+    if (m_checkingExpiry) {
+        return;
+    }
+    const QScopedValueRollback<bool> checking(m_checkingExpiry, true);
+    while (!m_expiryChecks.empty()) {
+        const std::string device = m_expiryChecks.front();
+        m_expiryChecks.pop_front();
+        certIsValid(device);
+    }
+}
+
+void MainWindow::certIsValid(const std::string& device)
 {
     std::int64_t secondsLeft = 0;
     certParse parser;
-    const std::string device = cDevMgr::getInst()->GetDevName();
     if (parser.certValid(device.c_str(), &secondsLeft) != 0) {
         return;
     }

@@ -164,12 +164,40 @@ void MainWindow::guardPinField(QLineEdit* field, QLabel* countLabel)
         field, [this, countLabel] { countLabel->setText(catalogueText(catalogue::PinCharactersRefused)); });
 }
 
-// Page opening.
+// Keyboard: Enter in a page's last field presses its OK button when OK may be pressed; in
+// an earlier field it moves to the next one.
+void MainWindow::connectEnterKeys()
+{
+    const std::pair<QLineEdit*, QPushButton*> lastFields[] = {{ui->NewLabelEdit, ui->btn_ChangeLab_OK},
+                                                              {ui->VerifyPIN_Edit, ui->btn_VerifyPIN_OK},
+                                                              {ui->ConfirmPIN_Edit, ui->btn_ChangPIN_OK}};
+    for (const auto& [field, ok] : lastFields) {
+        connect(field, &QLineEdit::returnPressed, ok, [ok = ok] {
+            if (ok->isEnabled()) {
+                ok->click();
+            }
+        });
+    }
+    connect(ui->OldPIN_Edit, &QLineEdit::returnPressed, ui->NewPIN_Edit, [this] { ui->NewPIN_Edit->setFocus(); });
+    connect(ui->NewPIN_Edit, &QLineEdit::returnPressed, ui->ConfirmPIN_Edit,
+            [this] { ui->ConfirmPIN_Edit->setFocus(); });
+}
+
+void MainWindow::focusField(int page, QLineEdit* field)
+{
+    // A device event during the dialog has left the page: the focus is not taken back.
+    if (ui->tabWidget_2->currentIndex() == page && ui->tabWidget->currentIndex() == PageUkey) {
+        field->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+// Page opening: the page's first field takes the typing.
 
 void MainWindow::btn_changeLabel()
 {
     ui->NewLabelEdit->clear();
     ui->tabWidget_2->setCurrentIndex(PageChangeLabel);
+    focusField(PageChangeLabel, ui->NewLabelEdit);
 }
 
 void MainWindow::btn_verifyPin()
@@ -177,6 +205,7 @@ void MainWindow::btn_verifyPin()
     guardPinField(ui->VerifyPIN_Edit, ui->lab_PINcheck);
     ui->VerifyPIN_Edit->clear();
     ui->tabWidget_2->setCurrentIndex(PageVerifyPin);
+    focusField(PageVerifyPin, ui->VerifyPIN_Edit);
 }
 
 void MainWindow::btn_changePin()
@@ -188,6 +217,7 @@ void MainWindow::btn_changePin()
         field->clear();
     }
     ui->tabWidget_2->setCurrentIndex(PageChangePin);
+    focusField(PageChangePin, ui->OldPIN_Edit);
 }
 
 // Typing checks.
@@ -278,6 +308,7 @@ void MainWindow::btn_changelabe_ok()
     }
     runMessage(mode, TitleChangeLabel, 0);
     ui->NewLabelEdit->clear();
+    focusField(PageChangeLabel, ui->NewLabelEdit);
 }
 
 void MainWindow::btn_verifyPIN_ok()
@@ -288,12 +319,14 @@ void MainWindow::btn_verifyPIN_ok()
     if (pin.size() < MinPinLength) {
         runMessage(ModePinTooShort, TitleVerifyPin, 0);
         emptyPinField(ui->VerifyPIN_Edit, text);
+        focusField(PageVerifyPin, ui->VerifyPIN_Edit);
         return;
     }
     if (!isPrintableAscii(text)) {
         pin.clear();
         runMessage(ModeOperationFailed, TitleVerifyPin, 0);
         emptyPinField(ui->VerifyPIN_Edit, text);
+        focusField(PageVerifyPin, ui->VerifyPIN_Edit);
         return;
     }
 
@@ -312,6 +345,7 @@ void MainWindow::btn_verifyPIN_ok()
     }
     runMessage(mode, TitleVerifyPin, mode == ModePinIncorrect ? static_cast<unsigned>(retries) : 0);
     emptyPinField(ui->VerifyPIN_Edit, text);
+    focusField(PageVerifyPin, ui->VerifyPIN_Edit);
 }
 
 void MainWindow::btn_changePIN_ok()
@@ -320,6 +354,10 @@ void MainWindow::btn_changePIN_ok()
     setCertificateButtonsEnabled(false);
 
     QLineEdit* const fields[] = {ui->OldPIN_Edit, ui->NewPIN_Edit, ui->ConfirmPIN_Edit};
+    // The typing goes back to the field it came from (the first one after a click on OK).
+    QLineEdit* typedIn = std::find(std::begin(fields), std::end(fields), focusWidget()) != std::end(fields)
+        ? static_cast<QLineEdit*>(focusWidget())
+        : fields[0];
     QString texts[] = {fields[0]->text(), fields[1]->text(), fields[2]->text()};
     Pin oldPin = Pin::fromLatin1(texts[0]);
     Pin newPin = Pin::fromLatin1(texts[1]);
@@ -354,4 +392,5 @@ void MainWindow::btn_changePIN_ok()
     for (std::size_t i = 0; i < std::size(fields); ++i) {
         emptyPinField(fields[i], texts[i]);
     }
+    focusField(PageChangePin, typedIn);
 }

@@ -45,13 +45,13 @@ void cMonitor::run()
             }
             continue;
         }
+        // The driver's name may fill the whole buffer without a terminator.
+        name[kNameBufferSize - 1] = '\0';
         manager->SetEvent(event);
         if (event == kDeviceInserted) {
-            // The driver's name may fill the whole buffer without a terminator.
-            name[kNameBufferSize - 1] = '\0';
             manager->SetDevName(name);
         }
-        emit notifyTokenEvent();
+        emit notifyTokenEvent(static_cast<unsigned int>(event), QString::fromLatin1(name));
     }
 }
 

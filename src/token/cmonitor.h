@@ -3,6 +3,7 @@
 #ifndef OVRIN_TOKEN_CMONITOR_H
 #define OVRIN_TOKEN_CMONITOR_H
 
+#include <QString>
 #include <QThread>
 
 #include <atomic>
@@ -26,7 +27,9 @@ public:
     static constexpr int FailedWaitPauseMs = 200;
 
 signals:
-    void notifyTokenEvent();
+    // One per event, with its own code and device name: a queued call carries them to the
+    // window, so two events close together never share the device manager's last-event fields.
+    void notifyTokenEvent(unsigned int event, const QString& deviceName);
 
 protected:
     void run() override;

@@ -40,31 +40,6 @@ wait_for_exit() {
     wait "$pid" || code=$?
 }
 
-# The tray icon of a process: its small window embedded in the tray host.
-tray_icon_of() {
-    local id WIDTH HEIGHT X Y SCREEN WINDOW
-    for id in $(xdotool search --pid "$1" 2>/dev/null || true); do
-        eval "$(xdotool getwindowgeometry --shell "$id")"
-        if ((WIDTH <= 64 && HEIGHT <= 64 && WIDTH > 1)); then
-            echo "$id"
-            return 0
-        fi
-    done
-    return 1
-}
-
-# True once a popup of the process other than its main window and tray icon is shown.
-menu_open_of() {
-    local id WIDTH HEIGHT X Y SCREEN WINDOW
-    for id in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null || true); do
-        [[ "$id" == "$2" ]] && continue
-        eval "$(xdotool getwindowgeometry --shell "$id")"
-        ((WIDTH == 662 && HEIGHT == 460)) && continue
-        ((WIDTH > 64 && HEIGHT > 20)) && return 0
-    done
-    return 1
-}
-
 demo_token() {
     skftool create --serial VK2026000001
     skftool insert VK2026000001

@@ -1,6 +1,7 @@
-# Shared start-up of the end-to-end scripts, sourced by e2e.sh and story.sh: a fresh work
+# Shared start-up of the end-to-end scripts, sourced by each of them: a fresh work
 # folder with the soft token's store in it, the C locale, the clean-up of every background
-# process, and the helpers that start Xvfb, run skftool and take a picture of the screen.
+# process, and the helpers that start Xvfb, run skftool, take a picture of the screen and
+# find the tray icon and its menu.
 # The sourcing script has set -euo pipefail already.
 
 work=$(mktemp -d)
@@ -93,4 +94,29 @@ skftool() {
 screenshot() {
     mkdir -p "$SCREENSHOT_DIR"
     import -window root "$SCREENSHOT_DIR/$1.png"
+}
+
+# The tray icon of a process: its small window embedded in the tray host.
+tray_icon_of() {
+    local id WIDTH HEIGHT X Y SCREEN WINDOW
+    for id in $(xdotool search --pid "$1" 2>/dev/null || true); do
+        eval "$(xdotool getwindowgeometry --shell "$id")"
+        if ((WIDTH <= 64 && HEIGHT <= 64 && WIDTH > 1)); then
+            echo "$id"
+            return 0
+        fi
+    done
+    return 1
+}
+
+# True once a popup of the process other than its main window and tray icon is shown.
+menu_open_of() {
+    local id WIDTH HEIGHT X Y SCREEN WINDOW
+    for id in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null || true); do
+        [[ "$id" == "$2" ]] && continue
+        eval "$(xdotool getwindowgeometry --shell "$id")"
+        ((WIDTH == 662 && HEIGHT == 460)) && continue
+        ((WIDTH > 64 && HEIGHT > 20)) && return 0
+    done
+    return 1
 }

@@ -123,6 +123,19 @@ withATray_theNoticesStayInTheTray() {
     [[ ! -s "$work/dunst.out" ]] || fail "a desktop notification was sent although a tray runs: $(notifications)"
 }
 
+withATray_theLastRemoval_isADesktopNotification() {
+    start_xvfb 1024x768
+    start_dunst
+    start_trayer
+    skftool create --serial VK2026000001
+    start_manager
+    skftool insert VK2026000001
+    wait_until "no balloon appeared in the tray" 300 balloon_shown
+    # The tray icon goes with the last token, and its balloon with it: the desktop shows the notice.
+    skftool remove VK2026000001
+    expect_notification "Velkora Token Manager|$Title|DIV-Uvavoz removed|com.qorvex.ovrinkey|com.qorvex.ovrinkey|3000"
+}
+
 balloon_shown() {
     local id WIDTH HEIGHT X Y SCREEN WINDOW
     for id in $(xdotool search --onlyvisible --pid "$manager" 2>/dev/null || true); do

@@ -126,21 +126,25 @@ story() {
     drawn "$before" "the key information"
     screenshot story_2_keyinfo
 
-    # Verify the PIN.
+    # Verify the PIN as a person types it: right after opening the page, ended with Enter.
     before=$(picture "$main")
     click btn_VerifyPIN
-    click VerifyPIN_Edit
     drawn "$before" "the PIN page"
     before=$(picture "$main")
     xdotool type --delay 50 12345678
     drawn "$before" "the typed PIN"
     screenshot story_3_verify_page
-    click btn_VerifyPIN_OK
+    xdotool key Return
     local box
-    box=$(dialog_of message) || fail "no message after verifying"
+    box=$(dialog_of message) || fail "no message after typing the PIN and Enter"
     [[ "$(xdotool getwindowname "$box")" == "Verify PIN" ]] || fail "the message is titled $(xdotool getwindowname "$box")"
     screenshot story_4_verified
     answer_dialog "$box"
+
+    before=$(picture "$main")
+    click btn_ChangePIN
+    drawn "$before" "the change PIN page"
+    screenshot story_4_change_pin_page
 
     # The container view: expand the device, click its application node.
     click deviceRow

@@ -41,7 +41,7 @@ int main(int argc, char** argv)
     window.show();
     QApplication::processEvents();
 
-    for (const char* name : {"btn_VerifyPIN", "VerifyPIN_Edit", "btn_VerifyPIN_OK", "btn_ExpCert", "btn_ViewCert"}) {
+    for (const char* name : {"btn_VerifyPIN", "btn_ChangePIN", "btn_ExpCert", "btn_ViewCert"}) {
         printWidget(&window, name);
     }
 

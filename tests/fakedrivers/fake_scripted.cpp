@@ -64,6 +64,10 @@ struct State
     bool cancelPending = false;
     // Handles: a container handle points at the name it was opened with.
     std::vector<std::string*> openContainers;
+    // The device each device, application and container handle was opened on.
+    std::map<uintptr_t, std::string> handleDevice;
+    // Encryption certificates that stand in for any container's on one device.
+    std::map<std::string, std::string> deviceCertificates;
     unsigned openHandles = 0;
     uintptr_t nextHandle = 0x1000;
 };
@@ -227,6 +231,12 @@ void FakeSkf_SetCertificate(const char* container, BOOL sign, const BYTE* der, u
         = std::string(reinterpret_cast<const char*>(der), len);
 }
 
+void FakeSkf_SetDeviceCertificate(const char* device, const BYTE* der, unsigned len)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_state.deviceCertificates[device] = std::string(reinterpret_cast<const char*>(der), len);
+}
+
 void FakeSkf_SetPublicKey(const char* container, BOOL sign, const BYTE* blob, unsigned len)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -263,6 +273,12 @@ void FakeSkf_PushEvent(const char* deviceName, ULONG event)
         g_state.events.emplace_back(deviceName, event);
     }
     g_eventArrived.notify_all();
+}
+
+unsigned FakeSkf_PendingEvents(void)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return static_cast<unsigned>(g_state.events.size());
 }
 
 unsigned FakeSkf_CallCount(const char* function)
@@ -342,6 +358,7 @@ ULONG SKF_ConnectDev(LPSTR szName, DEVHANDLE* phDev)
         return failure;
     }
     *phDev = newHandle();
+    g_state.handleDevice[reinterpret_cast<uintptr_t>(*phDev)] = szName;
     return SAR_OK;
 }
 
@@ -411,7 +428,7 @@ ULONG SKF_EnumApplication(DEVHANDLE, LPSTR szAppName, ULONG* pulSize)
     return failure != SAR_OK ? failure : copyList(g_state.applications, szAppName, pulSize);
 }
 
-ULONG SKF_OpenApplication(DEVHANDLE, LPSTR szAppName, HAPPLICATION* phApplication)
+ULONG SKF_OpenApplication(DEVHANDLE hDev, LPSTR szAppName, HAPPLICATION* phApplication)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     ULONG failure = enter("SKF_OpenApplication", szAppName);
@@ -419,6 +436,8 @@ ULONG SKF_OpenApplication(DEVHANDLE, LPSTR szAppName, HAPPLICATION* phApplicatio
         return failure;
     }
     *phApplication = newHandle();
+    g_state.handleDevice[reinterpret_cast<uintptr_t>(*phApplication)]
+        = g_state.handleDevice[reinterpret_cast<uintptr_t>(hDev)];
     return SAR_OK;
 }
 
@@ -436,7 +455,7 @@ ULONG SKF_EnumContainer(HAPPLICATION, LPSTR szContainerName, ULONG* pulSize)
     return failure != SAR_OK ? failure : copyList(g_state.containers, szContainerName, pulSize);
 }
 
-ULONG SKF_OpenContainer(HAPPLICATION, LPSTR szContainerName, HCONTAINER* phContainer)
+ULONG SKF_OpenContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER* phContainer)
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     ULONG failure = enter("SKF_OpenContainer", szContainerName);
@@ -444,6 +463,8 @@ ULONG SKF_OpenContainer(HAPPLICATION, LPSTR szContainerName, HCONTAINER* phConta
         return failure;
     }
     auto* name = new std::string(szContainerName);
+    g_state.handleDevice[reinterpret_cast<uintptr_t>(name)]
+        = g_state.handleDevice[reinterpret_cast<uintptr_t>(hApplication)];
     g_state.openContainers.push_back(name);
     g_state.openHandles++;
     *phContainer = name;
@@ -502,6 +523,10 @@ ULONG SKF_ExportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert,
     const std::string* name = containerOf(hContainer);
     if (failure != SAR_OK || name == nullptr) {
         return failure != SAR_OK ? failure : SAR_INVALIDHANDLEERR;
+    }
+    auto onDevice = g_state.deviceCertificates.find(g_state.handleDevice[reinterpret_cast<uintptr_t>(name)]);
+    if (!bSignFlag && onDevice != g_state.deviceCertificates.end()) {
+        return copyBytes(onDevice->second, pbCert, pulCertLen, SAR_CERTNOTFOUNTERR);
     }
     return copyBytes(g_state.containerScripts[*name].certificate[bSignFlag ? 1 : 0], pbCert, pulCertLen,
                      SAR_CERTNOTFOUNTERR);

@@ -28,6 +28,8 @@ void FakeSkf_SetPinAnswer(ULONG result, ULONG retryCount);
 void FakeSkf_SetContainerType(const char* container, ULONG type, ULONG result);
 /* A length of 0 removes the certificate: its export then answers SAR_CERTNOTFOUNTERR. */
 void FakeSkf_SetCertificate(const char* container, BOOL sign, const BYTE* der, unsigned len);
+/* The encryption certificate of every container on one device, before the container's own. */
+void FakeSkf_SetDeviceCertificate(const char* device, const BYTE* der, unsigned len);
 void FakeSkf_SetPublicKey(const char* container, BOOL sign, const BYTE* blob, unsigned len);
 
 /* Makes a function answer `result` after `okCalls` more calls that behave normally.
@@ -46,6 +48,8 @@ void FakeSkf_ThrowFrom(const char* function);
 /* Hands an event to the current or next SKF_WaitForDevEvent. */
 void FakeSkf_PushEvent(const char* deviceName, ULONG event);
 
+/* Events pushed and not yet taken by a wait. */
+unsigned FakeSkf_PendingEvents(void);
 unsigned FakeSkf_CallCount(const char* function);
 /* The last name, label or PIN the function was given ("" when none). */
 const char* FakeSkf_LastArgument(const char* function);

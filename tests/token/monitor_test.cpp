@@ -65,6 +65,9 @@ TEST_F(Monitor, aRemoval_storesEventTwoAndKeepsTheLastInsertedName)
     ASSERT_TRUE(waitForSignals(spy, 2));
     EXPECT_EQ(cDevMgr::getInst()->GetEvent(), 2u);
     EXPECT_EQ(cDevMgr::getInst()->GetDevName(), "TOKEN-A");
+    // Each signal carries its own event, whatever the stored fields say by then.
+    EXPECT_EQ(spy[0], (QList<QVariant>{1u, QStringLiteral("TOKEN-A")}));
+    EXPECT_EQ(spy[1], (QList<QVariant>{2u, QStringLiteral("TOKEN-B")}));
 }
 
 TEST_F(Monitor, aLongNameAfterShortOnes_isStillReceived)

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QTabWidget>
 #include <QtTest>
 
 #include <memory>
@@ -28,6 +29,26 @@ QStyleOptionButton buttonOption(const QAbstractButton* button)
     option.icon = button->icon();
     option.iconSize = button->iconSize();
     return option;
+}
+
+// The part of a widget the screen can show, in its own coordinates: what lies inside each
+// of its parents, up to the window.
+QRect visiblePart(const QWidget* widget)
+{
+    QRect visible = widget->rect();
+    QPoint offset(0, 0);
+    for (const QWidget* child = widget; !child->isWindow(); child = child->parentWidget()) {
+        offset += child->pos();
+        visible &= child->parentWidget()->rect().translated(-offset);
+    }
+    return visible;
+}
+
+// How many pixels of the label's text lie outside its visible part.
+int cutOff(const QLabel* label, const QRect& room, const QSize& text)
+{
+    const QRect placed = QStyle::alignedRect(label->layoutDirection(), label->alignment(), text, room);
+    return placed.width() - placed.intersected(visiblePart(label)).width();
 }
 
 // How many pixels the widget's text lacks, or 0 when it fits; -1 for a widget without a caption.
@@ -47,7 +68,8 @@ int overflow(const QWidget* widget)
         if (label->indent() > 0) {
             room.setLeft(room.left() + label->indent());
         }
-        return std::max(0, metrics.size(0, label->text()).width() - room.width());
+        const QSize text = metrics.size(0, label->text());
+        return std::max({0, text.width() - room.width(), cutOff(label, room, text)});
     }
     const auto* button = qobject_cast<const QAbstractButton*>(widget);
     if (button == nullptr || button->text().isEmpty()) {
@@ -113,6 +135,15 @@ private slots:
         QFETCH(int, index);
         RecordingWindow window;
         window.chooseLangByIndex(index);
+        // Every page is laid out once, so each caption's parent has its size on the screen.
+        window.show();
+        for (const char* name : {"tabWidget_2", "tabWidget"}) {
+            auto* tabs = window.findChild<QTabWidget*>(QString::fromLatin1(name));
+            for (int page = 0; page < tabs->count(); ++page) {
+                tabs->setCurrentIndex(page);
+                QCoreApplication::processEvents();
+            }
+        }
         QStringList clipped = overflowsIn(&window);
 
         // The message dialog in every mode the window uses.

@@ -315,6 +315,18 @@ private slots:
         QVERIFY(!containerTree(*window)->currentIndex().isValid());
     }
 
+    void aDeleteTheTokenRefuses_isReportedAsAFailure()
+    {
+        fill();
+        FakeSkf_SetResult("SKF_DeleteContainer", SAR_FAIL);
+        QVERIFY(selectNode(*window, {"SM2_CTN(container)"}));
+        button("btn_DelCtn")->setEnabled(true);
+        QTest::mouseClick(button("btn_DelCtn"), Qt::LeftButton);
+        QTRY_COMPARE(dialogs->seen.size(), 1);
+        QCOMPARE(dialogs->seen[0].title, QStringLiteral("Delete Container"));
+        QCOMPARE(dialogs->seen[0].text, QStringLiteral("Operation failed"));
+    }
+
     void deletingWithAnyOtherNodeSelected_doesNothing()
     {
         fill();

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -52,25 +53,25 @@ const WidgetPlace kWidgets[] = {
     {"lab_changlabel_3", "QLabel", "tab_keyinfo", {60, 20, 200, 30}},
     {"treeView_usbInfo", "QTreeView", "tab_keyinfo", {0, 60, 405, 231}},
     {"lab_changlabel", "QLabel", "tab_changelab", {20, 20, 31, 30}},
-    {"lab_newlabel", "QLabel", "tab_changelab", {-20, 120, 150, 30}},
+    {"lab_newlabel", "QLabel", "tab_changelab", {0, 120, 145, 30}},
     {"NewLabelEdit", "QLineEdit", "tab_changelab", {150, 120, 150, 30}},
     {"btn_ChangeLab_OK", "QPushButton", "tab_changelab", {250, 230, 100, 30}},
     {"lab_nameCheck_1", "QLabel", "tab_changelab", {150, 150, 500, 30}},
     {"lab_changlabel_4", "QLabel", "tab_changelab", {60, 20, 150, 30}},
     {"lab_VerifyPIN", "QLabel", "tab_verifyPIN", {20, 20, 31, 30}},
     {"btn_VerifyPIN_OK", "QPushButton", "tab_verifyPIN", {250, 230, 100, 30}},
-    {"lab_PIN", "QLabel", "tab_verifyPIN", {-20, 120, 150, 30}},
+    {"lab_PIN", "QLabel", "tab_verifyPIN", {0, 120, 145, 30}},
     {"VerifyPIN_Edit", "QLineEdit", "tab_verifyPIN", {150, 120, 150, 30}},
     {"lab_PINcheck", "QLabel", "tab_verifyPIN", {150, 150, 500, 30}},
     {"lab_VerifyPIN_2", "QLabel", "tab_verifyPIN", {60, 20, 150, 30}},
     {"btn_ChangPIN_OK", "QPushButton", "tab_changePIN", {250, 230, 100, 30}},
-    {"lab_oldPIN", "QLabel", "tab_changePIN", {-20, 60, 150, 30}},
+    {"lab_oldPIN", "QLabel", "tab_changePIN", {0, 60, 145, 30}},
     {"OldPIN_Edit", "QLineEdit", "tab_changePIN", {150, 60, 150, 30}},
     {"ConfirmPIN_Edit", "QLineEdit", "tab_changePIN", {150, 180, 150, 30}},
     {"lab_changePIN", "QLabel", "tab_changePIN", {20, 20, 31, 30}},
     {"NewPIN_Edit", "QLineEdit", "tab_changePIN", {150, 120, 150, 30}},
-    {"lab_newPIN", "QLabel", "tab_changePIN", {-20, 120, 150, 30}},
-    {"lab_confirmPIN", "QLabel", "tab_changePIN", {-20, 180, 150, 30}},
+    {"lab_newPIN", "QLabel", "tab_changePIN", {0, 120, 145, 30}},
+    {"lab_confirmPIN", "QLabel", "tab_changePIN", {0, 180, 145, 30}},
     {"lab_oldPINCheck", "QLabel", "tab_changePIN", {150, 90, 500, 30}},
     {"lab_NewPINCheck", "QLabel", "tab_changePIN", {150, 150, 500, 30}},
     {"lab_ConfirmPINCheck", "QLabel", "tab_changePIN", {150, 210, 500, 30}},
@@ -90,14 +91,14 @@ const WidgetPlace kWidgets[] = {
     {"Init_NewSOPIN_Edit", "QLineEdit", "tab_Initialize", {160, 100, 201, 30}},
     {"lab_Initialize_3", "QLabel", "tab_Initialize", {20, 20, 31, 30}},
     {"btn_Initialize_OK", "QPushButton", "tab_Initialize", {250, 230, 100, 30}},
-    {"lab_Init_NewUserPIN", "QLabel", "tab_Initialize", {-20, 140, 150, 30}},
+    {"lab_Init_NewUserPIN", "QLabel", "tab_Initialize", {0, 140, 145, 30}},
     {"Init_NewUserPIN_Edit", "QLineEdit", "tab_Initialize", {159, 140, 201, 30}},
     {"lab_Initialize", "QLabel", "tab_Initialize", {60, 20, 200, 30}},
-    {"lab_Init_NewSOPIN", "QLabel", "tab_Initialize", {-20, 100, 150, 30}},
+    {"lab_Init_NewSOPIN", "QLabel", "tab_Initialize", {0, 100, 145, 30}},
     {"Init_LabelName_Edit", "QLineEdit", "tab_Initialize", {159, 180, 201, 30}},
     {"Init_DevAuthKey_Edit", "QLineEdit", "tab_Initialize", {210, 60, 150, 30}},
-    {"lab_Init_DevAuthKey", "QLabel", "tab_Initialize", {-20, 60, 150, 30}},
-    {"lab_Init_LabelName", "QLabel", "tab_Initialize", {-20, 180, 150, 30}},
+    {"lab_Init_DevAuthKey", "QLabel", "tab_Initialize", {0, 60, 145, 30}},
+    {"lab_Init_LabelName", "QLabel", "tab_Initialize", {0, 180, 145, 30}},
     {"chb_devAuthkey", "QCheckBox", "tab_Initialize", {140, 70, 71, 16}},
     {"lab_ConfirmUserPINCheck", "QLabel", "tab_UnblockPIN", {180, 210, 500, 30}},
     {"lab_UserPIN", "QLabel", "tab_UnblockPIN", {10, 120, 150, 30}},
@@ -236,22 +237,42 @@ private slots:
         QVERIFY(menu != nullptr);
         const QList<QAction*> actions = menu->actions();
         QCOMPARE(actions.size(), 3);
-        QVERIFY(!actions[0]->text().isEmpty());
         QVERIFY(actions[1]->isSeparator());
-        QVERIFY(!actions[2]->text().isEmpty());
-        // The menu is looked up once, before the window sets its language, and never again.
-        const QString show = actions[0]->text();
-        const QString exit = actions[2]->text();
-        window->chooseLangByIndex(0);
-        QCOMPARE(actions[0]->text(), show);
-        QCOMPARE(actions[2]->text(), exit);
+        // The menu speaks the window's language, and Qt's own buttons speak it too.
+        struct Case
+        {
+            int index;
+            const char* show;
+            const char* exit;
+            const char* ok;
+        };
+        for (const Case& language :
+             {Case{2, "Show main window", "Exit", "OK"}, Case{0, "显示主界面", "退出", "确定"},
+              Case{1, "顯示主視窗", "結束", "確定"}, Case{2, "Show main window", "Exit", "OK"}}) {
+            window->chooseLangByIndex(language.index);
+            QCOMPARE(actions[0]->text(), QString::fromUtf8(language.show));
+            QCOMPARE(actions[2]->text(), QString::fromUtf8(language.exit));
+            QMessageBox box;
+            box.setStandardButtons(QMessageBox::Ok);
+            QCOMPARE(box.button(QMessageBox::Ok)->text(), QString::fromUtf8(language.ok));
+        }
     }
 
-    void theShowAction_andADoubleClick_showTheWindow_aSingleClickOnlyGivesANotice()
+    void theShowAction_andADoubleClick_bringTheWindowBack_aSingleClickOnlyGivesANotice()
     {
+        // Hidden or minimised, the window comes back restored.
         QMenu* menu = window->trayIcon()->contextMenu();
-        menu->actions()[0]->trigger();
-        QVERIFY(window->isVisible());
+        for (const Qt::WindowState state : {Qt::WindowNoState, Qt::WindowMinimized}) {
+            window->showMinimized();
+            window->setWindowState(state);
+            window->hide();
+            menu->actions()[0]->trigger();
+            QVERIFY(window->isVisible());
+            QVERIFY(!window->isMinimized());
+            window->showMinimized();
+            emit window->trayIcon()->activated(QSystemTrayIcon::DoubleClick);
+            QVERIFY(!window->isMinimized());
+        }
         window->hide();
 
         emit window->trayIcon()->activated(QSystemTrayIcon::Trigger);

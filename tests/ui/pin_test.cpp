@@ -313,6 +313,50 @@ private slots:
 
     // Operations.
 
+    void theKeyboard_typesIntoTheFirstField_entersTheLast_andComesBackAfterTheMessage()
+    {
+        selectToken();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        struct Case
+        {
+            const char* pageButton;
+            QStringList typed; // one entry per field, each ended by Enter
+            const char* call;
+        };
+        const Case cases[] = {
+            {"btn_VerifyPIN", {"12345678"}, "SKF_VerifyPIN"},
+            {"btn_ChangePIN", {"12345678", "87654321", "87654321"}, "SKF_ChangePIN"},
+            {"btn_ChangeLabel", {"Desk"}, "SKF_SetLabel"},
+        };
+        for (const Case& page : cases) {
+            // A closed message leaves no window active offscreen; a desktop gives it back.
+            QApplication::setActiveWindow(window.get());
+            QTest::mouseClick(button(page.pageButton), Qt::LeftButton);
+            QWidget* last = nullptr;
+            QList<ShownMessage> shown = answerMessages([&] {
+                for (const QString& text : page.typed) {
+                    last = QApplication::focusWidget();
+                    if (text == page.typed.last() && page.call != QLatin1String("SKF_SetLabel")) {
+                        // Enter with a PIN too short for OK presses nothing.
+                        QTest::keyClicks(last, text.left(5));
+                        QTest::keyClick(last, Qt::Key_Return);
+                        QTest::keyClicks(last, text.mid(5));
+                    } else {
+                        QTest::keyClicks(last, text);
+                    }
+                    QTest::keyClick(last, Qt::Key_Return);
+                }
+            });
+            QVERIFY2(qobject_cast<QLineEdit*>(last) != nullptr, page.pageButton);
+            QCOMPARE(FakeSkf_CallCount(page.call), 1u);
+            QCOMPARE(shown.size(), 1);
+            QCOMPARE(window->focusWidget(), last);
+            answerMessages([&] { QTest::keyClick(last, Qt::Key_Return); });
+            QCOMPARE(FakeSkf_CallCount(page.call), 1u);
+        }
+    }
+
     void opening_aPage_emptiesItsFields()
     {
         field("VerifyPIN_Edit")->setText(QStringLiteral("1234567"));
