@@ -50,8 +50,8 @@ void runAppCreate(Context& context)
 {
     const ParsedArgs& args = context.args();
     const std::vector<uint8_t> authKey = parseAuthKey(args.value("--auth-key"));
-    // The well-known default PINs only when asked for: the token then reports them as
-    // default until they are changed.
+    // The well-known default PINs only when asked for; chosen or not, the token reports
+    // the issued PINs as to be changed until their holders change them.
     const std::string fallback = args.has("--default-pins") ? kDefaultPin : "";
     Secret soPin = readPin(args, {"--so-pin", "SKFTOOL_SO_PIN", "SO PIN: ", fallback, true});
     Secret userPin = readPin(args, {"--user-pin", "SKFTOOL_PIN", "User PIN: ", fallback, true});

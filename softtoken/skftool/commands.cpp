@@ -136,8 +136,9 @@ std::vector<Command> buildTable()
          "create an application",
          "Authenticates to the device, then creates the application with the given PINs: from\n"
          "the options, --pin-file or --pin-fd (SO PIN, then user PIN), the environment, or\n"
-         "prompts on a terminal. --default-pins uses 12345678 for both, which the token then\n"
-         "reports as default PINs. 10 tries each; anyone may create files.",
+         "prompts on a terminal. --default-pins uses 12345678 for both. Either way the token\n"
+         "reports the PINs as issued, to be changed, until their holders change them. 10 tries\n"
+         "each; anyone may create files.",
          {{"--so-pin", "PIN", "the SO (administrator) PIN (else $SKFTOOL_SO_PIN, else a prompt)"},
           {"--user-pin", "PIN", "the user PIN (else $SKFTOOL_PIN, else a prompt)"},
           {"--default-pins", "", "use the default PINs 12345678 for any PIN not given otherwise"},
