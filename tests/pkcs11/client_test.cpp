@@ -80,10 +80,10 @@ struct CountingDriver
     }
     ULONG (*ConnectDev)(LPSTR, DEVHANDLE*) = [](LPSTR, DEVHANDLE* h) { return give(h); };
     ULONG (*DisConnectDev)(DEVHANDLE) = close;
-    ULONG (*OpenApplication)
+    ULONG(*OpenApplication)
     (DEVHANDLE, LPSTR, HAPPLICATION*) = [](DEVHANDLE, LPSTR, HAPPLICATION* h) { return give(h); };
     ULONG (*CloseApplication)(HAPPLICATION) = close;
-    ULONG (*OpenContainer)
+    ULONG(*OpenContainer)
     (HAPPLICATION, LPSTR, HCONTAINER*) = [](HAPPLICATION, LPSTR, HCONTAINER* h) { return give(h); };
     ULONG (*CreateContainer)(HAPPLICATION, LPSTR, HCONTAINER*) = OpenContainer;
     ULONG (*CloseContainer)(HCONTAINER) = close;
