@@ -368,7 +368,14 @@ void MainWindow::refreshForEvent(ULONG event, const std::string& deviceName)
     if (event == EventInserted) {
         m_trayIcon->setVisible(true);
     }
-    rebuildDeviceTree();
+    // The notice follows the rebuild, so that the last removal's notice goes where it can be
+    // seen once the icon is gone, and goes out even when the driver throws while the tree is read.
+    try {
+        rebuildDeviceTree();
+    } catch (...) {
+        announceEvent(event);
+        throw;
+    }
     benchprobe::mark("rebuild", m_devModel->rowCount());
     announceEvent(event);
 
