@@ -97,8 +97,9 @@ noTray_aCertificateExpiringWithinThirtyDays_isADesktopNotification() {
     skftool app-create "$device" OVRIN_APP --default-pins
     skftool container-create "$device" OVRIN_APP Expiring
     skftool keygen "$device" OVRIN_APP Expiring --sm2
+    # The manager counts from the start of the last day: 20 days at any time of day.
     skftool issue "$device" OVRIN_APP Expiring --sign --cn Expiring \
-        --not-after "$(date -u -d '+20 days 12 hours' +%Y-%m-%d)"
+        --not-after "$(date -u -d '+20 days' +%Y-%m-%d)"
     skftool remove VK2026000002
     start_manager
     skftool insert VK2026000002
