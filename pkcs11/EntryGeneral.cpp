@@ -76,6 +76,7 @@ void watch(Module* module, size_t driver)
         if (failing != (result != SAR_OK)) {
             failing = result != SAR_OK;
             g_failingWatchers += failing ? 1 : -1;
+            module->setWatched(driver, !failing);
             slotEvent().notify_all();
         }
         try {
@@ -174,6 +175,7 @@ SKFP11_EXPORT CK_RV C_Initialize(CK_VOID_PTR pInitArgs)
         g_finalizing = false;
         g_watchers = new std::vector<std::thread>;
         for (size_t driver = 0; mayCreateThreads && driver < g_module->driverCount(); ++driver) {
+            g_module->setWatched(driver, true);
             g_watchers->emplace_back(watch, g_module, driver);
             ++g_watching;
         }

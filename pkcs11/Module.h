@@ -110,6 +110,11 @@ public:
     // After a call met a removed device: every device whose handle no longer answers is
     // taken away, and the device list is read again.
     void recheckDevices();
+    // Whether a watcher thread follows the driver's device events. Without one (a caller that
+    // forbids threads, as NSS does, or a driver that cannot wait) the questions about a slot
+    // or a session read the device list first, so a token pulled and plugged back between two
+    // calls is a fresh token at the next one.
+    void setWatched(size_t driver, bool watched) { m_drivers[driver].watched = watched; }
 
     // Slots and tokens. requireSlot throws CKR_SLOT_ID_INVALID for an ID no slot ever had.
     void requireSlot(CK_SLOT_ID id) { slot(id); }
@@ -176,7 +181,9 @@ private:
         std::string tag; // the library's file name: part of every slot ID it serves
         std::unique_ptr<Driver> driver;
         std::optional<FileFunctions> files;
+        bool watched = false;
     };
+    void followUnwatched(size_t driver);
 
     const DriverFunctions& fn(size_t driver) const { return m_drivers[driver].driver->fn(); }
     const DriverFunctions& fn(const Slot& slot) const { return fn(slot.driver); }

@@ -99,6 +99,7 @@ void Module::closeAllSessions(CK_SLOT_ID id)
 
 void Module::sessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INFO& info)
 {
+    followUnwatched(slot(session(handle).slot).driver);
     const Session& current = session(handle);
     const Slot& found = slot(current.slot);
     const bool readWrite = current.flags & CKF_RW_SESSION;

@@ -177,6 +177,13 @@ void Module::deviceEvent(size_t driver, const std::string& name, ULONG event)
     rescanDriver(driver, true);
 }
 
+void Module::followUnwatched(size_t driver)
+{
+    if (!m_drivers[driver].watched) {
+        rescanDriver(driver, true);
+    }
+}
+
 void Module::recheckDevices()
 {
     std::vector<std::string> gone;
@@ -437,6 +444,7 @@ std::vector<CK_SLOT_ID> Module::slotList(bool tokenPresent)
 
 void Module::slotInfo(CK_SLOT_ID id, CK_SLOT_INFO& info)
 {
+    followUnwatched(slot(id).driver);
     const Slot& found = slot(id);
     std::memset(&info, 0, sizeof info);
     std::string description = found.deviceName;
@@ -490,6 +498,7 @@ CK_FLAGS pinFlags(const DriverFunctions& fn, HAPPLICATION application)
 
 void Module::tokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO& info)
 {
+    followUnwatched(slot(id).driver);
     Slot& found = presentSlot(id);
     const Device* device = deviceOf(found);
     if (!device) {

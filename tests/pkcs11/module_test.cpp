@@ -897,3 +897,28 @@ TEST(Entry, everyFunctionChecksInitialisationThenHandlesThenArguments)
     }
     client()->C_CloseSession(session);
 }
+
+TEST(Presence, withoutThreadsAsNssAsks_aTokenPulledAndPluggedBack_isFreshAtTheNextSlotOrSessionQuestion)
+{
+    const CK_SLOT_ID slot = freshToken("BACK0003");
+    ASSERT_EQ(client()->C_Finalize(nullptr), CKR_OK);
+    CK_C_INITIALIZE_ARGS args{};
+    args.flags = CKF_LIBRARY_CANT_CREATE_OS_THREADS | CKF_OS_LOCKING_OK;
+    ASSERT_EQ(client()->C_Initialize(&args), CKR_OK);
+    const CK_SESSION_HANDLE old = client().open(slot);
+    ASSERT_EQ(client()->C_Login(old, CKU_USER, (CK_UTF8CHAR_PTR)kPin, 8), CKR_OK);
+
+    // NSS asks the slot, then its session, whether the token is still the one it knew.
+    ASSERT_EQ(run(skftool("remove BACK0003") + " && " + skftool("insert BACK0003")), 0);
+    CK_SLOT_INFO slotInfo;
+    ASSERT_EQ(client()->C_GetSlotInfo(slot, &slotInfo), CKR_OK);
+    EXPECT_TRUE(slotInfo.flags & CKF_TOKEN_PRESENT);
+    CK_SESSION_INFO info;
+    EXPECT_EQ(client()->C_GetSessionInfo(old, &info), CKR_SESSION_HANDLE_INVALID);
+
+    ASSERT_EQ(run(skftool("remove BACK0003")), 0);
+    ASSERT_EQ(client()->C_GetSlotInfo(slot, &slotInfo), CKR_OK);
+    EXPECT_FALSE(slotInfo.flags & CKF_TOKEN_PRESENT) << "a pulled token is seen at the next question";
+    ASSERT_EQ(client()->C_Finalize(nullptr), CKR_OK);
+    ASSERT_EQ(client()->C_Initialize(nullptr), CKR_OK);
+}
