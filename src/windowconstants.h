@@ -19,9 +19,9 @@ constexpr int PageChangeLabel = 2;
 constexpr int PageVerifyPin = 3;
 constexpr int PageChangePin = 4;
 
-// The driver's PIN types.
-constexpr ULONG PinTypeAdmin = 0;
-constexpr ULONG PinTypeUser = 1;
+// The driver's PIN types, by the header's own names.
+constexpr ULONG PinTypeAdmin = ADMIN_TYPE;
+constexpr ULONG PinTypeUser = USER_TYPE;
 
 // Modes of the message dialog: the message it shows.
 constexpr unsigned ModePinVerified = 2000;
@@ -40,6 +40,26 @@ constexpr unsigned ModeOperationFailed = 7000;
 constexpr unsigned ModeExportSucceeded = 8002;
 constexpr unsigned ModeCertificateNotFound = 8004;
 constexpr unsigned ModeExportFailed = 8005;
+
+// The dialog mode for a PIN operation's result: success gives the operation's own mode, a
+// wrong or locked PIN its message, anything else the failure message.
+constexpr unsigned pinResultMode(ULONG result, unsigned successMode)
+{
+    constexpr struct
+    {
+        ULONG result;
+        unsigned mode;
+    } known[] = {{SAR_PIN_INCORRECT, ModePinIncorrect}, {SAR_PIN_LOCKED, ModePinLocked}};
+    if (result == SAR_OK) {
+        return successMode;
+    }
+    for (const auto& entry : known) {
+        if (entry.result == result) {
+            return entry.mode;
+        }
+    }
+    return ModeOperationFailed;
+}
 
 // Title kinds of the message dialog.
 constexpr unsigned TitleChangeLabel = 9001;

@@ -3,6 +3,7 @@
 // and which container is current after a fill.
 #include "fakepagesfixture.h"
 
+#include "containerview.h"
 #include "mainwindow.h"
 
 #include <QPushButton>
