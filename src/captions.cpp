@@ -2,7 +2,7 @@
 // its buttons, fields, combo box and trees, so a screen reader can name each one in the
 // window's language. Widgets with a caption are named by it; fields take the text of the
 // label beside them; the six OK buttons name the operation they confirm, since "OK" alone
-// says nothing. Also the order in which Tab moves through the window.
+// says nothing.
 #include "captions.h"
 
 #include "ui_mainwindow.h"
@@ -14,9 +14,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QStringList>
-#include <QTabBar>
-
-#include <iterator>
 
 namespace captions {
 
@@ -133,36 +130,6 @@ void show(Ui_MainWindow& ui)
         languages << ui.cbx_lang->itemText(i);
     }
     ui.cbx_lang->setAccessibleName(languages.join(QStringLiteral(" / ")));
-}
-
-void setKeyboardOrder(Ui_MainWindow& ui)
-{
-    // Pages switch by buttons and the tab bars are hidden; left in the chain, a hidden bar
-    // takes the focus and keeps it, so Tab would leave the person nowhere.
-    for (QTabWidget* pages : {ui.tabWidget, ui.tabWidget_2}) {
-        pages->setFocusPolicy(Qt::NoFocus);
-        pages->tabBar()->setFocusPolicy(Qt::NoFocus);
-    }
-    // Reading order: the top row, the device list, then each page's fields from the top
-    // with the OK button after them, then the buttons under the pages from left to right.
-    // Qt skips whatever is hidden or disabled at the time.
-    QWidget* const order[]
-        = {ui.btn_logo, ui.cbx_lang, ui.treeView_Dev,
-           // key information, change label, verify PIN, change PIN
-           ui.treeView_usbInfo, ui.NewLabelEdit, ui.btn_ChangeLab_OK, ui.VerifyPIN_Edit, ui.btn_VerifyPIN_OK,
-           ui.OldPIN_Edit, ui.NewPIN_Edit, ui.ConfirmPIN_Edit, ui.btn_ChangPIN_OK,
-           // the pages that are not offered, in the same way
-           ui.OldAuthKey_Edit, ui.NewAuthKey_Edit, ui.ConfirmAuthKey_Edit, ui.btn_ChangAuthKey_OK, ui.chb_devAuthkey,
-           ui.Init_DevAuthKey_Edit, ui.Init_NewSOPIN_Edit, ui.Init_NewUserPIN_Edit, ui.Init_LabelName_Edit,
-           ui.btn_Initialize_OK, ui.SOPIN_Edit, ui.UserPIN_Edit, ui.ConfirmUserPIN_Edit, ui.btn_UnblockPIN_OK,
-           // the buttons under the device pages
-           ui.btn_ChangeLabel, ui.btn_VerifyPIN, ui.btn_ChangePIN, ui.btn_UnblockPIN, ui.btn_Initialize,
-           ui.btn_ChangeAuthKey, ui.btn_Keyinfo,
-           // the certificate page
-           ui.treeView, ui.btn_ViewCert, ui.btn_ImpCert, ui.btn_ExpCert, ui.btn_DelCtn};
-    for (std::size_t i = 1; i < std::size(order); ++i) {
-        QWidget::setTabOrder(order[i - 1], order[i]);
-    }
 }
 
 } // namespace captions

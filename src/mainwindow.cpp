@@ -11,11 +11,10 @@
 #include "desktopnotice.h"
 #include "devicetree.h"
 #include "expirycheck.h"
+#include "formstate.h"
 #include "guardedslot.h"
-#include "hidpi.h"
 #include "keyinfopage.h"
 #include "mymessagebox.h"
-#include "namelist.h"
 #include "ovrinkey_paths.h"
 #include "pinpages.h"
 #include "qttranslations.h"
@@ -26,13 +25,10 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QIcon>
-#include <QLabel>
 #include <QMenu>
 #include <QStandardItemModel>
-#include <QTabBar>
 
 #include <cstdlib>
-#include <cstring>
 
 using namespace window;
 
@@ -101,46 +97,6 @@ void connectWidgets(MainWindow* window, Ui_MainWindow* ui)
     ui->Init_DevAuthKey_Edit->setEnabled(false);
 }
 
-void showSharpPictures(Ui_MainWindow* ui, qreal ratio)
-{
-    // The form loads each label's picture at 1x; on a 2x screen the @2x twin replaces it.
-    const std::pair<QLabel*, const char*> pictures[]
-        = {{ui->label_logo, ":/VQlogo1.png"},   {ui->lab_changlabel_2, ":/infousb.png"},
-           {ui->lab_changlabel, ":/edit.png"},  {ui->lab_VerifyPIN, ":/pwd.png"},
-           {ui->lab_changePIN, ":/pwd.png"},    {ui->lab_changeAuthKey_2, ":/pwd.png"},
-           {ui->lab_Initialize_3, ":/pwd.png"}, {ui->lab_UnblockPIN_3, ":/unlock.png"},
-           {ui->lab_cert, ":/cert3.png"}};
-    for (const auto& picture : pictures) {
-        picture.first->setPixmap(hidpi::picture(QString::fromLatin1(picture.second), ratio));
-    }
-}
-
-// The state the constructor leaves the form in: the token main page shown, the tab bars
-// hidden, and the buttons of operations not yet possible (or never offered) disabled.
-void setInitialState(Ui_MainWindow* ui)
-{
-    // The logo picture lies over the logo button: a click goes through it to the button,
-    // and the keyboard reaches the button too.
-    ui->label_logo->setAttribute(Qt::WA_TransparentForMouseEvents);
-    ui->btn_logo->setFocusPolicy(Qt::StrongFocus);
-    ui->tabWidget->tabBar()->hide();
-    ui->tabWidget_2->tabBar()->hide();
-    ui->tabWidget_2->setAttribute(Qt::WA_TranslucentBackground);
-    ui->tabWidget->setCurrentIndex(PageUkey);
-    ui->tabWidget_2->setCurrentIndex(PageMain);
-    // The authentication-key, initialisation and unblock pages are not offered.
-    for (QPushButton* button : {ui->btn_ChangeAuthKey, ui->btn_UnblockPIN, ui->btn_Initialize}) {
-        button->setEnabled(false);
-        button->hide();
-    }
-    for (QPushButton* button :
-         {ui->btn_ChangeLabel, ui->btn_VerifyPIN, ui->btn_ChangePIN, ui->btn_VerifyPIN_OK, ui->btn_ChangPIN_OK,
-          ui->btn_ImpCert, ui->btn_ExpCert, ui->btn_DelCtn, ui->btn_ChangeLab_OK, ui->btn_ChangAuthKey_OK,
-          ui->btn_UnblockPIN_OK, ui->btn_Initialize_OK}) {
-        button->setEnabled(false);
-    }
-}
-
 // Brings a window back from the tray: restored if minimised, shown, raised and focused.
 void bringBack(QWidget* window)
 {
@@ -153,19 +109,6 @@ void bringBack(QWidget* window)
 
 } // namespace
 
-void ApplicationName::set(const std::string& name)
-{
-    // A name that does not fit is cut, at a character, so the buffer keeps its terminator.
-    const std::string fitting = namelist::cut(name, sizeof m_name - 1);
-    std::memset(m_name, 0, sizeof m_name);
-    std::memcpy(m_name, fitting.data(), fitting.size());
-}
-
-QString catalogueText(const catalogue::CatalogueText& entry)
-{
-    return QCoreApplication::translate("MainWindow", catalogue::text(entry).c_str());
-}
-
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , ui(std::make_unique<Ui_MainWindow>())
@@ -173,8 +116,8 @@ MainWindow::MainWindow(QWidget* parent)
     getMgrVersion(m_version, m_vendorLine, sizeof m_version, sizeof m_vendorLine);
 
     ui->setupUi(this);
-    showSharpPictures(ui.get(), devicePixelRatioF());
-    setInitialState(ui.get());
+    formstate::showSharpPictures(*ui, devicePixelRatioF());
+    formstate::setInitialState(*ui);
 
     m_monitor = std::make_unique<cMonitor>();
     m_msgBox = std::make_unique<myMessageBox>(nullptr);
@@ -223,7 +166,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     MainWindow* window = this;
     connectWidgets(window, ui.get());
-    captions::setKeyboardOrder(*ui);
+    formstate::setKeyboardOrder(*ui);
     connect(m_monitor.get(), &cMonitor::notifyTokenEvent, this, [this](unsigned int event, const QString& deviceName) {
         guardedslot::run("onDeviceEvent", [&] { m_deviceTree->refresh(event, deviceName.toStdString()); });
     });
