@@ -8,8 +8,10 @@
 #include "ui_mainwindow.h"
 
 #include "pagecontext.h"
+#include "qttranslations.h"
 #include "stringcatalogue.h"
 #include "version.h"
+#include "wxmultilang.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -31,9 +33,23 @@ struct Row
 
 } // namespace
 
-void show(Ui_MainWindow& ui)
+void useLanguage(const std::string& directory, int languageId)
+{
+    wx_ml_setPath(directory);
+    wx_ml_setPrefix(product::LanguagePrefix);
+    wx_ml_setCodePage(static_cast<unsigned long>(languageId));
+    qttranslations::follow(languageId);
+}
+
+void show(Ui_MainWindow& ui, const char* version, const char* vendorLine)
 {
     using namespace catalogue;
+    const auto translated = [](const char* text) { return QCoreApplication::translate("MainWindow", text); };
+    ui.label_2->setText(translated(version));
+    ui.label_version->setText(translated(version));
+    ui.label_3->setText(translated(vendorLine));
+    ui.label_about->setText(translated(product::Title));
+    ui.label_bottom->setText(QString());
     const Row rows[] = {
         // page titles and field labels
         {ui.lab_changePIN_2, &CaptionChangeUserPin, Caption},
@@ -123,7 +139,7 @@ void show(Ui_MainWindow& ui)
         button->setAccessibleName(button->text());
     }
     // The logo button shows the product's picture and opens the main page.
-    ui.btn_logo->setAccessibleName(QCoreApplication::translate("MainWindow", product::Title));
+    ui.btn_logo->setAccessibleName(translated(product::Title));
     // The language box is named by the choices it offers, in the current language.
     QStringList languages;
     for (int i = 0; i < ui.cbx_lang->count(); ++i) {

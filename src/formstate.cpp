@@ -48,10 +48,9 @@ void setInitialState(Ui_MainWindow& ui)
         button->setEnabled(false);
         button->hide();
     }
-    for (QPushButton* button :
-         {ui.btn_ChangeLabel, ui.btn_VerifyPIN, ui.btn_ChangePIN, ui.btn_VerifyPIN_OK, ui.btn_ChangPIN_OK,
-          ui.btn_ImpCert, ui.btn_ExpCert, ui.btn_DelCtn, ui.btn_ChangeLab_OK, ui.btn_ChangAuthKey_OK,
-          ui.btn_UnblockPIN_OK, ui.btn_Initialize_OK}) {
+    for (QPushButton* button : {ui.btn_ChangeLabel, ui.btn_VerifyPIN, ui.btn_ChangePIN, ui.btn_VerifyPIN_OK,
+                                ui.btn_ChangPIN_OK, ui.btn_ImpCert, ui.btn_ExpCert, ui.btn_DelCtn, ui.btn_ChangeLab_OK,
+                                ui.btn_ChangAuthKey_OK, ui.btn_UnblockPIN_OK, ui.btn_Initialize_OK}) {
         button->setEnabled(false);
     }
 }

@@ -17,7 +17,6 @@
 #include "mymessagebox.h"
 #include "ovrinkey_paths.h"
 #include "pinpages.h"
-#include "qttranslations.h"
 #include "stringcatalogue.h"
 #include "wxmultilang.h"
 
@@ -212,22 +211,12 @@ void MainWindow::updateUIlang()
 
 void MainWindow::updateUIlangFirst()
 {
-    // The language file is read again on every refresh; a missing file leaves the defaults.
-    wx_ml_setPath(g_languageDirectory);
-    wx_ml_setPrefix(product::LanguagePrefix);
-    wx_ml_setCodePage(static_cast<unsigned long>(m_langId));
-    qttranslations::follow(m_langId);
-
+    captions::useLanguage(g_languageDirectory, m_langId);
     setWindowTitle(tr(product::Title));
     m_showAction->setText(catalogueText(catalogue::TrayShowWindow));
     m_exitAction->setText(catalogueText(catalogue::TrayExit));
     m_deviceTree->showHeader();
-    ui->label_2->setText(tr(m_version));
-    ui->label_version->setText(tr(m_version));
-    ui->label_3->setText(tr(m_vendorLine));
-    ui->label_about->setText(tr(product::Title));
-    ui->label_bottom->setText(QString());
-    captions::show(*ui);
+    captions::show(*ui, m_version, m_vendorLine);
 }
 
 void MainWindow::chooseLangByIndex(int index)

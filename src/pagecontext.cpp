@@ -21,4 +21,3 @@ QString catalogueText(const catalogue::CatalogueText& entry)
 {
     return QCoreApplication::translate("MainWindow", catalogue::text(entry).c_str());
 }
-
