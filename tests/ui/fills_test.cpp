@@ -75,8 +75,9 @@ private slots:
         QCOMPARE(model.rowCount(), 12);
         QCOMPARE(model.item(0, 0)->text(), QStringLiteral("Label"));
         QCOMPARE(model.item(11, 0)->text(), QStringLiteral("USERPIN DefaultPIN"));
-        QCOMPARE(values(model), QStringList({"ABCDEFGHIJKLMNOPQRSTUVWXYZ012345", "SN-0001", "Velkora Soft", "2.13",
-                                             "64 KB", "0 KB", "10", "7", "YES", "6", "0(Locked)", "NO"}));
+        QCOMPARE(values(model),
+                 QStringList({"ABCDEFGHIJKLMNOPQRSTUVWXYZ012345", "SN-0001", "Velkora Soft", "2.13", "64 KB", "0 KB",
+                              "10", "7", "YES", "6", "0(Locked)", "NO"}));
         QCOMPARE(keyInfoBottomLine(facts.serialNumber), QStringLiteral("Velkora    当前设备SN：SN-0001"));
     }
 
@@ -116,8 +117,8 @@ private slots:
         QTest::newRow("lengths the view does not know, and an unreadable key: left out, certificate and all")
             << container("E", 1, pair(512, true, "Short"), pair(1024))
             << QStringLiteral("E(container)[Encrypt&Decrypt(RSA1024)[%1]]").arg(keys);
-        QTest::newRow("an RSA length on an ECC container") << container("F", 2, pair(1024), pair(0))
-                                                           << QStringLiteral("F(container)");
+        QTest::newRow("an RSA length on an ECC container")
+            << container("F", 2, pair(1024), pair(0)) << QStringLiteral("F(container)");
         QTest::newRow("no key pair") << container("G", 0, pair(2048), pair(2048)) << QStringLiteral("G(container)");
         QTest::newRow("not described") << container("H", 1, pair(2048), pair(2048), false)
                                        << QStringLiteral("H(container)");

@@ -18,6 +18,7 @@
 #include <QtTest>
 
 #include <map>
+#include <memory>
 
 namespace {
 
@@ -51,23 +52,23 @@ class MainWindowFormTest : public QObject
 {
     Q_OBJECT
 
-    FormHost* window = nullptr;
-    Ui_MainWindow* ui = nullptr;
+    std::unique_ptr<FormHost> window;
+    std::unique_ptr<Ui_MainWindow> ui;
 
     template <typename T> T* widget(const char* name) { return window->findChild<T*>(QString::fromLatin1(name)); }
 
 private slots:
     void init()
     {
-        window = new FormHost;
-        ui = new Ui_MainWindow;
-        ui->setupUi(window);
+        window = std::make_unique<FormHost>();
+        ui = std::make_unique<Ui_MainWindow>();
+        ui->setupUi(window.get());
     }
 
     void cleanup()
     {
-        delete ui;
-        delete window;
+        ui.reset();
+        window.reset();
     }
 
     void theWindow_hasItsFixedSizeFontIconAndTitle()
@@ -201,7 +202,7 @@ private slots:
 
     void retranslateUi_putsTheFixedTextsAndKeepsThePictures()
     {
-        ui->retranslateUi(window); // a second run must not wipe the picture labels
+        ui->retranslateUi(window.get()); // a second run must not wipe the picture labels
         for (const FormWidget& row : kWidgets) {
             QString text;
             if (auto* label = qobject_cast<QLabel*>(widget<QWidget>(row.name)))
