@@ -59,7 +59,7 @@ bool asksForSessionObject(const CK_ATTRIBUTE* pTemplate, CK_ULONG count)
     return token && (token->ulValueLen != 1 || *static_cast<const CK_BBOOL*>(token->pValue) != CK_TRUE);
 }
 
-using OpenContainer = skfclient::OpenedContainer<DriverFunctions>;
+using OpenContainer = skfclient::ContainerHandle<DriverFunctions>;
 
 bool isRemoval(ULONG sar)
 {

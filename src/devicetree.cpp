@@ -66,7 +66,14 @@ void DeviceTree::refresh(ULONG event, const std::string& deviceName)
     if (event == EventInserted) {
         m_trayIcon->setVisible(true);
     }
-    rebuild();
+    // The notice follows the rebuild, so that the last removal's notice goes where it can be
+    // seen once the icon is gone, and goes out even when the driver throws while the tree is read.
+    try {
+        rebuild();
+    } catch (...) {
+        announce(event);
+        throw;
+    }
     m_rebuilt(m_deviceModel->rowCount());
     announce(event);
 

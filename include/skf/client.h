@@ -38,10 +38,17 @@ private:
     std::string m_detail;
 };
 
-inline void check(ULONG sar, const char* function)
+inline void check(ULONG sar, const char* function, const std::string& detail = std::string())
 {
     if (sar != SAR_OK) {
-        throw SarError(sar, function);
+        throw SarError(sar, function, detail);
+    }
+}
+
+inline void requireHandle(const void* handle, const char* function, const std::string& name)
+{
+    if (handle == nullptr) {
+        throw SarError(SAR_FAIL, function, "no handle for " + name);
     }
 }
 
@@ -60,27 +67,107 @@ private:
     std::string m_text;
 };
 
-// A container opened by name and closed when the scope ends, through any table of driver
-// functions that has OpenContainer and CloseContainer.
-template <typename Functions> class OpenedContainer
+// Owners of the driver's device, application and container handles, through any table of
+// driver functions named as the SKF functions are (ConnectDev, OpenApplication, ...). Each
+// closes its handle when its scope ends; a driver that answers SAR_OK without a handle is
+// reported as a failure, never used.
+template <typename Functions> class DeviceHandle
 {
 public:
-    OpenedContainer(const Functions& fn, HAPPLICATION application, const std::string& name)
+    DeviceHandle(const Functions& fn, const std::string& name)
         : m_fn(fn)
+        , m_name(name)
     {
         WritableName copy(name);
-        check(fn.OpenContainer(application, copy.get(), &m_handle), "SKF_OpenContainer");
-        if (!m_handle) {
-            throw SarError(SAR_FAIL, "SKF_OpenContainer", "no handle for " + name);
-        }
+        check(fn.ConnectDev(copy.get(), &m_handle), "SKF_ConnectDev", "device " + name);
+        requireHandle(m_handle, "SKF_ConnectDev", name);
     }
-    ~OpenedContainer() { m_fn.CloseContainer(m_handle); }
-    OpenedContainer(const OpenedContainer&) = delete;
-    OpenedContainer& operator=(const OpenedContainer&) = delete;
-    HCONTAINER handle() const { return m_handle; }
+    ~DeviceHandle() { m_fn.DisConnectDev(m_handle); }
+    DeviceHandle(const DeviceHandle&) = delete;
+    DeviceHandle& operator=(const DeviceHandle&) = delete;
+
+    const Functions& fn() const { return m_fn; }
+    DEVHANDLE handle() const { return m_handle; }
+    const std::string& name() const { return m_name; }
 
 private:
     const Functions& m_fn;
+    std::string m_name;
+    DEVHANDLE m_handle = nullptr;
+};
+
+template <typename Functions> class ApplicationHandle
+{
+public:
+    // Opens an existing application.
+    ApplicationHandle(const DeviceHandle<Functions>& device, const std::string& name)
+        : m_fn(device.fn())
+        , m_name(name)
+    {
+        WritableName copy(name);
+        check(m_fn.OpenApplication(device.handle(), copy.get(), &m_handle), "SKF_OpenApplication",
+              "application " + name);
+        requireHandle(m_handle, "SKF_OpenApplication", name);
+    }
+    // Takes over a handle that SKF_CreateApplication returned.
+    ApplicationHandle(const DeviceHandle<Functions>& device, const std::string& name, HAPPLICATION handle)
+        : m_fn(device.fn())
+        , m_name(name)
+        , m_handle(handle)
+    {
+        requireHandle(m_handle, "SKF_CreateApplication", name);
+    }
+    ~ApplicationHandle() { m_fn.CloseApplication(m_handle); }
+    ApplicationHandle(const ApplicationHandle&) = delete;
+    ApplicationHandle& operator=(const ApplicationHandle&) = delete;
+
+    const Functions& fn() const { return m_fn; }
+    HAPPLICATION handle() const { return m_handle; }
+    const std::string& name() const { return m_name; }
+
+private:
+    const Functions& m_fn;
+    std::string m_name;
+    HAPPLICATION m_handle = nullptr;
+};
+
+template <typename Functions> class ContainerHandle
+{
+public:
+    enum class Mode { Open, Create };
+    ContainerHandle(const Functions& fn, HAPPLICATION application, const std::string& name, Mode mode = Mode::Open)
+        : m_fn(fn)
+        , m_name(name)
+    {
+        WritableName copy(name);
+        const char* function = mode == Mode::Create ? "SKF_CreateContainer" : "SKF_OpenContainer";
+        const ULONG result = mode == Mode::Create ? fn.CreateContainer(application, copy.get(), &m_handle)
+                                                  : fn.OpenContainer(application, copy.get(), &m_handle);
+        check(result, function, "container " + name);
+        requireHandle(m_handle, function, name);
+    }
+    ContainerHandle(const ApplicationHandle<Functions>& application, const std::string& name, Mode mode = Mode::Open)
+        : ContainerHandle(application.fn(), application.handle(), name, mode)
+    {
+    }
+    ~ContainerHandle() { m_fn.CloseContainer(m_handle); }
+    ContainerHandle(const ContainerHandle&) = delete;
+    ContainerHandle& operator=(const ContainerHandle&) = delete;
+
+    const Functions& fn() const { return m_fn; }
+    HCONTAINER handle() const { return m_handle; }
+    const std::string& name() const { return m_name; }
+    // CONTAINER_TYPE_EMPTY, CONTAINER_TYPE_RSA or CONTAINER_TYPE_ECC.
+    ULONG type() const
+    {
+        ULONG type = 0;
+        check(m_fn.GetContainerType(m_handle, &type), "SKF_GetContainerType", "container " + m_name);
+        return type;
+    }
+
+private:
+    const Functions& m_fn;
+    std::string m_name;
     HCONTAINER m_handle = nullptr;
 };
 

@@ -139,6 +139,9 @@ int runCommand(const Command& command, const std::vector<std::string>& words, co
         err << "skftool " << command.name << ": " << error.what() << "\n"
             << "Run 'skftool " << command.name << " --help' for its arguments and options.\n";
         return kExitUsage;
+    } catch (const SarError& error) {
+        err << "skftool " << command.name << ": " << describe(error) << "\n";
+        return kExitFailure;
     } catch (const std::exception& error) {
         err << "skftool " << command.name << ": " << error.what() << "\n";
         return kExitFailure;

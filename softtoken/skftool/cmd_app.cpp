@@ -58,7 +58,7 @@ void runAppCreate(Context& context)
     const ULONG soRetries = retriesOption(args, "--so-retries");
     const ULONG userRetries = retriesOption(args, "--user-retries");
 
-    Device device(context.driver(), args.positional(0));
+    Device device(context.driver().fn(), args.positional(0));
     authenticateDevice(device, authKey);
     std::string name = args.positional(1);
     HAPPLICATION handle = nullptr;
@@ -73,7 +73,7 @@ void runAppDelete(Context& context)
 {
     const ParsedArgs& args = context.args();
     const std::vector<uint8_t> authKey = parseAuthKey(args.value("--auth-key"));
-    Device device(context.driver(), args.positional(0));
+    Device device(context.driver().fn(), args.positional(0));
     authenticateDevice(device, authKey);
     std::string name = args.positional(1);
     check(device.fn().DeleteApplication(device.handle(), &name[0]), "SKF_DeleteApplication", "application " + name);
@@ -101,7 +101,7 @@ void runPinChange(Context& context)
     const ULONG result = session.application.fn().ChangePIN(session.application.handle(), pinType, oldPin.c_str(),
                                                             replacement.c_str(), &retries);
     if (result == SAR_PIN_INCORRECT) {
-        throw SkfError(result, "SKF_ChangePIN", pinName(pinType) + ", " + std::to_string(retries) + " tries left");
+        throw SarError(result, "SKF_ChangePIN", pinName(pinType) + ", " + std::to_string(retries) + " tries left");
     }
     check(result, "SKF_ChangePIN", pinName(pinType));
     context.out() << "The " << pinName(pinType) << " is changed\n";
@@ -117,7 +117,7 @@ void runPinUnblock(Context& context)
     const ULONG result = session.application.fn().UnblockPIN(session.application.handle(), soPin.c_str(),
                                                              replacement.c_str(), &retries);
     if (result == SAR_PIN_INCORRECT) {
-        throw SkfError(result, "SKF_UnblockPIN", "SO PIN, " + std::to_string(retries) + " tries left");
+        throw SarError(result, "SKF_UnblockPIN", "SO PIN, " + std::to_string(retries) + " tries left");
     }
     check(result, "SKF_UnblockPIN", "SO PIN");
     context.out() << "The user PIN is unblocked and set anew\n";

@@ -59,7 +59,7 @@ void runCertExport(Context& context)
     Container container(session.application, args.positional(2));
     std::vector<uint8_t> der = exportCertificate(container, signCertificate);
     if (der.empty()) {
-        throw SkfError(SAR_CERTNOTFOUNTERR, "SKF_ExportCertificate",
+        throw SarError(SAR_CERTNOTFOUNTERR, "SKF_ExportCertificate",
                        "container " + container.name() + " has no " + pairName(signCertificate) + " certificate");
     }
     std::vector<uint8_t> bytes = der;

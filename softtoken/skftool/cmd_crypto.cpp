@@ -213,7 +213,7 @@ void runDigest(Context& context)
     const ParsedArgs& args = context.args();
     const ULONG algorithm = digestAlgorithm(args.value("--alg", "sm3"));
     const auto data = readFileBytes(requiredValue(args, "--in"));
-    Device device(context.driver(), args.positional(0));
+    Device device(context.driver().fn(), args.positional(0));
     const auto fn = context.driver().bind<CryptoFunctions>();
     context.out() << hexOf(tokenDigest(fn, device.handle(), algorithm, nullptr, {}, data)) << "\n";
 }
@@ -225,7 +225,7 @@ void runRandom(Context& context)
     if (count == 0 || count > 4096) {
         throw UsageError("--bytes takes 1 to 4096");
     }
-    Device device(context.driver(), args.positional(0));
+    Device device(context.driver().fn(), args.positional(0));
     std::vector<uint8_t> bytes(count);
     check(device.fn().GenRandom(device.handle(), bytes.data(), static_cast<ULONG>(count)), "SKF_GenRandom");
     writeOutput(context, bytes, "random bytes");

@@ -53,7 +53,7 @@ void fillRsaContainer(Application& application, const std::string& notBefore, co
 
 void fillDemoToken(const Driver& driver)
 {
-    Device device(driver, kDemoDevice);
+    Device device(driver.fn(), kDemoDevice);
     authenticateDevice(device, parseAuthKey(""));
     std::string name = kDemoApplication;
     Secret soPin(kDefaultPin);

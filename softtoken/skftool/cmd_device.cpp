@@ -131,13 +131,13 @@ void printApplication(std::ostream& out, Device& device, const std::string& name
 
 // The soft token answers SAR_FILEERR when its store folder is unsafe (open to others,
 // another user's, a link); the store commands know which folder and why, so say it here too.
-[[noreturn]] void rethrowWithStoreReason(const SkfError& error)
+[[noreturn]] void rethrowWithStoreReason(const SarError& error)
 {
-    if (error.code() == SAR_FILEERR) {
+    if (error.sar() == SAR_FILEERR) {
         try {
             softskf::admin::listTokens();
         } catch (const std::exception& reason) {
-            throw ToolError(std::string(error.what()) + "\n  the soft token's store: " + reason.what());
+            throw ToolError(describe(error) + "\n  the soft token's store: " + reason.what());
         }
     }
     throw error;
@@ -147,7 +147,7 @@ std::vector<std::string> enumAllDevices(const Driver& driver)
 {
     try {
         return enumDevices(driver, false);
-    } catch (const SkfError& error) {
+    } catch (const SarError& error) {
         rethrowWithStoreReason(error);
     }
 }
@@ -172,7 +172,7 @@ void runDevices(Context& context)
 
 void runShow(Context& context)
 {
-    Device device(context.driver(), context.args().positional(0));
+    Device device(context.driver().fn(), context.args().positional(0));
     DEVINFO info{};
     check(device.fn().GetDevInfo(device.handle(), &info), "SKF_GetDevInfo", "device " + device.name());
     std::ostream& out = context.out();
@@ -191,7 +191,7 @@ void runLabel(Context& context)
 {
     // The driver judges the label (1 to 31 bytes on the soft token) and says why it refuses.
     const std::string& label = context.args().positional(1);
-    Device device(context.driver(), context.args().positional(0));
+    Device device(context.driver().fn(), context.args().positional(0));
     std::string writable = label;
     check(device.fn().SetLabel(device.handle(), &writable[0]), "SKF_SetLabel", "device " + device.name());
     context.out() << "Label of " << device.name() << " set to \"" << label << "\"\n";

@@ -16,11 +16,4 @@ ToolError Driver::missingFunction(const skfloader::MissingFunction& missing)
     return ToolError("the driver does not export " + missing.name());
 }
 
-void check(ULONG result, const char* function, const std::string& context)
-{
-    if (result != SAR_OK) {
-        throw SkfError(result, function, context);
-    }
-}
-
 } // namespace skftool

@@ -72,7 +72,7 @@ private:
     skfloader::Driver<DriverFunctions> m_driver;
 };
 
-// Throws SkfError when a driver call did not return SAR_OK.
-void check(ULONG result, const char* function, const std::string& context = std::string());
+// Throws SarError when a driver call did not return SAR_OK.
+using skfclient::check;
 
 } // namespace skftool

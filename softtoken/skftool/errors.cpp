@@ -5,13 +5,10 @@
 
 namespace skftool {
 
-SkfError::SkfError(uint32_t code, const std::string& function, const std::string& context)
-    : std::runtime_error(function + " failed: " + sarLabel(code) + ": " + sarSentence(code)
-                         + (context.empty() ? "" : " (" + context + ")"))
-    , m_code(code)
-    , m_function(function)
-    , m_context(context)
+std::string describe(const SarError& error)
 {
+    return std::string(error.function()) + " failed: " + sarLabel(error.sar()) + ": " + sarSentence(error.sar())
+        + (error.detail().empty() ? "" : " (" + error.detail() + ")");
 }
 
 } // namespace skftool

@@ -12,7 +12,7 @@ namespace skftool {
 struct AppSession
 {
     AppSession(const Driver& driver, const std::string& deviceName, const std::string& applicationName)
-        : device(driver, deviceName)
+        : device(driver.fn(), deviceName)
         , application(device, applicationName)
     {
     }

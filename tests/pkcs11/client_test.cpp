@@ -59,3 +59,59 @@ TEST(SkfClient, aSizeBeyondTheCap_isAnErrorNamingTheFunction_notAnAllocation)
         EXPECT_NE(error.sar(), ULONG(SAR_OK));
     }
 }
+
+namespace {
+
+// A driver that answers SAR_OK to every open, with a handle only when it has one to give,
+// and counts the closes.
+struct CountingDriver
+{
+    static inline void* handleToGive = nullptr;
+    static inline int closes = 0;
+    static ULONG give(void** handle)
+    {
+        *handle = handleToGive;
+        return SAR_OK;
+    }
+    static ULONG close(void*)
+    {
+        ++closes;
+        return SAR_OK;
+    }
+    ULONG (*ConnectDev)(LPSTR, DEVHANDLE*) = [](LPSTR, DEVHANDLE* h) { return give(h); };
+    ULONG (*DisConnectDev)(DEVHANDLE) = close;
+    ULONG(*OpenApplication)
+    (DEVHANDLE, LPSTR, HAPPLICATION*) = [](DEVHANDLE, LPSTR, HAPPLICATION* h) { return give(h); };
+    ULONG (*CloseApplication)(HAPPLICATION) = close;
+    ULONG(*OpenContainer)
+    (HAPPLICATION, LPSTR, HCONTAINER*) = [](HAPPLICATION, LPSTR, HCONTAINER* h) { return give(h); };
+    ULONG (*CreateContainer)(HAPPLICATION, LPSTR, HCONTAINER*) = OpenContainer;
+    ULONG (*CloseContainer)(HCONTAINER) = close;
+};
+
+} // namespace
+
+TEST(SkfClient, handlesCloseOnceEach_andSarOkWithoutAHandleIsAFailure)
+{
+    const CountingDriver driver;
+    int token = 0;
+    CountingDriver::handleToGive = &token;
+    CountingDriver::closes = 0;
+    {
+        skfclient::DeviceHandle<CountingDriver> device(driver, "D");
+        skfclient::ApplicationHandle<CountingDriver> application(device, "A");
+        skfclient::ContainerHandle<CountingDriver> container(application, "C");
+        EXPECT_EQ(container.handle(), &token);
+    }
+    EXPECT_EQ(CountingDriver::closes, 3);
+
+    CountingDriver::handleToGive = nullptr;
+    try {
+        skfclient::DeviceHandle<CountingDriver> device(driver, "D");
+        FAIL() << "a device without a handle was accepted";
+    } catch (const skfclient::SarError& error) {
+        EXPECT_EQ(error.sar(), ULONG(SAR_FAIL));
+        EXPECT_STREQ(error.function(), "SKF_ConnectDev");
+    }
+    EXPECT_EQ(CountingDriver::closes, 3);
+}

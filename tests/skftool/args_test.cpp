@@ -90,9 +90,9 @@ TEST(SarCodes, nameTheCodeInHexAndExplainItInAPlainSentence)
     EXPECT_EQ(sarLabel(SAR_REACH_MAX_CONTAINER_COUNT), "SAR_REACH_MAX_CONTAINER_COUNT (0x0A000032)");
     EXPECT_EQ(sarLabel(0x12345678u), "unknown code (0x12345678)");
     EXPECT_FALSE(sarSentence(SAR_PIN_LOCKED).empty());
-    const SkfError error(SAR_NO_ROOM, "SKF_ImportCertificate", "container C");
-    EXPECT_NE(std::string(error.what()).find("SKF_ImportCertificate failed: SAR_NO_ROOM (0x0A000030): "),
-              std::string::npos);
+    const std::string text = describe(SarError(SAR_NO_ROOM, "SKF_ImportCertificate", "container C"));
+    EXPECT_EQ(text.rfind("SKF_ImportCertificate failed: SAR_NO_ROOM (0x0A000030): ", 0), 0u);
+    EXPECT_EQ(text.substr(text.size() - 14), " (container C)");
 }
 
 TEST(SarCodes, haveANameForEveryCodeFromFailToTheLastContainer)

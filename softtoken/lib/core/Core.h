@@ -44,6 +44,8 @@ public:
     static Core& instance();
     // At unload: empties each token's WAL and closes the databases no handle holds.
     static void shutdown();
+    // Run in a forked child, its only thread: see CoreDevices.cpp.
+    static void forkedChild();
     // How many parsed private keys are held (for tests: none outlives a login).
     size_t parsedKeyCount();
 
@@ -243,7 +245,8 @@ private:
     // Parsed private keys by their sealed bytes: a changed key has new bytes.
     std::map<std::vector<uint8_t>, std::shared_ptr<const crypto::KeyPair>> m_keyCache;
     SecurityState m_security;
-    DeviceEvents m_events;
+    // A forked child gets events of its own (see forkedChild in CoreDevices.cpp).
+    std::unique_ptr<DeviceEvents> m_events = std::make_unique<DeviceEvents>();
 };
 
 } // namespace softskf::core

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -56,9 +57,23 @@ Core& Core::instance()
         auto* made = new Core;
         g_corePid = getpid();
         g_core = made;
+        pthread_atfork(nullptr, nullptr, Core::forkedChild);
         return made;
     }();
     return *core;
+}
+
+// A forked child shares its parent's inotify queue and cancel eventfd, and may have been
+// forked while a parent's thread waited, its wait lock then held by a thread the child does
+// not have: the child's first wait would block for good, and its cancel could end the
+// parent's wait instead. So the child starts events of its own, remembering no insertion
+// reported; the parent's copy is let go without touching its lock.
+void Core::forkedChild()
+{
+    if (Core* core = g_core.load()) {
+        core->m_events.release()->abandon();
+        core->m_events = std::make_unique<DeviceEvents>();
+    }
 }
 
 void Core::shutdown()
@@ -378,7 +393,7 @@ ULONG Core::waitForEvent(char* name, ULONG* nameLength, ULONG* event)
     const auto filter = [&storePaths](const store::Presence& presence) {
         return fileExists(storePaths.tokenDbPath(presence.serial));
     };
-    return m_events.wait(storePaths, filter, name, nameLength, event);
+    return m_events->wait(storePaths, filter, name, nameLength, event);
 }
 
 void Core::closeHandle(HANDLE handle)
@@ -404,7 +419,7 @@ void Core::closeBelow(HANDLE handle)
 
 void Core::cancelWait()
 {
-    m_events.cancel();
+    m_events->cancel();
 }
 
 } // namespace softskf::core

@@ -74,6 +74,16 @@ void DeviceEvents::cancel()
     }
 }
 
+void DeviceEvents::abandon()
+{
+    for (int* fd : {&m_inotify, &m_cancel}) {
+        if (*fd >= 0) {
+            close(*fd);
+            *fd = -1;
+        }
+    }
+}
+
 bool DeviceEvents::ensureWatch(const store::StorePaths& paths)
 {
     if (m_inotify >= 0) {

@@ -33,6 +33,9 @@ public:
     ULONG wait(const store::StorePaths& paths, const PresenceFilter& filter, char* name, ULONG* nameLength,
                ULONG* event);
     void cancel();
+    // Closes this process's copies of the descriptors and leaves the rest (its lock may be
+    // held by a thread a forked child does not have); the object is then never used again.
+    void abandon();
 
 private:
     struct Pending
