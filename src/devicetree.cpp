@@ -20,14 +20,6 @@
 
 using namespace window;
 
-namespace {
-
-constexpr ULONG EventInserted = 1;
-constexpr ULONG EventRemoved = 2;
-constexpr int DeviceNoticeMs = 3000;
-
-} // namespace
-
 DeviceTree::DeviceTree(const PageContext& context, QStandardItemModel* deviceModel, QStandardItemModel* containerModel,
                        QSystemTrayIcon* trayIcon, ExpiryCheck* expiry, TrayNotice trayNotice,
                        std::function<void(int devices)> rebuilt)
@@ -63,7 +55,7 @@ void DeviceTree::refresh(ULONG event, const std::string& deviceName)
 
     // The tree is whole before any box opens, so an event handled inside a box's event loop
     // rebuilds it from scratch and nothing is appended to it afterwards.
-    if (event == EventInserted) {
+    if (event == DEV_EVENT_INSERTED) {
         m_trayIcon->setVisible(true);
     }
     // The notice follows the rebuild, so that the last removal's notice goes where it can be
@@ -77,9 +69,9 @@ void DeviceTree::refresh(ULONG event, const std::string& deviceName)
     m_rebuilt(m_deviceModel->rowCount());
     announce(event);
 
-    if (event == EventInserted) {
+    if (event == DEV_EVENT_INSERTED) {
         m_expiry->inserted(deviceName);
-    } else if (event == EventRemoved) {
+    } else if (event == DEV_EVENT_REMOVED) {
         m_expiry->removed(deviceName);
     }
     m_expiry->run();
@@ -88,9 +80,9 @@ void DeviceTree::refresh(ULONG event, const std::string& deviceName)
 void DeviceTree::announce(ULONG event)
 {
     const QString title = QCoreApplication::translate("MainWindow", product::Title);
-    if (event == EventInserted) {
+    if (event == DEV_EVENT_INSERTED) {
         m_trayNotice(title, catalogueText(catalogue::TrayTokenInserted), DeviceNoticeMs);
-    } else if (event == EventRemoved) {
+    } else if (event == DEV_EVENT_REMOVED) {
         m_trayNotice(title, catalogueText(catalogue::TrayTokenRemoved), DeviceNoticeMs);
     }
 }

@@ -21,6 +21,8 @@ class DeviceTree
 {
 public:
     using TrayNotice = std::function<void(const QString& title, const QString& text, int durationMs)>;
+    // How long a device notice stays in the tray, in milliseconds.
+    static constexpr int DeviceNoticeMs = 3000;
 
     // A clicked node: a device for its key information, or the device of an application
     // node for its containers.

@@ -40,8 +40,6 @@ class MainWindow : public QMainWindow
 public:
     // Bytes of the current application name, terminator included.
     static constexpr std::size_t AppNameSize = ApplicationName::Size;
-    // How long a device notice stays in the tray, in milliseconds.
-    static constexpr int DeviceNoticeMs = 3000;
     // How long the notice of a single click on the tray icon stays, in milliseconds.
     static constexpr int ClickNoticeMs = 1000;
 

@@ -1,6 +1,5 @@
 // The main window's named numbers, each defined here only: its pages, the PIN types it asks
-// the driver about, the modes and titles of its message dialog, and what a container is
-// opened for.
+// the driver about, and the modes and titles of its message dialog.
 #pragma once
 
 #include <skf/skfapi.h>
@@ -68,9 +67,5 @@ constexpr unsigned TitleChangePin = 9003;
 constexpr unsigned TitleExportCertificate = 9006;
 constexpr unsigned TitleViewCertificate = 9007;
 constexpr unsigned TitleDeleteContainer = 9008;
-
-// What the container of the view's current node is opened for; the failure message's
-// title follows it.
-enum class ContainerUse { Export = 1, View = 2 };
 
 } // namespace window
