@@ -134,6 +134,8 @@ int main(int argc, char* argv[])
     marker.create(1, QSharedMemory::ReadWrite);
 
     MainWindow window(nullptr);
+    QObject::connect(&window, &MainWindow::deviceTreeRebuilt,
+                     [](int devices) { benchprobe::mark("rebuild", devices); });
     window.setWindowTitle(QString::fromUtf8(product::Title));
     benchprobe::watchFirstFrame(&window);
     window.show();

@@ -1,8 +1,10 @@
 // MainWindow: the manager's only window. Owns the form, the three item models, the device
-// event monitor, the message dialog and the tray icon; rebuilds the device tree on every
-// device event and switches the interface language.
+// event monitor, the message dialog and the tray icon, and wires every widget to its slot.
+// Each slot forwards to the page that owns its logic: the device tree, the key-information
+// page, the container view, the PIN pages or the expiry check.
 #pragma once
 
+#include "pagecontext.h"
 #include "version.h"
 #include "windowconstants.h"
 
@@ -13,7 +15,6 @@
 #include <QString>
 #include <QSystemTrayIcon>
 
-#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -21,16 +22,16 @@
 class Ui_MainWindow;
 class QAction;
 class QCloseEvent;
-class QLabel;
-class QLineEdit;
 class QMenu;
 class QStandardItemModel;
+class ContainerView;
 class DesktopNotice;
+class DeviceTree;
+class ExpiryCheck;
+class KeyInfoPage;
+class PinPages;
 class cMonitor;
 class myMessageBox;
-namespace catalogue {
-struct CatalogueText;
-}
 
 class MainWindow : public QMainWindow
 {
@@ -38,9 +39,7 @@ class MainWindow : public QMainWindow
 
 public:
     // Bytes of the current application name, terminator included.
-    static constexpr std::size_t AppNameSize = 128;
-    // How long a device notice stays in the tray, in milliseconds.
-    static constexpr int DeviceNoticeMs = 3000;
+    static constexpr std::size_t AppNameSize = ApplicationName::Size;
     // How long the notice of a single click on the tray icon stays, in milliseconds.
     static constexpr int ClickNoticeMs = 1000;
 
@@ -50,14 +49,15 @@ public:
     // The window's language number (2052, 1028 or 1033).
     int languageId() const { return m_langId; }
     // The name of the first application of the device the last rebuild examined.
-    const char* currentAppName() const { return m_appName; }
+    const char* currentAppName() const { return m_appName.get(); }
 
     // The folder the language files are read from; tests point it elsewhere.
     static void setLanguageDirectory(const std::string& directory);
     static std::string languageDirectory();
 
-    // The catalogue text in the window's language, as a display string.
-    static QString catalogueText(const catalogue::CatalogueText& entry);
+signals:
+    // After every rebuild of the device tree, with the number of devices it shows.
+    void deviceTreeRebuilt(int devices);
 
 public slots:
     void updateUIlang();
@@ -111,29 +111,6 @@ protected:
     bool stopMonitor();
 
 private:
-    void createActions();
-    void createMenu();
-    // Brings the window back from the tray: restored if minimised, shown, raised and focused.
-    void bringBack();
-
-    // One device event as the monitor reported it; slotEventChange repeats the last one.
-    void onDeviceEvent(unsigned int event, const QString& deviceName);
-    void refreshForEvent(ULONG event, const std::string& deviceName);
-    // The expiry check of one inserted device (mainwindow_expiry.cpp).
-    void certIsValid(const std::string& device);
-    // Runs the queued checks one after another; a box's own event loop only queues more.
-    void runExpiryChecks();
-
-    void connectWidgets();
-    void showSharpPictures();
-    void createTrayIcon();
-    void disableEventButtons();
-    void showMainPage();
-    void announceEvent(ULONG event);
-    void rebuildDeviceTree();
-    void addDeviceNode(const std::string& name);
-    void setCurrentAppName(const std::string& name);
-
     const std::unique_ptr<Ui_MainWindow> ui;
     QSystemTrayIcon* m_trayIcon = nullptr;
     QMenu* m_trayMenu = nullptr;
@@ -142,67 +119,22 @@ private:
     QAction* m_showAction = nullptr;
     QAction* m_exitAction = nullptr;
     std::map<std::string, ContainerInfo> m_containerInfo;
-    char m_appName[AppNameSize] = {};
+    ApplicationName m_appName;
     QStandardItemModel* m_ctnModel = nullptr;
     QStandardItemModel* m_devModel = nullptr;
     QStandardItemModel* m_keyInfoModel = nullptr;
     std::unique_ptr<myMessageBox> m_msgBox;
-    // Destroyed before the dialog and the form (members go in reverse order), though the
-    // destructor has already ended its thread or let go of it.
+    // The pages, each working on its part of the form; made after the form and the dialog
+    // and destroyed before them.
+    std::unique_ptr<ExpiryCheck> m_expiry;
+    std::unique_ptr<DeviceTree> m_deviceTree;
+    std::unique_ptr<KeyInfoPage> m_keyInfo;
+    std::unique_ptr<ContainerView> m_containers;
+    std::unique_ptr<PinPages> m_pins;
+    // Destroyed before the pages, the dialog and the form (members go in reverse order),
+    // though the destructor has already ended its thread or let go of it.
     std::unique_ptr<cMonitor> m_monitor;
-    // Inserted devices whose expiry check has not run yet, in the order they came.
-    std::deque<std::string> m_expiryChecks;
-    bool m_checkingExpiry = false;
     int m_langId = 1033;
     char m_version[product::VersionSize] = {};
     char m_vendorLine[product::VendorLineSize] = {};
-
-    // Container view, certificate operations and expiry warning (mainwindow_containers.cpp,
-    // mainwindow_certificates.cpp, mainwindow_expiry.cpp).
-    // Bytes of a container name handed to the driver, terminator included.
-    static constexpr std::size_t ContainerNameSize = 128;
-    // Opens the container of the view's current node; false when none could be opened.
-    bool openCurrentNodeCTN(window::ContainerUse use);
-    void viewCertificate(bool sign);
-    void addContainerNode(const std::string& name);
-    // The container name in a container node's text (the text less its suffix), when it fits.
-    static bool containerNameOf(const QString& nodeText, char* name, std::size_t nameSize);
-
-    // Key-information page, label and PIN pages (mainwindow_keyinfo.cpp, mainwindow_pin.cpp).
-    void setKeyInfoRow(int row, const catalogue::CatalogueText& caption, const QString& value);
-    // Placeholder rows, no bottom line and the label and PIN
-    // buttons disabled: the page of a device that has not been (or cannot be) read.
-    void showUnreadDevice();
-    void showDeviceRows(const DEVINFO& info);
-    void findFirstApplication();
-    void showPinRows();
-    void showPinInfo(ULONG pinType);
-    void showInputCount(QLabel* label, int count);
-    void checkChangePinField(QLineEdit* field, QLabel* countLabel);
-    void guardPinField(QLineEdit* field, QLabel* countLabel);
-    void runMessage(unsigned mode, unsigned titleKind, unsigned number);
-    // Enter in a page's last field presses its OK button; in an earlier field it moves on.
-    void connectEnterKeys();
-    // Gives a field of the page shown the focus (after a result dialog: where the typing was).
-    void focusField(int page, QLineEdit* field);
-    void setCertificateButtonsEnabled(bool enabled);
-
-    // Accessibility (mainwindow_accessibility.cpp): gives every button, field, combo box
-    // and tree an accessible name in the current language; the text refresh calls it last.
-    void updateAccessibleNames();
-    // Tab follows the window's reading order and never lands on a hidden page's tab bar.
-    void setKeyboardOrder();
 };
-
-// The container type as a word: "RSA" for 1, "ECC" for 2, "Empty" otherwise.
-const char* getCtnType(int type);
-
-// How certIsValid announces a certificate with secondsLeft until local midnight of its
-// expiry date: nothing, a tray message, a warning box or an error box, with the days shown.
-struct ExpiryNotice
-{
-    enum Kind { None, Tray, Warning, Error };
-    Kind kind;
-    long long days;
-};
-ExpiryNotice expiryNoticeFor(long long secondsLeft);

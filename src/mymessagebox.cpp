@@ -170,3 +170,9 @@ void myMessageBox::closeEvent(QCloseEvent* event)
     done(ResultCancel);
     QDialog::closeEvent(event);
 }
+
+int runMessage(myMessageBox& box, unsigned mode, unsigned titleKind, unsigned number)
+{
+    box.setWarnMode(mode, titleKind, number);
+    return box.exec();
+}

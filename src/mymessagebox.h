@@ -45,3 +45,7 @@ private:
     QLabel* lab_box_cancel = nullptr;
     QLabel* lab_box_ok = nullptr;
 };
+
+// Every message of the window goes through here: the dialog set for the mode and title
+// kind, then run; gives what exec() gives.
+int runMessage(myMessageBox& box, unsigned mode, unsigned titleKind, unsigned number = 0);

@@ -1,6 +1,5 @@
 // The main window's named numbers, each defined here only: its pages, the PIN types it asks
-// the driver about, the modes and titles of its message dialog, and what a container is
-// opened for.
+// the driver about, and the modes and titles of its message dialog.
 #pragma once
 
 #include <skf/skfapi.h>
@@ -19,9 +18,9 @@ constexpr int PageChangeLabel = 2;
 constexpr int PageVerifyPin = 3;
 constexpr int PageChangePin = 4;
 
-// The driver's PIN types.
-constexpr ULONG PinTypeAdmin = 0;
-constexpr ULONG PinTypeUser = 1;
+// The driver's PIN types, by the header's own names.
+constexpr ULONG PinTypeAdmin = ADMIN_TYPE;
+constexpr ULONG PinTypeUser = USER_TYPE;
 
 // Modes of the message dialog: the message it shows.
 constexpr unsigned ModePinVerified = 2000;
@@ -41,6 +40,26 @@ constexpr unsigned ModeExportSucceeded = 8002;
 constexpr unsigned ModeCertificateNotFound = 8004;
 constexpr unsigned ModeExportFailed = 8005;
 
+// The dialog mode for a PIN operation's result: success gives the operation's own mode, a
+// wrong or locked PIN its message, anything else the failure message.
+constexpr unsigned pinResultMode(ULONG result, unsigned successMode)
+{
+    constexpr struct
+    {
+        ULONG result;
+        unsigned mode;
+    } known[] = {{SAR_PIN_INCORRECT, ModePinIncorrect}, {SAR_PIN_LOCKED, ModePinLocked}};
+    if (result == SAR_OK) {
+        return successMode;
+    }
+    for (const auto& entry : known) {
+        if (entry.result == result) {
+            return entry.mode;
+        }
+    }
+    return ModeOperationFailed;
+}
+
 // Title kinds of the message dialog.
 constexpr unsigned TitleChangeLabel = 9001;
 constexpr unsigned TitleVerifyPin = 9002;
@@ -48,9 +67,5 @@ constexpr unsigned TitleChangePin = 9003;
 constexpr unsigned TitleExportCertificate = 9006;
 constexpr unsigned TitleViewCertificate = 9007;
 constexpr unsigned TitleDeleteContainer = 9008;
-
-// What the container of the view's current node is opened for; the failure message's
-// title follows it.
-enum class ContainerUse { Export = 1, View = 2 };
 
 } // namespace window

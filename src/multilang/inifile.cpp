@@ -282,7 +282,7 @@ bool IniFile::_LoadLines(const char* data, size_t size)
 IniSection* IniFile::GetSection(const std::string& name)
 {
     auto found = sections.find(name);
-    return found == sections.end() ? nullptr : found->second;
+    return found == sections.end() ? nullptr : found->second.get();
 }
 
 IniSection* IniFile::CreateSection(const std::string& name)
@@ -291,9 +291,7 @@ IniSection* IniFile::CreateSection(const std::string& name)
         return nullptr;
     if (IniSection* existing = GetSection(name))
         return existing;
-    auto section = std::make_unique<IniSection>(name);
-    sections.emplace(name, section.get());
-    return section.release();
+    return sections.emplace(name, std::make_unique<IniSection>(name)).first->second.get();
 }
 
 size_t IniFile::Output(char* buffer)
@@ -319,8 +317,6 @@ size_t IniFile::Output(char* buffer)
 
 void IniFile::ClearUp()
 {
-    for (auto& entry : sections)
-        delete entry.second;
     sections.clear();
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace ovrin {
@@ -67,7 +68,7 @@ public:
     bool _ProcessLine(std::string line, IniSection** pCurSection);
     static int _ParseLine(const std::string& line, std::string& nameOrKey, std::string& value);
 
-    std::map<std::string, IniSection*> sections;
+    std::map<std::string, std::unique_ptr<IniSection>> sections;
 
 private:
     bool _LoadLines(const char* data, size_t size);

@@ -44,13 +44,12 @@ int cDevMgr::Initialize()
     if (binding() != nullptr) {
         return 0;
     }
-    auto* skf = new CGMSKFOperator();
-    int result = skf->LoadSKFAPI(driverPath().c_str());
+    auto skf = std::make_unique<CGMSKFOperator>();
+    const int result = skf->LoadSKFAPI(driverPath().c_str());
     if (result != 0) {
-        delete skf;
         return result;
     }
-    m_binding.store(skf, std::memory_order_release);
+    m_binding.store(skf.release(), std::memory_order_release);
     return 0;
 }
 
@@ -64,16 +63,21 @@ void cDevMgr::resetForTests()
     std::memset(m_devName, 0, sizeof m_devName);
 }
 
-ULONG cDevMgr::WaitForDevEvent(LPSTR name, ULONG* nameLen, ULONG* event)
+// Every forwarder below: the driver's answer, or MissingFunction before a binding exists.
+template <typename Method, typename... Args> ULONG cDevMgr::forward(Method method, Args... args) const
 {
     CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_WaitForDevEvent(name, nameLen, event) : MissingFunction;
+    return skf != nullptr ? (skf->*method)(args...) : MissingFunction;
+}
+
+ULONG cDevMgr::WaitForDevEvent(LPSTR name, ULONG* nameLen, ULONG* event)
+{
+    return forward(&CGMSKFOperator::SKF_WaitForDevEvent, name, nameLen, event);
 }
 
 ULONG cDevMgr::CancelWaitForDevEvent()
 {
-    CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_CancelWaitForDevEvent() : MissingFunction;
+    return forward(&CGMSKFOperator::SKF_CancelWaitForDevEvent);
 }
 
 int cDevMgr::SetEvent(ULONG event)
@@ -112,11 +116,7 @@ ULONG cDevMgr::ConnectDev(const char* name)
         return InvalidParam;
     }
     m_device = m_application = m_container = nullptr;
-    CGMSKFOperator* skf = binding();
-    if (skf == nullptr) {
-        return MissingFunction;
-    }
-    return skf->SKF_ConnectDev(const_cast<LPSTR>(name), &m_device);
+    return forward(&CGMSKFOperator::SKF_ConnectDev, const_cast<LPSTR>(name), &m_device);
 }
 
 ULONG cDevMgr::getDevInfo(const char* name, DEVINFO* info)
@@ -149,55 +149,43 @@ ULONG cDevMgr::SetDevLabel(const char* label, ULONG /*len*/)
     if (label == nullptr) {
         return InvalidParam;
     }
-    CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_SetLabel(m_device, const_cast<LPSTR>(label)) : MissingFunction;
+    return forward(&CGMSKFOperator::SKF_SetLabel, m_device, const_cast<LPSTR>(label));
 }
 
 ULONG cDevMgr::EnumApplication(LPSTR list, ULONG* size)
 {
-    CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_EnumApplication(m_device, list, size) : MissingFunction;
+    return forward(&CGMSKFOperator::SKF_EnumApplication, m_device, list, size);
 }
 
 ULONG cDevMgr::OpenApplication(const char* name)
 {
-    CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_OpenApplication(m_device, const_cast<LPSTR>(name), &m_application)
-                          : MissingFunction;
+    return forward(&CGMSKFOperator::SKF_OpenApplication, m_device, const_cast<LPSTR>(name), &m_application);
 }
 
 ULONG cDevMgr::GetPINInfo(ULONG type, ULONG* maxRetry, ULONG* remainRetry, BOOL* isDefault)
 {
-    CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_GetPINInfo(m_application, type, maxRetry, remainRetry, isDefault)
-                          : MissingFunction;
+    return forward(&CGMSKFOperator::SKF_GetPINInfo, m_application, type, maxRetry, remainRetry, isDefault);
 }
 
 ULONG cDevMgr::VerifyPIN(ULONG type, const char* pin, ULONG* retry)
 {
-    CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_VerifyPIN(m_application, type, const_cast<LPSTR>(pin), retry) : MissingFunction;
+    return forward(&CGMSKFOperator::SKF_VerifyPIN, m_application, type, const_cast<LPSTR>(pin), retry);
 }
 
 ULONG cDevMgr::ChangePIN(ULONG type, const char* oldPin, const char* newPin, ULONG* retry)
 {
-    CGMSKFOperator* skf = binding();
-    return skf != nullptr
-        ? skf->SKF_ChangePIN(m_application, type, const_cast<LPSTR>(oldPin), const_cast<LPSTR>(newPin), retry)
-        : MissingFunction;
+    return forward(&CGMSKFOperator::SKF_ChangePIN, m_application, type, const_cast<LPSTR>(oldPin),
+                   const_cast<LPSTR>(newPin), retry);
 }
 
 ULONG cDevMgr::EnumContainer(LPSTR list, ULONG* size)
 {
-    CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_EnumContainer(m_application, list, size) : MissingFunction;
+    return forward(&CGMSKFOperator::SKF_EnumContainer, m_application, list, size);
 }
 
 ULONG cDevMgr::OpenContainer(const char* name)
 {
-    CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_OpenContainer(m_application, const_cast<LPSTR>(name), &m_container)
-                          : MissingFunction;
+    return forward(&CGMSKFOperator::SKF_OpenContainer, m_application, const_cast<LPSTR>(name), &m_container);
 }
 
 ULONG cDevMgr::GetContainerInfo(ContainerInfo* info)
@@ -205,28 +193,24 @@ ULONG cDevMgr::GetContainerInfo(ContainerInfo* info)
     if (info == nullptr) {
         return InvalidParam;
     }
-    CGMSKFOperator* skf = binding();
     ULONG type = 0;
-    ULONG result = skf != nullptr ? skf->SKF_GetContainerType(m_container, &type) : MissingFunction;
-    // Byte 0 is written whatever the driver said, so a failed query reads as "no key pair".
-    reinterpret_cast<BYTE*>(info)[0] = static_cast<BYTE>(type & 0xFFu);
+    const ULONG result = forward(&CGMSKFOperator::SKF_GetContainerType, m_container, &type);
+    // The type is written whatever the driver said, so a failed query reads as "no key pair".
+    info->ContainerType = static_cast<BYTE>(type & 0xFFu);
     return result;
 }
 
 ULONG cDevMgr::DeleteContainer(const char* name)
 {
-    CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_DeleteContainer(m_application, const_cast<LPSTR>(name)) : MissingFunction;
+    return forward(&CGMSKFOperator::SKF_DeleteContainer, m_application, const_cast<LPSTR>(name));
 }
 
 ULONG cDevMgr::ExportCertificate(BOOL sign, BYTE* data, ULONG* len)
 {
-    CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_ExportCertificate(m_container, sign, data, len) : MissingFunction;
+    return forward(&CGMSKFOperator::SKF_ExportCertificate, m_container, sign, data, len);
 }
 
 ULONG cDevMgr::ExportPublicKey(BOOL sign, BYTE* data, ULONG* len)
 {
-    CGMSKFOperator* skf = binding();
-    return skf != nullptr ? skf->SKF_ExportPublicKey(m_container, sign, data, len) : MissingFunction;
+    return forward(&CGMSKFOperator::SKF_ExportPublicKey, m_container, sign, data, len);
 }

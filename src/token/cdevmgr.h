@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <mutex>
 #include <string>
+#include <vector>
 
 class CGMSKFOperator;
 typedef struct X509_name_st X509_NAME;
@@ -56,6 +57,10 @@ public:
     ULONG ExportCertificate(BOOL sign, BYTE* data, ULONG* len);
     ULONG ExportPublicKey(BOOL sign, BYTE* data, ULONG* len);
 
+    // The current container's certificate of one purpose, exactly as the token delivers it:
+    // a size query, then the read. False when either fails or the size is not believed.
+    bool readCertificate(BOOL sign, std::vector<BYTE>& certificate);
+
     // Certificate names: the common name of the current container's certificate, cut to
     // fit nameSize bytes. Return 0 on success, -1 when it cannot be exported or parsed.
     int getCertName(BOOL sign, char* name, std::size_t nameSize = CertNameSize);
@@ -72,6 +77,8 @@ public:
 
 private:
     cDevMgr() = default;
+    // Calls the binding's method, or answers MissingFunction when no binding is loaded.
+    template <typename Method, typename... Args> ULONG forward(Method method, Args... args) const;
 
     std::atomic<CGMSKFOperator*> m_binding{nullptr};
     DEVHANDLE m_device = nullptr;

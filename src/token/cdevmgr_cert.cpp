@@ -1,5 +1,5 @@
-// cDevMgr's certificate names: the common name of the current container's certificate and
-// the subject-name walk that certParse shares with it.
+// cDevMgr's certificates: the reader of the current container's certificate, its common
+// name, and the subject-name walk that certParse shares with it.
 #include "cdevmgr.h"
 
 #include "namelist.h"
@@ -56,23 +56,29 @@ int cDevMgr::getX509Name(X509_NAME* x509Name, char* out, std::size_t outSize)
     return 1;
 }
 
-int cDevMgr::getCertName(BOOL sign, char* name, std::size_t nameSize)
+bool cDevMgr::readCertificate(BOOL sign, std::vector<BYTE>& certificate)
 {
-    if (name == nullptr || nameSize == 0) {
-        return -1;
-    }
     ULONG length = 0;
     if (ExportCertificate(sign, nullptr, &length) != SAR_OK || length == 0 || length > MaxCertificateSize) {
+        return false;
+    }
+    certificate.assign(static_cast<std::size_t>(length) + 1, 0);
+    if (ExportCertificate(sign, certificate.data(), &length) != SAR_OK) {
+        return false;
+    }
+    // A driver that claims to have written more than it was offered is held to the buffer.
+    certificate.resize(std::min<std::size_t>(length, certificate.size() - 1));
+    return true;
+}
+
+int cDevMgr::getCertName(BOOL sign, char* name, std::size_t nameSize)
+{
+    std::vector<BYTE> certificate;
+    if (name == nullptr || nameSize == 0 || !readCertificate(sign, certificate)) {
         return -1;
     }
-    std::vector<BYTE> certificate(static_cast<std::size_t>(length) + 1, 0);
-    ULONG filled = length;
-    if (ExportCertificate(sign, certificate.data(), &filled) != SAR_OK) {
-        return -1;
-    }
-    // The driver's second answer is not trusted to stay within what was allocated.
     const unsigned char* cursor = certificate.data();
-    ossl::Certificate parsed(d2i_X509(nullptr, &cursor, static_cast<long>(std::min(filled, length))));
+    ossl::Certificate parsed(d2i_X509(nullptr, &cursor, static_cast<long>(certificate.size())));
     if (!parsed) {
         return -1;
     }

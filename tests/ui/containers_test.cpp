@@ -1,8 +1,9 @@
-// The container view against the scriptable fake driver: the shapes of RSA, ECC and empty
-// containers, the order of key pairs, key sizes the view does not know, certificate names,
-// and which container is current after a fill.
+// The container view against the scriptable fake driver: what the driver's answers become
+// on the view (containers that cannot be described, certificate names that cannot be read),
+// and which container is current after a fill. The fill's own rules are in fills_test.
 #include "fakepagesfixture.h"
 
+#include "containerview.h"
 #include "mainwindow.h"
 
 #include <QPushButton>
@@ -56,38 +57,6 @@ private slots:
         QVERIFY(button("btn_ChangeLabel")->isEnabled());
     }
 
-    void anEccContainerWithOnlyAnEncryptionCertificate_listsTheEncryptionPairFirst()
-    {
-        setContainers({"SM2_CTN"});
-        FakeSkf_SetContainerType("SM2_CTN", 2, SAR_OK);
-        setCertificate("SM2_CTN", FALSE, makeCertificate("Bob Encrypts", farFuture()));
-        setPublicKey("SM2_CTN", TRUE, eccPublicKeyBlob(256));
-        setPublicKey("SM2_CTN", FALSE, eccPublicKeyBlob(256));
-        fill();
-
-        QStandardItem* container = nodeAt(*window, {"SM2_CTN(container)"});
-        QVERIFY(container != nullptr);
-        QCOMPARE(childTexts(container), QStringList({"Encrypt&Decrypt(ECC256)", "Sign(ECC256)"}));
-        QCOMPARE(childTexts(container->child(0)), QStringList({"Bob Encrypts", "Public key", "Private key"}));
-        QCOMPARE(childTexts(container->child(1)), QStringList({"Public key", "Private key"}));
-    }
-
-    void bothCertificatesPresent_showSignatureThenEncryption_eachWithItsOwnName()
-    {
-        setContainers({"BOTH"});
-        FakeSkf_SetContainerType("BOTH", 2, SAR_OK);
-        setCertificate("BOTH", TRUE, makeCertificate("Signing Name", farFuture()));
-        setCertificate("BOTH", FALSE, makeCertificate("Encryption Name", farFuture()));
-        setPublicKey("BOTH", TRUE, eccPublicKeyBlob(128));
-        setPublicKey("BOTH", FALSE, eccPublicKeyBlob(256));
-        fill();
-
-        QStandardItem* container = nodeAt(*window, {"BOTH(container)"});
-        QCOMPARE(childTexts(container), QStringList({"Sign(ECC128)", "Encrypt&Decrypt(ECC256)"}));
-        QCOMPARE(container->child(0)->child(0)->text(), QStringLiteral("Signing Name"));
-        QCOMPARE(container->child(1)->child(0)->text(), QStringLiteral("Encryption Name"));
-    }
-
     void anEmptyContainer_andOneThatCannotBeDescribed_showOnlyTheirOwnNodes()
     {
         setContainers({"EMPTY", "BROKEN"});
@@ -110,22 +79,6 @@ private slots:
 
         QCOMPARE(topLevelTexts(), QStringList({"ZETA(container)", "ALPHA(container)"}));
         QCOMPARE(QString::fromLatin1(FakeSkf_LastArgument("SKF_OpenContainer")), QStringLiteral("ALPHA"));
-    }
-
-    void keyPairsOfLengthsTheViewDoesNotKnow_areLeftOut_certificateAndAll()
-    {
-        setContainers({"ODD_RSA", "ODD_ECC"});
-        FakeSkf_SetContainerType("ODD_RSA", 1, SAR_OK);
-        setCertificate("ODD_RSA", TRUE, makeCertificate("Short Key", farFuture()));
-        setPublicKey("ODD_RSA", TRUE, rsaPublicKeyBlob(512));
-        setPublicKey("ODD_RSA", FALSE, rsaPublicKeyBlob(1024));
-        FakeSkf_SetContainerType("ODD_ECC", 2, SAR_OK);
-        // An ECC container reporting an RSA length, and an encryption key that cannot be read.
-        setPublicKey("ODD_ECC", TRUE, eccPublicKeyBlob(1024));
-        fill();
-
-        QCOMPARE(childTexts(nodeAt(*window, {"ODD_RSA(container)"})), QStringList({"Encrypt&Decrypt(RSA1024)"}));
-        QCOMPARE(nodeAt(*window, {"ODD_ECC(container)"})->rowCount(), 0);
     }
 
     void aCertificateWithoutCommonName_showsCertificate_notTheNameOfTheOneBefore()

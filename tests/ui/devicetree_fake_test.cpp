@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -190,14 +191,19 @@ private slots:
         QCOMPARE(window->headerText(), QStringLiteral("DevList"));
     }
 
+    // Each rebuild is announced with the devices it shows (the benchmark probe listens).
     void removingOneOfTwoDevices_keepsTheTrayIconAndListsTheOther()
     {
+        QSignalSpy rebuilt(window.get(), &MainWindow::deviceTreeRebuilt);
         setDevices(std::string("VK-1\0VK-2\0\0", 11));
         deviceEvent("VK-1", 1);
         setDevices(std::string("VK-2\0\0", 6));
         deviceEvent("VK-1", 2);
         QCOMPARE(window->deviceNames(), QStringList({"VK-2"}));
         QVERIFY(window->trayIcon()->isVisible());
+        QCOMPARE(rebuilt.size(), 2);
+        QCOMPARE(rebuilt.at(0).at(0).toInt(), 2);
+        QCOMPARE(rebuilt.at(1).at(0).toInt(), 1);
     }
 
     void anEvent_returnsToTheMainPage_andDisablesTheOperationButtons()

@@ -3,6 +3,7 @@
 // by the test's environment, and whole-day offsets give the same grade at any hour).
 #include "fakepagesfixture.h"
 
+#include "expirycheck.h"
 #include "version.h"
 
 #include <QDir>

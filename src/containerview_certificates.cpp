@@ -1,20 +1,20 @@
-// MainWindow: the certificate buttons of the container view. Export writes the selected
+// ContainerView: the certificate buttons of the container view. Export writes the selected
 // certificate to a file the user picks, view hands it to the desktop's certificate viewer
 // through a fixed temporary file, and delete removes the selected container.
-#include "mainwindow.h"
+#include "containerview.h"
 
 #include "ui_mainwindow.h"
 
 #include "cdevmgr.h"
 #include "mymessagebox.h"
 #include "stringcatalogue.h"
+#include "windowconstants.h"
 
 #include <QFile>
 #include <QFileDialog>
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
 #include <vector>
 
 #include <fcntl.h>
@@ -40,40 +40,20 @@ bool certificateNodeFlag(const QModelIndex& index, BOOL* sign)
     bool known = false;
     for (const CatalogueText* text : {&catalogue::KeyPairEncryptRsa1024, &catalogue::KeyPairEncryptRsa2048,
                                       &catalogue::KeyPairEncryptEcc128, &catalogue::KeyPairEncryptEcc256}) {
-        if (!known && pairText == MainWindow::catalogueText(*text)) {
+        if (!known && pairText == catalogueText(*text)) {
             *sign = FALSE;
             known = true;
         }
     }
     for (const CatalogueText* text : {&catalogue::KeyPairSignRsa1024, &catalogue::KeyPairSignRsa2048,
                                       &catalogue::KeyPairSignEcc128, &catalogue::KeyPairSignEcc256}) {
-        if (!known && pairText == MainWindow::catalogueText(*text)) {
+        if (!known && pairText == catalogueText(*text)) {
             *sign = TRUE;
             known = true;
         }
     }
     const QString nodeText = index.data(Qt::DisplayRole).toString();
-    return known && nodeText != MainWindow::catalogueText(catalogue::PublicKey)
-        && nodeText != MainWindow::catalogueText(catalogue::PrivateKey);
-}
-
-// The current container's certificate of one purpose, exactly as the token delivers it:
-// a size query, then the read.
-bool exportCertificate(BOOL sign, std::vector<BYTE>& certificate)
-{
-    cDevMgr* manager = cDevMgr::getInst();
-    ULONG length = 0;
-    if (manager->ExportCertificate(sign, nullptr, &length) != SAR_OK || length == 0
-        || length > cDevMgr::MaxCertificateSize) {
-        return false;
-    }
-    certificate.assign(static_cast<std::size_t>(length) + 1, 0);
-    if (manager->ExportCertificate(sign, certificate.data(), &length) != SAR_OK) {
-        return false;
-    }
-    // A driver that claims to have written more than it was offered is held to the buffer.
-    certificate.resize(std::min<std::size_t>(length, certificate.size() - 1));
-    return true;
+    return known && nodeText != catalogueText(catalogue::PublicKey) && nodeText != catalogueText(catalogue::PrivateKey);
 }
 
 // Writes the whole certificate to the chosen file, replacing what it held.
@@ -148,75 +128,58 @@ bool writeViewerFile(const std::vector<BYTE>& certificate)
 
 } // namespace
 
-void MainWindow::btn_exportCert()
+void ContainerView::exportSelected()
 {
     BOOL sign = FALSE;
-    if (!certificateNodeFlag(ui->treeView->currentIndex(), &sign)) {
+    if (!certificateNodeFlag(m_context.ui->treeView->currentIndex(), &sign)) {
         return;
     }
-    const QString path = QFileDialog::getSaveFileName(
-        this, MainWindow::catalogueText(catalogue::ExportCertificateCaption), ProposedExportName, QString());
+    const QString path = QFileDialog::getSaveFileName(m_window, catalogueText(catalogue::ExportCertificateCaption),
+                                                      ProposedExportName, QString());
     if (path.isEmpty()) {
         return;
     }
     // A container that cannot be opened would leave an earlier one current: export nothing.
     std::vector<BYTE> certificate;
-    const bool exported = openCurrentNodeCTN(ContainerUse::Export) && exportCertificate(sign, certificate);
-    if (exported && writeExportFile(path, certificate)) {
-        m_msgBox->setWarnMode(ModeExportSucceeded, TitleExportCertificate, 0);
-    } else {
-        m_msgBox->setWarnMode(ModeExportFailed, TitleExportCertificate, 0);
-    }
-    m_msgBox->exec();
+    const bool exported
+        = openCurrentNode(TitleExportCertificate) && m_context.manager->readCertificate(sign, certificate);
+    const bool written = exported && writeExportFile(path, certificate);
+    runMessage(*m_context.messages, written ? ModeExportSucceeded : ModeExportFailed, TitleExportCertificate);
 }
 
-void MainWindow::btn_viewCert()
+void ContainerView::viewSelected()
 {
     BOOL sign = FALSE;
-    if (!certificateNodeFlag(ui->treeView->currentIndex(), &sign)) {
+    if (!certificateNodeFlag(m_context.ui->treeView->currentIndex(), &sign) || !openCurrentNode(TitleViewCertificate)) {
         return;
     }
-    if (openCurrentNodeCTN(ContainerUse::View)) {
-        viewCertificate(sign);
-    }
-}
-
-void MainWindow::viewCertificate(bool sign)
-{
     std::vector<BYTE> certificate;
-    if (!exportCertificate(sign ? TRUE : FALSE, certificate) || !writeViewerFile(certificate)) {
+    if (!m_context.manager->readCertificate(sign, certificate) || !writeViewerFile(certificate)) {
         return;
     }
-    startViewer(ViewerCommand);
+    m_startViewer(ViewerCommand);
 }
 
-void MainWindow::startViewer(const char* command)
+void ContainerView::deleteSelected()
 {
-    // The viewer runs in the background; its exit status is of no interest here.
-    const int started = std::system(command);
-    static_cast<void>(started);
-}
-
-void MainWindow::btn_deleteCtn()
-{
+    Ui_MainWindow* ui = m_context.ui;
     const QModelIndex current = ui->treeView->currentIndex();
     if (!current.isValid() || current.parent().isValid()) {
         return;
     }
     std::array<char, ContainerNameSize> name{};
     if (!containerNameOf(current.data(Qt::DisplayRole).toString(), name.data(), name.size())) {
-        m_msgBox->setWarnMode(ModeCertificateNotFound, TitleDeleteContainer, 0);
-        m_msgBox->exec();
+        runMessage(*m_context.messages, ModeCertificateNotFound, TitleDeleteContainer);
         return;
     }
     // No prompt: the rebuilt view shows what is left, and a refusal is said as every other
     // failed operation is (a PIN verified on another token allows nothing here).
-    const ULONG result = cDevMgr::getInst()->DeleteContainer(name.data());
+    const ULONG result = m_context.manager->DeleteContainer(name.data());
 
     const QModelIndex selected = ui->treeView_Dev->currentIndex();
     const QModelIndex device = selected.parent().isValid() ? selected.parent() : selected;
-    chooseApp(device.data(Qt::DisplayRole).toString());
+    open(device.data(Qt::DisplayRole).toString());
     if (result != SAR_OK) {
-        runMessage(ModeOperationFailed, TitleDeleteContainer, 0);
+        runMessage(*m_context.messages, ModeOperationFailed, TitleDeleteContainer);
     }
 }
