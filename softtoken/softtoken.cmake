@@ -9,15 +9,7 @@ add_library(softskf_store STATIC
     lib/store/StorePaths.cpp
     lib/store/TokenDb.cpp)
 target_include_directories(softskf_store PUBLIC "${SOFTSKF_LIB_DIR}")
-# The driver carries its own SQLite, linked in and hidden (SOFTSKF_OWN_SQLITE below): loaded into
-# a program that brings another SQLite, such as Firefox with its libmozsqlite3, the driver's
-# calls would otherwise be shared out between the two libraries, whose statements and
-# connections differ, and the first bind crashes the program. Everything else uses the
-# system's shared SQLite.
-find_library(SOFTSKF_SQLITE_ARCHIVE NAMES libsqlite3.a REQUIRED)
-set(SOFTSKF_OWN_SQLITE "$<BOOL:$<TARGET_PROPERTY:SOFTSKF_OWN_SQLITE>>")
-target_link_libraries(softskf_store PUBLIC ossl_support "$<${SOFTSKF_OWN_SQLITE}:${SOFTSKF_SQLITE_ARCHIVE}>"
-    "$<$<NOT:${SOFTSKF_OWN_SQLITE}>:SQLite::SQLite3>" ${CMAKE_DL_LIBS})
+target_link_libraries(softskf_store PUBLIC ossl_support SQLite::SQLite3)
 set_target_properties(softskf_store PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 
 # Store commands for skftool: create, list, delete, insert and remove tokens.
@@ -71,9 +63,8 @@ set(SOFTSKF_VERSION_SCRIPT "${SOFTSKF_LIB_DIR}/entry/exports.map")
 # -Bsymbolic-functions: calls between the driver's own functions stay inside it, even
 # when the host program exports SKF functions of the same names.
 target_link_options(softskf PRIVATE "-Wl,--version-script=${SOFTSKF_VERSION_SCRIPT}" "-Wl,--no-undefined"
-    "-Wl,-Bsymbolic-functions" "-Wl,--exclude-libs,libsqlite3.a")
+    "-Wl,-Bsymbolic-functions")
 set_target_properties(softskf PROPERTIES
-    SOFTSKF_OWN_SQLITE ON
     OUTPUT_NAME ovrinskf
     VERSION 1.0.0
     SOVERSION 1
