@@ -5,13 +5,32 @@
 
 #include <sqlite3.h>
 
+#include <limits>
+#include <string>
+
 namespace softskf::store {
 
+// The driver runs inside other programs, and some bring an SQLite of their own that exports
+// part of SQLite's names (Firefox's libmozsqlite3). Calls bound by name then go to that
+// library, and a function it lacks to the system's, whose statements and connections differ:
+// the first bind crashes the program. So the store calls only functions every full SQLite
+// exports, as NSS's own database code does: no sqlite3_bind_text64, sqlite3_bind_blob64,
+// sqlite3_close_v2 or sqlite3_wal_checkpoint_v2.
 namespace {
 
 [[noreturn]] void fail(sqlite3* db, const std::string& what)
 {
     throw StoreError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+}
+
+// SQLite takes lengths as int; the store's values stay far below that (file data is held to
+// the token's capacity), and a larger one is refused rather than cut.
+int boundLength(size_t size)
+{
+    if (size > static_cast<size_t>(std::numeric_limits<int>::max())) {
+        throw StoreError("a value of " + std::to_string(size) + " bytes is too large to store");
+    }
+    return static_cast<int>(size);
 }
 
 } // namespace
@@ -44,7 +63,7 @@ Database::Database(const std::string& path, bool create)
 Database::~Database()
 {
     m_cache.clear(); // finalize the kept statements before the connection closes
-    sqlite3_close_v2(m_db);
+    sqlite3_close(m_db);
 }
 
 void Database::exec(const char* sql)
@@ -106,7 +125,7 @@ Statement& Statement::bind(int index, int64_t value)
 
 Statement& Statement::bind(int index, const std::string& value)
 {
-    if (sqlite3_bind_text64(m_stmt, index, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8) != SQLITE_OK) {
+    if (sqlite3_bind_text(m_stmt, index, value.data(), boundLength(value.size()), SQLITE_TRANSIENT) != SQLITE_OK) {
         fail(m_db, "cannot bind");
     }
     return *this;
@@ -121,7 +140,7 @@ Statement& Statement::bindBlob(int index, const uint8_t* data, size_t size)
 {
     // A zero-length blob must still be a blob, not NULL.
     static const uint8_t empty = 0;
-    if (sqlite3_bind_blob64(m_stmt, index, size ? data : &empty, size, SQLITE_TRANSIENT) != SQLITE_OK) {
+    if (sqlite3_bind_blob(m_stmt, index, size ? data : &empty, boundLength(size), SQLITE_TRANSIENT) != SQLITE_OK) {
         fail(m_db, "cannot bind");
     }
     return *this;

@@ -264,10 +264,18 @@ void TokenDb::upgradeSchema()
 
 bool TokenDb::truncateWal(int waitMs)
 {
+    // The pragma rather than sqlite3_wal_checkpoint_v2, which not every SQLite a host program
+    // brings exports (see Sqlite.cpp); its first column says whether a reader held it back.
     sqlite3_busy_timeout(m_db.raw(), waitMs);
-    const int rc = sqlite3_wal_checkpoint_v2(m_db.raw(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    bool truncated = false;
+    try {
+        auto statement = m_db.prepare("PRAGMA wal_checkpoint(TRUNCATE)");
+        truncated = statement.step() && statement.integer(0) == 0;
+    } catch (const StoreError&) {
+        // Busy or locked: not truncated this time.
+    }
     sqlite3_busy_timeout(m_db.raw(), kBusyTimeoutMs);
-    return rc == SQLITE_OK;
+    return truncated;
 }
 
 void TokenDb::checkpoint()
