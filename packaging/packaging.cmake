@@ -172,7 +172,7 @@ endforeach()
 # ----- the icons: committed, redrawn from the resource bundle's drawing code on demand:
 #   cmake --build <dir> --target render_icons_run
 add_executable(render_icons EXCLUDE_FROM_ALL "${OVRINKEY_PACKAGING_DIR}/render_icons.cpp")
-target_link_libraries(render_icons PRIVATE Qt5::Gui)
+target_link_libraries(render_icons PRIVATE pictures)
 add_custom_target(render_icons_run
     COMMAND env QT_QPA_PLATFORM=offscreen $<TARGET_FILE:render_icons> "${OVRINKEY_PACKAGING_DIR}/icons"
     DEPENDS render_icons

@@ -1,13 +1,16 @@
 // Draws the application icon of the desktop entry into hicolor/<N>x<N>/apps/ at the usual
-// sizes. The icon is the brand mark of the resource bundle, drawn by the same code as the
-// window's pictures: that program is compiled in here with its own main() renamed, so the
-// two can never drift apart.
+// sizes. The icon is the brand mark of the resource bundle, drawn by the same library as the
+// window's pictures, so the two can never drift apart.
 //
 //   render_icons <output folder>        (needs QT_QPA_PLATFORM=offscreen without a display)
 
-#define main render_resources_main
-#include "../src/resources/render/render_resources.cpp"
-#undef main
+#include "drawings.h"
+#include "picturefiles.h"
+
+#include <QDir>
+#include <QGuiApplication>
+
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
@@ -21,7 +24,8 @@ int main(int argc, char** argv)
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256, 512}) {
         const QString folder = QStringLiteral("%1/hicolor/%2x%2/apps").arg(out).arg(size);
         ok &= QDir().mkpath(folder);
-        ok &= writePng(folder, QStringLiteral("com.qorvex.ovrinkey.png"), render(size, size, 100, 100, drawMark));
+        const QImage icon = pictures::render(size, size, 100, 100, pictures::drawMark);
+        ok &= pictures::writePng(folder, QStringLiteral("com.qorvex.ovrinkey.png"), icon);
     }
     return ok ? 0 : 1;
 }

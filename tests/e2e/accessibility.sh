@@ -6,6 +6,10 @@
 # SCREENSHOT_DIR in the environment.
 set -euo pipefail
 
+# The private bus and what it starts share the script's IPC namespace with the X server.
+# shellcheck source=own_ipc_namespace.sh
+source "$(dirname "${BASH_SOURCE[0]}")/own_ipc_namespace.sh"
+
 if [[ -z "${ACCESSIBILITY_ON_PRIVATE_BUS:-}" ]]; then
     ACCESSIBILITY_ON_PRIVATE_BUS=1 exec dbus-run-session -- bash "${BASH_SOURCE[0]}" "$@"
 fi

@@ -4,6 +4,9 @@
 # find the tray icon and its menu.
 # The sourcing script has set -euo pipefail already.
 
+# shellcheck source=own_ipc_namespace.sh
+source "$(dirname "${BASH_SOURCE[0]}")/own_ipc_namespace.sh"
+
 work=$(mktemp -d)
 export SOFTSKF_DIR="$work/store"
 export LANG=C.UTF-8

@@ -4,6 +4,8 @@
 # source the script and call its steps with paths in a temporary folder and the build
 # tree's manager, soft token and a fake vendor's driver, so nothing under /opt is touched.
 set -euo pipefail
+# shellcheck source=../e2e/own_ipc_namespace.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../e2e/own_ipc_namespace.sh"
 
 # As in the end-to-end tests: X's keyboard library reads a string within its bounds but
 # without its NUL, and Qt's caches outlive the manager.

@@ -170,8 +170,9 @@ TEST_F(Hostile, pinAnswersMapToTheirPkcs11Codes_andUnknownCodesToADeviceError)
 
 TEST_F(Hostile, aFailingEventWait_endsTheCallInsteadOfSpinningOrHanging)
 {
-    initialize();
+    // Failing before the module starts: a watcher already inside a wait would never see it.
     FakeSkf_SetResult("SKF_WaitForDevEvent", SAR_FAIL);
+    initialize();
     CK_SLOT_ID slot = 0;
     EXPECT_EQ(client()->C_WaitForSlotEvent(0, &slot, nullptr), CKR_FUNCTION_FAILED);
     // A device that goes while nobody waits is still reported.

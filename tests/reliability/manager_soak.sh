@@ -6,6 +6,8 @@
 # Usage: manager_soak.sh CYCLES [valgrind]. Needs OVRINKEY, SKFTOOL and SOFTSKF_LIB. With
 # "valgrind" the manager runs under memcheck and no block may be definitely lost.
 set -euo pipefail
+# shellcheck source=../e2e/own_ipc_namespace.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../e2e/own_ipc_namespace.sh"
 
 cycles=${1:-2000}
 mode=${2:-plain}
@@ -13,10 +15,7 @@ warmup=20
 work=$(mktemp -d)
 export SOFTSKF_DIR="$work/store"
 export LANG=C.UTF-8 HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
-# The single-instance marker is keyed on a file in the temporary folder: a folder of its
-# own keeps a manager the user runs out of the way.
-export TMPDIR="$work/tmp"
-mkdir -p "$HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
 probe="$work/probe"
 : >"$probe"

@@ -7,6 +7,8 @@
 # second token is plugged in and pulled out, and must still be running at the end.
 # Usage: two_writers.sh [CONTAINERS_EACH] (default 20). Needs SKFTOOL and SOFTSKF_LIB.
 set -euo pipefail
+# shellcheck source=../e2e/own_ipc_namespace.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../e2e/own_ipc_namespace.sh"
 
 count=${1:-20}
 work=$(mktemp -d)
