@@ -165,15 +165,8 @@ inEnglish_theTray_bringsBackAMinimisedWindow() {
 inChinese_anExpiredTokenBesideTheDemoToken_showsItsErrorBox_withQtsButtonInChinese() {
     export LANG=zh_CN.UTF-8
     start_xvfb 1024x768
-    local device=VK-EXP2026000001
-    export SKFTOOL_PIN=12345678
-    skftool create --serial EXP2026000001
-    skftool insert EXP2026000001
-    skftool app-create "$device" OVRIN_APP --default-pins
-    skftool container-create "$device" OVRIN_APP Expired
-    skftool keygen "$device" OVRIN_APP Expired --sm2
-    skftool issue "$device" OVRIN_APP Expired --sign --cn Expired \
-        --not-before "$(date -u -d '-60 days' +%Y-%m-%d)" --not-after "$(date -u -d '-3 days' +%Y-%m-%d)"
+    token_with_certificate EXP2026000001 Expired "$(date -u -d '-3 days' +%Y-%m-%d)" \
+        "$(date -u -d '-60 days' +%Y-%m-%d)"
     skftool demo
     # Both tokens are plugged in before the manager starts, as at a login.
     start_manager

@@ -94,6 +94,22 @@ skftool() {
     "$SKFTOOL" --lib "$SOFTSKF_LIB" "$@" >/dev/null
 }
 
+# A token SERIAL, plugged in as VK-SERIAL, whose container NAME holds an SM2 signature pair
+# with a certificate valid to the end of NOT_AFTER (and from NOT_BEFORE when given).
+# Every PIN is 12345678.
+token_with_certificate() {
+    local serial=$1 name=$2 not_after=$3 not_before=${4:-}
+    local device="VK-$serial"
+    local -x SKFTOOL_PIN=12345678
+    skftool create --serial "$serial"
+    skftool insert "$serial"
+    skftool app-create "$device" OVRIN_APP --default-pins
+    skftool container-create "$device" OVRIN_APP "$name"
+    skftool keygen "$device" OVRIN_APP "$name" --sm2
+    skftool issue "$device" OVRIN_APP "$name" --sign --cn "$name" --not-after "$not_after" \
+        ${not_before:+--not-before "$not_before"}
+}
+
 screenshot() {
     mkdir -p "$SCREENSHOT_DIR"
     import -window root "$SCREENSHOT_DIR/$1.png"

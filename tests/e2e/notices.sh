@@ -94,16 +94,8 @@ noTray_insertionAndRemoval_areDesktopNotifications() {
 noTray_aCertificateExpiringWithinThirtyDays_isADesktopNotification() {
     start_xvfb 1024x768
     start_dunst
-    local device=VK-VK2026000002
-    export SKFTOOL_PIN=12345678
-    skftool create --serial VK2026000002
-    skftool insert VK2026000002
-    skftool app-create "$device" OVRIN_APP --default-pins
-    skftool container-create "$device" OVRIN_APP Expiring
-    skftool keygen "$device" OVRIN_APP Expiring --sm2
     # The manager counts from the start of the last day: 20 days at any time of day.
-    skftool issue "$device" OVRIN_APP Expiring --sign --cn Expiring \
-        --not-after "$(date -u -d '+20 days' +%Y-%m-%d)"
+    token_with_certificate VK2026000002 Expiring "$(date -u -d '+20 days' +%Y-%m-%d)"
     skftool remove VK2026000002
     start_manager
     skftool insert VK2026000002
