@@ -202,6 +202,8 @@ class Page:
 
     def tab_cycle(self, page):
         """The controls Tab visits, from where the focus is, until it comes back."""
+        # The focus event of the click that opened the page may still wait in the queue.
+        pump_until(lambda: self.focused() is not None, 5)
         first = self.focused()
         if first is None:
             fail("%s: nothing has the keyboard focus" % page)
