@@ -88,15 +88,16 @@ install(TARGETS skftool RUNTIME DESTINATION bin COMPONENT softtoken)
 
 # The manual page is made from the program's own help (help2man over 'skftool --help-all')
 # and the prose of skftool.h2m, so it lists exactly the commands and options skftool has.
+# The help comes from skftool_manual, the same program naming the installed driver path.
 find_program(HELP2MAN_PROGRAM help2man REQUIRED)
 find_program(GZIP_PROGRAM gzip REQUIRED)
 set(SKFTOOL_MANPAGE "${OVRINKEY_PACKAGING_OUT}/skftool.1")
 add_custom_command(OUTPUT "${SKFTOOL_MANPAGE}" "${SKFTOOL_MANPAGE}.gz"
     COMMAND env SOURCE_DATE_EPOCH=1796774400 "${HELP2MAN_PROGRAM}" --no-info --no-discard-stderr
         --help-option=--help-all --version-string=${PROJECT_VERSION} "--source=softskf ${PROJECT_VERSION}"
-        --include=${OVRINKEY_PACKAGING_DIR}/skftool.h2m --output=${SKFTOOL_MANPAGE} $<TARGET_FILE:skftool>
+        --include=${OVRINKEY_PACKAGING_DIR}/skftool.h2m --output=${SKFTOOL_MANPAGE} $<TARGET_FILE:skftool_manual>
     COMMAND "${GZIP_PROGRAM}" -9nf -k "${SKFTOOL_MANPAGE}"
-    DEPENDS skftool "${OVRINKEY_PACKAGING_DIR}/skftool.h2m"
+    DEPENDS skftool_manual "${OVRINKEY_PACKAGING_DIR}/skftool.h2m"
     COMMENT "Making the skftool manual page from its help"
     VERBATIM)
 add_custom_target(skftool_manpage ALL DEPENDS "${SKFTOOL_MANPAGE}.gz")

@@ -19,10 +19,10 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-std::string defaultLibraryPath()
+std::string defaultLibraryPath(const std::string& fixedDriverPath)
 {
     const char* fromEnvironment = std::getenv("SKFTOOL_LIB");
-    return fromEnvironment && *fromEnvironment ? fromEnvironment : OVRINKEY_DRIVER_PATH;
+    return fromEnvironment && *fromEnvironment ? fromEnvironment : fixedDriverPath;
 }
 
 void printCommandLines(std::ostream& out, bool usesDriver)
@@ -74,7 +74,7 @@ void printEveryCommand(std::ostream& out)
 }
 
 // The overview; with everyCommand, each command's help as well (--help-all).
-void printOverview(std::ostream& out, bool everyCommand = false)
+void printOverview(std::ostream& out, const std::string& fixedDriverPath, bool everyCommand = false)
 {
     out << "Usage: skftool [--lib PATH] COMMAND [ARGUMENTS] [OPTIONS]\n\n"
            "skftool looks after soft tokens and talks to any SKF (GM/T 0016) driver through its\n"
@@ -89,7 +89,7 @@ void printOverview(std::ostream& out, bool everyCommand = false)
     out << "\nGlobal options:\n"
            "  --lib PATH        the SKF driver to load (default $SKFTOOL_LIB, else\n"
            "                    "
-        << OVRINKEY_DRIVER_PATH
+        << fixedDriverPath
         << ")\n"
            "  --help            this text; 'skftool COMMAND --help' explains one command\n"
            "  --help-all        this text and every command's help, as the manual page has it\n"
@@ -152,6 +152,11 @@ int runCommand(const Command& command, const std::vector<std::string>& words, co
 
 int runSkftool(std::vector<std::string> words, std::ostream& out, std::ostream& err)
 {
+    return runSkftool(std::move(words), out, err, OVRINKEY_DRIVER_PATH);
+}
+
+int runSkftool(std::vector<std::string> words, std::ostream& out, std::ostream& err, const std::string& fixedDriverPath)
+{
     std::string libraryPath;
     try {
         libraryPath = takeGlobalOption(words, "--lib");
@@ -160,10 +165,10 @@ int runSkftool(std::vector<std::string> words, std::ostream& out, std::ostream& 
         return kExitUsage;
     }
     if (libraryPath.empty()) {
-        libraryPath = defaultLibraryPath();
+        libraryPath = defaultLibraryPath(fixedDriverPath);
     }
     if (words.empty()) {
-        printOverview(err);
+        printOverview(err, fixedDriverPath);
         return kExitUsage;
     }
     if (words[0] == "--version") {
@@ -171,14 +176,14 @@ int runSkftool(std::vector<std::string> words, std::ostream& out, std::ostream& 
         return 0;
     }
     if (words[0] == "--help-all") {
-        printOverview(out, true);
+        printOverview(out, fixedDriverPath, true);
         return 0;
     }
     if (words[0] == "--help" || words[0] == "-h" || words[0] == "help") {
         if (words.size() > 1 && findCommand(words[1])) {
             printCommandHelp(out, *findCommand(words[1]));
         } else {
-            printOverview(out);
+            printOverview(out, fixedDriverPath);
         }
         return 0;
     }

@@ -8,7 +8,12 @@
 namespace skftool {
 
 // Runs one command line (without the program name). Returns the exit code: 0 success,
-// 1 a failed operation, 2 a malformed command line.
+// 1 a failed operation, 2 a malformed command line. fixedDriverPath is the driver loaded
+// when neither --lib nor $SKFTOOL_LIB names one, and the one the help names.
+int runSkftool(std::vector<std::string> words, std::ostream& out, std::ostream& err,
+               const std::string& fixedDriverPath);
+
+// The same with the manager's fixed driver path of this build.
 int runSkftool(std::vector<std::string> words, std::ostream& out, std::ostream& err);
 
 } // namespace skftool

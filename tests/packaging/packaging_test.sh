@@ -157,6 +157,9 @@ manualPage_formatsWithoutWarnings_andCoversEveryCommandAndOptionOfTheHelp() {
     # The page as a reader sees it, hyphens plain and lines unbroken.
     LC_ALL=C.UTF-8 MANWIDTH=1000 groff -man -Tutf8 -rLL=1000n "$MANPAGE" 2>/dev/null |
         sed 's/\x1b\[[0-9;]*m//g; s/.\x08//g; s/\xe2\x80\x90/-/g' >"$work/manual.txt"
+    # The page is the same wherever the tree was built: it names the installed driver path.
+    grep -qF "$MANUAL_DRIVER_PATH" "$work/manual.txt" || fail "the manual does not name the driver path $MANUAL_DRIVER_PATH"
+    ! grep -qF -e "$BUILD_DIR" -e "$SOURCE_DIR" "$work/manual.txt" || fail "the manual names the folder it was built in"
 
     # Every command of the overview, and every option of each command's own help.
     local commands command option
