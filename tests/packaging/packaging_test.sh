@@ -128,11 +128,17 @@ maintainerScripts_linkOnlyAFreeDriverPath_andRemoveOnlyTheirOwnLink() {
     run_script postrm purge
     [[ $(cat "$driver") == vendor ]] || fail "removal took a vendor's driver"
 
-    # Another soft token there (scripts/run's, as a file or a link) gives way to the package's.
+    # Another soft token there (scripts/run's, as a file or a link; one with the version mark
+    # and one of a build before the mark, known by its store variable) gives way to the package's.
     rm "$driver"
     printf 'ELF... softskf_version ...' >"$work/run-softtoken.so"
-    for kind in file link; do
-        [[ $kind == file ]] && cp "$work/run-softtoken.so" "$driver" || ln -s "$work/run-softtoken.so" "$driver"
+    printf 'ELF... getenv SOFTSKF_DIR ...' >"$work/earlier-softtoken.so"
+    for kind in file link earlier-file; do
+        case $kind in
+        file) cp "$work/run-softtoken.so" "$driver" ;;
+        link) ln -s "$work/run-softtoken.so" "$driver" ;;
+        earlier-file) cp "$work/earlier-softtoken.so" "$driver" ;;
+        esac
         run_script postinst configure
         [[ $(readlink "$driver") == "$ours" ]] || fail "installing kept another soft token ($kind)"
         run_script postrm remove

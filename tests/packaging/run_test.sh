@@ -40,8 +40,10 @@ driverPath_leadsToThisBuildsSoftToken_unlessAVendorsDriverIsThere() {
     local ours="$work/usr/local/lib/softskf/libovrinskf.so.1.0.0"
     mkdir -p "${ours%/*}" "$work/old" "$work/vendor"
     cp "$SOFTSKF_LIB" "$ours"
-    # Another build's soft token: other bytes, the same mark.
+    # Another build's soft token: other bytes, the same mark. A build from before the mark
+    # reads the same store variable.
     { cat "$SOFTSKF_LIB"; echo "another build"; } >"$work/old/libovrinskf.so.1.0.0"
+    printf 'ELF... getenv SOFTSKF_DIR ...' >"$work/old/unmarked.so"
     cp "$VENDOR_DRIVER" "$work/vendor/libvendor.so"
 
     local setup expected_kind expected_target
@@ -52,6 +54,7 @@ driverPath_leadsToThisBuildsSoftToken_unlessAVendorsDriverIsThere() {
         free) ;;
         stale-file) cp "$work/old/libovrinskf.so.1.0.0" "$driver" ;;
         stale-link) ln -s "$work/old/libovrinskf.so.1.0.0" "$driver" ;;
+        unmarked-file) cp "$work/old/unmarked.so" "$driver" ;;
         vendor-file) cp "$work/vendor/libvendor.so" "$driver" ;;
         vendor-link) ln -s "$work/vendor/libvendor.so" "$driver" ;;
         esac
@@ -70,6 +73,7 @@ driverPath_leadsToThisBuildsSoftToken_unlessAVendorsDriverIsThere() {
 free        soft   ours
 stale-file  soft   ours
 stale-link  soft   ours
+unmarked-file soft ours
 vendor-file vendor kept-file
 vendor-link vendor kept-link
 CASES
