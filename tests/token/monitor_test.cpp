@@ -7,14 +7,38 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
+
+// Records the monitor's signals in the thread that waits for them: the connection is
+// queued to this object, which lives in the test thread, so nothing of the test's runs in
+// the monitor's thread (a QSignalSpy there would race the waiting thread).
+class EventRecorder : public QObject
+{
+public:
+    explicit EventRecorder(cMonitor& monitor)
+    {
+        connect(
+            &monitor, &cMonitor::notifyTokenEvent, this,
+            [this](unsigned int event, const QString& name) { events.emplace_back(event, name); },
+            Qt::QueuedConnection);
+    }
+
+    // Runs the event loop until `count` events have arrived.
+    bool waitFor(size_t count, int timeoutMs = 5000)
+    {
+        return QTest::qWaitFor([&] { return events.size() >= count; }, timeoutMs);
+    }
+
+    std::vector<std::pair<unsigned int, QString>> events;
+};
 
 class Monitor : public testing::Test
 {
@@ -28,17 +52,6 @@ protected:
 
     void TearDown() override { EXPECT_TRUE(monitor.stop()); }
 
-    // Waits, with the event loop running, until the spy has seen `count` signals.
-    bool waitForSignals(QSignalSpy& spy, int count, int timeoutMs = 5000)
-    {
-        QElapsedTimer timer;
-        timer.start();
-        while (spy.count() < count && timer.elapsed() < timeoutMs) {
-            spy.wait(50);
-        }
-        return spy.count() >= count;
-    }
-
     cMonitor monitor;
 };
 
@@ -46,52 +59,55 @@ protected:
 
 TEST_F(Monitor, anInsertion_storesEventOneAndTheNameAndSignalsOnce)
 {
-    QSignalSpy spy(&monitor, &cMonitor::notifyTokenEvent);
+    EventRecorder recorder(monitor);
     monitor.start();
     FakeSkf_PushEvent("TOKEN-A", 1);
-    ASSERT_TRUE(waitForSignals(spy, 1));
-    spy.wait(100);
-    EXPECT_EQ(spy.count(), 1);
+    ASSERT_TRUE(recorder.waitFor(1));
+    // A second signal would follow the first at once: the monitor's next wait has begun by
+    // the time it has been asked for again.
+    ASSERT_TRUE(QTest::qWaitFor([] { return FakeSkf_CallCount("SKF_WaitForDevEvent") >= 2u; }, 5000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(recorder.events.size(), 1u);
     EXPECT_EQ(cDevMgr::getInst()->GetEvent(), 1u);
     EXPECT_EQ(cDevMgr::getInst()->GetDevName(), "TOKEN-A");
 }
 
 TEST_F(Monitor, aRemoval_storesEventTwoAndKeepsTheLastInsertedName)
 {
-    QSignalSpy spy(&monitor, &cMonitor::notifyTokenEvent);
+    EventRecorder recorder(monitor);
     monitor.start();
     FakeSkf_PushEvent("TOKEN-A", 1);
     FakeSkf_PushEvent("TOKEN-B", 2);
-    ASSERT_TRUE(waitForSignals(spy, 2));
+    ASSERT_TRUE(recorder.waitFor(2));
     EXPECT_EQ(cDevMgr::getInst()->GetEvent(), 2u);
     EXPECT_EQ(cDevMgr::getInst()->GetDevName(), "TOKEN-A");
     // Each signal carries its own event, whatever the stored fields say by then.
-    EXPECT_EQ(spy[0], (QList<QVariant>{1u, QStringLiteral("TOKEN-A")}));
-    EXPECT_EQ(spy[1], (QList<QVariant>{2u, QStringLiteral("TOKEN-B")}));
+    EXPECT_EQ(recorder.events[0], std::make_pair(1u, QStringLiteral("TOKEN-A")));
+    EXPECT_EQ(recorder.events[1], std::make_pair(2u, QStringLiteral("TOKEN-B")));
 }
 
 TEST_F(Monitor, aLongNameAfterShortOnes_isStillReceived)
 {
-    QSignalSpy spy(&monitor, &cMonitor::notifyTokenEvent);
+    EventRecorder recorder(monitor);
     monitor.start();
     FakeSkf_PushEvent("A", 1);
     FakeSkf_PushEvent("BB", 1);
     const std::string longName(60, 'L');
     FakeSkf_PushEvent(longName.c_str(), 1);
-    ASSERT_TRUE(waitForSignals(spy, 3));
+    ASSERT_TRUE(recorder.waitFor(3));
     EXPECT_EQ(cDevMgr::getInst()->GetDevName(), longName);
 }
 
 TEST_F(Monitor, anUnloadableDriver_endsTheThreadAtOnceWithoutASignal)
 {
     cDevMgr::setDriverPath("/nonexistent/libdriver.so");
-    QSignalSpy spy(&monitor, &cMonitor::notifyTokenEvent);
+    EventRecorder recorder(monitor);
     testing::internal::CaptureStderr();
     monitor.start();
     EXPECT_TRUE(monitor.wait(5000));
     testing::internal::GetCapturedStderr();
     QCoreApplication::processEvents();
-    EXPECT_EQ(spy.count(), 0);
+    EXPECT_TRUE(recorder.events.empty());
 }
 
 TEST_F(Monitor, aWaitThatFailsAtOnce_pausesInsteadOfSpinning)
