@@ -3,11 +3,16 @@
 #include "fonts.h"
 #include "mainwindow.h"
 
-#include "benchprobe.h"
 #include "ovrinkey_paths.h"
 #include "stringcatalogue.h"
 #include "version.h"
 #include "wxmultilang.h"
+
+// A benchmark build watches the window from outside: its probe (bench/process) is built into
+// the program only there.
+#ifdef OVRINKEY_BENCH_PROBE
+#include "benchprobe.h"
+#endif
 
 #include <QApplication>
 #include <QDesktopWidget>
@@ -134,10 +139,12 @@ int main(int argc, char* argv[])
     marker.create(1, QSharedMemory::ReadWrite);
 
     MainWindow window(nullptr);
+#ifdef OVRINKEY_BENCH_PROBE
     QObject::connect(&window, &MainWindow::deviceTreeRebuilt,
                      [](int devices) { benchprobe::mark("rebuild", devices); });
-    window.setWindowTitle(QString::fromUtf8(product::Title));
     benchprobe::watchFirstFrame(&window);
+#endif
+    window.setWindowTitle(QString::fromUtf8(product::Title));
     window.show();
     centreOnDesktop(window);
     closeOnTerminationSignals(window);

@@ -4,8 +4,8 @@
 
 #include "ui_mainwindow.h"
 
+#include "buttonstates.h"
 #include "cdevmgr.h"
-#include "keyinfopage.h"
 #include "mymessagebox.h"
 #include "namelist.h"
 #include "stringcatalogue.h"
@@ -162,12 +162,12 @@ void fillContainers(QStandardItemModel& model, const std::vector<ContainerFacts>
 }
 
 ContainerView::ContainerView(const PageContext& context, QStandardItemModel* model,
-                             std::map<std::string, ContainerInfo>* containerInfo, KeyInfoPage* keyInfo, QWidget* window,
-                             Viewer startViewer)
+                             std::map<std::string, ContainerInfo>* containerInfo, DeviceChooser chooseDevice,
+                             QWidget* window, Viewer startViewer)
     : m_context(context)
     , m_model(model)
     , m_containerInfo(containerInfo)
-    , m_keyInfo(keyInfo)
+    , m_chooseDevice(std::move(chooseDevice))
     , m_window(window)
     , m_startViewer(std::move(startViewer))
 {
@@ -179,16 +179,13 @@ void ContainerView::open(const QString& devName)
     m_containerInfo->clear();
     m_model->clear();
     ui->tabWidget->setCurrentIndex(PageCert);
-    ui->btn_ChangeLabel->setEnabled(true);
 
-    m_keyInfo->choose(devName);
+    m_chooseDevice(devName);
 
     cDevMgr* manager = m_context.manager;
     const ApplicationName& application = *m_context.application;
     const bool opened = !application.empty() && manager->OpenApplication(application.get()) == SAR_OK;
-    for (QPushButton* button : {ui->btn_VerifyPIN, ui->btn_ChangePIN, ui->btn_UnblockPIN}) {
-        button->setEnabled(opened);
-    }
+    m_context.buttons->report(&buttons::ButtonState::applicationOpened, opened);
     ui->treeView->setHeaderHidden(true);
     ui->treeView->setModel(m_model);
     if (!opened) {
