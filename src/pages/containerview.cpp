@@ -6,6 +6,7 @@
 
 #include "buttonstates.h"
 #include "cdevmgr.h"
+#include "cert_parse.h"
 #include "mymessagebox.h"
 #include "namelist.h"
 #include "stringcatalogue.h"
@@ -21,8 +22,6 @@
 using namespace window;
 
 namespace {
-
-constexpr ULONG CertificateProbeSize = 10240;
 
 // The view's three icons, each made once. Making a QIcon from its file reads the picture's
 // header every time, which cost more than the token calls of a fill. Never destroyed, so
@@ -86,9 +85,8 @@ ULONG publicKeyBits(cDevMgr& manager, ULONG containerType, BOOL sign)
 
 bool certificatePresent(cDevMgr& manager, BOOL sign)
 {
-    std::vector<BYTE> certificate(CertificateProbeSize, 0);
-    ULONG length = CertificateProbeSize;
-    return manager.ExportCertificate(sign, certificate.data(), &length) == SAR_OK;
+    std::vector<BYTE> certificate;
+    return certificate::readCurrent(manager, sign, certificate);
 }
 
 // One key pair of the current container; the certificate's name is read before the key.
