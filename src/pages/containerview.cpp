@@ -9,6 +9,7 @@
 #include "cert_parse.h"
 #include "mymessagebox.h"
 #include "namelist.h"
+#include "skfcodec/Codec.h"
 #include "stringcatalogue.h"
 #include "windowconstants.h"
 
@@ -68,7 +69,8 @@ const CatalogueText* keyPairText(ULONG containerType, bool sign, ULONG bits)
 }
 
 // The bit length the current container's public key of one purpose reports, or 0 when it
-// cannot be exported. The blob is as large as the header's record for the container type.
+// cannot be exported. The blob is as large as the header's record for the container type,
+// and read as that record whatever length the driver reports.
 ULONG publicKeyBits(cDevMgr& manager, ULONG containerType, BOOL sign)
 {
     const bool rsa = containerType == CONTAINER_TYPE_RSA;
@@ -77,10 +79,7 @@ ULONG publicKeyBits(cDevMgr& manager, ULONG containerType, BOOL sign)
     if (manager.ExportPublicKey(sign, blob.data(), &length) != SAR_OK) {
         return 0;
     }
-    ULONG bits = 0;
-    const std::size_t offset = rsa ? offsetof(RSAPUBLICKEYBLOB, BitLen) : offsetof(ECCPUBLICKEYBLOB, BitLen);
-    std::memcpy(&bits, blob.data() + offset, sizeof bits);
-    return bits;
+    return skfcodec::blobBitLength(blob.data(), blob.size());
 }
 
 bool certificatePresent(cDevMgr& manager, BOOL sign)
