@@ -55,8 +55,9 @@ private:
 bool exportCertificate(CGMSKFOperator* skf, HCONTAINER container, std::vector<BYTE>& certificate)
 {
     for (BOOL sign : {FALSE, TRUE}) {
-        const auto exportCall
-            = [skf, container, sign](BYTE* data, ULONG* length) { return skf->SKF_ExportCertificate(container, sign, data, length); };
+        const auto exportCall = [skf, container, sign](BYTE* data, ULONG* length) {
+            return skf->SKF_ExportCertificate(container, sign, data, length);
+        };
         if (certificate::read(exportCall, certificate)) {
             return true;
         }

@@ -1,6 +1,6 @@
 // What every page of the window is built from: pointers into the one form, the device
-// manager, the message dialog, the panel the pages report their buttons' state to, and the state the pages share with the window (the current
-// application name and the container-information map, both owned by the window).
+// manager, the message dialog, the panel the pages report their buttons' state to, and the state the pages share with
+// the window (the current application name and the container-information map, both owned by the window).
 #pragma once
 
 #include <skf/skfapi.h>

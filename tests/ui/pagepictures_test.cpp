@@ -112,8 +112,9 @@ private slots:
             clickApplicationNode(*window);
             containerTree(*window)->expandAll();
             picture("6_containers", 2);
-            QVERIFY(selectNode(*window, {"RSA_CTN" + catalogueText(catalogue::ContainerSuffix),
-                                         containerModel(*window)->item(0)->child(0)->text(), "Alice Signer"}));
+            QVERIFY(selectNode(*window,
+                               {"RSA_CTN" + catalogueText(catalogue::ContainerSuffix),
+                                containerModel(*window)->item(0)->child(0)->text(), "Alice Signer"}));
             picture("6_certificate", 2);
 
             click("btn_logo");
