@@ -3,16 +3,11 @@
 #include "fonts.h"
 #include "mainwindow.h"
 
+#include "benchprobe.h"
 #include "ovrinkey_paths.h"
 #include "stringcatalogue.h"
 #include "version.h"
 #include "wxmultilang.h"
-
-// A benchmark build watches the window from outside: its probe (bench/process) is built into
-// the program only there.
-#ifdef OVRINKEY_BENCH_PROBE
-#include "benchprobe.h"
-#endif
 
 #include <QApplication>
 #include <QDesktopWidget>
@@ -139,12 +134,10 @@ int main(int argc, char* argv[])
     marker.create(1, QSharedMemory::ReadWrite);
 
     MainWindow window(nullptr);
-#ifdef OVRINKEY_BENCH_PROBE
     QObject::connect(&window, &MainWindow::deviceTreeRebuilt,
                      [](int devices) { benchprobe::mark("rebuild", devices); });
-    benchprobe::watchFirstFrame(&window);
-#endif
     window.setWindowTitle(QString::fromUtf8(product::Title));
+    benchprobe::watchFirstFrame(&window);
     window.show();
     centreOnDesktop(window);
     closeOnTerminationSignals(window);
