@@ -1,5 +1,5 @@
-// KeyInfoPage: reading a device's record and PIN information into facts, and the twelve
-// rows, the bottom line and the page's buttons filled from them.
+// KeyInfoPage: reading a device's record and PIN information into facts, the twelve rows
+// and the bottom line filled from them, and what could be read reported for the buttons.
 #include "keyinfopage.h"
 
 #include "ui_mainwindow.h"
