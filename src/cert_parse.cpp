@@ -1,5 +1,6 @@
-// certParse: the seconds left on the certificate of a freshly inserted token, read on
-// handles of its own, and the date and name helpers it shares with the device manager.
+// Certificates: the one reader of a token's certificate, the subject's common name (for
+// certParse and the device manager's calls), and the seconds left on the certificate of a
+// freshly inserted token, read on handles of its own.
 #include "cert_parse.h"
 
 #include "cdevmgr.h"
@@ -7,17 +8,18 @@
 #include "namelist.h"
 #include "ossl/Ossl.h"
 
+#include <openssl/objects.h>
 #include <openssl/x509.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr ULONG CertificateSize = 10240;
 constexpr std::size_t DateTextSize = 16;
 constexpr std::size_t TimestampTextSize = 16;
 
@@ -49,14 +51,14 @@ private:
 };
 
 // Fills certificate with the container's encryption certificate or, failing that, its
-// signature one. A length reported beyond the buffer is cut to the buffer.
+// signature one.
 bool exportCertificate(CGMSKFOperator* skf, HCONTAINER container, std::vector<BYTE>& certificate)
 {
     for (BOOL sign : {FALSE, TRUE}) {
-        certificate.assign(CertificateSize, 0);
-        ULONG length = CertificateSize;
-        if (skf->SKF_ExportCertificate(container, sign, certificate.data(), &length) == SAR_OK) {
-            certificate.resize(std::min(length, CertificateSize));
+        const auto exportCall = [skf, container, sign](BYTE* data, ULONG* length) {
+            return skf->SKF_ExportCertificate(container, sign, data, length);
+        };
+        if (certificate::read(exportCall, certificate)) {
             return true;
         }
     }
@@ -89,6 +91,23 @@ int secondsUntilExpiry(const std::vector<BYTE>& der, std::int64_t* secondsLeft)
     return 0;
 }
 
+// Copies bytes up to the first NUL into out, cut so that it fits with its terminator and
+// never in the middle of a UTF-8 sequence.
+void copyCutToFit(const unsigned char* data, std::size_t length, char* out, std::size_t outSize)
+{
+    if (data == nullptr || length == 0) {
+        out[0] = '\0';
+        return;
+    }
+    const auto* nul = static_cast<const unsigned char*>(std::memchr(data, '\0', length));
+    if (nul != nullptr) {
+        length = static_cast<std::size_t>(nul - data);
+    }
+    const std::size_t cut = namelist::fittingLength(reinterpret_cast<const char*>(data), length, outSize - 1);
+    std::memcpy(out, data, cut);
+    out[cut] = '\0';
+}
+
 // A number written with exactly `digits` decimal digits, or -1.
 int digitsValue(const unsigned char* text, int digits)
 {
@@ -103,6 +122,67 @@ int digitsValue(const unsigned char* text, int digits)
 }
 
 } // namespace
+
+bool certificate::read(const ExportCall& exportCall, std::vector<BYTE>& der)
+{
+    der.clear();
+    ULONG length = 0;
+    if (exportCall(nullptr, &length) != SAR_OK || length == 0 || length > MaxSize) {
+        return false;
+    }
+    der.assign(length, 0);
+    ULONG filled = length;
+    if (exportCall(der.data(), &filled) != SAR_OK) {
+        der.clear();
+        return false;
+    }
+    der.resize(std::min(filled, length));
+    return true;
+}
+
+bool certificate::readCurrent(cDevMgr& manager, BOOL sign, std::vector<BYTE>& der)
+{
+    return read([&manager, sign](BYTE* data, ULONG* length) { return manager.ExportCertificate(sign, data, length); },
+                der);
+}
+
+int cDevMgr::getX509Name(X509_NAME* x509Name, char* out, std::size_t outSize)
+{
+    if (x509Name == nullptr) {
+        return 0;
+    }
+    const int count = X509_NAME_entry_count(x509Name);
+    for (int index = 0; index < count; ++index) {
+        const X509_NAME_ENTRY* entry = X509_NAME_get_entry(x509Name, index);
+        const ASN1_OBJECT* object = entry != nullptr ? X509_NAME_ENTRY_get_object(entry) : nullptr;
+        const ASN1_STRING* data = entry != nullptr ? X509_NAME_ENTRY_get_data(entry) : nullptr;
+        if (entry == nullptr || object == nullptr || data == nullptr) {
+            return 0;
+        }
+        // Later common names overwrite earlier ones, so the last one wins.
+        if (OBJ_obj2nid(object) == NID_commonName && out != nullptr && outSize > 0) {
+            const int length = ASN1_STRING_length(data);
+            const unsigned char* bytes = ASN1_STRING_get0_data(data);
+            copyCutToFit(bytes, length > 0 ? static_cast<std::size_t>(length) : 0, out, outSize);
+        }
+    }
+    return 1;
+}
+
+int cDevMgr::getCertName(BOOL sign, char* name, std::size_t nameSize)
+{
+    std::vector<BYTE> der;
+    if (name == nullptr || nameSize == 0 || !certificate::readCurrent(*this, sign, der)) {
+        return -1;
+    }
+    const unsigned char* cursor = der.data();
+    ossl::Certificate parsed(d2i_X509(nullptr, &cursor, static_cast<long>(der.size())));
+    if (!parsed) {
+        return -1;
+    }
+    getX509Name(X509_get_subject_name(parsed.get()), name, nameSize);
+    return 0;
+}
 
 int certParse::certValid(const char* devName, std::int64_t* secondsLeft)
 {

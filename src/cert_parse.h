@@ -1,13 +1,41 @@
-// Certificate parsing: the common name of a certificate's subject and the seconds left
-// until the certificate on a freshly inserted token expires.
+// Certificates: every certificate the manager takes from a token is read here, under one
+// size limit, and parsed here: the common name of its subject for the container view, and
+// the seconds left until the certificate on a freshly inserted token expires. The device
+// manager's certificate calls (cDevMgr::getCertName, cDevMgr::getX509Name) are defined here
+// too, so the device manager itself never looks inside a certificate.
 #ifndef OVRIN_CERT_PARSE_H
 #define OVRIN_CERT_PARSE_H
+
+#include <skf/client.h>
+#include <skf/skfapi.h>
 
 #include <openssl/asn1.h>
 #include <openssl/x509.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <vector>
+
+class cDevMgr;
+
+namespace certificate {
+
+// The largest certificate read from a token: no real one comes near it, and a larger size
+// is a driver not to be believed. It is the cap of every other variable-size read.
+constexpr ULONG MaxSize = skfclient::kMaxReadSize;
+
+// An SKF_ExportCertificate call with its container and purpose already chosen.
+using ExportCall = std::function<ULONG(BYTE* data, ULONG* length)>;
+
+// The certificate exactly as the token delivers it: a size query, then the read into a
+// buffer of that size. False when either fails, or the size is 0 or above MaxSize; a
+// driver that claims to have written more than it was offered is held to the buffer.
+bool read(const ExportCall& exportCall, std::vector<BYTE>& der);
+// The device manager's current container's certificate of one purpose.
+bool readCurrent(cDevMgr& manager, BOOL sign, std::vector<BYTE>& der);
+
+} // namespace certificate
 
 class certParse
 {

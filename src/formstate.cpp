@@ -31,7 +31,7 @@ void showSharpPictures(Ui_MainWindow& ui, qreal ratio)
 }
 
 // The state the constructor leaves the form in: the token main page shown, the tab bars
-// hidden, and the buttons of operations not yet possible (or never offered) disabled.
+// hidden, and the buttons of pages never offered hidden.
 void setInitialState(Ui_MainWindow& ui)
 {
     // The logo picture lies over the logo button: a click goes through it to the button,
@@ -43,15 +43,10 @@ void setInitialState(Ui_MainWindow& ui)
     ui.tabWidget_2->setAttribute(Qt::WA_TranslucentBackground);
     ui.tabWidget->setCurrentIndex(PageUkey);
     ui.tabWidget_2->setCurrentIndex(PageMain);
-    // The authentication-key, initialisation and unblock pages are not offered.
+    // The authentication-key, initialisation and unblock pages are not offered. Whether a
+    // button is enabled is the button panel's (buttonstates.h).
     for (QPushButton* button : {ui.btn_ChangeAuthKey, ui.btn_UnblockPIN, ui.btn_Initialize}) {
-        button->setEnabled(false);
         button->hide();
-    }
-    for (QPushButton* button : {ui.btn_ChangeLabel, ui.btn_VerifyPIN, ui.btn_ChangePIN, ui.btn_VerifyPIN_OK,
-                                ui.btn_ChangPIN_OK, ui.btn_ImpCert, ui.btn_ExpCert, ui.btn_DelCtn, ui.btn_ChangeLab_OK,
-                                ui.btn_ChangAuthKey_OK, ui.btn_UnblockPIN_OK, ui.btn_Initialize_OK}) {
-        button->setEnabled(false);
     }
 }
 

@@ -1,6 +1,6 @@
 // The form as the window's constructor leaves it: pictures sharp at the screen's pixel
-// ratio, the token main page shown with both tab bars hidden, the buttons of operations not
-// yet possible (or never offered) disabled, and the order in which Tab moves.
+// ratio, the token main page shown with both tab bars hidden, the buttons of pages never
+// offered hidden, and the order in which Tab moves.
 #pragma once
 
 #include <QtGlobal>

@@ -4,6 +4,7 @@
 
 #include "ui_mainwindow.h"
 
+#include "buttonstates.h"
 #include "captions.h"
 #include "cdevmgr.h"
 #include "cmonitor.h"
@@ -129,7 +130,6 @@ MainWindow::MainWindow(QWidget* parent)
     m_devModel->setHorizontalHeaderLabels(QStringList() << QString::fromUtf8(catalogue::DeviceList.defaultText));
     ui->treeView_Dev->setModel(m_devModel);
 
-    ui->btn_Keyinfo->setEnabled(false);
     ui->btn_Keyinfo->hide();
     ui->btn_ImpCert->hide();
 
@@ -151,7 +151,8 @@ MainWindow::MainWindow(QWidget* parent)
     m_trayIcon->setContextMenu(m_trayMenu);
 
     // The pages.
-    const PageContext context{ui.get(), cDevMgr::getInst(), m_msgBox.get(), &m_appName};
+    m_buttons = std::make_unique<buttons::ButtonPanel>(*ui);
+    const PageContext context{ui.get(), cDevMgr::getInst(), m_msgBox.get(), &m_appName, m_buttons.get()};
     const auto trayNotice = [this](const QString& title, const QString& text, int durationMs) {
         showTrayNotice(title, text, durationMs);
     };
@@ -159,8 +160,9 @@ MainWindow::MainWindow(QWidget* parent)
     m_deviceTree = std::make_unique<DeviceTree>(context, m_devModel, m_ctnModel, m_trayIcon, m_expiry.get(), trayNotice,
                                                 [this](int devices) { emit deviceTreeRebuilt(devices); });
     m_keyInfo = std::make_unique<KeyInfoPage>(context, m_keyInfoModel);
-    m_containers = std::make_unique<ContainerView>(context, m_ctnModel, &m_containerInfo, m_keyInfo.get(), this,
-                                                   [this](const char* command) { startViewer(command); });
+    m_containers = std::make_unique<ContainerView>(
+        context, m_ctnModel, &m_containerInfo, [this](const QString& devName) { m_keyInfo->choose(devName); }, this,
+        [this](const char* command) { startViewer(command); });
     m_pins = std::make_unique<PinPages>(context, this);
 
     MainWindow* window = this;

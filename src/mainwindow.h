@@ -20,6 +20,9 @@
 #include <string>
 
 class Ui_MainWindow;
+namespace buttons {
+class ButtonPanel;
+}
 class QAction;
 class QCloseEvent;
 class QMenu;
@@ -124,6 +127,8 @@ private:
     QStandardItemModel* m_devModel = nullptr;
     QStandardItemModel* m_keyInfoModel = nullptr;
     std::unique_ptr<myMessageBox> m_msgBox;
+    // Every button's enabled state, set from what the pages report.
+    std::unique_ptr<buttons::ButtonPanel> m_buttons;
     // The pages, each working on its part of the form; made after the form and the dialog
     // and destroyed before them.
     std::unique_ptr<ExpiryCheck> m_expiry;

@@ -22,8 +22,6 @@ public:
     static constexpr ULONG MissingFunction = 0xFFFFFFFFu;
     static constexpr std::size_t DevNameSize = 64;
     static constexpr std::size_t CertNameSize = 128;
-    // No certificate on a token comes near this; a larger length is not believed.
-    static constexpr ULONG MaxCertificateSize = 1024 * 1024;
 
     static cDevMgr* getInst();
 
@@ -57,12 +55,10 @@ public:
     ULONG ExportCertificate(BOOL sign, BYTE* data, ULONG* len);
     ULONG ExportPublicKey(BOOL sign, BYTE* data, ULONG* len);
 
-    // The current container's certificate of one purpose, exactly as the token delivers it:
-    // a size query, then the read. False when either fails or the size is not believed.
-    bool readCertificate(BOOL sign, std::vector<BYTE>& certificate);
-
     // Certificate names: the common name of the current container's certificate, cut to
     // fit nameSize bytes. Return 0 on success, -1 when it cannot be exported or parsed.
+    // Both live with the certificates (certparse, cert_parse.cpp), which read and parse
+    // every certificate under one limit; the device manager only exports the bytes.
     int getCertName(BOOL sign, char* name, std::size_t nameSize = CertNameSize);
     static int getX509Name(X509_NAME* x509Name, char* out, std::size_t outSize = CertNameSize);
 

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTabWidget>
@@ -211,8 +212,11 @@ private slots:
         setDevices(std::string("VK-1\0\0", 6));
         tabs("tabWidget")->setCurrentIndex(3);
         tabs("tabWidget_2")->setCurrentIndex(3);
-        for (const char* name : {"btn_ChangeLabel", "btn_VerifyPIN", "btn_ChangePIN", "btn_VerifyPIN_OK", "btn_ExpCert",
-                                 "btn_DelCtn", "btn_ChangeLab_OK"}) {
+        // The label page's OK button is enabled by its typing check, as a person does it.
+        window->findChild<QLineEdit*>(QStringLiteral("NewLabelEdit"))->setText(QStringLiteral("Label"));
+        QVERIFY(button("btn_ChangeLab_OK")->isEnabled());
+        for (const char* name :
+             {"btn_ChangeLabel", "btn_VerifyPIN", "btn_ChangePIN", "btn_VerifyPIN_OK", "btn_ExpCert", "btn_DelCtn"}) {
             button(name)->setEnabled(true);
         }
         deviceEvent("VK-1", 1);

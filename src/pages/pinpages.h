@@ -19,7 +19,7 @@ public:
     void openVerifyPage();
     void openChangePage();
 
-    // Typing checks: the count beside a field and whether OK may be pressed.
+    // Typing checks: the count beside a field, and whether OK may be pressed reported.
     void labelTyped();
     void verifyPinTyped();
     // Each change-PIN field shows its own count, but OK needs all three long enough.
@@ -41,7 +41,8 @@ private:
     void guardPinField(QLineEdit* field, QLabel* countLabel);
     // Gives a field of the page shown the focus (after a result dialog: where the typing was).
     void focusField(int page, QLineEdit* field);
-    void setCertificateButtonsEnabled(bool enabled);
+    // Export and delete follow a verified PIN.
+    void reportVerified(bool verified);
 
     PageContext m_context;
     QWidget* m_window;

@@ -49,7 +49,6 @@ public:
     Choice currentChoice() const;
 
 private:
-    void disableEventButtons();
     void rebuild();
     void addDeviceNode(const std::string& name);
     void announce(ULONG event);

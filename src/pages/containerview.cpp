@@ -4,10 +4,12 @@
 
 #include "ui_mainwindow.h"
 
+#include "buttonstates.h"
 #include "cdevmgr.h"
-#include "keyinfopage.h"
+#include "cert_parse.h"
 #include "mymessagebox.h"
 #include "namelist.h"
+#include "skfcodec/Codec.h"
 #include "stringcatalogue.h"
 #include "windowconstants.h"
 
@@ -21,8 +23,6 @@
 using namespace window;
 
 namespace {
-
-constexpr ULONG CertificateProbeSize = 10240;
 
 // The view's three icons, each made once. Making a QIcon from its file reads the picture's
 // header every time, which cost more than the token calls of a fill. Never destroyed, so
@@ -69,7 +69,8 @@ const CatalogueText* keyPairText(ULONG containerType, bool sign, ULONG bits)
 }
 
 // The bit length the current container's public key of one purpose reports, or 0 when it
-// cannot be exported. The blob is as large as the header's record for the container type.
+// cannot be exported. The blob is as large as the header's record for the container type,
+// and read as that record whatever length the driver reports.
 ULONG publicKeyBits(cDevMgr& manager, ULONG containerType, BOOL sign)
 {
     const bool rsa = containerType == CONTAINER_TYPE_RSA;
@@ -78,17 +79,13 @@ ULONG publicKeyBits(cDevMgr& manager, ULONG containerType, BOOL sign)
     if (manager.ExportPublicKey(sign, blob.data(), &length) != SAR_OK) {
         return 0;
     }
-    ULONG bits = 0;
-    const std::size_t offset = rsa ? offsetof(RSAPUBLICKEYBLOB, BitLen) : offsetof(ECCPUBLICKEYBLOB, BitLen);
-    std::memcpy(&bits, blob.data() + offset, sizeof bits);
-    return bits;
+    return skfcodec::blobBitLength(blob.data(), blob.size());
 }
 
 bool certificatePresent(cDevMgr& manager, BOOL sign)
 {
-    std::vector<BYTE> certificate(CertificateProbeSize, 0);
-    ULONG length = CertificateProbeSize;
-    return manager.ExportCertificate(sign, certificate.data(), &length) == SAR_OK;
+    std::vector<BYTE> certificate;
+    return certificate::readCurrent(manager, sign, certificate);
 }
 
 // One key pair of the current container; the certificate's name is read before the key.
@@ -162,12 +159,12 @@ void fillContainers(QStandardItemModel& model, const std::vector<ContainerFacts>
 }
 
 ContainerView::ContainerView(const PageContext& context, QStandardItemModel* model,
-                             std::map<std::string, ContainerInfo>* containerInfo, KeyInfoPage* keyInfo, QWidget* window,
-                             Viewer startViewer)
+                             std::map<std::string, ContainerInfo>* containerInfo, DeviceChooser chooseDevice,
+                             QWidget* window, Viewer startViewer)
     : m_context(context)
     , m_model(model)
     , m_containerInfo(containerInfo)
-    , m_keyInfo(keyInfo)
+    , m_chooseDevice(std::move(chooseDevice))
     , m_window(window)
     , m_startViewer(std::move(startViewer))
 {
@@ -179,16 +176,13 @@ void ContainerView::open(const QString& devName)
     m_containerInfo->clear();
     m_model->clear();
     ui->tabWidget->setCurrentIndex(PageCert);
-    ui->btn_ChangeLabel->setEnabled(true);
 
-    m_keyInfo->choose(devName);
+    m_chooseDevice(devName);
 
     cDevMgr* manager = m_context.manager;
     const ApplicationName& application = *m_context.application;
     const bool opened = !application.empty() && manager->OpenApplication(application.get()) == SAR_OK;
-    for (QPushButton* button : {ui->btn_VerifyPIN, ui->btn_ChangePIN, ui->btn_UnblockPIN}) {
-        button->setEnabled(opened);
-    }
+    m_context.buttons->report(&buttons::ButtonState::applicationOpened, opened);
     ui->treeView->setHeaderHidden(true);
     ui->treeView->setModel(m_model);
     if (!opened) {

@@ -47,8 +47,8 @@ class KeyInfoPage
 public:
     KeyInfoPage(const PageContext& context, QStandardItemModel* model);
 
-    // Reads the named device and fills the page; the label and PIN buttons follow what
-    // could be read.
+    // Reads the named device and fills the page, and reports what could be read (which the
+    // label and PIN buttons follow).
     void choose(const QString& devName);
     // Makes the first application of the current device the current one; a list that
     // cannot be read keeps the name found before, an empty one forgets it.

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-class KeyInfoPage;
 class QStandardItemModel;
 class QWidget;
 
@@ -49,12 +48,14 @@ class ContainerView
 {
 public:
     using Viewer = std::function<void(const char* command)>;
+    // Makes the named device the current one, as a click on it does.
+    using DeviceChooser = std::function<void(const QString& devName)>;
 
     ContainerView(const PageContext& context, QStandardItemModel* model,
-                  std::map<std::string, ContainerInfo>* containerInfo, KeyInfoPage* keyInfo, QWidget* window,
+                  std::map<std::string, ContainerInfo>* containerInfo, DeviceChooser chooseDevice, QWidget* window,
                   Viewer startViewer);
 
-    // Chooses the device (as a click on it does), then reads and shows its containers.
+    // Chooses the device, then reads and shows its containers.
     void open(const QString& devName);
     void exportSelected();
     void viewSelected();
@@ -74,7 +75,7 @@ private:
     PageContext m_context;
     QStandardItemModel* m_model;
     std::map<std::string, ContainerInfo>* m_containerInfo;
-    KeyInfoPage* m_keyInfo;
+    DeviceChooser m_chooseDevice;
     QWidget* m_window;
     Viewer m_startViewer;
 };

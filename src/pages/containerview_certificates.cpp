@@ -6,6 +6,7 @@
 #include "ui_mainwindow.h"
 
 #include "cdevmgr.h"
+#include "cert_parse.h"
 #include "mymessagebox.h"
 #include "stringcatalogue.h"
 #include "windowconstants.h"
@@ -142,7 +143,7 @@ void ContainerView::exportSelected()
     // A container that cannot be opened would leave an earlier one current: export nothing.
     std::vector<BYTE> certificate;
     const bool exported
-        = openCurrentNode(TitleExportCertificate) && m_context.manager->readCertificate(sign, certificate);
+        = openCurrentNode(TitleExportCertificate) && certificate::readCurrent(*m_context.manager, sign, certificate);
     const bool written = exported && writeExportFile(path, certificate);
     runMessage(*m_context.messages, written ? ModeExportSucceeded : ModeExportFailed, TitleExportCertificate);
 }
@@ -154,7 +155,7 @@ void ContainerView::viewSelected()
         return;
     }
     std::vector<BYTE> certificate;
-    if (!m_context.manager->readCertificate(sign, certificate) || !writeViewerFile(certificate)) {
+    if (!certificate::readCurrent(*m_context.manager, sign, certificate) || !writeViewerFile(certificate)) {
         return;
     }
     m_startViewer(ViewerCommand);

@@ -3,6 +3,7 @@
 
 #include "ui_mainwindow.h"
 
+#include "buttonstates.h"
 #include "cdevmgr.h"
 #include "cgmskfoperator.h"
 #include "expirycheck.h"
@@ -33,20 +34,10 @@ DeviceTree::DeviceTree(const PageContext& context, QStandardItemModel* deviceMod
 {
 }
 
-void DeviceTree::disableEventButtons()
-{
-    Ui_MainWindow* ui = m_context.ui;
-    for (QPushButton* button : {ui->btn_ChangeLabel, ui->btn_VerifyPIN, ui->btn_ChangePIN, ui->btn_VerifyPIN_OK,
-                                ui->btn_ChangPIN_OK, ui->btn_ImpCert, ui->btn_ExpCert, ui->btn_DelCtn,
-                                ui->btn_ChangeAuthKey, ui->btn_UnblockPIN, ui->btn_Initialize}) {
-        button->setEnabled(false);
-    }
-}
-
 void DeviceTree::refresh(ULONG event, const std::string& deviceName)
 {
     Ui_MainWindow* ui = m_context.ui;
-    disableEventButtons();
+    m_context.buttons->deviceEvent();
     ui->tabWidget->setCurrentIndex(PageUkey);
     ui->tabWidget_2->setCurrentIndex(PageMain);
     m_deviceModel->clear();

@@ -1,9 +1,10 @@
-// KeyInfoPage: reading a device's record and PIN information into facts, and the twelve
-// rows, the bottom line and the page's buttons filled from them.
+// KeyInfoPage: reading a device's record and PIN information into facts, the twelve rows
+// and the bottom line filled from them, and what could be read reported for the buttons.
 #include "keyinfopage.h"
 
 #include "ui_mainwindow.h"
 
+#include "buttonstates.h"
 #include "cdevmgr.h"
 #include "namelist.h"
 #include "stringcatalogue.h"
@@ -142,21 +143,15 @@ void KeyInfoPage::choose(const QString& devName)
     if (!facts.deviceRead) {
         return;
     }
-    ui->btn_ChangeLabel->setEnabled(true);
+    m_context.buttons->reportDevice(true, facts.applicationOpened);
     ui->label_bottom->setText(keyInfoBottomLine(facts.serialNumber));
     fillKeyInfo(*m_model, facts);
-    // The unblock button stays hidden; its enabled state only follows the others.
-    for (QPushButton* button : {ui->btn_VerifyPIN, ui->btn_ChangePIN, ui->btn_UnblockPIN}) {
-        button->setEnabled(facts.applicationOpened);
-    }
 }
 
 void KeyInfoPage::showUnread()
 {
     Ui_MainWindow* ui = m_context.ui;
-    for (QPushButton* button : {ui->btn_ChangeLabel, ui->btn_VerifyPIN, ui->btn_ChangePIN, ui->btn_UnblockPIN}) {
-        button->setEnabled(false);
-    }
+    m_context.buttons->reportDevice(false, false);
     ui->label_bottom->setText(QString());
     fillKeyInfo(*m_model, KeyInfoFacts());
     ui->treeView_usbInfo->setHeaderHidden(true);

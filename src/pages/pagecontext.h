@@ -1,6 +1,6 @@
 // What every page of the window is built from: pointers into the one form, the device
-// manager, the message dialog, and the state the pages share with the window (the current
-// application name and the container-information map, both owned by the window).
+// manager, the message dialog, the panel the pages report their buttons' state to, and the state the pages share with
+// the window (the current application name and the container-information map, both owned by the window).
 #pragma once
 
 #include <skf/skfapi.h>
@@ -12,6 +12,9 @@
 #include <string>
 
 class Ui_MainWindow;
+namespace buttons {
+class ButtonPanel;
+}
 class cDevMgr;
 class myMessageBox;
 namespace catalogue {
@@ -40,6 +43,7 @@ struct PageContext
     cDevMgr* manager;
     myMessageBox* messages;
     ApplicationName* application;
+    buttons::ButtonPanel* buttons;
 };
 
 // The catalogue text in the window's language, as a display string.

@@ -10,6 +10,7 @@
 
 #include "ui_mainwindow.h"
 
+#include "buttonstates.h"
 #include "cdevmgr.h"
 #include "mymessagebox.h"
 #include "namelist.h"
@@ -138,12 +139,9 @@ PinPages::PinPages(const PageContext& context, QWidget* window)
     connectEnterKeys();
 }
 
-void PinPages::setCertificateButtonsEnabled(bool enabled)
+void PinPages::reportVerified(bool verified)
 {
-    Ui_MainWindow* ui = m_context.ui;
-    for (QPushButton* button : {ui->btn_ImpCert, ui->btn_ExpCert, ui->btn_DelCtn}) {
-        button->setEnabled(enabled);
-    }
+    m_context.buttons->report(&buttons::ButtonState::pinVerified, verified);
 }
 
 // A PIN field takes printable ASCII only; anything else it refuses is explained in the
@@ -228,7 +226,7 @@ void PinPages::labelTyped()
     Ui_MainWindow* ui = m_context.ui;
     const int count = utf8Length(ui->NewLabelEdit);
     showInputCount(ui->lab_nameCheck_1, count);
-    ui->btn_ChangeLab_OK->setEnabled(count >= 1 && count <= MaxLabelBytes);
+    m_context.buttons->report(&buttons::ButtonState::labelTyped, count >= 1 && count <= MaxLabelBytes);
 }
 
 void PinPages::verifyPinTyped()
@@ -236,7 +234,7 @@ void PinPages::verifyPinTyped()
     Ui_MainWindow* ui = m_context.ui;
     const int count = latin1Length(ui->VerifyPIN_Edit);
     showInputCount(ui->lab_PINcheck, count);
-    ui->btn_VerifyPIN_OK->setEnabled(count >= MinPinLength);
+    m_context.buttons->report(&buttons::ButtonState::verifyPinTyped, count >= MinPinLength);
 }
 
 void PinPages::changePinTyped(QLineEdit* field, QLabel* countLabel)
@@ -246,13 +244,13 @@ void PinPages::changePinTyped(QLineEdit* field, QLabel* countLabel)
     showInputCount(countLabel, count);
     const bool allLongEnough = count != 0 && latin1Length(ui->OldPIN_Edit) >= MinPinLength
         && latin1Length(ui->NewPIN_Edit) >= MinPinLength && latin1Length(ui->ConfirmPIN_Edit) >= MinPinLength;
-    ui->btn_ChangPIN_OK->setEnabled(allLongEnough);
+    m_context.buttons->report(&buttons::ButtonState::changePinTyped, allLongEnough);
 }
 
 void PinPages::labelBytesTyped()
 {
     Ui_MainWindow* ui = m_context.ui;
-    ui->btn_ChangeLab_OK->setEnabled(latin1Length(ui->NewLabelEdit) >= 1);
+    m_context.buttons->report(&buttons::ButtonState::labelTyped, latin1Length(ui->NewLabelEdit) >= 1);
 }
 
 void PinPages::unblockTyped()
@@ -260,7 +258,7 @@ void PinPages::unblockTyped()
     Ui_MainWindow* ui = m_context.ui;
     const bool ok = latin1Length(ui->SOPIN_Edit) >= MinPinLength && latin1Length(ui->UserPIN_Edit) >= MinPinLength
         && latin1Length(ui->ConfirmUserPIN_Edit) >= MinPinLength;
-    ui->btn_UnblockPIN_OK->setEnabled(ok);
+    m_context.buttons->report(&buttons::ButtonState::unblockTyped, ok);
 }
 
 void PinPages::authKeyTyped()
@@ -268,7 +266,7 @@ void PinPages::authKeyTyped()
     Ui_MainWindow* ui = m_context.ui;
     const bool ok = latin1Length(ui->OldAuthKey_Edit) >= AuthKeyLength
         && latin1Length(ui->NewAuthKey_Edit) >= AuthKeyLength && latin1Length(ui->ConfirmAuthKey_Edit) >= AuthKeyLength;
-    ui->btn_ChangAuthKey_OK->setEnabled(ok);
+    m_context.buttons->report(&buttons::ButtonState::authKeyTyped, ok);
 }
 
 void PinPages::initializeTyped()
@@ -281,7 +279,7 @@ void PinPages::initializeTyped()
     if (!defaultAuthKey) {
         ok = ok && latin1Length(ui->Init_DevAuthKey_Edit) >= AuthKeyLength;
     }
-    ui->btn_Initialize_OK->setEnabled(ok);
+    m_context.buttons->report(&buttons::ButtonState::initializeTyped, ok);
 }
 
 // Operations.
@@ -330,7 +328,7 @@ void PinPages::verifyPin()
     const unsigned mode = pinResultMode(result, ModePinVerified);
     if (result == SAR_OK) {
         // Export and delete are usable before the success message is read.
-        setCertificateButtonsEnabled(true);
+        reportVerified(true);
     }
     runMessage(*m_context.messages, mode, TitleVerifyPin,
                mode == ModePinIncorrect ? static_cast<unsigned>(retries) : 0);
@@ -342,7 +340,7 @@ void PinPages::changePin()
 {
     Ui_MainWindow* ui = m_context.ui;
     // Changing the PIN ends what a verification allowed, whatever the outcome.
-    setCertificateButtonsEnabled(false);
+    reportVerified(false);
 
     QLineEdit* const fields[] = {ui->OldPIN_Edit, ui->NewPIN_Edit, ui->ConfirmPIN_Edit};
     // The typing goes back to the field it came from (the first one after a click on OK).
