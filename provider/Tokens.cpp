@@ -77,7 +77,8 @@ Tokens::~Tokens() = default;
 
 void Tokens::noDriver() const
 {
-    std::string message = "no SKF driver could be loaded (set SKFP11_DRIVER or list drivers in /etc/skfp11/drivers.conf)";
+    std::string message
+        = "no SKF driver could be loaded (set SKFP11_DRIVER or list drivers in /etc/skfp11/drivers.conf)";
     for (const std::string& error : m_loadErrors) {
         message += "; " + error;
     }
@@ -175,12 +176,14 @@ void Tokens::verifyPin(Session& session, const KeyRef& ref, const std::string& p
     const ULONG result = session.device->fn().VerifyPIN(session.app->handle(), USER_TYPE, copy.get(), &retries);
     OPENSSL_cleanse(copy.get(), pin.size());
     if (result == SAR_PIN_INCORRECT) {
-        throw ProviderError(kReasonWrongPin, "wrong PIN for the application " + ref.app + " of token " + ref.serial
-                                                 + ", " + std::to_string(retries) + " tries left");
+        throw ProviderError(kReasonWrongPin,
+                            "wrong PIN for the application " + ref.app + " of token " + ref.serial + ", "
+                                + std::to_string(retries) + " tries left");
     }
     if (result == SAR_PIN_LOCKED) {
-        throw ProviderError(kReasonPinLocked, "the PIN of the application " + ref.app + " of token " + ref.serial
-                                                  + " is locked; unblock it with the administrator PIN");
+        throw ProviderError(kReasonPinLocked,
+                            "the PIN of the application " + ref.app + " of token " + ref.serial
+                                + " is locked; unblock it with the administrator PIN");
     }
     skfclient::check(result, "SKF_VerifyPIN", "application " + ref.app);
     session.verifiedPin = pin;

@@ -166,14 +166,20 @@ bool parseUri(const std::string& text, SkfUri& uri, std::string& error)
     const size_t question = rest.find('?');
     const std::string path = rest.substr(0, question);
     const std::string query = question == std::string::npos ? std::string() : rest.substr(question + 1);
-    if (!attributes(path, ';', [&](const std::string& name, const std::string& value, std::string& fault) {
-            return pathAttribute(name, value, uri, fault);
-        }, error)) {
+    if (!attributes(
+            path, ';',
+            [&](const std::string& name, const std::string& value, std::string& fault) {
+                return pathAttribute(name, value, uri, fault);
+            },
+            error)) {
         return false;
     }
-    if (!attributes(query, '&', [&](const std::string& name, const std::string& value, std::string& fault) {
-            return queryAttribute(name, value, uri, fault);
-        }, error)) {
+    if (!attributes(
+            query, '&',
+            [&](const std::string& name, const std::string& value, std::string& fault) {
+                return queryAttribute(name, value, uri, fault);
+            },
+            error)) {
         return false;
     }
     if (uri.pinValue && uri.pinSource) {

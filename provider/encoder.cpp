@@ -18,7 +18,7 @@ void* newEncoder(void* provctx)
     return provctx;
 }
 
-void freeEncoder(void*) {}
+void freeEncoder(void*) { }
 
 int encodesSelection(void*, int selection)
 {
@@ -26,8 +26,8 @@ int encodesSelection(void*, int selection)
 }
 
 template <bool Pem>
-int encode(void*, OSSL_CORE_BIO* out, const void* object, const OSSL_PARAM[], int selection,
-           OSSL_PASSPHRASE_CALLBACK*, void*)
+int encode(void*, OSSL_CORE_BIO* out, const void* object, const OSSL_PARAM[], int selection, OSSL_PASSPHRASE_CALLBACK*,
+           void*)
 {
     const auto* key = static_cast<const Key*>(object);
     if (!key || !key->publicKey || !g_coreBioWrite) {

@@ -182,13 +182,12 @@ template <bool Rsa> const char* operationName(int)
     return Rsa ? "RSA" : "SM2";
 }
 
-
 #define SKFPROV_KEYMGMT(Rsa)                                                                                           \
     {                                                                                                                  \
         SKFPROV_FN(OSSL_FUNC_KEYMGMT_NEW, newKey<Rsa>), SKFPROV_FN(OSSL_FUNC_KEYMGMT_FREE, freeKey),                   \
-            SKFPROV_FN(OSSL_FUNC_KEYMGMT_LOAD, loadKey<Rsa>), SKFPROV_FN(OSSL_FUNC_KEYMGMT_HAS, hasKey),                   \
-            SKFPROV_FN(OSSL_FUNC_KEYMGMT_DUP, dupKey),               \
-            SKFPROV_FN(OSSL_FUNC_KEYMGMT_MATCH, matchKeys), SKFPROV_FN(OSSL_FUNC_KEYMGMT_GET_PARAMS, getKeyParams),    \
+            SKFPROV_FN(OSSL_FUNC_KEYMGMT_LOAD, loadKey<Rsa>), SKFPROV_FN(OSSL_FUNC_KEYMGMT_HAS, hasKey),               \
+            SKFPROV_FN(OSSL_FUNC_KEYMGMT_DUP, dupKey), SKFPROV_FN(OSSL_FUNC_KEYMGMT_MATCH, matchKeys),                 \
+            SKFPROV_FN(OSSL_FUNC_KEYMGMT_GET_PARAMS, getKeyParams),                                                    \
             SKFPROV_FN(OSSL_FUNC_KEYMGMT_GETTABLE_PARAMS, gettableKeyParams<Rsa>),                                     \
             SKFPROV_FN(OSSL_FUNC_KEYMGMT_IMPORT, importKey<Rsa>),                                                      \
             SKFPROV_FN(OSSL_FUNC_KEYMGMT_IMPORT_TYPES, keyTypes<Rsa>),                                                 \

@@ -143,9 +143,8 @@ void raiseError(const std::exception& error)
 
 } // namespace skfprov
 
-extern "C" __attribute__((visibility("default"))) int OSSL_provider_init(const OSSL_CORE_HANDLE* handle,
-                                                                         const OSSL_DISPATCH* in,
-                                                                         const OSSL_DISPATCH** out, void** provctx)
+extern "C" __attribute__((visibility("default"))) int
+OSSL_provider_init(const OSSL_CORE_HANDLE* handle, const OSSL_DISPATCH* in, const OSSL_DISPATCH** out, void** provctx)
 {
     using namespace skfprov;
     for (; in && in->function_id != 0; ++in) {

@@ -77,8 +77,9 @@ bool chooseDigest(SignatureContext& context, const char* name)
     const skfmech::Mechanism* mechanism
         = skfmech::byDigest(context.rsa ? skfmech::KeyKind::Rsa : skfmech::KeyKind::Sm2, name);
     if (!mechanism) {
-        raiseError(kReasonUnsupported, std::string("the token cannot make ") + algorithmName(context)
-                                           + " signatures with " + name + " (RSA: SHA-1, SHA-256, SHA-384, SHA-512; SM2: SM3)");
+        raiseError(kReasonUnsupported,
+                   std::string("the token cannot make ") + algorithmName(context) + " signatures with " + name
+                       + " (RSA: SHA-1, SHA-256, SHA-384, SHA-512; SM2: SM3)");
         return false;
     }
     context.mechanism = mechanism;
@@ -91,9 +92,9 @@ bool refusePadding(int padding)
     if (padding == RSA_PKCS1_PADDING) {
         return true;
     }
-    raiseError(kReasonUnsupported, padding == RSA_PKCS1_PSS_PADDING
-                                       ? "the token cannot make PSS signatures, only PKCS#1 v1.5"
-                                       : "the token cannot make raw RSA signatures, only PKCS#1 v1.5");
+    raiseError(kReasonUnsupported,
+               padding == RSA_PKCS1_PSS_PADDING ? "the token cannot make PSS signatures, only PKCS#1 v1.5"
+                                                : "the token cannot make raw RSA signatures, only PKCS#1 v1.5");
     return false;
 }
 
@@ -253,8 +254,9 @@ bool signOnToken(const SignatureContext& context, const std::vector<uint8_t>& in
         return false;
     }
     if (!key.pin->given) {
-        raiseError(kReasonNoPin, "no PIN for token " + key.ref.serial
-                                     + ": give it with ?pin-value= or ?pin-source= in the URI, or at the prompt");
+        raiseError(kReasonNoPin,
+                   "no PIN for token " + key.ref.serial
+                       + ": give it with ?pin-value= or ?pin-source= in the URI, or at the prompt");
         return false;
     }
     try {
@@ -404,11 +406,12 @@ void* newCipherContext(void* provctx)
 {
     return provctx;
 }
-void freeCipherContext(void*) {}
+void freeCipherContext(void*) { }
 int refuseDecrypt(void*, void*, const OSSL_PARAM[])
 {
-    raiseError(kReasonUnsupported, "the token cannot decrypt for OpenSSL: an SKF token decrypts only into session "
-                                   "keys it keeps and never returns the plaintext");
+    raiseError(kReasonUnsupported,
+               "the token cannot decrypt for OpenSSL: an SKF token decrypts only into session "
+               "keys it keeps and never returns the plaintext");
     return 0;
 }
 int refuseEncrypt(void*, void*, const OSSL_PARAM[])

@@ -30,7 +30,7 @@ struct Item
 struct StoreContext
 {
     ProviderContext* provider = nullptr;
-    std::string text;
+    std::string text; // without the query, which may hold a PIN: what messages name
     SkfUri uri;
     int expect = 0;
     bool loaded = false;
@@ -45,9 +45,10 @@ void* openStore(void* provctx, const char* text)
 {
     auto context = std::make_unique<StoreContext>();
     context->provider = static_cast<ProviderContext*>(provctx);
-    context->text = text ? text : "";
+    const std::string full = text ? text : "";
+    context->text = full.substr(0, full.find('?'));
     std::string error;
-    if (!parseUri(context->text, context->uri, error)) {
+    if (!parseUri(full, context->uri, error)) {
         raiseError(kReasonBadUri, context->text + ": " + error);
         return nullptr;
     }
@@ -78,7 +79,9 @@ bool matches(const SkfUri& uri, const KeyRef& ref)
 
 const char* typeWord(ObjectType type)
 {
-    return type == ObjectType::PrivateKey ? "private key" : type == ObjectType::PublicKey ? "public key" : "certificate";
+    return type == ObjectType::PrivateKey ? "private key"
+        : type == ObjectType::PublicKey   ? "public key"
+                                          : "certificate";
 }
 
 std::string uriOf(const Item& item)
@@ -115,8 +118,8 @@ bool collect(StoreContext& context)
             continue;
         }
         for (const ObjectType type : types) {
-            const bool present = type == ObjectType::Certificate ? !object.certificate.empty()
-                                                                 : !object.publicBlob.empty();
+            const bool present
+                = type == ObjectType::Certificate ? !object.certificate.empty() : !object.publicBlob.empty();
             if (present) {
                 context.items.push_back({type, &object, listing});
             }
