@@ -15,15 +15,27 @@ using Device = skfclient::DeviceHandle<DriverFunctions>;
 using Application = skfclient::ApplicationHandle<DriverFunctions>;
 using Container = skfclient::ContainerHandle<DriverFunctions>;
 
+// An application opened and logged in to, with the containers signed with so far: kept
+// while the token answers, so a signature costs the driver only its signing call.
 struct Tokens::Session
 {
     std::unique_ptr<Device> device;
     std::unique_ptr<Application> app;
+    std::map<std::string, std::unique_ptr<Container>> containers;
     std::string verifiedPin;
     ~Session()
     {
         OPENSSL_cleanse(&verifiedPin[0], verifiedPin.size());
-        app.reset(); // before the device it belongs to
+        containers.clear(); // before the application they belong to, and that before the device
+        app.reset();
+    }
+    Container& container(const std::string& name)
+    {
+        auto& open = containers[name];
+        if (!open) {
+            open = std::make_unique<Container>(*app, name);
+        }
+        return *open;
     }
 };
 
@@ -203,7 +215,7 @@ Bytes Tokens::sign(const KeyRef& ref, const std::string& pin, const Bytes& input
                 session = openSession(ref);
             }
             verifyPin(*session, ref, pin);
-            Container container(*session->app, ref.container);
+            Container& container = session->container(ref.container);
             const DriverFunctions& fn = session->device->fn();
             if (rsa) {
                 Bytes signature(512);

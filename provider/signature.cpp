@@ -219,9 +219,10 @@ const OSSL_PARAM* gettableContextParams(void*, void*)
     return params;
 }
 
+// A null key starts again with the key of the last start (OpenSSL's re-initialisation).
 bool takeKey(SignatureContext& context, void* provkey, const OSSL_PARAM params[])
 {
-    const auto* key = static_cast<const Key*>(provkey);
+    const auto* key = provkey ? static_cast<const Key*>(provkey) : context.key;
     if (!key || !key->onToken) {
         raiseError(kReasonNoObject, "the key is not a key of a token (load it by its skf: URI with type=private)");
         return false;

@@ -72,8 +72,8 @@ protected:
     // The private key a URI names, or nullptr with the errors in loadErrors.
     ossl::Pkey load(const std::string& uri)
     {
-        OSSL_STORE_CTX* store = OSSL_STORE_open_ex(uri.c_str(), m_context, nullptr, nullptr, nullptr, nullptr,
-                                                   nullptr, nullptr);
+        OSSL_STORE_CTX* store
+            = OSSL_STORE_open_ex(uri.c_str(), m_context, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
         ossl::Pkey key;
         if (store) {
             OSSL_STORE_expect(store, OSSL_STORE_INFO_PKEY);

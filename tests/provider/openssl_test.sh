@@ -163,8 +163,12 @@ case_wrongPinCostsOneTry() {
     after=$(tries_left)
     ((after == before - 1)) || fail "a wrong PIN cost $((before - after)) tries"
     grep -q "wrong PIN.*of token $serial, $after tries left" <<<"$out" || fail "the error does not say so: $out"
-    # The PIN asked through the passphrase prompt, which names the token.
-    with_skf pkey -in "${rsa_key%%\?*}" -passin "pass:$pin" -pubout -out rsa.pub
+    ! grep -q "not a key of a token" <<<"$out" || fail "a re-initialised signature lost its key: $out"
+    # The PIN asked through the passphrase prompt (here answered by -passin).
+    with_skf pkey -in "$rsa_key" -pubout -out rsa.pub
+    with_skf dgst -sha256 -sign "${rsa_key%%\?*}" -passin "pass:$pin" -out prompted.sig data
+    openssl dgst -sha256 -verify rsa.pub -signature prompted.sig data | grep -q "Verified OK" ||
+        fail "the PIN from the prompt did not sign"
     printf '%s\n' "$pin" >pin.txt
     with_skf dgst -sha256 -sign "${rsa_key%%\?*}?pin-source=file:$work/pin.txt" -out ok.sig data
     openssl dgst -sha256 -verify rsa.pub -signature ok.sig data | grep -q "Verified OK" ||
