@@ -24,11 +24,10 @@ export SOFTSKF_DIR="$work/store" SKFP11_DRIVER="$SOFTSKF_LIB"
 unset SKFP11_RSA_ONLY SKFP11_DRIVERS_CONF
 "$SKFTOOL" --lib "$SOFTSKF_LIB" demo >/dev/null
 printf 'name=skf\nlibrary=%s\n' "$MODULE" >java.cfg
-# A sanitizer build's module needs its runtime first in the VM as well.
+# The JVM handles SIGSEGV itself as part of its normal work, which AddressSanitizer's
+# preloaded runtime takes for a crash: a sanitizer build's module is not tried in Java.
+[[ -z "${SANITIZER_RUNTIME:-}" ]] || skip "the JVM does not run under a preloaded AddressSanitizer runtime"
 preload=()
-if [[ -n "${SANITIZER_RUNTIME:-}" ]]; then
-    preload=(env "LD_PRELOAD=$SANITIZER_RUNTIME" "ASAN_OPTIONS=detect_leaks=0:handle_segv=0")
-fi
 p11=(-keystore NONE -storetype PKCS11 -providerClass sun.security.pkcs11.SunPKCS11 -providerArg java.cfg
     -storepass 12345678)
 
