@@ -9,7 +9,9 @@
 #             only that link;
 #   skfp11    the PKCS#11 module libskfp11.so in p11-kit's module folder with its module
 #             file, its public header skfp11.h and skfp11-register with its autostart entry.
-#             It serves any SKF driver, so it depends on neither of the others.
+#             It serves any SKF driver, so it depends on neither of the others. It also
+#             carries the OpenSSL provider skf.so in OpenSSL's modules folder: the same
+#             drivers, for OpenSSL 3 programs.
 # Every package carries a machine-readable copyright file and a Debian changelog, and the
 # binaries are stripped as dh_strip would (no .comment section), so lintian passes them.
 # Included from the root CMakeLists.txt after every area, so all targets are known.
@@ -109,6 +111,9 @@ set(SKFP11_MODULE_DIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}/pkcs11")
 install(TARGETS skfp11 LIBRARY DESTINATION "${SKFP11_MODULE_DIR}" COMPONENT skfp11)
 install(FILES "${OVRINKEY_PACKAGING_DIR}/skfp11.module" DESTINATION share/p11-kit/modules COMPONENT skfp11)
 install(FILES "${CMAKE_SOURCE_DIR}/pkcs11/include/skfp11.h" DESTINATION include COMPONENT skfp11)
+# The OpenSSL provider, where OpenSSL looks for modules named without a path (-provider skf).
+set(SKFPROV_MODULE_DIR "lib/${CMAKE_LIBRARY_ARCHITECTURE}/ossl-modules")
+install(TARGETS skfprov LIBRARY DESTINATION "${SKFPROV_MODULE_DIR}" COMPONENT skfp11)
 # skfp11-register (pkcs11/register installs it and its autostart entry into this component):
 # a Python script that calls NSS's modutil, an entry under /etc that dpkg keeps as a
 # configuration file, and a manual page made from the script's --help.
@@ -144,7 +149,7 @@ set(OVRINKEY_BINARIES_manager "${OVRINKEY_FILES_DIR}/bin/ovrinkey")
 set(OVRINKEY_PACKAGE_softtoken softskf)
 set(OVRINKEY_BINARIES_softtoken "lib/softskf/libovrinskf.so.1.0.0" "bin/skftool")
 set(OVRINKEY_PACKAGE_skfp11 skfp11)
-set(OVRINKEY_BINARIES_skfp11 "${SKFP11_MODULE_DIR}/libskfp11.so")
+set(OVRINKEY_BINARIES_skfp11 "${SKFP11_MODULE_DIR}/libskfp11.so" "${SKFPROV_MODULE_DIR}/skf.so")
 foreach(component manager softtoken skfp11)
     set(package "${OVRINKEY_PACKAGE_${component}}")
     install(FILES "${OVRINKEY_PACKAGING_DIR}/debian/copyright" DESTINATION "share/doc/${package}"

@@ -3,6 +3,7 @@
 // once, so a token pulled and plugged back while nobody calls the module comes back fresh.
 #include "Entry.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <syslog.h>
 
@@ -126,6 +127,24 @@ void childAfterFork()
     g_lock.unlock();
 }
 
+// Whether the module shows RSA keys alone: as SKFP11_RSA_ONLY says when set; otherwise only
+// inside a Java VM, whose SunPKCS11 drops the whole token at the first SM2 certificate
+// ("Unknown named curve: 1.2.156.10197.1.301") and the RSA entry with it. SKFP11_RSA_ONLY=0
+// shows a Java program the SM2 objects too.
+bool showsRsaOnly()
+{
+    const char* setting = std::getenv("SKFP11_RSA_ONLY");
+    if (setting && *setting) {
+        return std::strcmp(setting, "0") != 0;
+    }
+    void* jvm = dlopen("libjvm.so", RTLD_LAZY | RTLD_NOLOAD);
+    if (jvm) {
+        dlclose(jvm);
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 namespace skfp11::entry {
@@ -165,9 +184,7 @@ SKFP11_EXPORT CK_RV C_Initialize(CK_VOID_PTR pInitArgs)
         if (g_module) {
             return CKR_CRYPTOKI_ALREADY_INITIALIZED;
         }
-        const char* rsaOnly = std::getenv("SKFP11_RSA_ONLY");
-        auto module = std::make_unique<Module>(skfp11::Driver::configuredPaths(),
-                                               rsaOnly && *rsaOnly && std::strcmp(rsaOnly, "0") != 0);
+        auto module = std::make_unique<Module>(skfp11::Driver::configuredPaths(), showsRsaOnly());
         for (const std::string& problem : module->driverProblems()) {
             report(problem + " (skipped)");
         }

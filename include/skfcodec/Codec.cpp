@@ -32,10 +32,10 @@ Bytes stripped(const uint8_t* data, size_t size)
     return Bytes(data + first, data + size);
 }
 
-ossl::Pkey keyFromParams(const char* type, OSSL_PARAM_BLD* build)
+ossl::Pkey keyFromParams(const char* type, OSSL_PARAM_BLD* build, const char* propq)
 {
     ossl::Params params(OSSL_PARAM_BLD_to_param(build));
-    ossl::PkeyCtx context(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
+    ossl::PkeyCtx context(EVP_PKEY_CTX_new_from_name(nullptr, type, propq));
     EVP_PKEY* key = nullptr;
     if (!params || !context || EVP_PKEY_fromdata_init(context.get()) != 1
         || EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) != 1) {
@@ -132,7 +132,7 @@ Bytes rsaExponentFromBlob(const RSAPUBLICKEYBLOB& blob)
     return stripped(blob.PublicExponent, sizeof blob.PublicExponent);
 }
 
-ossl::Pkey sm2PublicKey(const Bytes& point)
+ossl::Pkey sm2PublicKey(const Bytes& point, const char* propq)
 {
     if (point.size() != kSm2PointSize || point[0] != 0x04) {
         throw CodecError("not an uncompressed SM2 point");
@@ -142,10 +142,10 @@ ossl::Pkey sm2PublicKey(const Bytes& point)
         || OSSL_PARAM_BLD_push_octet_string(build.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size()) != 1) {
         throw CodecError("building an SM2 key failed");
     }
-    return keyFromParams("SM2", build.get());
+    return keyFromParams("SM2", build.get(), propq);
 }
 
-ossl::Pkey rsaPublicKey(const Bytes& modulus, const Bytes& exponent)
+ossl::Pkey rsaPublicKey(const Bytes& modulus, const Bytes& exponent, const char* propq)
 {
     ossl::Bignum n(BN_bin2bn(modulus.data(), static_cast<int>(modulus.size()), nullptr));
     ossl::Bignum e(BN_bin2bn(exponent.data(), static_cast<int>(exponent.size()), nullptr));
@@ -155,14 +155,14 @@ ossl::Pkey rsaPublicKey(const Bytes& modulus, const Bytes& exponent)
         || OSSL_PARAM_BLD_push_BN(build.get(), OSSL_PKEY_PARAM_RSA_E, e.get()) != 1) {
         throw CodecError("the RSA public key is not valid");
     }
-    return keyFromParams("RSA", build.get());
+    return keyFromParams("RSA", build.get(), propq);
 }
 
-ossl::Pkey publicKeyFromBlob(const ECCPUBLICKEYBLOB& blob)
+ossl::Pkey publicKeyFromBlob(const ECCPUBLICKEYBLOB& blob, const char* propq)
 {
-    ossl::Pkey key = sm2PublicKey(eccPointFromBlob(blob));
+    ossl::Pkey key = sm2PublicKey(eccPointFromBlob(blob), propq);
     // fromdata takes any bytes as a point; a key a signature could never verify is refused.
-    ossl::PkeyCtx check(EVP_PKEY_CTX_new(key.get(), nullptr));
+    ossl::PkeyCtx check(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), propq));
     if (!check || EVP_PKEY_public_check(check.get()) != 1) {
         ERR_clear_error();
         throw CodecError("the SM2 public key is not a point of the curve");
@@ -170,22 +170,22 @@ ossl::Pkey publicKeyFromBlob(const ECCPUBLICKEYBLOB& blob)
     return key;
 }
 
-ossl::Pkey publicKeyFromBlob(const RSAPUBLICKEYBLOB& blob)
+ossl::Pkey publicKeyFromBlob(const RSAPUBLICKEYBLOB& blob, const char* propq)
 {
-    return rsaPublicKey(rsaModulusFromBlob(blob), rsaExponentFromBlob(blob));
+    return rsaPublicKey(rsaModulusFromBlob(blob), rsaExponentFromBlob(blob), propq);
 }
 
-ossl::Pkey publicKeyFromBlob(const uint8_t* blob, size_t size)
+ossl::Pkey publicKeyFromBlob(const uint8_t* blob, size_t size, const char* propq)
 {
     if (size == sizeof(ECCPUBLICKEYBLOB)) {
         ECCPUBLICKEYBLOB ecc;
         std::memcpy(&ecc, blob, sizeof ecc);
-        return publicKeyFromBlob(ecc);
+        return publicKeyFromBlob(ecc, propq);
     }
     if (size == sizeof(RSAPUBLICKEYBLOB)) {
         RSAPUBLICKEYBLOB rsa;
         std::memcpy(&rsa, blob, sizeof rsa);
-        return publicKeyFromBlob(rsa);
+        return publicKeyFromBlob(rsa, propq);
     }
     throw CodecError("a public key blob of " + std::to_string(size) + " bytes is neither an SM2 ("
                      + std::to_string(sizeof(ECCPUBLICKEYBLOB)) + ") nor an RSA ("
@@ -199,9 +199,8 @@ Bytes blobFromPublicKey(EVP_PKEY* key)
     }
     if (EVP_PKEY_is_a(key, "RSA") == 1) {
         const int bits = EVP_PKEY_get_bits(key);
-        return bytesOf(
-            rsaPublicKeyBlob(static_cast<uint32_t>(bits), bignumParam(key, OSSL_PKEY_PARAM_RSA_N),
-                             bignumParam(key, OSSL_PKEY_PARAM_RSA_E)));
+        return bytesOf(rsaPublicKeyBlob(static_cast<uint32_t>(bits), bignumParam(key, OSSL_PKEY_PARAM_RSA_N),
+                                        bignumParam(key, OSSL_PKEY_PARAM_RSA_E)));
     }
     throw CodecError("only SM2 and RSA keys have SKF blobs");
 }

@@ -44,18 +44,19 @@ Bytes rsaModulusFromBlob(const RSAPUBLICKEYBLOB& blob);
 Bytes rsaExponentFromBlob(const RSAPUBLICKEYBLOB& blob);
 
 // Public keys as OpenSSL keys (type "SM2" or "RSA"); throw CodecError for values OpenSSL
-// rejects (a point off the curve, an even modulus...).
-ossl::Pkey sm2PublicKey(const Bytes& point);
-ossl::Pkey rsaPublicKey(const Bytes& modulus, const Bytes& exponent);
-ossl::Pkey publicKeyFromBlob(const ECCPUBLICKEYBLOB& blob);
-ossl::Pkey publicKeyFromBlob(const RSAPUBLICKEYBLOB& blob);
+// rejects (a point off the curve, an even modulus...). propq picks the implementation, as
+// a provider that has key management of its own for these types must.
+ossl::Pkey sm2PublicKey(const Bytes& point, const char* propq = nullptr);
+ossl::Pkey rsaPublicKey(const Bytes& modulus, const Bytes& exponent, const char* propq = nullptr);
+ossl::Pkey publicKeyFromBlob(const ECCPUBLICKEYBLOB& blob, const char* propq = nullptr);
+ossl::Pkey publicKeyFromBlob(const RSAPUBLICKEYBLOB& blob, const char* propq = nullptr);
 
 // A blob as a driver returned it from SKF_ExportPublicKey: its size tells SM2 (132 bytes)
 // from RSA (268 bytes); any other size throws.
-ossl::Pkey publicKeyFromBlob(const uint8_t* blob, size_t size);
-inline ossl::Pkey publicKeyFromBlob(const Bytes& blob)
+ossl::Pkey publicKeyFromBlob(const uint8_t* blob, size_t size, const char* propq = nullptr);
+inline ossl::Pkey publicKeyFromBlob(const Bytes& blob, const char* propq = nullptr)
 {
-    return publicKeyFromBlob(blob.data(), blob.size());
+    return publicKeyFromBlob(blob.data(), blob.size(), propq);
 }
 
 // The blob bytes of an SM2 or RSA public key (the public half of any key pair).

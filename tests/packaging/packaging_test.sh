@@ -213,7 +213,7 @@ packages_carryTheirFiles_andDependenciesComputedFromTheBinaries() {
         grep -q "^\.$path" "$work/softtoken.list" || fail "the soft token package lacks $path"
     done
     for path in "/usr/lib/$multiarch/pkcs11/libskfp11.so" /usr/share/p11-kit/modules/skfp11.module \
-        /usr/include/skfp11.h; do
+        /usr/include/skfp11.h "/usr/lib/$multiarch/ossl-modules/skf.so"; do
         grep -q "^\.$path" "$work/module.list" || fail "the module package lacks $path"
     done
     ! grep -q "skfp11" "$work/softtoken.list" || fail "the soft token package still carries the module"

@@ -109,6 +109,7 @@ installedPackages_areUsed_andNothingIsInstalledOverThem() {
     PATH="$work/stub:$PATH"
     files=$work/files bin_dir=$work/bin softtoken_dir=$work/softskf module_dir=$work/pkcs11
     module_registration=$work/modules/skfp11.module include_dir=$work/include build=$work/no-build
+    provider_dir=$work/ossl-modules
 
     local said
     said=$(install_manager && install_module) || fail "the run tried to install: $said"
