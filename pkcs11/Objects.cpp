@@ -1,6 +1,8 @@
 // Building the objects of a key pair from what the driver exports.
 #include "Objects.h"
 
+#include "Errors.h"
+
 #include "skfp11.h"
 
 #include "skf/skfapi.h"
@@ -30,6 +32,51 @@ bool Object::matches(const CK_ATTRIBUTE* pTemplate, CK_ULONG count) const
         }
     }
     return true;
+}
+
+CK_RV Object::readAttributes(CK_ATTRIBUTE* pTemplate, CK_ULONG count) const
+{
+    // Every entry is answered; the result is the last problem met, as the standard asks.
+    CK_RV rv = CKR_OK;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        CK_ATTRIBUTE& attribute = pTemplate[i];
+        if (sensitive.count(attribute.type)) {
+            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            rv = CKR_ATTRIBUTE_SENSITIVE;
+            continue;
+        }
+        const auto found = attributes.find(attribute.type);
+        if (found == attributes.end()) {
+            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            rv = CKR_ATTRIBUTE_TYPE_INVALID;
+            continue;
+        }
+        const Bytes& value = found->second;
+        if (!attribute.pValue) {
+            attribute.ulValueLen = value.size();
+        } else if (attribute.ulValueLen < value.size()) {
+            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            rv = CKR_BUFFER_TOO_SMALL;
+        } else {
+            if (!value.empty()) {
+                std::memcpy(attribute.pValue, value.data(), value.size());
+            }
+            attribute.ulValueLen = value.size();
+        }
+    }
+    return rv;
+}
+
+CK_ULONG Object::size() const
+{
+    if (objectClass == CKO_PRIVATE_KEY) {
+        fail(CKR_INFORMATION_SENSITIVE); // its size would tell about a key that never leaves the token
+    }
+    CK_ULONG total = 0;
+    for (const auto& entry : attributes) {
+        total += entry.second.size();
+    }
+    return total;
 }
 
 bool readPublicKeyBlob(const Bytes& blob, bool isRsa, KeyPairFacts& facts)
