@@ -60,9 +60,7 @@ class Driver : public skfloader::Driver<DriverFunctions>
 public:
     using skfloader::Driver<DriverFunctions>::Driver;
 
-    // The drivers to load: $SKFP11_DRIVER (paths separated by ':') when set and not empty,
-    // else the paths listed in $SKFP11_DRIVERS_CONF (default /etc/skfp11/drivers.conf, one
-    // per line, '#' starts a comment) and the manager's fixed driver path when it exists.
+    // The drivers to load, found as every client of any driver finds them (skf/driverpaths.h).
     static std::vector<std::string> configuredPaths();
 };
 

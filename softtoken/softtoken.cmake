@@ -53,7 +53,7 @@ set(SOFTSKF_ENTRY_SOURCES
 # Everything below the C entry layer, static so unit tests can link it directly.
 add_library(softskf_core STATIC ${SOFTSKF_LAYER_SOURCES})
 target_include_directories(softskf_core PUBLIC "${SOFTSKF_LIB_DIR}")
-target_link_libraries(softskf_core PUBLIC softskf_store skf_headers ossl_support Threads::Threads)
+target_link_libraries(softskf_core PUBLIC softskf_store skf_headers ossl_support skfcodec Threads::Threads)
 set_target_properties(softskf_core PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 
 add_library(softskf SHARED ${SOFTSKF_ENTRY_SOURCES})

@@ -1,8 +1,10 @@
-// Public key blobs of the SKF standard and OpenSSL keys, both ways: 132-byte SM2 blobs
-// (X and Y right-aligned in 64-byte fields) and 268-byte RSA blobs.
+// Public key blobs and SM2 signatures of the SKF standard and OpenSSL's forms, both ways,
+// through the shared codec (include/skfcodec), with skftool's errors.
 #pragma once
 
 #include "clientcrypto.h"
+
+#include "skf/skfapi.h"
 
 #include <cstdint>
 #include <vector>
@@ -23,5 +25,9 @@ unsigned blobBitLength(const std::vector<uint8_t>& blob);
 
 // A big number into a big-endian field of width bytes, right-aligned.
 void writeRightAligned(const BIGNUM* number, uint8_t* field, size_t width);
+
+// The SM2 signature blob as DER SEQUENCE { r, s }, the form OpenSSL and X.509 use, and back.
+std::vector<uint8_t> sm2SignatureDer(const ECCSIGNATUREBLOB& blob);
+ECCSIGNATUREBLOB sm2SignatureBlob(const std::vector<uint8_t>& der);
 
 } // namespace skftool

@@ -90,39 +90,6 @@ std::vector<uint8_t> sha256DigestInfo(const std::vector<uint8_t>& hash)
     return ossl::digestInfo(ossl::kSha256DigestInfoPrefix, hash);
 }
 
-// The SM2 signature blob as DER SEQUENCE { r, s }, the form OpenSSL and X.509 use.
-std::vector<uint8_t> sm2SignatureDer(const ECCSIGNATUREBLOB& blob)
-{
-    ECDSA_SIG* sig = ECDSA_SIG_new();
-    ECDSA_SIG_set0(sig, BN_bin2bn(blob.r + 32, 32, nullptr), BN_bin2bn(blob.s + 32, 32, nullptr));
-    unsigned char* der = nullptr;
-    const int size = i2d_ECDSA_SIG(sig, &der);
-    ECDSA_SIG_free(sig);
-    if (size <= 0) {
-        throwOpenSslError("cannot encode the SM2 signature");
-    }
-    std::vector<uint8_t> out(der, der + size);
-    OPENSSL_free(der);
-    return out;
-}
-
-ECCSIGNATUREBLOB sm2SignatureBlob(const std::vector<uint8_t>& der)
-{
-    const unsigned char* cursor = der.data();
-    ECDSA_SIG* sig = d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(der.size()));
-    if (!sig) {
-        throw ToolError("the signature file is not a DER SM2 signature");
-    }
-    ECCSIGNATUREBLOB blob{};
-    const bool ok = BN_bn2binpad(ECDSA_SIG_get0_r(sig), blob.r + 32, 32) == 32
-        && BN_bn2binpad(ECDSA_SIG_get0_s(sig), blob.s + 32, 32) == 32;
-    ECDSA_SIG_free(sig);
-    if (!ok) {
-        throw ToolError("the SM2 signature's values are too long");
-    }
-    return blob;
-}
-
 // The token's signature over data with the container's signature key: SM2 with Z over
 // SM3 (DER r, s), or RSA PKCS#1 v1.5 over SHA-256.
 std::vector<uint8_t> signWithContainer(const CryptoFunctions& fn, const Device& device, const Container& container,

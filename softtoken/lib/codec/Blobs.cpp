@@ -1,4 +1,4 @@
-// Blob layouts and the SM2 ciphertext's DER form.
+// The SM2 ciphertext's DER form and name lists.
 #include "Blobs.h"
 
 #include <cstring>
@@ -6,9 +6,6 @@
 namespace softskf::codec {
 
 namespace {
-
-constexpr size_t kSm2CoordinateSize = 32;
-constexpr size_t kSm2PointSize = 1 + 2 * kSm2CoordinateSize;
 
 void appendLength(std::vector<uint8_t>& out, size_t length)
 {
@@ -45,69 +42,7 @@ std::vector<uint8_t> derInteger(const uint8_t* value, size_t size)
     return content;
 }
 
-void requireZeros(const uint8_t* data, size_t size)
-{
-    for (size_t i = 0; i < size; ++i) {
-        if (data[i] != 0) {
-            throw CodecError("a coordinate does not fit 256 bits");
-        }
-    }
-}
-
 } // namespace
-
-void putRightAligned(uint8_t* field, size_t fieldSize, const uint8_t* value, size_t size)
-{
-    while (size > 0 && *value == 0) {
-        ++value;
-        --size;
-    }
-    if (size > fieldSize) {
-        throw CodecError("a value does not fit its field");
-    }
-    std::memset(field, 0, fieldSize - size);
-    if (size > 0) {
-        std::memcpy(field + fieldSize - size, value, size);
-    }
-}
-
-ECCPUBLICKEYBLOB eccPublicKeyBlob(const std::vector<uint8_t>& point)
-{
-    if (point.size() != kSm2PointSize || point[0] != 0x04) {
-        throw CodecError("not an uncompressed SM2 point");
-    }
-    ECCPUBLICKEYBLOB blob{};
-    blob.BitLen = 256;
-    putRightAligned(blob.XCoordinate, sizeof blob.XCoordinate, point.data() + 1, kSm2CoordinateSize);
-    putRightAligned(blob.YCoordinate, sizeof blob.YCoordinate, point.data() + 1 + kSm2CoordinateSize,
-                    kSm2CoordinateSize);
-    return blob;
-}
-
-std::vector<uint8_t> eccPointFromBlob(const ECCPUBLICKEYBLOB& blob)
-{
-    if (blob.BitLen != 256) {
-        throw CodecError("only 256-bit SM2 keys are supported");
-    }
-    const size_t pad = sizeof blob.XCoordinate - kSm2CoordinateSize;
-    requireZeros(blob.XCoordinate, pad);
-    requireZeros(blob.YCoordinate, pad);
-    std::vector<uint8_t> point{0x04};
-    point.insert(point.end(), blob.XCoordinate + pad, blob.XCoordinate + sizeof blob.XCoordinate);
-    point.insert(point.end(), blob.YCoordinate + pad, blob.YCoordinate + sizeof blob.YCoordinate);
-    return point;
-}
-
-RSAPUBLICKEYBLOB rsaPublicKeyBlob(uint32_t bits, const std::vector<uint8_t>& modulus,
-                                  const std::vector<uint8_t>& exponent)
-{
-    RSAPUBLICKEYBLOB blob{};
-    blob.AlgID = SGD_RSA;
-    blob.BitLen = bits;
-    putRightAligned(blob.Modulus, sizeof blob.Modulus, modulus.data(), modulus.size());
-    putRightAligned(blob.PublicExponent, sizeof blob.PublicExponent, exponent.data(), exponent.size());
-    return blob;
-}
 
 std::vector<uint8_t> sm2CiphertextDer(const ECCCIPHERBLOB& blob)
 {

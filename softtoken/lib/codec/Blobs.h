@@ -1,8 +1,10 @@
-// The standard's blob layouts: public key blobs, the SM2 cipher blob and name lists.
-// Big integers sit big-endian and right-aligned in their fields.
+// The standard's blob layouts: public key blobs (from the shared codec, include/skfcodec),
+// the SM2 cipher blob and name lists. Big integers sit big-endian and right-aligned in their
+// fields.
 #pragma once
 
 #include "skf/skfapi.h"
+#include "skfcodec/Codec.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,22 +14,11 @@
 
 namespace softskf::codec {
 
-class CodecError : public std::invalid_argument
-{
-public:
-    using std::invalid_argument::invalid_argument;
-};
-
-// Writes value right-aligned into a field of fieldSize bytes, zeros before it. Leading
-// zero bytes of value are dropped first; a value still too long throws.
-void putRightAligned(uint8_t* field, size_t fieldSize, const uint8_t* value, size_t size);
-
-// SM2: from the uncompressed point 04 || X(32) || Y(32), and back.
-ECCPUBLICKEYBLOB eccPublicKeyBlob(const std::vector<uint8_t>& point);
-std::vector<uint8_t> eccPointFromBlob(const ECCPUBLICKEYBLOB& blob);
-
-RSAPUBLICKEYBLOB rsaPublicKeyBlob(uint32_t bits, const std::vector<uint8_t>& modulus,
-                                  const std::vector<uint8_t>& exponent);
+using skfcodec::CodecError;
+using skfcodec::eccPointFromBlob;
+using skfcodec::eccPublicKeyBlob;
+using skfcodec::putRightAligned;
+using skfcodec::rsaPublicKeyBlob;
 
 // The DER SM2Ciphertext (SEQUENCE of x, y, hash, ciphertext) for an ECCCIPHERBLOB whose
 // Cipher carries CipherLen bytes.

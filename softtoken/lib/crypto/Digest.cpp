@@ -1,7 +1,7 @@
 // Digests: SM3, SHA-1 and SHA-256, and the SM2 Z value that binds a signer's identity.
 #include "ossl/Ossl.h"
 #include "Services.h"
-#include "skf/sm2defaults.h"
+#include "skfcodec/Codec.h"
 
 namespace softskf::crypto {
 
@@ -18,19 +18,6 @@ const EVP_MD* digestMd(DigestAlgorithm algorithm)
         return EVP_sha256();
     }
     return nullptr;
-}
-
-// a, b, xG, yG of the SM2 curve, 128 bytes.
-const std::vector<uint8_t>& sm2CurveBytes()
-{
-    static const std::vector<uint8_t> bytes = [] {
-        std::vector<uint8_t> out;
-        for (const uint8_t* value : {sm2defaults::kA, sm2defaults::kB, sm2defaults::kGx, sm2defaults::kGy}) {
-            out.insert(out.end(), value, value + 32);
-        }
-        return out;
-    }();
-    return bytes;
 }
 
 } // namespace
@@ -90,20 +77,11 @@ std::vector<uint8_t> sm3(const uint8_t* data, size_t size)
 
 std::vector<uint8_t> sm2Z(const std::vector<uint8_t>& point, const uint8_t* id, size_t idSize)
 {
-    if (point.size() != 1 + 2 * kSm2Coordinate || point[0] != 0x04) {
-        throw CryptoInputError("not an uncompressed SM2 point");
+    try {
+        return skfcodec::sm2Z(point, id, idSize);
+    } catch (const skfcodec::CodecError& error) {
+        throw CryptoInputError(error.what());
     }
-    if (idSize >= 8192) {
-        throw CryptoInputError("the SM2 identifier is too long"); // ENTL is 16 bits of bit length
-    }
-    const auto bits = static_cast<uint16_t>(idSize * 8);
-    const uint8_t entl[2] = {static_cast<uint8_t>(bits >> 8), static_cast<uint8_t>(bits)};
-    Digest digest(DigestAlgorithm::Sm3);
-    digest.update(entl, sizeof entl);
-    digest.update(id, idSize);
-    digest.update(sm2CurveBytes().data(), sm2CurveBytes().size());
-    digest.update(point.data() + 1, point.size() - 1);
-    return digest.final();
 }
 
 } // namespace softskf::crypto
