@@ -2,10 +2,15 @@
 #include "Mechanisms.h"
 
 #include "Errors.h"
+#include "ossl/DigestInfo.h"
 #include "skf/sm2defaults.h"
+#include "skfcodec/Codec.h"
 #include "skfp11.h"
 
 namespace skfp11 {
+
+static_assert(skfmech::kCkmSkfSm2 == CKM_SKF_SM2 && skfmech::kCkmSkfSm3Sm2 == CKM_SKF_SM3_SM2,
+              "the shared table and the module's header name the vendor mechanisms alike");
 
 namespace {
 
@@ -17,29 +22,41 @@ constexpr size_t kMaxSm2Id = 8191;
 constexpr CK_FLAGS kSm2Curve = CKF_EC_F_P | CKF_EC_UNCOMPRESS;
 constexpr CK_FLAGS kSignVerify = CKF_HW | CKF_SIGN | CKF_VERIFY;
 
+const skfmech::Mechanism* shared(CK_MECHANISM_TYPE type)
+{
+    const skfmech::Mechanism* row = skfmech::byCkm(type);
+    if (!row) {
+        throw std::logic_error("a signature mechanism without its shared row");
+    }
+    return row;
+}
+
+Bytes pointOf(const KeyPairFacts& key)
+{
+    Bytes point{0x04};
+    point.insert(point.end(), key.ecX.begin(), key.ecX.end());
+    point.insert(point.end(), key.ecY.begin(), key.ecY.end());
+    return point;
+}
+
 } // namespace
 
 const std::vector<Mechanism>& mechanismTable()
 {
     static const std::vector<Mechanism> table = {
-        {CKM_RSA_PKCS_KEY_PAIR_GEN, KeyKind::Rsa, std::nullopt, InputRule::None, nullptr, SGD_RSA, 0, 1024, 2048,
-         CKF_HW | CKF_GENERATE_KEY_PAIR},
-        {CKM_RSA_PKCS, KeyKind::Rsa, std::nullopt, InputRule::Pkcs1Raw, nullptr, SGD_RSA, 0, 1024, 2048, kSignVerify},
-        {CKM_SHA1_RSA_PKCS, KeyKind::Rsa, HashKind::Sha1, InputRule::DigestInfo, "SHA1", SGD_RSA, SGD_SHA1, 1024, 2048,
-         kSignVerify},
-        {CKM_SHA256_RSA_PKCS, KeyKind::Rsa, HashKind::Sha256, InputRule::DigestInfo, "SHA256", SGD_RSA, SGD_SHA256,
-         1024, 2048, kSignVerify},
-        {CKM_SHA_1, KeyKind::None, HashKind::Sha1, InputRule::None, "SHA1", 0, SGD_SHA1, 0, 0, CKF_DIGEST},
-        {CKM_SHA256, KeyKind::None, HashKind::Sha256, InputRule::None, "SHA256", 0, SGD_SHA256, 0, 0, CKF_DIGEST},
-        {CKM_EC_KEY_PAIR_GEN, KeyKind::Sm2, std::nullopt, InputRule::None, nullptr, SGD_SM2_1, 0, 256, 256,
+        {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, nullptr, SGD_RSA, 0, 1024, 2048, CKF_HW | CKF_GENERATE_KEY_PAIR},
+        {CKM_RSA_PKCS, shared(CKM_RSA_PKCS), nullptr, SGD_RSA, 0, 1024, 2048, kSignVerify},
+        {CKM_SHA1_RSA_PKCS, shared(CKM_SHA1_RSA_PKCS), nullptr, SGD_RSA, SGD_SHA1, 1024, 2048, kSignVerify},
+        {CKM_SHA256_RSA_PKCS, shared(CKM_SHA256_RSA_PKCS), nullptr, SGD_RSA, SGD_SHA256, 1024, 2048, kSignVerify},
+        {CKM_SHA_1, nullptr, "SHA1", 0, SGD_SHA1, 0, 0, CKF_DIGEST},
+        {CKM_SHA256, nullptr, "SHA2-256", 0, SGD_SHA256, 0, 0, CKF_DIGEST},
+        {CKM_EC_KEY_PAIR_GEN, nullptr, nullptr, SGD_SM2_1, 0, 256, 256,
          CKF_HW | CKF_GENERATE_KEY_PAIR | kSm2Curve | CKF_EC_NAMEDCURVE},
-        {CKM_SKF_SM2_KEY_PAIR_GEN, KeyKind::Sm2, std::nullopt, InputRule::None, nullptr, SGD_SM2_1, 0, 256, 256,
+        {CKM_SKF_SM2_KEY_PAIR_GEN, nullptr, nullptr, SGD_SM2_1, 0, 256, 256,
          CKF_HW | CKF_GENERATE_KEY_PAIR | kSm2Curve | CKF_EC_NAMEDCURVE},
-        {CKM_SKF_SM2, KeyKind::Sm2, std::nullopt, InputRule::Sm2Digest, nullptr, SGD_SM2_1, 0, 256, 256,
-         kSignVerify | kSm2Curve},
-        {CKM_SKF_SM3_SM2, KeyKind::Sm2, HashKind::Sm3, InputRule::Sm2ZThenHash, "SM3", SGD_SM2_1, SGD_SM3, 256, 256,
-         kSignVerify | kSm2Curve},
-        {CKM_SKF_SM3, KeyKind::None, HashKind::Sm3, InputRule::None, "SM3", 0, SGD_SM3, 0, 0, CKF_DIGEST},
+        {CKM_SKF_SM2, shared(CKM_SKF_SM2), nullptr, SGD_SM2_1, 0, 256, 256, kSignVerify | kSm2Curve},
+        {CKM_SKF_SM3_SM2, shared(CKM_SKF_SM3_SM2), nullptr, SGD_SM2_1, SGD_SM3, 256, 256, kSignVerify | kSm2Curve},
+        {CKM_SKF_SM3, nullptr, "SM3", 0, SGD_SM3, 0, 0, CKF_DIGEST},
     };
     return table;
 }
@@ -63,24 +80,24 @@ bool tokenOffers(const DEVINFO& info, const Mechanism& mechanism)
 SignatureOperation::SignatureOperation(OperationKind kind, const Mechanism& mechanism, const KeyPairFacts& key,
                                        const uint8_t* parameter, size_t parameterSize)
     : m_kind(kind)
-    , m_mechanism(&mechanism)
+    , m_mechanism(mechanism.signing)
     , m_key(key)
 {
-    if ((mechanism.key == KeyKind::Rsa) != key.isRsa || mechanism.input == InputRule::None) {
+    if (!m_mechanism || (m_mechanism->key == skfmech::KeyKind::Rsa) != key.isRsa) {
         fail(CKR_KEY_TYPE_INCONSISTENT);
     }
-    const bool takesParameter = mechanism.input == InputRule::Sm2ZThenHash;
+    const bool takesParameter = m_mechanism->input == skfmech::Input::Sm2WithZ;
     if (parameterSize && (!takesParameter || !parameter || parameterSize > kMaxSm2Id)) {
         fail(CKR_MECHANISM_PARAM_INVALID);
     }
     m_key.certificate.clear();
-    if (mechanism.hash) {
-        m_hasher = std::make_unique<Hasher>(*mechanism.hash);
+    if (m_mechanism->digest) {
+        m_hasher = std::make_unique<Hasher>(m_mechanism->digest);
     }
     if (takesParameter) {
-        const Bytes id = parameterSize ? Bytes(parameter, parameter + parameterSize)
-                                       : Bytes(sm2defaults::kId, sm2defaults::kId + sm2defaults::kIdSize);
-        const Bytes z = sm2Z(m_key.ecX, m_key.ecY, id);
+        const Bytes z = parameterSize
+            ? skfcodec::sm2Z(pointOf(m_key), parameter, parameterSize)
+            : skfcodec::sm2Z(pointOf(m_key), reinterpret_cast<const uint8_t*>(sm2defaults::kId), sm2defaults::kIdSize);
         m_hasher->update(z.data(), z.size());
     }
 }
@@ -100,33 +117,27 @@ void SignatureOperation::update(const uint8_t* data, size_t size)
 
 size_t SignatureOperation::signatureSize() const
 {
-    return m_key.isRsa ? m_key.modulus.size() : 64;
+    return m_key.isRsa ? m_key.modulus.size() : 2 * skfcodec::kSm2CoordinateSize;
 }
 
 Bytes SignatureOperation::input()
 {
     switch (m_mechanism->input) {
-    case InputRule::DigestInfo: {
-        Bytes input = digestInfoPrefix(*m_mechanism->hash);
+    case skfmech::Input::HashThenDigestInfo: {
+        Bytes input = ossl::digestInfoPrefixOf(m_mechanism->digest);
         const Bytes digest = m_hasher->finish();
         input.insert(input.end(), digest.begin(), digest.end());
         return input;
     }
-    case InputRule::Sm2ZThenHash:
+    case skfmech::Input::Sm2WithZ:
         return m_hasher->finish();
-    case InputRule::Pkcs1Raw:
-        // PKCS#1 v1.5 type 1 padding needs at least 11 bytes of the modulus.
-        if (m_data.size() + 11 > m_key.modulus.size()) {
+    case skfmech::Input::Raw:
+        // PKCS#1 v1.5 type 1 padding needs at least 11 bytes of the modulus; SM2 signs a digest
+        // of exactly the hash's size.
+        if (m_key.isRsa ? m_data.size() + 11 > m_key.modulus.size() : m_data.size() != m_mechanism->digestSize) {
             fail(CKR_DATA_LEN_RANGE);
         }
         return m_data;
-    case InputRule::Sm2Digest:
-        if (m_data.size() != 32) {
-            fail(CKR_DATA_LEN_RANGE);
-        }
-        return m_data;
-    case InputRule::None:
-        break;
     }
     fail(CKR_MECHANISM_INVALID);
 }
@@ -134,28 +145,28 @@ Bytes SignatureOperation::input()
 bool SignatureOperation::verify(const Bytes& signature)
 {
     const Bytes data = input();
-    return m_key.isRsa ? rsaVerifyPkcs1(m_key.modulus, m_key.exponent, data, signature)
-                       : sm2VerifyDigest(m_key.ecX, m_key.ecY, data, signature);
+    try {
+        if (m_key.isRsa) {
+            const ossl::Pkey key = skfcodec::rsaPublicKey(m_key.modulus, m_key.exponent);
+            return verifySignature(key.get(), data, signature);
+        }
+        const ossl::Pkey key = skfcodec::sm2PublicKey(pointOf(m_key));
+        return verifySignature(key.get(), data, skfcodec::sm2SignatureDerFromRs(signature));
+    } catch (const skfcodec::CodecError&) {
+        return false; // a key or signature that makes no value verifies nothing
+    }
 }
 
 DigestOperation::DigestOperation(const Mechanism& mechanism)
-    : m_kind(mechanism.hash.value_or(HashKind::Sha256))
-    , m_hasher(m_kind)
+    : m_hasher(mechanism.digest ? mechanism.digest : throw P11Error(CKR_MECHANISM_INVALID))
+    , m_size(Hasher::sizeOf(mechanism.digest))
 {
-    if (!mechanism.hash || !(mechanism.flags & CKF_DIGEST)) {
-        fail(CKR_MECHANISM_INVALID);
-    }
 }
 
 void DigestOperation::update(const uint8_t* data, size_t size)
 {
     m_updated = true;
     m_hasher.update(data, size);
-}
-
-size_t DigestOperation::size() const
-{
-    return Hasher::sizeOf(m_kind);
 }
 
 } // namespace skfp11

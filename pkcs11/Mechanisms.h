@@ -1,45 +1,36 @@
-// The one place that knows a mechanism: which key it takes, what it hashes, what the token is
-// given to sign, and which of the token's capabilities it needs. Signing, verifying, digests
-// and the mechanism list all read these records, so a mechanism is added by adding a row.
+// The mechanisms the module offers: one record each, which signing, verifying, digests and
+// the mechanism list all read, so a mechanism is added by adding a row.
 #pragma once
 
 #include "Crypto.h"
 #include "Objects.h"
 
 #include "skf/skfapi.h"
+#include "skfcodec/Mechanisms.h"
 
 #include <p11-kit/pkcs11.h>
 
 #include <memory>
-#include <optional>
+#include <vector>
 
 namespace skfp11 {
 
-enum class KeyKind { None, Rsa, Sm2 };
-
-// What the token signs, made from what the caller gives.
-enum class InputRule {
-    None, // no signature: key generation, digests
-    Pkcs1Raw, // the caller's bytes as they are, padded by the token
-    DigestInfo, // the DigestInfo of the hash of the caller's data
-    Sm2Digest, // a 32-byte digest the caller made
-    Sm2ZThenHash, // the hash of Z (the key and an ID, the mechanism's parameter) and the caller's data
-};
-
+// A mechanism as the module offers it. What a signature mechanism does (its key, its hash,
+// how the caller's data becomes what the token signs) is its row of the table the module
+// shares with the OpenSSL provider; the module adds what a token must be able to do for it
+// and what C_GetMechanismInfo says.
 struct Mechanism
 {
     CK_MECHANISM_TYPE type;
-    KeyKind key;
-    std::optional<HashKind> hash;
-    InputRule input;
-    const char* digestName; // OpenSSL's name of the hash, or nullptr
+    const skfmech::Mechanism* signing; // a signature mechanism's shared row, else nullptr
+    const char* digest; // a digest mechanism's hash, by OpenSSL's name, else nullptr
     ULONG asymmetricCap; // DEVINFO.AlgAsymCap bits the token must have, 0 for none
     ULONG hashCap; // DEVINFO.AlgHashCap bits, 0 for none
     CK_ULONG minKeySize, maxKeySize;
     CK_FLAGS flags;
 };
 
-// Every mechanism the module knows, in the order C_GetMechanismList gives them.
+// Every mechanism the module offers, in the order C_GetMechanismList gives them.
 const std::vector<Mechanism>& mechanismTable();
 // The record of a type, or nullptr.
 const Mechanism* findMechanism(CK_MECHANISM_TYPE type);
@@ -53,13 +44,14 @@ enum class OperationKind { Sign, Verify };
 class SignatureOperation
 {
 public:
-    // The key must be of the mechanism's kind; the parameter is the SM2 ID where the rule
-    // takes one (empty for the default ID), and must be empty otherwise.
+    // A signature mechanism with a key of its kind (else CKR_KEY_TYPE_INCONSISTENT); the
+    // parameter is the SM2 ID where the mechanism takes one (empty for the default ID), and
+    // must be empty otherwise.
     SignatureOperation(OperationKind kind, const Mechanism& mechanism, const KeyPairFacts& key,
                        const uint8_t* parameter, size_t parameterSize);
 
     OperationKind kind() const { return m_kind; }
-    const Mechanism& mechanism() const { return *m_mechanism; }
+    const skfmech::Mechanism& mechanism() const { return *m_mechanism; }
     const KeyPairFacts& key() const { return m_key; }
     // True until the first update.
     bool fresh() const { return !m_updated; }
@@ -72,7 +64,7 @@ public:
 
 private:
     OperationKind m_kind;
-    const Mechanism* m_mechanism;
+    const skfmech::Mechanism* m_mechanism;
     KeyPairFacts m_key;
     std::unique_ptr<Hasher> m_hasher;
     Bytes m_data;
@@ -86,12 +78,12 @@ public:
 
     bool fresh() const { return !m_updated; }
     void update(const uint8_t* data, size_t size);
-    size_t size() const;
+    size_t size() const { return m_size; }
     Bytes finish() { return m_hasher.finish(); }
 
 private:
-    HashKind m_kind;
     Hasher m_hasher;
+    size_t m_size;
     bool m_updated = false;
 };
 

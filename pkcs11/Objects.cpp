@@ -6,6 +6,7 @@
 #include "skfp11.h"
 
 #include "skf/skfapi.h"
+#include "skfcodec/Codec.h"
 
 #include <cstring>
 
@@ -81,43 +82,41 @@ CK_ULONG Object::size() const
 
 bool readPublicKeyBlob(const Bytes& blob, bool isRsa, KeyPairFacts& facts)
 {
-    if (isRsa) {
-        RSAPUBLICKEYBLOB key;
+    try {
+        if (isRsa) {
+            RSAPUBLICKEYBLOB key;
+            if (blob.size() != sizeof key) {
+                return false;
+            }
+            std::memcpy(&key, blob.data(), sizeof key);
+            facts.isRsa = true;
+            facts.modulus = skfcodec::rsaModulusFromBlob(key);
+            facts.exponent = skfcodec::rsaExponentFromBlob(key);
+            return facts.modulus.size() > 1;
+        }
+        ECCPUBLICKEYBLOB key;
         if (blob.size() != sizeof key) {
             return false;
         }
         std::memcpy(&key, blob.data(), sizeof key);
-        if (key.BitLen < 512 || key.BitLen > 2048 || key.BitLen % 8) {
-            return false;
-        }
-        const size_t bytes = key.BitLen / 8;
-        facts.isRsa = true;
-        facts.modulus = stripLeadingZeros(key.Modulus + sizeof key.Modulus - bytes, bytes);
-        facts.exponent = stripLeadingZeros(key.PublicExponent, sizeof key.PublicExponent);
-        return facts.modulus.size() > 1;
-    }
-    ECCPUBLICKEYBLOB key;
-    if (blob.size() != sizeof key) {
+        const Bytes point = skfcodec::eccPointFromBlob(key);
+        facts.isRsa = false;
+        facts.ecX.assign(point.begin() + 1, point.begin() + 1 + skfcodec::kSm2CoordinateSize);
+        facts.ecY.assign(point.begin() + 1 + skfcodec::kSm2CoordinateSize, point.end());
+        return true;
+    } catch (const skfcodec::CodecError&) {
         return false;
     }
-    std::memcpy(&key, blob.data(), sizeof key);
-    if (key.BitLen != 256) {
-        return false;
-    }
-    facts.isRsa = false;
-    facts.ecX.assign(key.XCoordinate + 32, key.XCoordinate + 64);
-    facts.ecY.assign(key.YCoordinate + 32, key.YCoordinate + 64);
-    return true;
 }
 
 Bytes keyIdOf(const KeyPairFacts& facts)
 {
     if (facts.isRsa) {
-        return hash(HashKind::Sha1, facts.modulus.data(), facts.modulus.size());
+        return hash("SHA1", facts.modulus.data(), facts.modulus.size());
     }
     Bytes point = facts.ecX;
     point.insert(point.end(), facts.ecY.begin(), facts.ecY.end());
-    return hash(HashKind::Sha1, point.data(), point.size());
+    return hash("SHA1", point.data(), point.size());
 }
 
 Bytes ulongValue(CK_ULONG value)

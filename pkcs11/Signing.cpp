@@ -59,7 +59,7 @@ void Module::signatureInit(CK_SESSION_HANDLE handle, OperationKind kind, const C
         fail(CKR_MECHANISM_INVALID);
     }
     const Mechanism& record = *findMechanism(mechanism.mechanism);
-    if ((record.key == KeyKind::Rsa) != (key->keyType == CKK_RSA)) {
+    if (!record.signing || (record.signing->key == skfmech::KeyKind::Rsa) != (key->keyType == CKK_RSA)) {
         fail(CKR_KEY_TYPE_INCONSISTENT);
     }
     if (!key->signPair) {

@@ -8,6 +8,7 @@
 
 #include "skfp11.h"
 
+#include "ossl/DigestInfo.h"
 #include "ossl/Ossl.h"
 
 #include <gtest/gtest.h>
@@ -218,7 +219,7 @@ TEST(SessionTable, aDigestAnswersSizeQueriesAndShortBuffers_thenGivesTheHashAndE
     EXPECT_EQ(size, 32u);
     ASSERT_TRUE(session.digestActive());
     EXPECT_EQ(session.finishDigest(out, &size), CKR_OK);
-    const Bytes expected = hash(HashKind::Sha256, reinterpret_cast<const uint8_t*>("abc"), 3);
+    const Bytes expected = hash("SHA256", reinterpret_cast<const uint8_t*>("abc"), 3);
     EXPECT_EQ(Bytes(out, out + size), expected);
     EXPECT_FALSE(session.digestActive());
     EXPECT_EQ(expected[0], 0xba) << "SHA-256 of abc";
@@ -254,16 +255,20 @@ TEST(Mechanisms, everyRecordIsWhole_andItsHashIsTheOneOpensslNames)
         EXPECT_TRUE(types.insert(m.type).second) << "listed twice: " << m.type;
         EXPECT_EQ(findMechanism(m.type), &m);
         const bool signs = m.flags & (CKF_SIGN | CKF_VERIFY);
-        EXPECT_EQ(signs, m.input != InputRule::None) << m.type;
-        EXPECT_EQ(signs || (m.flags & CKF_GENERATE_KEY_PAIR), m.key != KeyKind::None) << m.type;
-        const bool hashes = m.input == InputRule::DigestInfo || m.input == InputRule::Sm2ZThenHash
-            || (m.flags & CKF_DIGEST);
-        EXPECT_EQ(hashes, m.hash.has_value()) << m.type;
-        EXPECT_EQ(m.hash.has_value(), m.digestName != nullptr) << m.type;
-        if (m.digestName) {
-            const EVP_MD* md = EVP_get_digestbyname(m.digestName);
-            ASSERT_NE(md, nullptr) << m.digestName;
-            EXPECT_EQ(size_t(EVP_MD_get_size(md)), Hasher::sizeOf(*m.hash)) << m.digestName;
+        EXPECT_EQ(signs, m.signing != nullptr) << m.type;
+        EXPECT_EQ(bool(m.flags & CKF_DIGEST), m.digest != nullptr) << m.type;
+        if (m.signing) {
+            EXPECT_EQ(m.signing->ckm, m.type);
+            EXPECT_EQ(m.signing->key == skfmech::KeyKind::Rsa, m.asymmetricCap == SGD_RSA) << m.type;
+        }
+        const char* digest = m.signing ? m.signing->digest : m.digest;
+        if (digest) {
+            const EVP_MD* md = EVP_get_digestbyname(digest);
+            ASSERT_NE(md, nullptr) << digest;
+            EXPECT_EQ(Hasher::sizeOf(digest), size_t(EVP_MD_get_size(md))) << digest;
+        }
+        if (m.signing && m.signing->input == skfmech::Input::HashThenDigestInfo) {
+            EXPECT_FALSE(ossl::digestInfoPrefixOf(digest).empty()) << m.type;
         }
         // The module cannot decrypt with a container's key, so nothing says it can.
         EXPECT_EQ(m.flags & (CKF_ENCRYPT | CKF_DECRYPT | CKF_WRAP | CKF_UNWRAP), 0u) << m.type;
@@ -379,8 +384,8 @@ TEST(Mechanisms, eachSigningRecordChecksOpensslsSignatures_andRefusesAlteredOnes
     // The raw RSA record signs the caller's DigestInfo as it is.
     const Bytes digestInfo = opensslSign(rsa, "SHA256", message);
     SignatureOperation raw(OperationKind::Verify, record(CKM_RSA_PKCS), rsa.facts, nullptr, 0);
-    Bytes info = digestInfoPrefix(HashKind::Sha256);
-    const Bytes digest = hash(HashKind::Sha256, message.data(), message.size());
+    Bytes info = ossl::digestInfoPrefixOf("SHA256");
+    const Bytes digest = hash("SHA2-256", message.data(), message.size());
     info.insert(info.end(), digest.begin(), digest.end());
     raw.update(info.data(), info.size());
     EXPECT_TRUE(raw.verify(digestInfo));
