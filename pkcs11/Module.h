@@ -1,6 +1,8 @@
-// The module's core: the slots made from the drivers' devices and applications, the sessions
-// on them, their objects and the operations in progress. Every call comes in under the entry
-// layer's lock; only the watchers' waits for device events run outside it.
+// The module's core: the slots made from the drivers' devices and applications, and the calls
+// that need a slot's token. The sessions and their operations (SessionTable.h), the object
+// handles (ObjectHandles.h), each token's objects (TokenStore.h) and the mechanisms
+// (Mechanisms.h) are kept in their own classes. Every call comes in under the entry layer's
+// lock, which guards those too; only the watchers' waits for device events run outside it.
 #pragma once
 
 #include "Driver.h"

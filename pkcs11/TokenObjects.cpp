@@ -97,7 +97,9 @@ TokenStore& Module::loadObjects(Slot& slot)
 const Object& Module::object(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHandle)
 {
     Slot& found = presentSlot(m_sessions.get(handle).slot());
-    const Object* object = loadObjects(found).find(objectHandle);
+    // A handle never given, or given for another token's object, names nothing here.
+    const auto* owner = m_objectHandles.owner(objectHandle);
+    const Object* object = owner && owner->first == found.id ? loadObjects(found).find(objectHandle) : nullptr;
     if (!object || (object->isPrivate && !found.userLoggedIn())) {
         fail(CKR_OBJECT_HANDLE_INVALID);
     }
