@@ -18,7 +18,8 @@ ULONG signWithContainer(const DriverFunctions& driver, HCONTAINER container, con
     if (operation.key().isRsa) {
         signature.resize(operation.signatureSize());
         ULONG length = ULONG(signature.size());
-        const ULONG result = driver.RSASignData(container, input.data(), ULONG(input.size()), signature.data(), &length);
+        const ULONG result
+            = driver.RSASignData(container, input.data(), ULONG(input.size()), signature.data(), &length);
         // A driver that signs with another key size than it reported fails.
         return result == SAR_OK && length != signature.size() ? SAR_FAIL : result;
     }
