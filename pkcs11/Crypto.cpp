@@ -1,9 +1,7 @@
-// OpenSSL behind the module's hashes, Z values and certificate reading.
+// OpenSSL behind the module's hashes, signature checks and certificate reading.
 #include "Crypto.h"
 
-#include "ossl/DigestInfo.h"
 #include "ossl/Ossl.h"
-#include "skf/sm2defaults.h"
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -14,24 +12,19 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
-#include <iterator>
 #include <stdexcept>
 
 namespace skfp11 {
 
 namespace {
 
-const EVP_MD* mdOf(HashKind kind)
+const EVP_MD* mdOf(const char* digest)
 {
-    switch (kind) {
-    case HashKind::Sha1:
-        return EVP_sha1();
-    case HashKind::Sha256:
-        return EVP_sha256();
-    case HashKind::Sm3:
-        return EVP_sm3();
+    const EVP_MD* md = digest ? EVP_get_digestbyname(digest) : nullptr;
+    if (!md) {
+        throw std::runtime_error(std::string("no hash named ") + (digest ? digest : "(none)"));
     }
-    return nullptr;
+    return md;
 }
 
 void check(bool ok, const char* what)
@@ -78,16 +71,6 @@ std::string commonNameOf(X509_NAME* name)
     return out;
 }
 
-Bytes leftPad(const Bytes& in, size_t size)
-{
-    if (in.size() >= size) {
-        return Bytes(in.end() - long(size), in.end());
-    }
-    Bytes out(size - in.size(), 0);
-    out.insert(out.end(), in.begin(), in.end());
-    return out;
-}
-
 bool readPublicKey(EVP_PKEY* key, CertificateFacts& facts)
 {
     if (EVP_PKEY_is_a(key, "RSA")) {
@@ -120,32 +103,12 @@ bool readPublicKey(EVP_PKEY* key, CertificateFacts& facts)
     return false;
 }
 
-ossl::Pkey sm2PublicKey(const Bytes& x, const Bytes& y)
-{
-    Bytes point{0x04};
-    const Bytes px = leftPad(x, 32), py = leftPad(y, 32);
-    point.insert(point.end(), px.begin(), px.end());
-    point.insert(point.end(), py.begin(), py.end());
-    ossl::ParamBld builder(OSSL_PARAM_BLD_new());
-    check(builder && OSSL_PARAM_BLD_push_utf8_string(builder.get(), OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0)
-              && OSSL_PARAM_BLD_push_octet_string(builder.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size()),
-          "cannot describe an SM2 key");
-    ossl::Params params(OSSL_PARAM_BLD_to_param(builder.get()));
-    ossl::PkeyCtx context(EVP_PKEY_CTX_new_from_name(nullptr, "SM2", nullptr));
-    EVP_PKEY* key = nullptr;
-    if (!params || !context || EVP_PKEY_fromdata_init(context.get()) != 1
-        || EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) != 1) {
-        return nullptr;
-    }
-    return ossl::Pkey(key);
-}
-
 } // namespace
 
-Hasher::Hasher(HashKind kind)
+Hasher::Hasher(const char* digest)
     : m_context(EVP_MD_CTX_new())
 {
-    check(m_context && EVP_DigestInit_ex(m_context.get(), mdOf(kind), nullptr) == 1, "cannot start a hash");
+    check(m_context && EVP_DigestInit_ex(m_context.get(), mdOf(digest), nullptr) == 1, "cannot start a hash");
 }
 
 void Hasher::update(const uint8_t* data, size_t size)
@@ -162,45 +125,15 @@ Bytes Hasher::finish()
     return out;
 }
 
-size_t Hasher::sizeOf(HashKind kind)
+size_t Hasher::sizeOf(const char* digest)
 {
-    return size_t(EVP_MD_get_size(mdOf(kind)));
+    return size_t(EVP_MD_get_size(mdOf(digest)));
 }
 
-Bytes hash(HashKind kind, const uint8_t* data, size_t size)
+Bytes hash(const char* digest, const uint8_t* data, size_t size)
 {
-    Hasher hasher(kind);
+    Hasher hasher(digest);
     hasher.update(data, size);
-    return hasher.finish();
-}
-
-Bytes digestInfoPrefix(HashKind kind)
-{
-    switch (kind) {
-    case HashKind::Sha1:
-        return Bytes(std::begin(ossl::kSha1DigestInfoPrefix), std::end(ossl::kSha1DigestInfoPrefix));
-    case HashKind::Sha256:
-        return Bytes(std::begin(ossl::kSha256DigestInfoPrefix), std::end(ossl::kSha256DigestInfoPrefix));
-    case HashKind::Sm3:
-        return Bytes(std::begin(ossl::kSm3DigestInfoPrefix), std::end(ossl::kSm3DigestInfoPrefix));
-    }
-    return Bytes();
-}
-
-Bytes sm2Z(const Bytes& x, const Bytes& y, const Bytes& id)
-{
-    check(id.size() < 8192, "SM2 ID too long");
-    const size_t bits = id.size() * 8;
-    Hasher hasher(HashKind::Sm3);
-    const uint8_t entl[2] = {uint8_t(bits >> 8), uint8_t(bits)};
-    hasher.update(entl, 2);
-    hasher.update(id.data(), id.size());
-    for (const uint8_t* constant : {sm2defaults::kA, sm2defaults::kB, sm2defaults::kGx, sm2defaults::kGy}) {
-        hasher.update(constant, 32);
-    }
-    const Bytes px = leftPad(x, 32), py = leftPad(y, 32);
-    hasher.update(px.data(), px.size());
-    hasher.update(py.data(), py.size());
     return hasher.finish();
 }
 
@@ -219,49 +152,16 @@ bool readCertificate(const Bytes& der, CertificateFacts& facts)
     return key && readPublicKey(key, facts);
 }
 
-bool rsaVerifyPkcs1(const Bytes& modulus, const Bytes& exponent, const Bytes& data, const Bytes& signature)
+bool verifySignature(EVP_PKEY* key, const Bytes& data, const Bytes& signature)
 {
-    ossl::Bignum n(BN_bin2bn(modulus.data(), int(modulus.size()), nullptr));
-    ossl::Bignum e(BN_bin2bn(exponent.data(), int(exponent.size()), nullptr));
-    ossl::ParamBld builder(OSSL_PARAM_BLD_new());
-    check(n && e && builder && OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get())
-              && OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get()),
-          "cannot describe an RSA key");
-    ossl::Params params(OSSL_PARAM_BLD_to_param(builder.get()));
-    ossl::PkeyCtx context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
-    EVP_PKEY* raw = nullptr;
-    if (!params || !context || EVP_PKEY_fromdata_init(context.get()) != 1
-        || EVP_PKEY_fromdata(context.get(), &raw, EVP_PKEY_PUBLIC_KEY, params.get()) != 1) {
+    ossl::PkeyCtx verify(EVP_PKEY_CTX_new(key, nullptr));
+    if (!verify || EVP_PKEY_verify_init(verify.get()) != 1) {
         return false;
     }
-    ossl::Pkey key(raw);
-    ossl::PkeyCtx verify(EVP_PKEY_CTX_new(key.get(), nullptr));
-    return verify && EVP_PKEY_verify_init(verify.get()) == 1
-        && EVP_PKEY_CTX_set_rsa_padding(verify.get(), RSA_PKCS1_PADDING) == 1
-        && EVP_PKEY_verify(verify.get(), signature.data(), signature.size(), data.data(), data.size()) == 1;
-}
-
-bool sm2VerifyDigest(const Bytes& x, const Bytes& y, const Bytes& digest, const Bytes& signature)
-{
-    if (signature.size() != 64) {
+    if (EVP_PKEY_is_a(key, "RSA") && EVP_PKEY_CTX_set_rsa_padding(verify.get(), RSA_PKCS1_PADDING) != 1) {
         return false;
     }
-    ossl::Pkey key = sm2PublicKey(x, y);
-    if (!key) {
-        return false;
-    }
-    ossl::EcdsaSig sig(ECDSA_SIG_new());
-    BIGNUM* r = BN_bin2bn(signature.data(), 32, nullptr);
-    BIGNUM* s = BN_bin2bn(signature.data() + 32, 32, nullptr);
-    if (!sig || !r || !s || ECDSA_SIG_set0(sig.get(), r, s) != 1) {
-        BN_free(r);
-        BN_free(s);
-        return false;
-    }
-    const Bytes der = derOf<ECDSA_SIG>(i2d_ECDSA_SIG, sig.get());
-    ossl::PkeyCtx verify(EVP_PKEY_CTX_new(key.get(), nullptr));
-    return verify && EVP_PKEY_verify_init(verify.get()) == 1
-        && EVP_PKEY_verify(verify.get(), der.data(), der.size(), digest.data(), digest.size()) == 1;
+    return EVP_PKEY_verify(verify.get(), signature.data(), signature.size(), data.data(), data.size()) == 1;
 }
 
 Bytes stripLeadingZeros(const uint8_t* data, size_t size)

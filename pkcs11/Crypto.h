@@ -1,5 +1,6 @@
-// The module's own cryptography, all through OpenSSL: hashes, the SM2 Z value, DigestInfo
-// prefixes and reading X.509 certificates. Signing always happens on the token.
+// The module's own cryptography, all through OpenSSL: hashes, checking signatures and reading
+// X.509 certificates. Signing always happens on the token; SKF blobs, the SM2 Z value and
+// signature forms are the shared codec's (skfcodec/Codec.h).
 #pragma once
 
 #include "ossl/Ossl.h"
@@ -13,30 +14,22 @@ namespace skfp11 {
 
 using Bytes = std::vector<uint8_t>;
 
-enum class HashKind { Sha1, Sha256, Sm3 };
-
-// A running hash; throws std::runtime_error when OpenSSL fails.
+// A running hash, by OpenSSL's name of it ("SHA1", "SHA2-256", "SM3"); throws
+// std::runtime_error when OpenSSL fails or knows no such hash.
 class Hasher
 {
 public:
-    explicit Hasher(HashKind kind);
+    explicit Hasher(const char* digest);
 
     void update(const uint8_t* data, size_t size);
     Bytes finish();
-    static size_t sizeOf(HashKind kind);
+    static size_t sizeOf(const char* digest);
 
 private:
     ossl::MdCtx m_context;
 };
 
-Bytes hash(HashKind kind, const uint8_t* data, size_t size);
-
-// The DER prefix that turns a digest into a PKCS#1 DigestInfo.
-Bytes digestInfoPrefix(HashKind kind);
-
-// SM3(ENTLA || ID || a || b || xG || yG || xA || yA) for an SM2 public key given as two
-// 32-byte big-endian coordinates.
-Bytes sm2Z(const Bytes& x, const Bytes& y, const Bytes& id);
+Bytes hash(const char* digest, const uint8_t* data, size_t size);
 
 // What the module needs of an X.509 certificate.
 struct CertificateFacts
@@ -55,11 +48,9 @@ struct CertificateFacts
 // Reads a DER certificate; returns false when it is not one (or has a key of another kind).
 bool readCertificate(const Bytes& der, CertificateFacts& facts);
 
-// Verifies a PKCS#1 v1.5 signature over a DigestInfo (or any data) with an RSA public key.
-bool rsaVerifyPkcs1(const Bytes& modulus, const Bytes& exponent, const Bytes& data, const Bytes& signature);
-
-// Verifies an SM2 signature r||s over a 32-byte digest.
-bool sm2VerifyDigest(const Bytes& x, const Bytes& y, const Bytes& digest, const Bytes& signature);
+// Verifies a signature over data (a DigestInfo or any bytes for RSA with PKCS#1 v1.5 padding,
+// a 32-byte digest for SM2, the signature as DER) with a public key.
+bool verifySignature(EVP_PKEY* key, const Bytes& data, const Bytes& signature);
 
 // Strips leading zero bytes of a big-endian number (keeping one byte for zero).
 Bytes stripLeadingZeros(const uint8_t* data, size_t size);

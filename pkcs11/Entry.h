@@ -71,7 +71,7 @@ template <typename Call> inline CK_RV guarded(Call call)
 template <typename Call> inline CK_RV withSession(CK_SESSION_HANDLE handle, Call call)
 {
     return guarded([&](Module& module) {
-        module.requireSession(handle);
+        module.sessions().get(handle);
         return call(module);
     });
 }
@@ -80,7 +80,7 @@ template <typename Call> inline CK_RV withSession(CK_SESSION_HANDLE handle, Call
 template <typename Call> inline CK_RV withObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, Call call)
 {
     return withSession(handle, [&](Module& module) {
-        module.requireObject(handle, object);
+        module.object(handle, object);
         return call(module);
     });
 }

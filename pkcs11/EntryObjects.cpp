@@ -3,7 +3,28 @@
 
 using skfp11::Module;
 using skfp11::OperationKind;
+using skfp11::P11Error;
+using skfp11::Session;
 using namespace skfp11::entry;
+
+namespace {
+
+// Ends an operation after a failed or finished call; the session may be gone by then.
+void endDigest(Module& module, CK_SESSION_HANDLE handle)
+{
+    if (Session* session = module.sessions().find(handle)) {
+        session->endDigest();
+    }
+}
+
+void endSignature(Module& module, CK_SESSION_HANDLE handle)
+{
+    if (Session* session = module.sessions().find(handle)) {
+        session->endSignature();
+    }
+}
+
+} // namespace
 
 SKFP11_EXPORT CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
                                    CK_OBJECT_HANDLE_PTR phObject)
@@ -37,7 +58,7 @@ SKFP11_EXPORT CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE
         if (!pulSize) {
             return CKR_ARGUMENTS_BAD;
         }
-        *pulSize = module.objectSize(hSession, hObject);
+        *pulSize = module.object(hSession, hObject).size();
         return CKR_OK;
     });
 }
@@ -49,7 +70,7 @@ SKFP11_EXPORT CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HA
         if (!pTemplate && ulCount) {
             return CKR_ARGUMENTS_BAD;
         }
-        return module.getAttributes(hSession, hObject, pTemplate, ulCount);
+        return module.object(hSession, hObject).readAttributes(pTemplate, ulCount);
     });
 }
 
@@ -83,7 +104,7 @@ SKFP11_EXPORT CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_P
         if (!pulObjectCount || (!phObject && ulMaxObjectCount)) {
             return CKR_ARGUMENTS_BAD;
         }
-        const auto found = module.findNext(hSession, ulMaxObjectCount);
+        const auto found = module.sessions().get(hSession).findNext(ulMaxObjectCount);
         std::copy(found.begin(), found.end(), phObject);
         *pulObjectCount = found.size();
         return CKR_OK;
@@ -93,7 +114,7 @@ SKFP11_EXPORT CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_P
 SKFP11_EXPORT CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession)
 {
     return withSession(hSession, [&](Module& module) {
-        module.findFinal(hSession);
+        module.sessions().get(hSession).findFinal();
         return CKR_OK;
     });
 }
@@ -142,25 +163,26 @@ SKFP11_EXPORT CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_U
         if ((!pData && ulDataLen) || !pulDigestLen) {
             return CKR_ARGUMENTS_BAD;
         }
-        if (!module.digestIsFresh(hSession)) {
+        if (!module.sessions().get(hSession).digest().fresh()) {
             return CKR_OPERATION_ACTIVE;
         }
         return onePart(
             module, hSession,
             [&](Module& m) {
+                Session& session = m.sessions().get(hSession);
                 if (!pDigest) {
-                    return m.digestFinal(hSession, nullptr, pulDigestLen);
+                    return session.finishDigest(nullptr, pulDigestLen);
                 }
                 CK_ULONG needed = 0;
-                m.digestFinal(hSession, nullptr, &needed);
+                session.finishDigest(nullptr, &needed);
                 if (*pulDigestLen < needed) {
                     *pulDigestLen = needed;
                     return CKR_BUFFER_TOO_SMALL;
                 }
-                m.digestUpdate(hSession, pData, ulDataLen);
-                return m.digestFinal(hSession, pDigest, pulDigestLen);
+                session.digest().update(pData, ulDataLen);
+                return session.finishDigest(pDigest, pulDigestLen);
             },
-            [](Module& m, CK_SESSION_HANDLE h) { m.endDigest(h); });
+            endDigest);
     });
 }
 
@@ -173,10 +195,10 @@ SKFP11_EXPORT CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart
         return onePart(
             module, hSession,
             [&](Module& m) {
-                m.digestUpdate(hSession, pPart, ulPartLen);
+                m.sessions().get(hSession).digest().update(pPart, ulPartLen);
                 return CKR_OK;
             },
-            [](Module& m, CK_SESSION_HANDLE h) { m.endDigest(h); });
+            endDigest);
     });
 }
 
@@ -192,8 +214,8 @@ SKFP11_EXPORT CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDiges
             return CKR_ARGUMENTS_BAD;
         }
         return onePart(
-            module, hSession, [&](Module& m) { return m.digestFinal(hSession, pDigest, pulDigestLen); },
-            [](Module& m, CK_SESSION_HANDLE h) { m.endDigest(h); });
+            module, hSession, [&](Module& m) { return m.sessions().get(hSession).finishDigest(pDigest, pulDigestLen); },
+            endDigest);
     });
 }
 
@@ -202,7 +224,11 @@ namespace {
 CK_RV signatureInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey, OperationKind kind)
 {
     return withSession(hSession, [&](Module& module) {
-        module.requireKey(hSession, hKey);
+        try {
+            module.object(hSession, hKey);
+        } catch (const P11Error& error) {
+            return error.rv() == CKR_OBJECT_HANDLE_INVALID ? CKR_KEY_HANDLE_INVALID : error.rv();
+        }
         if (!pMechanism || (!pMechanism->pParameter && pMechanism->ulParameterLen)) {
             return CKR_ARGUMENTS_BAD;
         }
@@ -220,16 +246,11 @@ CK_RV signatureUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ul
         return onePart(
             module, hSession,
             [&](Module& m) {
-                m.signatureUpdate(hSession, kind, pPart, ulPartLen);
+                m.sessions().get(hSession).signature(kind).update(pPart, ulPartLen);
                 return CKR_OK;
             },
-            [](Module& m, CK_SESSION_HANDLE h) { m.endSignature(h); });
+            endSignature);
     });
-}
-
-void endSignature(Module& module, CK_SESSION_HANDLE handle)
-{
-    module.endSignature(handle);
 }
 
 } // namespace
@@ -246,7 +267,7 @@ SKFP11_EXPORT CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULO
         if ((!pData && ulDataLen) || !pulSignatureLen) {
             return CKR_ARGUMENTS_BAD;
         }
-        if (!module.signatureIsFresh(hSession, OperationKind::Sign)) {
+        if (!module.sessions().get(hSession).signature(OperationKind::Sign).fresh()) {
             return CKR_OPERATION_ACTIVE;
         }
         return onePart(
@@ -261,7 +282,7 @@ SKFP11_EXPORT CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULO
                     *pulSignatureLen = needed;
                     return CKR_BUFFER_TOO_SMALL;
                 }
-                m.signatureUpdate(hSession, OperationKind::Sign, pData, ulDataLen);
+                m.sessions().get(hSession).signature(OperationKind::Sign).update(pData, ulDataLen);
                 return m.signFinal(hSession, pSignature, pulSignatureLen);
             },
             endSignature);
@@ -307,14 +328,15 @@ SKFP11_EXPORT CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_U
         if ((!pData && ulDataLen) || (!pSignature && ulSignatureLen)) {
             return CKR_ARGUMENTS_BAD;
         }
-        if (!module.signatureIsFresh(hSession, OperationKind::Verify)) {
+        if (!module.sessions().get(hSession).signature(OperationKind::Verify).fresh()) {
             return CKR_OPERATION_ACTIVE;
         }
         return onePart(
             module, hSession,
             [&](Module& m) {
-                m.signatureUpdate(hSession, OperationKind::Verify, pData, ulDataLen);
-                return m.verifyFinal(hSession, pSignature, ulSignatureLen);
+                Session& session = m.sessions().get(hSession);
+                session.signature(OperationKind::Verify).update(pData, ulDataLen);
+                return session.finishVerify(pSignature, ulSignatureLen);
             },
             endSignature);
     });
@@ -332,7 +354,8 @@ SKFP11_EXPORT CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSigna
             return CKR_ARGUMENTS_BAD;
         }
         return onePart(
-            module, hSession, [&](Module& m) { return m.verifyFinal(hSession, pSignature, ulSignatureLen); },
+            module, hSession,
+            [&](Module& m) { return m.sessions().get(hSession).finishVerify(pSignature, ulSignatureLen); },
             endSignature);
     });
 }

@@ -1,12 +1,14 @@
-// The module's core: the slots made from the drivers' devices and applications, the sessions
-// on them, their objects and the operations in progress. Every call comes in under the entry
-// layer's lock; only the watchers' waits for device events run outside it.
+// The module's core: the slots made from the drivers' devices and applications, and the calls
+// that need a slot's token. The sessions and their operations (SessionTable.h), the object
+// handles (ObjectHandles.h), each token's objects (TokenStore.h) and the mechanisms
+// (Mechanisms.h) are kept in their own classes. Every call comes in under the entry layer's
+// lock, which guards those too; only the watchers' waits for device events run outside it.
 #pragma once
 
-#include "Crypto.h"
 #include "Driver.h"
-#include "Names.h"
-#include "Objects.h"
+#include "ObjectHandles.h"
+#include "SessionTable.h"
+#include "TokenStore.h"
 
 #include "ossl/Secure.h"
 
@@ -46,43 +48,11 @@ struct Slot
     HAPPLICATION application = nullptr;
     CK_USER_TYPE loggedIn = CK_UNAVAILABLE_INFORMATION;
     Secret soPin; // kept while the SO is logged in: unblocking the user PIN needs it
-    bool objectsLoaded = false;
-    std::vector<KeyPairFacts> pairs;
-    std::vector<Object> objects;
-    NameTable names; // read with the objects
-    // Containers kept open for signing, so a signature costs one driver call.
-    std::map<std::string, HCONTAINER> signingContainers;
-};
+    TokenStore store; // its objects, read when first asked for
 
-enum class OperationKind { Sign, Verify };
-
-struct SignatureOperation
-{
-    OperationKind kind = OperationKind::Sign;
-    CK_MECHANISM_TYPE mechanism = 0;
-    KeyPairFacts key;
-    std::unique_ptr<Hasher> hasher; // the hashing mechanisms
-    Bytes data; // the raw mechanisms collect their input
-    bool updated = false;
-};
-
-struct DigestOperation
-{
-    HashKind kind = HashKind::Sha256;
-    std::unique_ptr<Hasher> hasher;
-    bool updated = false;
-};
-
-struct Session
-{
-    CK_SESSION_HANDLE handle = 0;
-    CK_SLOT_ID slot = 0;
-    CK_FLAGS flags = 0;
-    bool finding = false;
-    std::vector<CK_OBJECT_HANDLE> found;
-    size_t foundNext = 0;
-    std::optional<SignatureOperation> signature;
-    std::optional<DigestOperation> digest;
+    bool userLoggedIn() const { return loggedIn == CKU_USER; }
+    // Throws CKR_USER_NOT_LOGGED_IN unless the user is logged in.
+    void requireUser() const;
 };
 
 class Module
@@ -137,20 +107,15 @@ public:
     void logout(CK_SESSION_HANDLE handle);
     void setPin(CK_SESSION_HANDLE handle, Secret oldPin, Secret newPin);
     void initPin(CK_SESSION_HANDLE handle, Secret pin);
-    // Throws CKR_SESSION_HANDLE_INVALID for a handle that is not an open session.
-    void requireSession(CK_SESSION_HANDLE handle) { session(handle); }
-    // Throws CKR_OBJECT_HANDLE_INVALID (CKR_KEY_HANDLE_INVALID) for an object the session cannot see.
-    void requireObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object) { visibleObject(session(handle), object); }
-    void requireKey(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE key);
+    // The open sessions: get() throws CKR_SESSION_HANDLE_INVALID for a handle that is not one.
+    // Searches, and the parts of signatures and digests after their start, run on the session.
+    SessionTable& sessions() { return m_sessions; }
 
-    // Objects.
+    // Objects. object() throws CKR_OBJECT_HANDLE_INVALID for an object the session cannot see.
+    const Object& object(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object);
     void findInit(CK_SESSION_HANDLE handle, const CK_ATTRIBUTE* pTemplate, CK_ULONG count);
-    std::vector<CK_OBJECT_HANDLE> findNext(CK_SESSION_HANDLE handle, CK_ULONG max);
-    void findFinal(CK_SESSION_HANDLE handle);
-    CK_RV getAttributes(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_ATTRIBUTE* pTemplate, CK_ULONG count);
     void setAttributes(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, const CK_ATTRIBUTE* pTemplate,
                        CK_ULONG count);
-    CK_ULONG objectSize(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object);
     CK_OBJECT_HANDLE createObject(CK_SESSION_HANDLE handle, const CK_ATTRIBUTE* pTemplate, CK_ULONG count);
     void destroyObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object);
     void generateKeyPair(CK_SESSION_HANDLE handle, const CK_MECHANISM& mechanism, const CK_ATTRIBUTE* pPublic,
@@ -161,17 +126,8 @@ public:
     // CKR_BUFFER_TOO_SMALL; both leave the operation running.
     void signatureInit(CK_SESSION_HANDLE handle, OperationKind kind, const CK_MECHANISM& mechanism,
                        CK_OBJECT_HANDLE key);
-    void signatureUpdate(CK_SESSION_HANDLE handle, OperationKind kind, const uint8_t* data, size_t size);
     CK_RV signFinal(CK_SESSION_HANDLE handle, CK_BYTE* out, CK_ULONG* outSize);
-    CK_RV verifyFinal(CK_SESSION_HANDLE handle, const uint8_t* signature, size_t size);
     void digestInit(CK_SESSION_HANDLE handle, CK_MECHANISM_TYPE mechanism);
-    void digestUpdate(CK_SESSION_HANDLE handle, const uint8_t* data, size_t size);
-    CK_RV digestFinal(CK_SESSION_HANDLE handle, CK_BYTE* out, CK_ULONG* outSize);
-    // True when a one-part call may go on (the operation was not fed by an update before).
-    bool signatureIsFresh(CK_SESSION_HANDLE handle, OperationKind kind);
-    bool digestIsFresh(CK_SESSION_HANDLE handle);
-    void endSignature(CK_SESSION_HANDLE handle);
-    void endDigest(CK_SESSION_HANDLE handle);
 
     void generateRandom(CK_SESSION_HANDLE handle, CK_BYTE* out, CK_ULONG size);
 
@@ -187,11 +143,9 @@ private:
 
     const DriverFunctions& fn(size_t driver) const { return m_drivers[driver].driver->fn(); }
     const DriverFunctions& fn(const Slot& slot) const { return fn(slot.driver); }
-    Session& session(CK_SESSION_HANDLE handle);
     Slot& slot(CK_SLOT_ID id);
     Slot& presentSlot(CK_SLOT_ID id);
     Device* deviceOf(const Slot& slot);
-    bool deviceAnswers(const Device& device) const;
     void rescan(bool queueEvents);
     void rescanDriver(size_t driver, bool queueEvents);
     void attachDevice(size_t driver, const std::string& name, bool queueEvents);
@@ -199,29 +153,12 @@ private:
     void detachDevice(const std::string& key, bool queueEvents);
     void closeSlot(Slot& slot, bool queueEvents);
     CK_SLOT_ID slotIdFor(const Device& device, const std::string& applicationName);
-    void dropSessions(CK_SLOT_ID id);
     // The one place a login ends: the driver's security state, the SO PIN kept, and the
     // operations that used private keys.
     void endLogin(Slot& slot, bool tellDriver);
-    void loadObjects(Slot& slot);
-    void invalidateObjects(Slot& slot);
-    const Object& visibleObject(const Session& session, CK_OBJECT_HANDLE handle);
-    bool userLoggedIn(const Slot& slot) const { return slot.loggedIn == CKU_USER; }
-    bool hasReadOnlySession(CK_SLOT_ID id) const;
-    void requireWritable(const Session& session) const;
-    void requireUser(const Slot& slot) const;
-    bool containerHoldsMore(const Slot& slot, const Object& object);
-    NameTable readNames(const Slot& slot);
+    TokenStore& loadObjects(Slot& slot);
     // Changes one pair's names and writes the table; needs the user logged in.
     template <typename Change> void renamePair(Slot& slot, const std::string& container, bool signPair, Change change);
-    void writeNames(Slot& slot, const NameTable& table);
-    CK_OBJECT_HANDLE handleFor(CK_SLOT_ID id, const Object& object);
-    CK_OBJECT_HANDLE objectHandleOf(Slot& slot, const std::string& container, bool signPair, CK_OBJECT_CLASS cls);
-    Bytes signOnToken(Slot& slot, const SignatureOperation& operation, const Bytes& input);
-    HCONTAINER signingContainer(Slot& slot, const std::string& name);
-    void closeSigningContainers(Slot& slot);
-    Bytes signatureInput(SignatureOperation& operation);
-    size_t signatureSize(const SignatureOperation& operation) const;
 
     bool m_rsaOnly = false;
     std::vector<LoadedDriver> m_drivers;
@@ -229,11 +166,9 @@ private:
     std::map<std::string, Device> m_devices; // by driver and name
     std::map<CK_SLOT_ID, Slot> m_slots;
     std::map<std::string, CK_SLOT_ID> m_slotIds; // driver + serial + application -> ID
-    std::map<CK_SESSION_HANDLE, Session> m_sessions;
-    std::map<std::string, CK_OBJECT_HANDLE> m_objectHandles;
+    SessionTable m_sessions;
+    ObjectHandles m_objectHandles;
     std::deque<CK_SLOT_ID> m_events;
-    CK_SESSION_HANDLE m_nextSession = 1;
-    CK_OBJECT_HANDLE m_nextObject = 1;
 };
 
 } // namespace skfp11

@@ -1,9 +1,12 @@
 // Building the objects of a key pair from what the driver exports.
 #include "Objects.h"
 
+#include "Errors.h"
+
 #include "skfp11.h"
 
 #include "skf/skfapi.h"
+#include "skfcodec/Codec.h"
 
 #include <cstring>
 
@@ -32,45 +35,88 @@ bool Object::matches(const CK_ATTRIBUTE* pTemplate, CK_ULONG count) const
     return true;
 }
 
+CK_RV Object::readAttributes(CK_ATTRIBUTE* pTemplate, CK_ULONG count) const
+{
+    // Every entry is answered; the result is the last problem met, as the standard asks.
+    CK_RV rv = CKR_OK;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        CK_ATTRIBUTE& attribute = pTemplate[i];
+        if (sensitive.count(attribute.type)) {
+            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            rv = CKR_ATTRIBUTE_SENSITIVE;
+            continue;
+        }
+        const auto found = attributes.find(attribute.type);
+        if (found == attributes.end()) {
+            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            rv = CKR_ATTRIBUTE_TYPE_INVALID;
+            continue;
+        }
+        const Bytes& value = found->second;
+        if (!attribute.pValue) {
+            attribute.ulValueLen = value.size();
+        } else if (attribute.ulValueLen < value.size()) {
+            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
+            rv = CKR_BUFFER_TOO_SMALL;
+        } else {
+            if (!value.empty()) {
+                std::memcpy(attribute.pValue, value.data(), value.size());
+            }
+            attribute.ulValueLen = value.size();
+        }
+    }
+    return rv;
+}
+
+CK_ULONG Object::size() const
+{
+    if (objectClass == CKO_PRIVATE_KEY) {
+        fail(CKR_INFORMATION_SENSITIVE); // its size would tell about a key that never leaves the token
+    }
+    CK_ULONG total = 0;
+    for (const auto& entry : attributes) {
+        total += entry.second.size();
+    }
+    return total;
+}
+
 bool readPublicKeyBlob(const Bytes& blob, bool isRsa, KeyPairFacts& facts)
 {
-    if (isRsa) {
-        RSAPUBLICKEYBLOB key;
+    try {
+        if (isRsa) {
+            RSAPUBLICKEYBLOB key;
+            if (blob.size() != sizeof key) {
+                return false;
+            }
+            std::memcpy(&key, blob.data(), sizeof key);
+            facts.isRsa = true;
+            facts.modulus = skfcodec::rsaModulusFromBlob(key);
+            facts.exponent = skfcodec::rsaExponentFromBlob(key);
+            return facts.modulus.size() > 1;
+        }
+        ECCPUBLICKEYBLOB key;
         if (blob.size() != sizeof key) {
             return false;
         }
         std::memcpy(&key, blob.data(), sizeof key);
-        if (key.BitLen < 512 || key.BitLen > 2048 || key.BitLen % 8) {
-            return false;
-        }
-        const size_t bytes = key.BitLen / 8;
-        facts.isRsa = true;
-        facts.modulus = stripLeadingZeros(key.Modulus + sizeof key.Modulus - bytes, bytes);
-        facts.exponent = stripLeadingZeros(key.PublicExponent, sizeof key.PublicExponent);
-        return facts.modulus.size() > 1;
-    }
-    ECCPUBLICKEYBLOB key;
-    if (blob.size() != sizeof key) {
+        const Bytes point = skfcodec::eccPointFromBlob(key);
+        facts.isRsa = false;
+        facts.ecX.assign(point.begin() + 1, point.begin() + 1 + skfcodec::kSm2CoordinateSize);
+        facts.ecY.assign(point.begin() + 1 + skfcodec::kSm2CoordinateSize, point.end());
+        return true;
+    } catch (const skfcodec::CodecError&) {
         return false;
     }
-    std::memcpy(&key, blob.data(), sizeof key);
-    if (key.BitLen != 256) {
-        return false;
-    }
-    facts.isRsa = false;
-    facts.ecX.assign(key.XCoordinate + 32, key.XCoordinate + 64);
-    facts.ecY.assign(key.YCoordinate + 32, key.YCoordinate + 64);
-    return true;
 }
 
 Bytes keyIdOf(const KeyPairFacts& facts)
 {
     if (facts.isRsa) {
-        return hash(HashKind::Sha1, facts.modulus.data(), facts.modulus.size());
+        return hash("SHA1", facts.modulus.data(), facts.modulus.size());
     }
     Bytes point = facts.ecX;
     point.insert(point.end(), facts.ecY.begin(), facts.ecY.end());
-    return hash(HashKind::Sha1, point.data(), point.size());
+    return hash("SHA1", point.data(), point.size());
 }
 
 Bytes ulongValue(CK_ULONG value)

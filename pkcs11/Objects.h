@@ -28,6 +28,10 @@ struct Object
     // The key the module uses to keep a handle stable across rebuilds of the object list.
     std::string identity() const;
     bool matches(const CK_ATTRIBUTE* pTemplate, CK_ULONG count) const;
+    // Answers every entry of a C_GetAttributeValue template; returns the last problem met.
+    CK_RV readAttributes(CK_ATTRIBUTE* pTemplate, CK_ULONG count) const;
+    // The bytes of its values; throws CKR_INFORMATION_SENSITIVE for a private key.
+    CK_ULONG size() const;
 };
 
 // A key pair as the token reports it.

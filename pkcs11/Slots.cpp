@@ -61,35 +61,12 @@ std::string canonicalPath(const std::string& path)
     return out;
 }
 
-struct MechanismRow
+// Whether the device's handle still answers: false once the device was pulled.
+bool deviceAnswers(const DriverFunctions& driver, const Device& device)
 {
-    CK_MECHANISM_TYPE type;
-    ULONG asymmetric; // DEVINFO.AlgAsymCap bit the token must have, 0 for none
-    ULONG hash; // DEVINFO.AlgHashCap bit, 0 for none
-    CK_ULONG minSize, maxSize;
-    CK_FLAGS flags;
-};
-
-const MechanismRow kMechanisms[] = {
-    {CKM_RSA_PKCS_KEY_PAIR_GEN, SGD_RSA, 0, 1024, 2048, CKF_HW | CKF_GENERATE_KEY_PAIR},
-    {CKM_RSA_PKCS, SGD_RSA, 0, 1024, 2048, CKF_HW | CKF_SIGN | CKF_VERIFY},
-    {CKM_SHA1_RSA_PKCS, SGD_RSA, SGD_SHA1, 1024, 2048, CKF_HW | CKF_SIGN | CKF_VERIFY},
-    {CKM_SHA256_RSA_PKCS, SGD_RSA, SGD_SHA256, 1024, 2048, CKF_HW | CKF_SIGN | CKF_VERIFY},
-    {CKM_SHA_1, 0, SGD_SHA1, 0, 0, CKF_DIGEST},
-    {CKM_SHA256, 0, SGD_SHA256, 0, 0, CKF_DIGEST},
-    {CKM_EC_KEY_PAIR_GEN, SGD_SM2_1, 0, 256, 256,
-     CKF_HW | CKF_GENERATE_KEY_PAIR | CKF_EC_F_P | CKF_EC_NAMEDCURVE | CKF_EC_UNCOMPRESS},
-    {CKM_SKF_SM2_KEY_PAIR_GEN, SGD_SM2_1, 0, 256, 256,
-     CKF_HW | CKF_GENERATE_KEY_PAIR | CKF_EC_F_P | CKF_EC_NAMEDCURVE | CKF_EC_UNCOMPRESS},
-    {CKM_SKF_SM2, SGD_SM2_1, 0, 256, 256, CKF_HW | CKF_SIGN | CKF_VERIFY | CKF_EC_F_P | CKF_EC_UNCOMPRESS},
-    {CKM_SKF_SM3_SM2, SGD_SM2_1, SGD_SM3, 256, 256, CKF_HW | CKF_SIGN | CKF_VERIFY | CKF_EC_F_P | CKF_EC_UNCOMPRESS},
-    {CKM_SKF_SM3, 0, SGD_SM3, 0, 0, CKF_DIGEST},
-};
-
-bool tokenSupports(const DEVINFO& info, const MechanismRow& row)
-{
-    return (row.asymmetric == 0 || (info.AlgAsymCap & row.asymmetric) == row.asymmetric)
-        && (row.hash == 0 || (info.AlgHashCap & row.hash) == row.hash);
+    DEVINFO info{};
+    const ULONG result = driver.GetDevInfo(device.handle, &info);
+    return result != SAR_DEVICE_REMOVED && result != SAR_INVALIDHANDLEERR;
 }
 
 } // namespace
@@ -131,7 +108,7 @@ Module::~Module()
 {
     for (auto& entry : m_slots) {
         endLogin(entry.second, true);
-        closeSigningContainers(entry.second);
+        entry.second.store.closeSigningContainers(fn(entry.second));
         if (entry.second.application) {
             fn(entry.second).CloseApplication(entry.second.application);
         }
@@ -158,20 +135,13 @@ void Module::cancelDeviceWaits() const
     }
 }
 
-bool Module::deviceAnswers(const Device& device) const
-{
-    DEVINFO info{};
-    const ULONG result = fn(device.driver).GetDevInfo(device.handle, &info);
-    return result != SAR_DEVICE_REMOVED && result != SAR_INVALIDHANDLEERR;
-}
-
 // The event says which device, but not whether this module already followed it (a call may
 // have read the list since): a removal takes the device only when its handle is dead, which
 // is also what a token pulled and plugged back at once leaves behind while its name is listed.
 void Module::deviceEvent(size_t driver, const std::string& name, ULONG event)
 {
     auto found = m_devices.find(std::to_string(driver) + '\n' + name);
-    if (event == 2 && found != m_devices.end() && !deviceAnswers(found->second)) {
+    if (event == 2 && found != m_devices.end() && !deviceAnswers(fn(driver), found->second)) {
         detachDevice(found->first, true);
     }
     rescanDriver(driver, true);
@@ -188,7 +158,7 @@ void Module::recheckDevices()
 {
     std::vector<std::string> gone;
     for (const auto& entry : m_devices) {
-        if (!deviceAnswers(entry.second)) {
+        if (!deviceAnswers(fn(entry.second.driver), entry.second)) {
             gone.push_back(entry.first);
         }
     }
@@ -370,15 +340,15 @@ void Module::detachDevice(const std::string& key, bool queueEvents)
 // A token that went away: its sessions and login end, its handles are given back.
 void Module::closeSlot(Slot& slot, bool queueEvents)
 {
-    dropSessions(slot.id);
+    m_sessions.closeSlot(slot.id);
     endLogin(slot, false);
-    closeSigningContainers(slot);
+    slot.store.closeSigningContainers(fn(slot));
     if (slot.application) {
         fn(slot).CloseApplication(slot.application);
     }
     slot.application = nullptr;
     slot.present = false;
-    invalidateObjects(slot);
+    slot.store.invalidate(fn(slot));
     if (queueEvents) {
         m_events.push_back(slot.id);
     }
@@ -524,17 +494,11 @@ void Module::tokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO& info)
     info.firmwareVersion = {devInfo.FirmwareVersion.major, devInfo.FirmwareVersion.minor};
     info.flags = CKF_RNG | CKF_LOGIN_REQUIRED | CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED
         | pinFlags(fn(found), found.application);
-    CK_ULONG all = 0, readWrite = 0;
-    for (const auto& entry : m_sessions) {
-        if (entry.second.slot == id) {
-            ++all;
-            readWrite += (entry.second.flags & CKF_RW_SESSION) ? 1 : 0;
-        }
-    }
+    const SessionTable::Count sessions = m_sessions.count(id);
     info.ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
-    info.ulSessionCount = all;
+    info.ulSessionCount = sessions.all;
     info.ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
-    info.ulRwSessionCount = readWrite;
+    info.ulRwSessionCount = sessions.readWrite;
     info.ulMaxPinLen = kMaxPinSize;
     info.ulMinPinLen = kMinPinSize;
     info.ulTotalPublicMemory = devInfo.TotalSpace;
@@ -548,8 +512,8 @@ std::vector<CK_MECHANISM_TYPE> Module::mechanismList(CK_SLOT_ID id)
     Slot& found = presentSlot(id);
     const Device* device = deviceOf(found);
     std::vector<CK_MECHANISM_TYPE> types;
-    for (const MechanismRow& row : kMechanisms) {
-        if (device && tokenSupports(device->info, row)) {
+    for (const Mechanism& row : mechanismTable()) {
+        if (device && tokenOffers(device->info, row)) {
             types.push_back(row.type);
         }
     }
@@ -560,21 +524,19 @@ void Module::mechanismInfo(CK_SLOT_ID id, CK_MECHANISM_TYPE type, CK_MECHANISM_I
 {
     Slot& found = presentSlot(id);
     const Device* device = deviceOf(found);
-    for (const MechanismRow& row : kMechanisms) {
-        if (row.type == type && device && tokenSupports(device->info, row)) {
-            info.ulMinKeySize = row.minSize;
-            info.ulMaxKeySize = row.maxSize;
-            info.flags = row.flags;
-            return;
-        }
+    const Mechanism* row = findMechanism(type);
+    if (row && device && tokenOffers(device->info, *row)) {
+        info.ulMinKeySize = row->minKeySize;
+        info.ulMaxKeySize = row->maxKeySize;
+        info.flags = row->flags;
+        return;
     }
     fail(CKR_MECHANISM_INVALID);
 }
 
 void Module::generateRandom(CK_SESSION_HANDLE handle, CK_BYTE* out, CK_ULONG size)
 {
-    Session& current = session(handle);
-    Device* device = deviceOf(presentSlot(current.slot));
+    Device* device = deviceOf(presentSlot(m_sessions.get(handle).slot()));
     if (!device) {
         fail(CKR_DEVICE_REMOVED);
     }

@@ -14,8 +14,6 @@ namespace skfp11 {
 
 namespace {
 
-constexpr ULONG kMaxCertificateSize = 64 * 1024;
-
 std::string hexOf(const Bytes& bytes)
 {
     static const char digits[] = "0123456789abcdef";
@@ -66,300 +64,99 @@ bool isRemoval(ULONG sar)
     return sar == SAR_DEVICE_REMOVED || sar == SAR_INVALIDHANDLEERR;
 }
 
+// True when deleting the object's container would take an object the caller did not name
+// beyond the same pair's public key and certificate: the other pair's keys or certificate,
+// asked of the token itself so that nothing the module failed to read is overlooked.
+bool containerHoldsMore(const DriverFunctions& driver, HAPPLICATION application, const Object& object)
+{
+    OpenContainer container(driver, application, object.container);
+    const BOOL otherPair = object.signPair ? FALSE : TRUE;
+    ULONG size = 0;
+    const ULONG key = driver.ExportPublicKey(container.handle(), otherPair, nullptr, &size);
+    if (isRemoval(key)) {
+        fail(CKR_DEVICE_REMOVED);
+    }
+    if (key == SAR_OK && size > 0) {
+        return true;
+    }
+    size = 0;
+    const ULONG certificate = driver.ExportCertificate(container.handle(), otherPair, nullptr, &size);
+    return certificate == SAR_OK && size > 0;
+}
+
 } // namespace
 
 // --- Objects ---
 
-void Module::closeSigningContainers(Slot& slot)
+TokenStore& Module::loadObjects(Slot& slot)
 {
-    for (const auto& entry : slot.signingContainers) {
-        fn(slot).CloseContainer(entry.second);
-    }
-    slot.signingContainers.clear();
+    slot.store.load(fn(slot), m_drivers[slot.driver].files, slot.application, slot.id, m_rsaOnly, m_objectHandles);
+    return slot.store;
 }
 
-HCONTAINER Module::signingContainer(Slot& slot, const std::string& name)
+const Object& Module::object(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHandle)
 {
-    auto found = slot.signingContainers.find(name);
-    if (found != slot.signingContainers.end()) {
-        return found->second;
+    Slot& found = presentSlot(m_sessions.get(handle).slot());
+    // A handle never given, or given for another token's object, names nothing here.
+    const auto* owner = m_objectHandles.owner(objectHandle);
+    const Object* object = owner && owner->first == found.id ? loadObjects(found).find(objectHandle) : nullptr;
+    if (!object || (object->isPrivate && !found.userLoggedIn())) {
+        fail(CKR_OBJECT_HANDLE_INVALID);
     }
-    skfclient::WritableName copy(name);
-    HCONTAINER handle = nullptr;
-    checkSar(fn(slot).OpenContainer(slot.application, copy.get(), &handle));
-    if (!handle) {
-        fail(CKR_DEVICE_ERROR);
-    }
-    slot.signingContainers[name] = handle;
-    return handle;
-}
-
-void Module::invalidateObjects(Slot& slot)
-{
-    closeSigningContainers(slot);
-    slot.objectsLoaded = false;
-    slot.names.clear();
-    slot.pairs.clear();
-    slot.objects.clear();
-}
-
-CK_OBJECT_HANDLE Module::handleFor(CK_SLOT_ID id, const Object& object)
-{
-    const std::string key = std::to_string(id) + '\n' + object.identity();
-    auto found = m_objectHandles.find(key);
-    if (found != m_objectHandles.end()) {
-        return found->second;
-    }
-    const CK_OBJECT_HANDLE handle = m_nextObject++;
-    m_objectHandles[key] = handle;
-    return handle;
-}
-
-void Module::loadObjects(Slot& slot)
-{
-    if (slot.objectsLoaded) {
-        return;
-    }
-    invalidateObjects(slot);
-    if (!slot.application) {
-        slot.objectsLoaded = true;
-        return;
-    }
-    const DriverFunctions& driver = fn(slot);
-    slot.names = readNames(slot);
-    std::vector<std::string> containers;
-    try {
-        containers = skfclient::readNameList(
-            [&](char* list, ULONG* size) { return driver.EnumContainer(slot.application, list, size); },
-            "SKF_EnumContainer");
-    } catch (const skfclient::SarError& error) {
-        fail(rvFromSar(error.sar()));
-    }
-    for (const std::string& name : containers) {
-        std::unique_ptr<OpenContainer> container;
-        ULONG type = 0;
-        try {
-            container = std::make_unique<OpenContainer>(driver, slot.application, name);
-            checkSar(driver.GetContainerType(container->handle(), &type));
-        } catch (const skfclient::SarError& error) {
-            if (isRemoval(error.sar())) {
-                throw;
-            }
-            continue; // a container the driver cannot open shows no objects
-        } catch (const P11Error& error) {
-            if (error.rv() == CKR_DEVICE_REMOVED) {
-                throw;
-            }
-            continue;
-        }
-        if ((type != CONTAINER_TYPE_RSA && type != CONTAINER_TYPE_ECC) || (m_rsaOnly && type != CONTAINER_TYPE_RSA)) {
-            continue;
-        }
-        for (const BOOL signPair : {TRUE, FALSE}) {
-            const HCONTAINER handle = container->handle();
-            KeyPairFacts facts;
-            facts.container = name;
-            facts.signPair = signPair;
-            try {
-                const Bytes blob = skfclient::readVariable(
-                    [&](BYTE* out, ULONG* size) { return driver.ExportPublicKey(handle, signPair, out, size); },
-                    "SKF_ExportPublicKey", ULONG(sizeof(RSAPUBLICKEYBLOB)));
-                if (!readPublicKeyBlob(blob, type == CONTAINER_TYPE_RSA, facts)) {
-                    continue;
-                }
-                facts.certificate = skfclient::readVariable(
-                    [&](BYTE* out, ULONG* size) { return driver.ExportCertificate(handle, signPair, out, size); },
-                    "SKF_ExportCertificate", kMaxCertificateSize);
-            } catch (const skfclient::SarError& error) {
-                if (isRemoval(error.sar())) {
-                    fail(CKR_DEVICE_REMOVED);
-                }
-                if (!facts.modulus.empty() || !facts.ecX.empty()) {
-                    facts.certificate.clear(); // the key without its certificate
-                } else {
-                    continue; // a pair the driver cannot give shows no objects
-                }
-            }
-            std::vector<Object> objects = objectsOfPair(facts);
-            const auto named = slot.names.find(pairKey(name, signPair));
-            if (named != slot.names.end()) {
-                applyNames(named->second, objects);
-            }
-            for (Object& object : objects) {
-                object.handle = handleFor(slot.id, object);
-                slot.objects.push_back(std::move(object));
-            }
-            slot.pairs.push_back(std::move(facts));
-        }
-    }
-    slot.objectsLoaded = true;
-}
-
-const Object& Module::visibleObject(const Session& current, CK_OBJECT_HANDLE handle)
-{
-    Slot& found = presentSlot(current.slot);
-    loadObjects(found);
-    for (const Object& object : found.objects) {
-        if (object.handle == handle) {
-            if (object.isPrivate && !userLoggedIn(found)) {
-                break;
-            }
-            return object;
-        }
-    }
-    fail(CKR_OBJECT_HANDLE_INVALID);
+    return *object;
 }
 
 void Module::findInit(CK_SESSION_HANDLE handle, const CK_ATTRIBUTE* pTemplate, CK_ULONG count)
 {
-    Session& current = session(handle);
-    if (current.finding) {
+    Session& current = m_sessions.get(handle);
+    if (current.finding()) {
         fail(CKR_OPERATION_ACTIVE);
     }
-    Slot& found = presentSlot(current.slot);
-    loadObjects(found);
-    current.found.clear();
-    current.foundNext = 0;
-    for (const Object& object : found.objects) {
-        if ((!object.isPrivate || userLoggedIn(found)) && object.matches(pTemplate, count)) {
-            current.found.push_back(object.handle);
+    Slot& found = presentSlot(current.slot());
+    std::vector<CK_OBJECT_HANDLE> handles;
+    for (const Object& object : loadObjects(found).objects()) {
+        if ((!object.isPrivate || found.userLoggedIn()) && object.matches(pTemplate, count)) {
+            handles.push_back(object.handle);
         }
     }
-    current.finding = true;
-}
-
-std::vector<CK_OBJECT_HANDLE> Module::findNext(CK_SESSION_HANDLE handle, CK_ULONG max)
-{
-    Session& current = session(handle);
-    if (!current.finding) {
-        fail(CKR_OPERATION_NOT_INITIALIZED);
-    }
-    const size_t take = std::min<size_t>(max, current.found.size() - current.foundNext);
-    std::vector<CK_OBJECT_HANDLE> out(current.found.begin() + long(current.foundNext),
-                                      current.found.begin() + long(current.foundNext + take));
-    current.foundNext += take;
-    return out;
-}
-
-void Module::findFinal(CK_SESSION_HANDLE handle)
-{
-    Session& current = session(handle);
-    if (!current.finding) {
-        fail(CKR_OPERATION_NOT_INITIALIZED);
-    }
-    current.finding = false;
-    current.found.clear();
-}
-
-CK_RV Module::getAttributes(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHandle, CK_ATTRIBUTE* pTemplate,
-                            CK_ULONG count)
-{
-    const Object& object = visibleObject(session(handle), objectHandle);
-    // Every entry is answered; the result is the last problem met, as the standard asks.
-    CK_RV rv = CKR_OK;
-    for (CK_ULONG i = 0; i < count; ++i) {
-        CK_ATTRIBUTE& attribute = pTemplate[i];
-        if (object.sensitive.count(attribute.type)) {
-            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            rv = CKR_ATTRIBUTE_SENSITIVE;
-            continue;
-        }
-        const auto found = object.attributes.find(attribute.type);
-        if (found == object.attributes.end()) {
-            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            rv = CKR_ATTRIBUTE_TYPE_INVALID;
-            continue;
-        }
-        const Bytes& value = found->second;
-        if (!attribute.pValue) {
-            attribute.ulValueLen = value.size();
-        } else if (attribute.ulValueLen < value.size()) {
-            attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
-            rv = CKR_BUFFER_TOO_SMALL;
-        } else {
-            if (!value.empty()) {
-                std::memcpy(attribute.pValue, value.data(), value.size());
-            }
-            attribute.ulValueLen = value.size();
-        }
-    }
-    return rv;
-}
-
-NameTable Module::readNames(const Slot& slot)
-{
-    const auto& files = m_drivers[slot.driver].files;
-    if (!files || !slot.application) {
-        return {};
-    }
-    skfclient::WritableName name(kNamesFile);
-    FILEATTRIBUTE info{};
-    if (files->GetFileInfo(slot.application, name.get(), &info) != SAR_OK) {
-        return {}; // nobody named anything on this token yet
-    }
-    const ULONG size = std::min<ULONG>(info.FileSize, 4 * kNamesFileSize);
-    std::string text(size, '\0');
-    ULONG read = size;
-    if (files->ReadFile(slot.application, name.get(), 0, size, reinterpret_cast<BYTE*>(&text[0]), &read) != SAR_OK) {
-        return {};
-    }
-    text.resize(std::min(read, size));
-    return parseNames(text);
-}
-
-void Module::writeNames(Slot& slot, const NameTable& table)
-{
-    const auto& files = m_drivers[slot.driver].files;
-    if (!files) {
-        fail(CKR_ATTRIBUTE_READ_ONLY); // the driver keeps no files: IDs stay the derived ones
-    }
-    skfclient::WritableName name(kNamesFile);
-    FILEATTRIBUTE info{};
-    if (files->GetFileInfo(slot.application, name.get(), &info) != SAR_OK) {
-        // Anyone reads the names (a client finds objects before logging in); only the user writes.
-        checkSar(files->CreateFile(slot.application, name.get(), ULONG(kNamesFileSize), SECURE_ANYONE_ACCOUNT,
-                                   SECURE_USER_ACCOUNT));
-        info.FileSize = ULONG(kNamesFileSize);
-    }
-    std::string text = formatNames(table);
-    if (text.size() >= info.FileSize) {
-        fail(CKR_DEVICE_MEMORY);
-    }
-    text.resize(info.FileSize, '\0');
-    checkSar(files->WriteFile(slot.application, name.get(), 0, reinterpret_cast<BYTE*>(&text[0]), info.FileSize));
+    current.startFind(std::move(handles));
 }
 
 template <typename Change>
 void Module::renamePair(Slot& slot, const std::string& container, bool signPair, Change change)
 {
-    requireUser(slot);
-    loadObjects(slot);
+    slot.requireUser();
+    const TokenStore& store = loadObjects(slot);
+    const auto& files = m_drivers[slot.driver].files;
+    if (!files) {
+        fail(CKR_ATTRIBUTE_READ_ONLY); // the driver keeps no files: IDs stay the derived ones
+    }
     // Entries of pairs that are gone are dropped on the way, so the file does not fill up.
     NameTable table;
-    for (const KeyPairFacts& pair : slot.pairs) {
-        const auto known = slot.names.find(pairKey(pair.container, pair.signPair));
-        if (known != slot.names.end()) {
+    for (const KeyPairFacts& pair : store.pairs()) {
+        const auto known = store.names().find(pairKey(pair.container, pair.signPair));
+        if (known != store.names().end()) {
             table.insert(*known);
         }
     }
     change(table[pairKey(container, signPair)]);
-    writeNames(slot, table);
-    invalidateObjects(slot);
+    writeNameFile(*files, slot.application, table);
+    slot.store.invalidate(fn(slot));
 }
 
 void Module::setAttributes(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHandle, const CK_ATTRIBUTE* pTemplate,
                            CK_ULONG count)
 {
-    Session& current = session(handle);
-    const Object object = visibleObject(current, objectHandle);
+    Session& current = m_sessions.get(handle);
+    const Object object = this->object(handle, objectHandle);
     for (CK_ULONG i = 0; i < count; ++i) {
         if (pTemplate[i].type != CKA_ID && pTemplate[i].type != CKA_LABEL) {
             // Everything else comes from the token's containers, which have no place for changes.
             fail(CKR_ATTRIBUTE_READ_ONLY);
         }
     }
-    requireWritable(current);
-    Slot& found = presentSlot(current.slot);
+    current.requireWritable();
+    Slot& found = presentSlot(current.slot());
     const bool certificate = object.objectClass == CKO_CERTIFICATE;
     renamePair(found, object.container, object.signPair, [&](PairNames& names) {
         for (CK_ULONG i = 0; i < count; ++i) {
@@ -373,35 +170,10 @@ void Module::setAttributes(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHand
     });
 }
 
-CK_ULONG Module::objectSize(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHandle)
-{
-    const Object& object = visibleObject(session(handle), objectHandle);
-    if (object.objectClass == CKO_PRIVATE_KEY) {
-        fail(CKR_INFORMATION_SENSITIVE); // its size would tell about a key that never leaves the token
-    }
-    CK_ULONG size = 0;
-    for (const auto& entry : object.attributes) {
-        size += entry.second.size();
-    }
-    return size;
-}
-
-CK_OBJECT_HANDLE Module::objectHandleOf(Slot& slot, const std::string& container, bool signPair, CK_OBJECT_CLASS cls)
-{
-    loadObjects(slot);
-    for (const Object& object : slot.objects) {
-        if (object.container == container && object.signPair == signPair && object.objectClass == cls) {
-            return object.handle;
-        }
-    }
-    // The token accepted the change but does not show it: it did not really happen.
-    fail(CKR_DEVICE_ERROR);
-}
-
 CK_OBJECT_HANDLE Module::createObject(CK_SESSION_HANDLE handle, const CK_ATTRIBUTE* pTemplate, CK_ULONG count)
 {
-    Session& current = session(handle);
-    Slot& found = presentSlot(current.slot);
+    Session& current = m_sessions.get(handle);
+    Slot& found = presentSlot(current.slot());
     CK_ULONG objectClass = 0;
     if (!attributeUlong(findAttribute(pTemplate, count, CKA_CLASS), objectClass)) {
         fail(CKR_TEMPLATE_INCOMPLETE);
@@ -423,14 +195,13 @@ CK_OBJECT_HANDLE Module::createObject(CK_SESSION_HANDLE handle, const CK_ATTRIBU
     if (!value || value->ulValueLen == 0) {
         fail(CKR_TEMPLATE_INCOMPLETE);
     }
-    requireWritable(current);
+    current.requireWritable();
     Bytes der = attributeBytes(*value);
     CertificateFacts certificate;
     if (der.size() > kMaxCertificateSize || !readCertificate(der, certificate)) {
         fail(CKR_ATTRIBUTE_VALUE_INVALID);
     }
-    loadObjects(found);
-    for (const KeyPairFacts& pair : found.pairs) {
+    for (const KeyPairFacts& pair : loadObjects(found).pairs()) {
         const bool same = pair.isRsa
             ? certificate.isRsa && certificate.modulus == pair.modulus && certificate.exponent == pair.exponent
             : certificate.isEc && certificate.ecX == pair.ecX && certificate.ecY == pair.ecY;
@@ -442,13 +213,13 @@ CK_OBJECT_HANDLE Module::createObject(CK_SESSION_HANDLE handle, const CK_ATTRIBU
         const CK_ATTRIBUTE* id = findAttribute(pTemplate, count, CKA_ID);
         const CK_ATTRIBUTE* label = findAttribute(pTemplate, count, CKA_LABEL);
         if (id || label) {
-            requireUser(found); // names are written only after login: checked before the token changes
+            found.requireUser(); // names are written only after login: checked before the token changes
         }
         {
             OpenContainer container(fn(found), found.application, name);
             checkSar(fn(found).ImportCertificate(container.handle(), signPair, der.data(), ULONG(der.size())));
         }
-        invalidateObjects(found);
+        found.store.invalidate(fn(found));
         if ((id || label) && m_drivers[found.driver].files) {
             renamePair(found, name, signPair, [&](PairNames& names) {
                 if (id) {
@@ -460,62 +231,41 @@ CK_OBJECT_HANDLE Module::createObject(CK_SESSION_HANDLE handle, const CK_ATTRIBU
                 }
             });
         }
-        return objectHandleOf(found, name, signPair, CKO_CERTIFICATE);
+        return loadObjects(found).handleOf(name, signPair, CKO_CERTIFICATE);
     }
     // A certificate for no key on the token has nowhere to go.
     fail(CKR_TEMPLATE_INCONSISTENT);
 }
 
-// True when deleting the object's container would take an object the caller did not name
-// beyond the same pair's public key and certificate: the other pair's keys or certificate,
-// asked of the token itself so that nothing the module failed to read is overlooked.
-bool Module::containerHoldsMore(const Slot& slot, const Object& object)
-{
-    const DriverFunctions& driver = fn(slot);
-    OpenContainer container(driver, slot.application, object.container);
-    const BOOL otherPair = object.signPair ? FALSE : TRUE;
-    ULONG size = 0;
-    const ULONG key = driver.ExportPublicKey(container.handle(), otherPair, nullptr, &size);
-    if (isRemoval(key)) {
-        fail(CKR_DEVICE_REMOVED);
-    }
-    if (key == SAR_OK && size > 0) {
-        return true;
-    }
-    size = 0;
-    const ULONG certificate = driver.ExportCertificate(container.handle(), otherPair, nullptr, &size);
-    return certificate == SAR_OK && size > 0;
-}
-
 void Module::destroyObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHandle)
 {
-    Session& current = session(handle);
-    const Object& object = visibleObject(current, objectHandle);
-    requireWritable(current);
-    Slot& found = presentSlot(current.slot);
+    Session& current = m_sessions.get(handle);
+    const Object& object = this->object(handle, objectHandle);
+    current.requireWritable();
+    Slot& found = presentSlot(current.slot());
     // SKF removes a key, a public key or a certificate only with its whole container: only
     // the private key may be named for that, and only where the pair is all the container holds.
     if (object.objectClass != CKO_PRIVATE_KEY) {
         fail(CKR_ACTION_PROHIBITED);
     }
-    requireUser(found);
-    if (containerHoldsMore(found, object)) {
+    found.requireUser();
+    if (containerHoldsMore(fn(found), found.application, object)) {
         fail(CKR_ACTION_PROHIBITED);
     }
     skfclient::WritableName name(object.container);
     checkSar(fn(found).DeleteContainer(found.application, name.get()));
-    invalidateObjects(found);
+    found.store.invalidate(fn(found));
 }
 
 void Module::generateKeyPair(CK_SESSION_HANDLE handle, const CK_MECHANISM& mechanism, const CK_ATTRIBUTE* pPublic,
                              CK_ULONG publicCount, const CK_ATTRIBUTE* pPrivate, CK_ULONG privateCount,
                              CK_OBJECT_HANDLE& publicKey, CK_OBJECT_HANDLE& privateKey)
 {
-    Session& current = session(handle);
-    Slot& found = presentSlot(current.slot);
+    Session& current = m_sessions.get(handle);
+    Slot& found = presentSlot(current.slot());
     const bool isRsa = mechanism.mechanism == CKM_RSA_PKCS_KEY_PAIR_GEN;
     CK_MECHANISM_INFO info{};
-    mechanismInfo(current.slot, mechanism.mechanism, info);
+    mechanismInfo(current.slot(), mechanism.mechanism, info);
     if (!(info.flags & CKF_GENERATE_KEY_PAIR)) {
         fail(CKR_MECHANISM_INVALID);
     }
@@ -543,8 +293,8 @@ void Module::generateKeyPair(CK_SESSION_HANDLE handle, const CK_MECHANISM& mecha
     if (asksForSessionObject(pPublic, publicCount) || asksForSessionObject(pPrivate, privateCount)) {
         fail(CKR_TEMPLATE_INCONSISTENT);
     }
-    requireWritable(current);
-    requireUser(found);
+    current.requireWritable();
+    found.requireUser();
 
     std::optional<Bytes> givenId;
     std::optional<std::string> givenLabel;
@@ -586,7 +336,7 @@ void Module::generateKeyPair(CK_SESSION_HANDLE handle, const CK_MECHANISM& mecha
         driver.DeleteContainer(found.application, &name[0]);
         fail(rvFromSar(result));
     }
-    invalidateObjects(found);
+    found.store.invalidate(fn(found));
     if ((givenId || givenLabel) && m_drivers[found.driver].files) {
         try {
             renamePair(found, name, true, [&](PairNames& names) {
@@ -596,12 +346,12 @@ void Module::generateKeyPair(CK_SESSION_HANDLE handle, const CK_MECHANISM& mecha
         } catch (const std::exception&) {
             // A pair the client cannot find by the ID it gave is no use to it: none stays behind.
             driver.DeleteContainer(found.application, &name[0]);
-            invalidateObjects(found);
+            found.store.invalidate(fn(found));
             throw;
         }
     }
-    publicKey = objectHandleOf(found, name, true, CKO_PUBLIC_KEY);
-    privateKey = objectHandleOf(found, name, true, CKO_PRIVATE_KEY);
+    publicKey = loadObjects(found).handleOf(name, true, CKO_PUBLIC_KEY);
+    privateKey = loadObjects(found).handleOf(name, true, CKO_PRIVATE_KEY);
 }
 
 } // namespace skfp11
