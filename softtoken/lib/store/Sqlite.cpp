@@ -8,6 +8,11 @@
 #include <limits>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
 namespace softskf::store {
 
 // The driver runs inside other programs, and some bring an SQLite of their own that exports
@@ -18,9 +23,51 @@ namespace softskf::store {
 // sqlite3_close_v2 or sqlite3_wal_checkpoint_v2.
 namespace {
 
-[[noreturn]] void fail(sqlite3* db, const std::string& what)
+std::string folderOf(const std::string& path)
 {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+bool deviceIsFull(const std::string& path)
+{
+    struct statvfs info
+    {
+    };
+    return statvfs(folderOf(path).c_str(), &info) == 0 && info.f_bavail == 0;
+}
+
+// What a person can act on: a full device or a read-only file is said as such, with the
+// place; anything else keeps SQLite's words.
+[[noreturn]] void fail(sqlite3* db, const std::string& what, int rc = SQLITE_OK)
+{
+    const std::string path = db && sqlite3_db_filename(db, "main") ? sqlite3_db_filename(db, "main") : "";
+    const int primary = rc & 0xff;
+    if (primary == SQLITE_FULL || ((primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) && deviceIsFull(path))) {
+        throw StoreFull("no space left on the device that holds the store (" + folderOf(path) + ")");
+    }
+    if (primary == SQLITE_READONLY) {
+        throw ReadOnlyStore("the token's file is read-only (" + path + ")");
+    }
     throw StoreError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+}
+
+// A -wal or -shm beside the file that its owner cannot write (left by an older version
+// that opened a read-only token) would keep every later writer out: given its owner's
+// write right back. Only a regular file of this user is touched.
+void restoreCompanionMode(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    struct stat info
+    {
+    };
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() && !(info.st_mode & S_IWUSR)) {
+        fchmod(fd, 0600);
+    }
+    close(fd);
 }
 
 // SQLite takes lengths as int; the store's values stay far below that (file data is held to
@@ -42,13 +89,27 @@ Database::Database(const std::string& path, bool create)
     for (const char* suffix : {"", "-wal", "-shm"}) {
         requireRegularOrAbsent(path + suffix);
     }
+    for (const char* suffix : {"-wal", "-shm"}) {
+        restoreCompanionMode(path + suffix);
+    }
     const int flags
         = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
     if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK) {
         std::string message = m_db ? sqlite3_errmsg(m_db) : "out of memory";
         sqlite3_close(m_db);
         m_db = nullptr;
+        if (deviceIsFull(path)) {
+            throw StoreFull("no space left on the device that holds the store (" + folderOf(path) + ")");
+        }
         throw StoreError("cannot open " + path + ": " + message);
+    }
+    // SQLite opens a file it cannot write read-only, and would then make a -wal and -shm
+    // of the file's mode that shut out every writer after the mode is back. Refused
+    // before anything is read.
+    if (sqlite3_db_readonly(m_db, "main") == 1) {
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw ReadOnlyStore("the token's file is read-only (" + path + ")");
     }
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     sqlite3_extended_result_codes(m_db, 1);
@@ -69,10 +130,10 @@ Database::~Database()
 void Database::exec(const char* sql)
 {
     char* error = nullptr;
-    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        std::string message = error ? error : "unknown error";
-        sqlite3_free(error);
-        throw StoreError(std::string("sql failed: ") + message);
+    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, &error);
+    sqlite3_free(error); // sqlite3_errmsg says the same
+    if (rc != SQLITE_OK) {
+        fail(m_db, "sql failed", rc);
     }
 }
 
@@ -155,7 +216,7 @@ bool Statement::step()
     if (rc == SQLITE_DONE) {
         return false;
     }
-    fail(m_db, "statement failed");
+    fail(m_db, "statement failed", rc);
 }
 
 void Statement::run()

@@ -25,6 +25,20 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The store's file cannot be written: its mode, or a read-only mount.
+class ReadOnlyStore : public StoreError
+{
+public:
+    using StoreError::StoreError;
+};
+
+// The device that holds the store has no space left.
+class StoreFull : public StoreError
+{
+public:
+    using StoreError::StoreError;
+};
+
 class Statement;
 class CachedQuery;
 
