@@ -114,7 +114,19 @@ std::string tokenProblem(const std::string& deviceNameOrSerial)
     }
     TokenSummary summary{serial, {}, {}, 0, 0, {}, false};
     examineToken(paths, summary);
-    return summary.problem;
+    if (!summary.problem.empty()) {
+        return summary.problem;
+    }
+    try {
+        store::TokenDb db(paths.tokenDbPath(serial));
+        std::string damaged;
+        for (const auto& object : db.damagedObjects()) {
+            damaged += (damaged.empty() ? "" : "; ") + object + " is damaged";
+        }
+        return damaged;
+    } catch (const std::exception& error) {
+        return error.what();
+    }
 }
 
 std::string storeDir()

@@ -213,6 +213,8 @@ std::optional<store::PinRecord> Core::spendTry(const AppRef& app, ULONG pinType)
 {
     store::Transaction transaction(app.db.database());
     auto record = app.db.pin(app.record.id, pinType);
+    // Both records are read before the try: a damaged one (SAR_FILEERR) costs none.
+    app.db.pin(app.record.id, otherPinType(pinType));
     if (!crypto::isWrittenPinKdf(kdfParams(record))) {
         fail(SAR_FAIL); // a planted record: no try spent, no hash run
     }
