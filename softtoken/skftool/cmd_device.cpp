@@ -163,6 +163,17 @@ void printApplication(std::ostream& out, Device& device, const std::string& name
     throw error;
 }
 
+// Why a listed soft token cannot be used, from its store; empty for any other device.
+std::string deviceProblem(const std::string& name)
+{
+    try {
+        const std::string problem = softskf::admin::tokenProblem(name);
+        return problem.empty() ? "" : "\tcannot be used: " + problem;
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 std::vector<std::string> enumAllDevices(const Driver& driver)
 {
     try {
@@ -186,7 +197,7 @@ void runDevices(Context& context)
         std::string writable = name;
         ULONG state = DEV_UNKNOW_STATE;
         check(driver.fn().GetDevState(&writable[0], &state), "SKF_GetDevState", "device " + name);
-        context.out() << name << "\t" << stateName(state) << "\n";
+        context.out() << name << "\t" << stateName(state) << deviceProblem(name) << "\n";
     }
 }
 

@@ -94,5 +94,22 @@ else
     echo "SKIPPED: the full device needs a mount namespace (root, or user namespaces)"
 fi
 
-[[ $status == 0 ]] && echo "store faults: read-only and full device handled"
+# A plugged-in token whose file is not a database stays listed, with the reason, and is
+# the only one called broken.
+(
+    export SOFTSKF_DIR=$work/garbage/store
+    mkdir -p "$work/garbage"
+    tool() { "$SKFTOOL" --lib "$SOFTSKF_LIB" "$@" 2>&1; }
+    for serial in G1 G2; do tool create --serial $serial >/dev/null && tool insert $serial >/dev/null; done
+    echo "not a database" >"$SOFTSKF_DIR/tokens/G1.db"
+    output=$(tool devices)
+    expect_in $'VK-G1\tpresent\tcannot be used: ' "devices"
+    [[ "$output" == *$'VK-G2\tpresent\n'* || "$output" == *$'VK-G2\tpresent' ]] || fail "devices: $output"
+    output=$(tool tokens)
+    expect_in "BROKEN: " "tokens"
+    [[ $(grep -c BROKEN <<<"$output") == 1 ]] || fail "tokens called more than G1 broken: $output"
+    exit $status
+) || status=1
+
+[[ $status == 0 ]] && echo "store faults: read-only file, full device and unreadable token handled"
 exit $status
