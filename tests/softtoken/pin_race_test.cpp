@@ -32,7 +32,7 @@ const RaceCase kRaces[] = {
 };
 
 // An even count, so a PIN changed back and forth ends as it began.
-constexpr int kRounds = 20;
+constexpr int kRounds = 12;
 
 std::vector<std::string> loopArguments(const std::string& device, const PinLoop& loop)
 {
