@@ -514,9 +514,9 @@ void Module::slotInfo(CK_SLOT_ID id, CK_SLOT_INFO& info)
     std::memset(&info, 0, sizeof info);
     std::string description = found.deviceName;
     const Device* listed = deviceOf(found);
-    description += listed && !listed->handle        ? " (cannot be read)"
-        : found.applicationName.empty() ? " (no application)"
-                                        : " / " + found.applicationName;
+    description += listed && !listed->handle ? " (cannot be read)"
+        : found.applicationName.empty()      ? " (no application)"
+                                             : " / " + found.applicationName;
     padField(info.slotDescription, sizeof info.slotDescription, description);
     padField(info.manufacturerID, sizeof info.manufacturerID, "SKF");
     info.flags = CKF_REMOVABLE_DEVICE | CKF_HW_SLOT | (found.present ? CKF_TOKEN_PRESENT : 0);

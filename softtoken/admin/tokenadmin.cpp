@@ -107,8 +107,7 @@ std::string tokenProblem(const std::string& deviceNameOrSerial)
     }
     const StorePaths paths = openStore();
     store::Presence presence;
-    const std::string serial
-        = paths.presence(deviceNameOrSerial, presence) ? presence.serial : deviceNameOrSerial;
+    const std::string serial = paths.presence(deviceNameOrSerial, presence) ? presence.serial : deviceNameOrSerial;
     if (!store::isValidStoreName(serial) || !fileExists(paths.tokenDbPath(serial))) {
         return {};
     }

@@ -63,8 +63,8 @@ void printDeviceInfo(std::ostream& out, const DEVINFO& info)
 
 // A stored object the token refuses as damaged (SAR_FILEERR) is marked, and the rest of
 // the token still shown.
-template <typename Print> void markDamaged(std::ostream& out, const std::string& indent, const std::string& what,
-                                          Print print)
+template <typename Print>
+void markDamaged(std::ostream& out, const std::string& indent, const std::string& what, Print print)
 {
     try {
         print();
@@ -124,11 +124,10 @@ void printContainer(std::ostream& out, Application& application, const std::stri
     out << "    Container " << name << " (" << containerTypeName(container.type()) << ")\n";
     for (bool signPair : {true, false}) {
         const std::string pair = std::string(signPair ? "Signature" : "Encryption") + " key pair";
-        markDamaged(out, "      ", pair,
-                    [&] {
-                        const std::string text = keyPairText(exportPublicKey(container, signPair));
-                        out << "      " << pair << ": " << text << "\n";
-                    });
+        markDamaged(out, "      ", pair, [&] {
+            const std::string text = keyPairText(exportPublicKey(container, signPair));
+            out << "      " << pair << ": " << text << "\n";
+        });
         markDamaged(out, "        ", "Certificate",
                     [&] { printCertificate(out, exportCertificate(container, signPair)); });
     }

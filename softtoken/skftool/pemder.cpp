@@ -111,7 +111,9 @@ void writeIntoSpecial(const std::string& path, const std::vector<uint8_t>& bytes
 
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, unsigned mode)
 {
-    struct stat existing{};
+    struct stat existing
+    {
+    };
     if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
         if (S_ISDIR(existing.st_mode)) {
             throw ToolError("cannot write " + path + ": it is a folder");

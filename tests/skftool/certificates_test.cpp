@@ -212,7 +212,9 @@ TEST(OutputFiles, writeIntoDevicesAndFifos_refuseSocketsAndFolders_andReplaceReg
     const std::vector<uint8_t> bytes = {'o', 'k', '\n'};
 
     // A FIFO rather than /dev/null: a fault here must not take the machine's /dev/null.
-    struct stat status{};
+    struct stat status
+    {
+    };
     const std::string fifo = folder + "/fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     auto received = std::make_shared<std::vector<uint8_t>>();

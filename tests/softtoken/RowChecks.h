@@ -52,7 +52,9 @@ inline void fixRowChecks(const std::string& path)
         std::vector<const char*> numbersAfter;
     };
     const Table tables[] = {
-        {"pins", {"pin_type"}, {"salt", "verifier", "wrapped_app_key", "wrap_public", "wrap_private", "record_mac"},
+        {"pins",
+         {"pin_type"},
+         {"salt", "verifier", "wrapped_app_key", "wrap_public", "wrap_private", "record_mac"},
          {"kdf", "iterations", "scrypt_n", "scrypt_r", "scrypt_p", "max_retries", "is_default"}},
         {"files", {}, {"data"}, {"sealed"}},
         {"key_pairs", {"algorithm", "bits"}, {"public_blob", "wrapped_private_key"}, {}},

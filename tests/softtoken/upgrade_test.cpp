@@ -281,9 +281,9 @@ TEST_F(CurrentRelease, aFlippedByte_isRefusedAsDamage_andSpendsNoTry)
     EXPECT_EQ(number(path, "SELECT COUNT(*) FROM pins WHERE remaining_retries = max_retries"), 2);
     // The store names each damaged object for skftool.
     const std::string problem = admin::tokenProblem(deviceName);
-    for (const char* named : {"application APP's user PIN record is damaged", "application APP's file open is damaged",
-                              "container sm2's signature key is damaged",
-                              "container sm2's signature certificate is damaged"}) {
+    for (const char* named :
+         {"application APP's user PIN record is damaged", "application APP's file open is damaged",
+          "container sm2's signature key is damaged", "container sm2's signature certificate is damaged"}) {
         EXPECT_NE(problem.find(named), std::string::npos) << named << " in: " << problem;
     }
     EXPECT_EQ(problem.find("SO PIN"), std::string::npos) << problem;

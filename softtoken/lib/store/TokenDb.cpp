@@ -151,13 +151,13 @@ std::vector<uint8_t> pinCheck(uint32_t pinType, const PinRecord& pin)
 {
     RowCheck check("pins");
     check.number(pinType);
-    for (const auto* field : {&pin.salt, &pin.verifier, &pin.wrappedAppKey, &pin.wrapPublic, &pin.wrapPrivate,
-                              &pin.recordMac}) {
+    for (const auto* field :
+         {&pin.salt, &pin.verifier, &pin.wrappedAppKey, &pin.wrapPublic, &pin.wrapPrivate, &pin.recordMac}) {
         check.add(*field);
     }
-    for (const uint64_t value : {uint64_t{static_cast<uint32_t>(pin.kdf)}, uint64_t{pin.iterations}, pin.scryptN,
-                                 uint64_t{pin.scryptR}, uint64_t{pin.scryptP}, uint64_t{pin.maxRetries},
-                                 uint64_t{pin.isDefault}}) {
+    for (const uint64_t value :
+         {uint64_t{static_cast<uint32_t>(pin.kdf)}, uint64_t{pin.iterations}, pin.scryptN, uint64_t{pin.scryptR},
+          uint64_t{pin.scryptP}, uint64_t{pin.maxRetries}, uint64_t{pin.isDefault}}) {
         check.number(value);
     }
     return check.value();
@@ -383,8 +383,9 @@ void TokenDb::fillRowChecks()
     for (auto rows = m_db.prepare("SELECT rowid, algorithm, bits, public_blob, wrapped_private_key FROM key_pairs");
          rows.step();) {
         m_db.prepare("UPDATE key_pairs SET row_check = ? WHERE rowid = ?")
-            .bind(1, pairCheck(static_cast<uint32_t>(rows.integer(1)), static_cast<uint32_t>(rows.integer(2)),
-                               rows.blob(3), rows.blob(4)))
+            .bind(1,
+                  pairCheck(static_cast<uint32_t>(rows.integer(1)), static_cast<uint32_t>(rows.integer(2)),
+                            rows.blob(3), rows.blob(4)))
             .bind(2, rows.integer(0))
             .run();
     }
@@ -824,7 +825,8 @@ std::vector<SealedKeyRow> TokenDb::sealedKeys(int64_t appId)
 
 void TokenDb::setSealedKey(int64_t containerId, bool signing, const std::vector<uint8_t>& wrappedPrivateKey)
 {
-    auto row = m_db.prepare("SELECT algorithm, bits, public_blob FROM key_pairs WHERE container_id = ? AND signing = ?");
+    auto row
+        = m_db.prepare("SELECT algorithm, bits, public_blob FROM key_pairs WHERE container_id = ? AND signing = ?");
     row.bind(1, containerId).bind(2, int64_t{signing ? 1 : 0});
     if (!row.step()) {
         return;
