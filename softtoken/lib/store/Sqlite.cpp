@@ -5,8 +5,10 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -39,11 +41,11 @@ bool deviceIsFull(const std::string& path)
 
 // What a person can act on: a full device or a read-only file is said as such, with the
 // place; anything else keeps SQLite's words.
-[[noreturn]] void fail(sqlite3* db, const std::string& what, int rc = SQLITE_OK)
+[[noreturn]] void fail(sqlite3* db, const std::string& what, int rc = SQLITE_OK, const std::string& path = {})
 {
-    const std::string path = db && sqlite3_db_filename(db, "main") ? sqlite3_db_filename(db, "main") : "";
     const int primary = rc & 0xff;
-    if (primary == SQLITE_FULL || ((primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) && deviceIsFull(path))) {
+    if (primary == SQLITE_FULL
+        || ((primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) && !path.empty() && deviceIsFull(path))) {
         throw StoreFull("no space left on the device that holds the store (" + folderOf(path) + ")");
     }
     if (primary == SQLITE_READONLY) {
@@ -83,6 +85,7 @@ int boundLength(size_t size)
 } // namespace
 
 Database::Database(const std::string& path, bool create)
+    : m_path(path)
 {
     // No link is followed, for the database or its companions: a planted link would have
     // SQLite write its journal into another file.
@@ -91,6 +94,13 @@ Database::Database(const std::string& path, bool create)
     }
     for (const char* suffix : {"-wal", "-shm"}) {
         restoreCompanionMode(path + suffix);
+    }
+    // SQLite would open a file it cannot write read-only, and then make a -wal and -shm of
+    // the file's mode that shut out every writer after the mode is back: refused first.
+    // (A check of the file rather than sqlite3_db_readonly, which not every SQLite a host
+    // program brings exports.)
+    if (!create && faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
+        throw ReadOnlyStore("the token's file is read-only (" + path + ")");
     }
     const int flags
         = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
@@ -102,14 +112,6 @@ Database::Database(const std::string& path, bool create)
             throw StoreFull("no space left on the device that holds the store (" + folderOf(path) + ")");
         }
         throw StoreError("cannot open " + path + ": " + message);
-    }
-    // SQLite opens a file it cannot write read-only, and would then make a -wal and -shm
-    // of the file's mode that shut out every writer after the mode is back. Refused
-    // before anything is read.
-    if (sqlite3_db_readonly(m_db, "main") == 1) {
-        sqlite3_close(m_db);
-        m_db = nullptr;
-        throw ReadOnlyStore("the token's file is read-only (" + path + ")");
     }
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
     sqlite3_extended_result_codes(m_db, 1);
@@ -133,20 +135,20 @@ void Database::exec(const char* sql)
     const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, &error);
     sqlite3_free(error); // sqlite3_errmsg says the same
     if (rc != SQLITE_OK) {
-        fail(m_db, "sql failed", rc);
+        fail(m_db, "sql failed", rc, m_path);
     }
 }
 
 Statement Database::prepare(const char* sql)
 {
-    return Statement(m_db, sql);
+    return Statement(m_db, sql, m_path);
 }
 
 CachedQuery Database::cached(const char* sql)
 {
     auto& slot = m_cache[sql];
     if (!slot) {
-        slot = std::make_unique<Statement>(m_db, sql);
+        slot = std::make_unique<Statement>(m_db, sql, m_path);
     }
     return CachedQuery(*slot);
 }
@@ -156,8 +158,9 @@ int64_t Database::lastInsertId() const
     return sqlite3_last_insert_rowid(m_db);
 }
 
-Statement::Statement(sqlite3* db, const char* sql)
+Statement::Statement(sqlite3* db, const char* sql, std::string path)
     : m_db(db)
+    , m_path(std::move(path))
 {
     if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
         fail(db, "cannot prepare statement");
@@ -172,6 +175,7 @@ Statement::~Statement()
 Statement::Statement(Statement&& other) noexcept
     : m_db(other.m_db)
     , m_stmt(other.m_stmt)
+    , m_path(std::move(other.m_path))
 {
     other.m_stmt = nullptr;
 }
@@ -216,7 +220,7 @@ bool Statement::step()
     if (rc == SQLITE_DONE) {
         return false;
     }
-    fail(m_db, "statement failed", rc);
+    fail(m_db, "statement failed", rc, m_path);
 }
 
 void Statement::run()

@@ -65,6 +65,7 @@ public:
 private:
     friend class Transaction;
     sqlite3* m_db = nullptr;
+    std::string m_path;
     std::function<void()> m_writeGuard;
     std::unordered_map<std::string, std::unique_ptr<Statement>> m_cache;
 };
@@ -72,7 +73,8 @@ private:
 class Statement
 {
 public:
-    Statement(sqlite3* db, const char* sql);
+    // path: the database's file, named in errors a person can act on.
+    Statement(sqlite3* db, const char* sql, std::string path = {});
     ~Statement();
     Statement(Statement&& other) noexcept;
     Statement(const Statement&) = delete;
@@ -99,6 +101,7 @@ public:
 private:
     sqlite3* m_db;
     sqlite3_stmt* m_stmt = nullptr;
+    std::string m_path;
 };
 
 // A kept statement in use; resets it when it goes, also when a step threw.
