@@ -165,7 +165,9 @@ void writeFile(const std::string& path, const Bytes& bytes)
 {
     FILE* file = fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
-    fwrite(bytes.data(), 1, bytes.size(), file);
+    if (!bytes.empty()) { // an empty vector's data() may be null
+        fwrite(bytes.data(), 1, bytes.size(), file);
+    }
     fclose(file);
 }
 
