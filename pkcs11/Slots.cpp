@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -32,6 +33,31 @@ std::string fieldText(const CHAR* field, size_t width)
 {
     const char* start = reinterpret_cast<const char*>(field);
     return std::string(start, strnlen(start, width));
+}
+
+// A device the driver lists but cannot open: said on standard error with $SKFP11_DEBUG,
+// since a client sees only CKR_TOKEN_NOT_RECOGNIZED.
+void reportUnreadable(const std::string& name, ULONG code)
+{
+    const char* debug = std::getenv("SKFP11_DEBUG");
+    if (debug && *debug) {
+        std::fprintf(stderr, "skfp11: device %s is listed but cannot be read (the driver answered 0x%08lX)\n",
+                     name.c_str(), static_cast<unsigned long>(code));
+    }
+}
+
+// Whether the device opens now; the handle is given back at once.
+bool connects(const DriverFunctions& fn, const std::string& name)
+{
+    skfclient::WritableName copy(name);
+    DEVHANDLE handle = nullptr;
+    if (fn.ConnectDev(copy.get(), &handle) != SAR_OK || !handle) {
+        return false;
+    }
+    DEVINFO info{};
+    const bool readable = fn.GetDevInfo(handle, &info) == SAR_OK;
+    fn.DisConnectDev(handle);
+    return readable;
 }
 
 // FNV-1a: small, fixed forever, the same in every process and on every machine.
@@ -64,6 +90,9 @@ std::string canonicalPath(const std::string& path)
 // Whether the device's handle still answers: false once the device was pulled.
 bool deviceAnswers(const DriverFunctions& driver, const Device& device)
 {
+    if (!device.handle) {
+        return true; // a token that cannot be read: there as long as it is listed
+    }
     DEVINFO info{};
     const ULONG result = driver.GetDevInfo(device.handle, &info);
     return result != SAR_DEVICE_REMOVED && result != SAR_INVALIDHANDLEERR;
@@ -114,7 +143,9 @@ Module::~Module()
         }
     }
     for (auto& entry : m_devices) {
-        fn(entry.second.driver).DisConnectDev(entry.second.handle);
+        if (entry.second.handle) {
+            fn(entry.second.driver).DisConnectDev(entry.second.handle);
+        }
     }
 }
 
@@ -200,6 +231,13 @@ void Module::rescanDriver(size_t driver, bool queueEvents)
     }
     for (const std::string& name : present) {
         auto known = m_devices.find(prefix + name);
+        if (known != m_devices.end() && !known->second.handle) {
+            if (!connects(fn(driver), name)) {
+                continue; // still unreadable: its slot stays as it is
+            }
+            detachDevice(known->first, queueEvents);
+            known = m_devices.end();
+        }
         if (known != m_devices.end() && !openApplications(known->second, queueEvents)) {
             // Listed, but its handle is dead: pulled and plugged back since the last look.
             detachDevice(known->first, queueEvents);
@@ -217,11 +255,33 @@ void Module::attachDevice(size_t driver, const std::string& name, bool queueEven
     device.driver = driver;
     device.name = name;
     skfclient::WritableName copy(name);
-    if (fn(driver).ConnectDev(copy.get(), &device.handle) != SAR_OK || !device.handle) {
-        return; // tried again at the next look
+    ULONG result = fn(driver).ConnectDev(copy.get(), &device.handle);
+    if (result == SAR_OK && device.handle) {
+        result = fn(driver).GetDevInfo(device.handle, &device.info);
+        if (result != SAR_OK) {
+            fn(driver).DisConnectDev(device.handle);
+        }
     }
-    if (fn(driver).GetDevInfo(device.handle, &device.info) != SAR_OK) {
-        fn(driver).DisConnectDev(device.handle);
+    if (result != SAR_OK || !device.handle) {
+        // Listed but unreadable (a damaged or unreadable token file): it keeps a slot whose
+        // token answers CKR_TOKEN_NOT_RECOGNIZED, so no other slot moves, and is tried
+        // again at the next look.
+        reportUnreadable(name, result);
+        device.handle = nullptr;
+        device.info = DEVINFO{};
+        device.serial = name;
+        Device& stored = m_devices[std::to_string(driver) + '\n' + name] = device;
+        const CK_SLOT_ID id = slotIdFor(stored, std::string());
+        Slot& slot = m_slots[id] = Slot();
+        slot.id = id;
+        slot.driver = driver;
+        slot.deviceKey = std::to_string(driver) + '\n' + name;
+        slot.deviceName = name;
+        slot.present = true;
+        stored.slots.push_back(id);
+        if (queueEvents) {
+            m_events.push_back(id);
+        }
         return;
     }
     device.serial = fieldText(device.info.SerialNumber, sizeof device.info.SerialNumber);
@@ -333,7 +393,9 @@ void Module::detachDevice(const std::string& key, bool queueEvents)
         closeSlot(slot, queueEvents);
         slot.deviceKey.clear();
     }
-    fn(found->second.driver).DisConnectDev(found->second.handle);
+    if (found->second.handle) {
+        fn(found->second.driver).DisConnectDev(found->second.handle);
+    }
     m_devices.erase(found);
 }
 
@@ -389,6 +451,9 @@ Slot& Module::presentSlot(CK_SLOT_ID id)
     if (!found.present) {
         fail(CKR_TOKEN_NOT_PRESENT);
     }
+    if (const Device* device = deviceOf(found); device && !device->handle) {
+        fail(CKR_TOKEN_NOT_RECOGNIZED); // listed by the driver, but it cannot be opened
+    }
     return found;
 }
 
@@ -418,7 +483,10 @@ void Module::slotInfo(CK_SLOT_ID id, CK_SLOT_INFO& info)
     const Slot& found = slot(id);
     std::memset(&info, 0, sizeof info);
     std::string description = found.deviceName;
-    description += found.applicationName.empty() ? " (no application)" : " / " + found.applicationName;
+    const Device* listed = deviceOf(found);
+    description += listed && !listed->handle ? " (cannot be read)"
+        : found.applicationName.empty()      ? " (no application)"
+                                             : " / " + found.applicationName;
     padField(info.slotDescription, sizeof info.slotDescription, description);
     padField(info.manufacturerID, sizeof info.manufacturerID, "SKF");
     info.flags = CKF_REMOVABLE_DEVICE | CKF_HW_SLOT | (found.present ? CKF_TOKEN_PRESENT : 0);

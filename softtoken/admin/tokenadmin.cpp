@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace softskf::admin {
@@ -62,7 +63,70 @@ void removePresenceFile(const StorePaths& paths, const std::string& deviceName)
     }
 }
 
+bool deviceIsFull(const std::string& folder)
+{
+    struct statvfs info
+    {
+    };
+    return statvfs(folder.c_str(), &info) == 0 && info.f_bavail == 0;
+}
+
+// Opens the token and reads its record; fills problem and broken when it cannot be used.
+void examineToken(const StorePaths& paths, TokenSummary& summary)
+{
+    const std::string path = paths.tokenDbPath(summary.serial);
+    try {
+        store::TokenDb db(path);
+        const auto record = db.token();
+        summary.label = record.label;
+        summary.capacityBytes = record.capacity;
+        summary.freeBytes = db.freeBytes();
+    } catch (const store::ReadOnlyStore& error) {
+        summary.problem = error.what();
+    } catch (const store::StoreFull& error) {
+        summary.problem = error.what();
+    } catch (const std::exception& error) {
+        summary.problem = error.what();
+        summary.broken = true;
+    }
+    // A token readable now still cannot change on a full device or through a file it
+    // cannot write: said here, before a change fails on it.
+    if (summary.problem.empty() && access(path.c_str(), W_OK) != 0) {
+        summary.problem = "the token's file is read-only (" + path + ")";
+    } else if (summary.problem.empty() && deviceIsFull(paths.tokensDir())) {
+        summary.problem = "no space left on the device that holds the store (" + paths.tokensDir() + ")";
+    }
+}
+
 } // namespace
+
+std::string tokenProblem(const std::string& deviceNameOrSerial)
+{
+    if (!fileExists(store::defaultStoreDir())) {
+        return {}; // not made here for a question
+    }
+    const StorePaths paths = openStore();
+    store::Presence presence;
+    const std::string serial = paths.presence(deviceNameOrSerial, presence) ? presence.serial : deviceNameOrSerial;
+    if (!store::isValidStoreName(serial) || !fileExists(paths.tokenDbPath(serial))) {
+        return {};
+    }
+    TokenSummary summary{serial, {}, {}, 0, 0, {}, false};
+    examineToken(paths, summary);
+    if (!summary.problem.empty()) {
+        return summary.problem;
+    }
+    try {
+        store::TokenDb db(paths.tokenDbPath(serial));
+        std::string damaged;
+        for (const auto& object : db.damagedObjects()) {
+            damaged += (damaged.empty() ? "" : "; ") + object + " is damaged";
+        }
+        return damaged;
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+}
 
 std::string storeDir()
 {
@@ -115,23 +179,14 @@ std::vector<TokenSummary> listTokens()
     const auto presences = paths.presences();
     std::vector<TokenSummary> tokens;
     for (const auto& serial : paths.tokenSerials()) {
-        TokenSummary summary{serial, {}, {}, 0, 0, {}};
+        TokenSummary summary{serial, {}, {}, 0, 0, {}, false};
         for (const auto& presence : presences) {
             if (presence.serial == serial) {
                 summary.deviceName = presence.deviceName;
                 break;
             }
         }
-        // One unreadable database must not hide the others.
-        try {
-            store::TokenDb db(paths.tokenDbPath(serial));
-            const auto record = db.token();
-            summary.label = record.label;
-            summary.capacityBytes = record.capacity;
-            summary.freeBytes = db.freeBytes();
-        } catch (const std::exception& error) {
-            summary.problem = error.what();
-        }
+        examineToken(paths, summary); // one unreadable database must not hide the others
         tokens.push_back(summary);
     }
     return tokens;

@@ -33,11 +33,19 @@ struct TokenSummary
     std::string deviceName; // empty when not plugged in
     uint32_t capacityBytes = 0;
     uint32_t freeBytes = 0;
-    std::string problem; // why the database cannot be read; empty for a sound token
+    std::string problem; // why the token cannot be used; empty for a sound token
+    // The file itself is damaged or not a token; false when the problem is around it (a
+    // read-only file, a full device) and the token works again once that is mended.
+    bool broken = false;
 };
 
 // Every token; one whose database cannot be read is listed with its problem.
 std::vector<TokenSummary> listTokens();
+
+// Why a token (by device name or serial) cannot be used now, as a person can act on it:
+// a full device, a read-only file, a damaged or unreadable database; empty when it is
+// sound or not in this store.
+std::string tokenProblem(const std::string& deviceNameOrSerial);
 
 // Deletes the token's database and its presence file.
 void deleteToken(const std::string& serial);

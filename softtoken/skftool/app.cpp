@@ -6,6 +6,8 @@
 
 #include "ovrinkey_paths.h"
 
+#include "admin/tokenadmin.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -127,11 +129,29 @@ bool wantsHelp(const std::vector<std::string>& words)
     return std::find(words.begin(), end, "--help") != end || std::find(words.begin(), end, "-h") != end;
 }
 
+// A soft token's answer hides what its store knows: a full device, a read-only file, a
+// damaged database. Said in the store's words when the device is one of its tokens.
+std::string storeReason(const SarError& error, const std::string& device)
+{
+    const uint32_t sar = error.sar();
+    if (device.empty() || (sar != SAR_FILEERR && sar != SAR_WRITEFILEERR && sar != SAR_FAIL)) {
+        return {};
+    }
+    try {
+        const std::string problem = softskf::admin::tokenProblem(device);
+        return problem.empty() ? "" : "  the soft token's store: " + problem + "\n";
+    } catch (const std::exception&) {
+        return {}; // no store of ours here
+    }
+}
+
 int runCommand(const Command& command, const std::vector<std::string>& words, const std::string& libraryPath,
                std::ostream& out, std::ostream& err)
 {
+    std::string firstArgument;
     try {
         ParsedArgs args = parseArgs(words, command.options, command.minPositionals, command.maxPositionals);
+        firstArgument = args.positionals().empty() ? "" : args.positional(0);
         Context context(std::move(args), libraryPath, out);
         command.handler(context);
         return 0;
@@ -140,7 +160,7 @@ int runCommand(const Command& command, const std::vector<std::string>& words, co
             << "Run 'skftool " << command.name << " --help' for its arguments and options.\n";
         return kExitUsage;
     } catch (const SarError& error) {
-        err << "skftool " << command.name << ": " << describe(error) << "\n";
+        err << "skftool " << command.name << ": " << describe(error) << "\n" << storeReason(error, firstArgument);
         return kExitFailure;
     } catch (const std::exception& error) {
         err << "skftool " << command.name << ": " << error.what() << "\n";

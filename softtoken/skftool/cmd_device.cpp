@@ -61,6 +61,21 @@ void printDeviceInfo(std::ostream& out, const DEVINFO& info)
         << "  Buffers:          " << info.MaxECCBufferSize << " bytes ECC, " << info.MaxBufferSize << " bytes\n";
 }
 
+// A stored object the token refuses as damaged (SAR_FILEERR) is marked, and the rest of
+// the token still shown.
+template <typename Print>
+void markDamaged(std::ostream& out, const std::string& indent, const std::string& what, Print print)
+{
+    try {
+        print();
+    } catch (const SarError& error) {
+        if (error.sar() != SAR_FILEERR) {
+            throw;
+        }
+        out << indent << what << ": DAMAGED (the token refuses it as damaged)\n";
+    }
+}
+
 void printPinInfo(std::ostream& out, const Application& application, ULONG pinType)
 {
     ULONG maxRetries = 0;
@@ -108,9 +123,13 @@ void printContainer(std::ostream& out, Application& application, const std::stri
     Container container(application, name);
     out << "    Container " << name << " (" << containerTypeName(container.type()) << ")\n";
     for (bool signPair : {true, false}) {
-        out << "      " << (signPair ? "Signature" : "Encryption")
-            << " key pair: " << keyPairText(exportPublicKey(container, signPair)) << "\n";
-        printCertificate(out, exportCertificate(container, signPair));
+        const std::string pair = std::string(signPair ? "Signature" : "Encryption") + " key pair";
+        markDamaged(out, "      ", pair, [&] {
+            const std::string text = keyPairText(exportPublicKey(container, signPair));
+            out << "      " << pair << ": " << text << "\n";
+        });
+        markDamaged(out, "        ", "Certificate",
+                    [&] { printCertificate(out, exportCertificate(container, signPair)); });
     }
 }
 
@@ -118,8 +137,8 @@ void printApplication(std::ostream& out, Device& device, const std::string& name
 {
     Application application(device, name);
     out << "  Application " << name << "\n";
-    printPinInfo(out, application, ADMIN_TYPE);
-    printPinInfo(out, application, USER_TYPE);
+    markDamaged(out, "    ", "SO PIN", [&] { printPinInfo(out, application, ADMIN_TYPE); });
+    markDamaged(out, "    ", "User PIN", [&] { printPinInfo(out, application, USER_TYPE); });
     const std::vector<std::string> containers = enumContainers(application);
     if (containers.empty()) {
         out << "    No containers\n";
@@ -141,6 +160,17 @@ void printApplication(std::ostream& out, Device& device, const std::string& name
         }
     }
     throw error;
+}
+
+// Why a listed soft token cannot be used, from its store; empty for any other device.
+std::string deviceProblem(const std::string& name)
+{
+    try {
+        const std::string problem = softskf::admin::tokenProblem(name);
+        return problem.empty() ? "" : "\tcannot be used: " + problem;
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 std::vector<std::string> enumAllDevices(const Driver& driver)
@@ -166,7 +196,7 @@ void runDevices(Context& context)
         std::string writable = name;
         ULONG state = DEV_UNKNOW_STATE;
         check(driver.fn().GetDevState(&writable[0], &state), "SKF_GetDevState", "device " + name);
-        context.out() << name << "\t" << stateName(state) << "\n";
+        context.out() << name << "\t" << stateName(state) << deviceProblem(name) << "\n";
     }
 }
 

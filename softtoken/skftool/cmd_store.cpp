@@ -63,7 +63,8 @@ void runTokens(Context& context)
         << "\n";
     for (const softskf::admin::TokenSummary& token : tokens) {
         if (!token.problem.empty()) {
-            out << std::left << std::setw(20) << token.serial << "BROKEN: " << token.problem << "\n";
+            out << std::left << std::setw(20) << token.serial << (token.broken ? "BROKEN: " : "UNUSABLE NOW: ")
+                << token.problem << "\n";
             continue;
         }
         out << std::left << std::setw(20) << token.serial << std::setw(24) << token.label << std::setw(24)

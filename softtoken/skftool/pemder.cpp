@@ -70,10 +70,59 @@ std::vector<uint8_t> readFileBytes(const std::string& path)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+namespace {
+
+// Every byte, or the errno of the write that stopped.
+int writeAll(int fd, const std::vector<uint8_t>& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return written < 0 ? errno : EIO;
+        }
+        done += static_cast<size_t>(written);
+    }
+    return 0;
+}
+
+// A device, FIFO or terminal is written into as it is: replacing it by a regular file
+// would take /dev/null from the machine, or the bytes from a FIFO's reader. A socket
+// cannot be opened and is refused.
+void writeIntoSpecial(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        throw ToolError("cannot write " + path + ": " + std::strerror(errno));
+    }
+    const int error = writeAll(fd, bytes);
+    if (close(fd) != 0 && error == 0 && errno != EINTR) {
+        throw ToolError("cannot write " + path + ": " + std::strerror(errno));
+    }
+    if (error != 0) {
+        throw ToolError("cannot write " + path + ": " + std::strerror(error));
+    }
+}
+
+} // namespace
+
 void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, unsigned mode)
 {
-    // A fresh name from mkstemp beside the target: a guessable one could be a link
-    // planted by another user of a shared folder.
+    struct stat existing
+    {
+    };
+    if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        if (S_ISDIR(existing.st_mode)) {
+            throw ToolError("cannot write " + path + ": it is a folder");
+        }
+        writeIntoSpecial(path, bytes);
+        return;
+    }
+    // A regular file is replaced whole through a fresh name from mkstemp beside it (a
+    // guessable one could be a link planted by another user of a shared folder).
     const auto slash = path.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -85,28 +134,14 @@ void writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, 
     // The mode a plain create would give: the one asked for, less the umask.
     const mode_t mask = umask(0);
     umask(mask);
-    if (fchmod(fd, static_cast<mode_t>(mode) & ~mask) != 0) {
-        const int error = errno;
-        close(fd);
-        unlink(temporary.c_str());
-        throw ToolError("cannot write " + path + ": " + std::strerror(error));
+    int error = fchmod(fd, static_cast<mode_t>(mode) & ~mask) != 0 ? errno : writeAll(fd, bytes);
+    if (close(fd) != 0 && error == 0) {
+        error = errno;
     }
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            const int error = errno;
-            close(fd);
-            unlink(temporary.c_str());
-            throw ToolError("cannot write " + path + ": " + std::strerror(error));
-        }
-        done += static_cast<size_t>(written);
+    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0) {
+        error = errno;
     }
-    if (close(fd) != 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
+    if (error != 0) {
         unlink(temporary.c_str());
         throw ToolError("cannot write " + path + ": " + std::strerror(error));
     }

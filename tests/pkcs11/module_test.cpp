@@ -165,7 +165,9 @@ void writeFile(const std::string& path, const Bytes& bytes)
 {
     FILE* file = fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
-    fwrite(bytes.data(), 1, bytes.size(), file);
+    if (!bytes.empty()) { // an empty vector's data() may be null
+        fwrite(bytes.data(), 1, bytes.size(), file);
+    }
     fclose(file);
 }
 
@@ -692,6 +694,53 @@ TEST(Slots, aDeviceWithoutApplications_isATokenlessSlot_untilOneIsCreated_withou
         EXPECT_FALSE(listed(slotList(CK_FALSE), id)) << "the device has an application now";
     }
     run(skftool("remove NOAPP001"));
+}
+
+// A plugged-in token whose file cannot be opened keeps a slot, so no other slot moves,
+// and its token answers CKR_TOKEN_NOT_RECOGNIZED until the file is whole again.
+TEST(Slots, aTokenThatCannotBeRead_keepsItsSlot_andAnswersNotRecognized_untilItIsWholeAgain)
+{
+    ASSERT_EQ(run(skftool("create --serial BROKEN01")), 0);
+    ASSERT_EQ(run(skftool("insert BROKEN01")), 0);
+    ASSERT_EQ(run(skftool("app-create VK-BROKEN01 APP --default-pins")), 0);
+    const CK_SLOT_ID brokenSlot = slotOf("BROKEN01");
+    ASSERT_NE(brokenSlot, CK_UNAVAILABLE_INFORMATION);
+    const auto before = slotList(CK_TRUE);
+    const std::string path = std::string(std::getenv("SOFTSKF_DIR")) + "/tokens/BROKEN01.db";
+    const Bytes whole = readFile(path);
+    for (const Bytes& content : {Bytes{}, Bytes(whole.begin(), whole.begin() + 100), Bytes(4096, 'x')}) {
+        SCOPED_TRACE(content.size());
+        ASSERT_EQ(run(skftool("remove BROKEN01")), 0);
+        slotList(CK_FALSE); // the module sees the token go
+        writeFile(path, content);
+        ASSERT_EQ(run(skftool("insert BROKEN01")), 0);
+        // Its serial and application cannot be read, so its slot has another ID; every
+        // other slot keeps its own, and the list keeps its length.
+        const auto during = slotList(CK_TRUE);
+        EXPECT_EQ(during.size(), before.size());
+        CK_TOKEN_INFO token;
+        CK_SLOT_INFO slot;
+        std::vector<CK_SLOT_ID> unreadable;
+        for (CK_SLOT_ID id : during) {
+            const CK_RV rv = client()->C_GetTokenInfo(id, &token);
+            EXPECT_EQ(rv == CKR_OK, id != brokenSlot && listed(before, id)) << id << " " << rv;
+            if (rv == CKR_TOKEN_NOT_RECOGNIZED) {
+                unreadable.push_back(id);
+            }
+        }
+        ASSERT_EQ(unreadable.size(), 1u);
+        ASSERT_EQ(client()->C_GetSlotInfo(unreadable[0], &slot), CKR_OK);
+        EXPECT_TRUE(slot.flags & CKF_TOKEN_PRESENT);
+        EXPECT_EQ(trimmed(slot.slotDescription, 64), "VK-BROKEN01 (cannot be read)");
+        CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+        EXPECT_EQ(client()->C_OpenSession(unreadable[0], CKF_SERIAL_SESSION, nullptr, nullptr, &session),
+                  CKR_TOKEN_NOT_RECOGNIZED);
+    }
+    writeFile(path + ".restored", whole); // restored as a new file, as a backup comes back
+    ASSERT_EQ(rename((path + ".restored").c_str(), path.c_str()), 0);
+    EXPECT_EQ(slotOf("BROKEN01"), brokenSlot) << "the token is read again under its slot";
+    run(skftool("remove BROKEN01"));
+    slotList(CK_FALSE);
 }
 
 TEST(Objects, sizesAreGivenForPublicObjectsOnly_andChangesToAMissingObjectNameIt)

@@ -12,7 +12,12 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <memory>
+#include <thread>
+#include <unistd.h>
 
 using namespace skftool;
 
@@ -196,4 +201,52 @@ TEST(CertificateDates, yearsAfterALeapDay_endOnTheTwentyEighthOfFebruaryInACommo
     EXPECT_EQ(certificateDateYearsAfter(moment, 0), "20280229120000Z");
     EXPECT_EQ(certificateDateYearsAfter(moment, 2), "20300228120000Z");
     EXPECT_EQ(certificateDateYearsAfter(moment, 4), "20320229120000Z");
+}
+
+// -o to something that is not a regular file writes into it or refuses it, and never
+// puts a regular file in its place; a regular file is still replaced whole.
+TEST(OutputFiles, writeIntoDevicesAndFifos_refuseSocketsAndFolders_andReplaceRegularFiles)
+{
+    const std::string folder = std::filesystem::temp_directory_path() / ("skftool-out-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    const std::vector<uint8_t> bytes = {'o', 'k', '\n'};
+
+    // A FIFO rather than /dev/null: a fault here must not take the machine's /dev/null.
+    struct stat status
+    {
+    };
+    const std::string fifo = folder + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    auto received = std::make_shared<std::vector<uint8_t>>();
+    std::thread reader([fifo, received] { *received = readFileBytes(fifo); });
+    writeFileBytes(fifo, bytes);
+    ASSERT_EQ(lstat(fifo.c_str(), &status), 0);
+    if (!S_ISFIFO(status.st_mode)) {
+        reader.detach(); // blocked on the FIFO that was replaced
+        FAIL() << "the FIFO was replaced";
+    }
+    reader.join();
+    EXPECT_EQ(*received, bytes);
+
+    const std::string socketPath = folder + "/socket";
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_THROW(writeFileBytes(socketPath, bytes), ToolError);
+    EXPECT_THROW(writeFileBytes(folder, bytes), ToolError);
+    ASSERT_EQ(lstat(socketPath.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISSOCK(status.st_mode));
+    close(listener);
+
+    const std::string regular = folder + "/regular";
+    writeFileBytes(regular, {'o', 'l', 'd', '!'});
+    ASSERT_EQ(stat(regular.c_str(), &status), 0);
+    const ino_t oldInode = status.st_ino;
+    writeFileBytes(regular, bytes);
+    EXPECT_EQ(readFileBytes(regular), bytes);
+    ASSERT_EQ(stat(regular.c_str(), &status), 0);
+    EXPECT_NE(status.st_ino, oldInode); // replaced through a rename, not written over
+    std::filesystem::remove_all(folder);
 }

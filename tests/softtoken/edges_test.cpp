@@ -96,7 +96,7 @@ TEST_F(Edges, aStoreFolderOthersCanReach_isRefused)
 {
     deviceName = plugNewToken();
     const std::string tokens = testStore() + "/tokens";
-    char names[256];
+    char names[4096]; // every token the suite plugged in so far
     ULONG size = sizeof names;
     for (const auto& [folder, mode] : {std::pair{testStore(), 0777}, {tokens, 0750}, {tokens, 0701}}) {
         ASSERT_EQ(chmod(folder.c_str(), static_cast<mode_t>(mode)), 0);

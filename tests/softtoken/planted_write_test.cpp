@@ -2,6 +2,7 @@
 // a synced folder), and two of the user's own processes at once: what they must not gain.
 #include "ProbeProcess.h"
 #include "RawDb.h"
+#include "RowChecks.h"
 #include "TestKeys.h"
 #include "TokenFixture.h"
 
@@ -112,6 +113,7 @@ TEST_F(PlantedWrite, aPlantedSoRecord_neverReceivesTheNextKey_andItsPinUnblocksN
         HAPPLICATION app = createApp(device);
         const std::string forged = forgedCopy();
         RawDb(path).exec("ATTACH '" + forged + "' AS forged; " + plant.plant);
+        fixRowChecks(path);
         const auto soRecordBefore = RawDb(path).row("SELECT wrapped_app_key FROM pins WHERE pin_type = 0");
 
         // The victim changes the user PIN: the planted record is refused, not wrapped to.
@@ -139,6 +141,7 @@ TEST_F(PlantedWrite, plainBytesInAProtectedFile_areRefused_andNoPinChangeSealsTh
     EXPECT_EQ(content, std::vector<uint8_t>(16, 0));
 
     RawDb(path).exec("UPDATE files SET sealed = 0, data = CAST('forged file data' AS BLOB) WHERE name = 'user'");
+    fixRowChecks(path);
     EXPECT_EQ(readFile(app, "user"), SAR_FAIL);
     EXPECT_EQ(skf->SKF_WriteFile(app, const_cast<char*>("user"), 0, (BYTE*)"x", 1), SAR_FAIL);
     ASSERT_EQ(change(app, USER_TYPE, kUserPin, "24682468"), SAR_OK);
@@ -189,6 +192,7 @@ TEST_F(PlantedWrite, pinHashParametersNoVersionWrites_areRefusedWithoutATryOrAWa
         SCOPED_TRACE(plant);
         HAPPLICATION app = createApp(device, std::to_string(std::hash<std::string>{}(plant))); // made last
         RawDb(path).exec(std::string(plant) + " WHERE pin_type = 1 AND app_id = (SELECT MAX(id) FROM applications)");
+        fixRowChecks(path);
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(verify(app, USER_TYPE, kUserPin), SAR_FAIL);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
@@ -205,6 +209,7 @@ TEST_F(PlantedWrite, aFileSizeOrDataTheTokenCannotHold_isRefused)
          {"size = -1", "size = 262145", "size = 4294967296", "size = 16, data = zeroblob(100000)"}) {
         SCOPED_TRACE(plant);
         RawDb(path).exec(std::string("UPDATE files SET ") + plant + " WHERE name = 'open'");
+        fixRowChecks(path);
         EXPECT_NE(skf->SKF_WriteFile(app, const_cast<char*>("open"), 0, (BYTE*)"x", 1), SAR_OK);
         EXPECT_NE(readFile(app, "open"), SAR_OK);
     }

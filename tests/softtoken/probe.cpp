@@ -213,6 +213,41 @@ int change(const SkfDriver& skf, const std::string& device, const std::string& o
     return 0;
 }
 
+// Verifies PIN (or, with a second PIN, changes it back and forth) rounds times; prints
+// the calls that failed, the first failing code, and the calls whose PIN ended short of
+// its full tries (a correct PIN gives every try back).
+int pinLoop(const SkfDriver& skf, const std::string& device, int rounds, const std::string& pin,
+            const std::string& otherPin, ULONG pinType)
+{
+    DEVHANDLE handle = nullptr;
+    HAPPLICATION app = nullptr;
+    if (!step("connect", skf.SKF_ConnectDev(const_cast<char*>(device.c_str()), &handle))
+        || !step("open", skf.SKF_OpenApplication(handle, const_cast<char*>("APP"), &app))) {
+        return 1;
+    }
+    int failed = 0;
+    int short_ = 0;
+    ULONG first = 0;
+    for (int round = 0; round < rounds; ++round) {
+        ULONG retries = 0;
+        const std::string& from = round % 2 ? otherPin : pin;
+        const std::string& to = round % 2 ? pin : otherPin;
+        const ULONG rc = otherPin.empty()
+            ? skf.SKF_VerifyPIN(app, pinType, const_cast<char*>(pin.c_str()), &retries)
+            : skf.SKF_ChangePIN(app, pinType, const_cast<char*>(from.c_str()), const_cast<char*>(to.c_str()), &retries);
+        ULONG max = 0;
+        ULONG remaining = 0;
+        BOOL isDefault = FALSE;
+        if (rc != SAR_OK) {
+            first = failed++ ? first : rc;
+        } else if (skf.SKF_GetPINInfo(app, pinType, &max, &remaining, &isDefault) == SAR_OK && remaining != max) {
+            ++short_; // another process's wrong try could do this, but none runs here
+        }
+    }
+    say(std::to_string(failed) + " " + std::to_string(first) + " " + std::to_string(short_));
+    return 0;
+}
+
 int enumDev(const SkfDriver& skf)
 {
     ULONG size = 99;
@@ -244,7 +279,8 @@ int main(int argc, char** argv)
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: softskf_probe events N | enumdev | verify DEVICE PIN [so] | small | cancel | busy DEVICE |"
-                     " churn DEVICE PREFIX N | pininfo DEVICE TYPE | change DEVICE OLD NEW [so]\n");
+                     " churn DEVICE PREFIX N | pininfo DEVICE TYPE | change DEVICE OLD NEW [so] |"
+                     " pinloop DEVICE ROUNDS PIN OTHER|'' user|so\n");
         return 2;
     }
     const SkfDriver& skf = driver();
@@ -260,6 +296,9 @@ int main(int argc, char** argv)
     }
     if (command == "change" && (argc == 5 || argc == 6)) {
         return change(skf, argv[2], argv[3], argv[4], pinType(5));
+    }
+    if (command == "pinloop" && argc == 7) {
+        return pinLoop(skf, argv[2], std::atoi(argv[3]), argv[4], argv[5], pinType(6));
     }
     if (command == "enumdev") {
         return enumDev(skf);

@@ -204,3 +204,103 @@ TEST_F(UnboundRecords, bindAtTheirFirstVerification_andTheKeyTurnsOnceBothAreBou
     EXPECT_EQ(signAndCheck("sm2"), SAR_OK);
     EXPECT_EQ(readSecret(), kSecret);
 }
+
+// Made by the release before row checksums (schema 2, default cost): application APP (SO
+// PIN 12345678, user PIN 87654321), container "sm2" with a generated signing pair and a
+// signing certificate, file "secret" (user rights, written sealed) and "open" (anyone).
+class CurrentRelease : public Upgrade
+{
+protected:
+    CurrentRelease() { source = SOFTSKF_SCHEMA2_TOKEN; }
+
+    ULONG exportFrom(bool certificate, std::vector<uint8_t>* out = nullptr)
+    {
+        HCONTAINER container = nullptr;
+        EXPECT_EQ(skf->SKF_OpenContainer(app, const_cast<char*>("sm2"), &container), SAR_OK);
+        std::vector<uint8_t> bytes(4096);
+        ULONG size = static_cast<ULONG>(bytes.size());
+        const ULONG rc = certificate ? skf->SKF_ExportCertificate(container, TRUE, bytes.data(), &size)
+                                     : skf->SKF_ExportPublicKey(container, TRUE, bytes.data(), &size);
+        skf->SKF_CloseContainer(container);
+        if (out) {
+            out->assign(bytes.begin(), bytes.begin() + (rc == SAR_OK ? size : 0));
+        }
+        return rc;
+    }
+
+    // One byte of the row's column changed, as a bad sector or a torn write would.
+    void flipByte(const std::string& table, const std::string& column, const std::string& where)
+    {
+        RawDb db(path);
+        auto bytes = db.row("SELECT " + column + " FROM " + table + " WHERE " + where).at(0);
+        ASSERT_FALSE(bytes.empty());
+        bytes[bytes.size() / 2] ^= 0x10;
+        std::string hex;
+        for (const uint8_t byte : bytes) {
+            char digits[3];
+            std::snprintf(digits, sizeof digits, "%02X", byte);
+            hex += digits;
+        }
+        db.exec("UPDATE " + table + " SET " + column + " = X'" + hex + "' WHERE " + where);
+    }
+};
+
+TEST_F(CurrentRelease, opensUpgradedInPlace_everyRowChecked_andWorksWithItsPins)
+{
+    EXPECT_EQ(number(path, "PRAGMA user_version"), 3);
+    for (const char* table : {"pins", "files", "key_pairs", "certificates"}) {
+        EXPECT_EQ(number(path, (std::string("SELECT COUNT(*) FROM ") + table + " WHERE row_check IS NULL").c_str()), 0)
+            << table;
+    }
+    ASSERT_EQ(verifyUser(app), SAR_OK);
+    EXPECT_EQ(signAndCheck("sm2"), SAR_OK);
+    EXPECT_EQ(readSecret(), kSecret);
+    std::vector<uint8_t> der;
+    ASSERT_EQ(exportFrom(true, &der), SAR_OK);
+    EXPECT_EQ(der, RawDb(path).row("SELECT der FROM certificates").at(0));
+}
+
+TEST_F(CurrentRelease, aFlippedByte_isRefusedAsDamage_andSpendsNoTry)
+{
+    flipByte("pins", "verifier", "pin_type = 1");
+    flipByte("certificates", "der", "signing = 1");
+    flipByte("key_pairs", "public_blob", "signing = 1");
+    flipByte("files", "data", "name = 'open'");
+
+    ULONG retries = 0;
+    EXPECT_EQ(skf->SKF_VerifyPIN(app, USER_TYPE, const_cast<char*>(kUserPin), &retries), SAR_FILEERR);
+    EXPECT_EQ(skf->SKF_VerifyPIN(app, USER_TYPE, const_cast<char*>("00000000"), &retries), SAR_FILEERR);
+    EXPECT_EQ(number(path, "SELECT remaining_retries = max_retries FROM pins WHERE pin_type = 1"), 1);
+    EXPECT_EQ(exportFrom(true), SAR_FILEERR);
+    EXPECT_EQ(exportFrom(false), SAR_FILEERR);
+    BYTE open[16] = {};
+    ULONG size = sizeof open;
+    EXPECT_EQ(skf->SKF_ReadFile(app, const_cast<char*>("open"), 0, sizeof open, open, &size), SAR_FILEERR);
+    // The SO PIN's own check reads the damaged record too: refused, and no try spent.
+    EXPECT_EQ(skf->SKF_VerifyPIN(app, ADMIN_TYPE, const_cast<char*>(kAdminPin), &retries), SAR_FILEERR);
+    EXPECT_EQ(number(path, "SELECT COUNT(*) FROM pins WHERE remaining_retries = max_retries"), 2);
+    // The store names each damaged object for skftool.
+    const std::string problem = admin::tokenProblem(deviceName);
+    for (const char* named :
+         {"application APP's user PIN record is damaged", "application APP's file open is damaged",
+          "container sm2's signature key is damaged", "container sm2's signature certificate is damaged"}) {
+        EXPECT_NE(problem.find(named), std::string::npos) << named << " in: " << problem;
+    }
+    EXPECT_EQ(problem.find("SO PIN"), std::string::npos) << problem;
+}
+
+TEST_F(CurrentRelease, aDamagedSealedKey_isNamed_andBlocksNoPinChange)
+{
+    flipByte("key_pairs", "wrapped_private_key", "signing = 1");
+    ASSERT_EQ(verifyUser(app), SAR_OK);
+    HCONTAINER container = nullptr;
+    ASSERT_EQ(skf->SKF_OpenContainer(app, const_cast<char*>("sm2"), &container), SAR_OK);
+    ECCSIGNATUREBLOB signature{};
+    EXPECT_EQ(skf->SKF_ECCSignData(container, const_cast<BYTE*>(kDigest), 32, &signature), SAR_FILEERR);
+    skf->SKF_CloseContainer(container);
+    ULONG retries = 0;
+    EXPECT_EQ(skf->SKF_ChangePIN(app, USER_TYPE, const_cast<char*>(kUserPin), const_cast<char*>("20262027"), &retries),
+              SAR_OK);
+    EXPECT_EQ(readSecret(), kSecret);
+    EXPECT_EQ(admin::tokenProblem(deviceName), "container sm2's signature key is damaged");
+}

@@ -10,6 +10,7 @@
 #include "PresenceWatch.h"
 #include "SecurityState.h"
 #include "SkfError.h"
+#include "crypto/PinSecret.h"
 #include "crypto/Secure.h"
 #include "store/StorePaths.h"
 #include "store/TokenDb.h"
@@ -189,28 +190,57 @@ private:
     // The file's whole content, opened when sealed; damaged content fails with SAR_FAIL.
     crypto::SecureBytes fileContent(AppRef& app, const store::FileRecord& file);
     void requireRoom(store::TokenDb& db, uint64_t bytes);
-    // Spends a try, compares, and on success resets the counter and brings an outdated
-    // record to today's format (unless converge is false: the caller replaces it).
-    // A record replaced meanwhile by another process is compared again, never written over.
-    // sealPlainFiles tells the caller that replaces the record that it was the first of an
-    // older application, whose plain protected files are to be sealed with it.
+    // A PIN found equal to its record: what a later transaction needs to open the key in
+    // force from the record as it is then, without hashing the PIN again.
+    struct VerifiedPin
+    {
+        ULONG pinType = 0;
+        store::PinRecord record; // the record as compared (or as upgraded)
+        crypto::PinSecret secret;
+        crypto::SecureBytes appKey;
+        // The first verified record of an older application: its plain protected files
+        // are to be sealed by the caller that replaces the record.
+        bool legacy = false;
+    };
+    // Spends one try, compares, and on success resets the counter and brings an outdated
+    // record to today's format (unless converge is false: the caller replaces it). A
+    // record replaced meanwhile by another process is never written over: when only its
+    // wrapped key moved (the other PIN changed) it is settled as it is now; when its
+    // secret changed it is compared again, with no further try.
     ULONG checkPin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG& remaining,
-                   crypto::SecureBytes* appKey, bool converge = true, bool* sealPlainFiles = nullptr);
+                   VerifiedPin& verified, bool converge = true);
+    // Compares again with the record now in force, spending no try: the caller's PIN
+    // matched the record that was replaced.
+    ULONG recheckPin(const AppRef& app, const crypto::SecureString& pin, ULONG& remaining, VerifiedPin& verified,
+                     bool converge);
+    ULONG comparePin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, store::PinRecord record,
+                     bool spent, ULONG& remaining, VerifiedPin& verified, bool converge);
+    // The record before its hash runs, with one try spent; nullopt when none is left.
+    std::optional<store::PinRecord> spendTry(const AppRef& app, ULONG pinType);
     enum class PinOutcome { Verified, VerifiedLegacy, Replaced, Damaged };
-    // The write after a matching PIN, in one transaction that first checks the record is
-    // still the one verified: counter reset, bindings checked, the record upgraded.
-    PinOutcome settlePin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin,
-                         const store::PinRecord& record, const std::optional<pins::OpenedRecord>& opened,
-                         bool converge);
+    // The write after a matching PIN, in one transaction that first checks the record
+    // still has the secret verified: counter reset, bindings checked, the record upgraded.
+    // Replaced hands back the record now in force.
+    PinOutcome settlePin(const AppRef& app, const crypto::SecureString& pin, VerifiedPin& verified, bool converge,
+                         store::PinRecord& replacement);
     // Protected files sealed again from oldKey under key; plain rows only when sealPlain
     // (an older application's first key) or when never written.
     void sealProtectedFiles(const AppRef& app, const crypto::SecureBytes& oldKey, const crypto::SecureBytes& key,
                             bool sealPlain);
     // Gives pinType a new record for pin and, when the other PIN's record can take it, the
     // application a fresh key: private keys and protected files sealed again, all in one
-    // transaction, then the WAL emptied. Returns the key now in force.
-    crypto::SecureBytes replacePin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG retries,
-                                   const crypto::SecureBytes& oldKey, bool sealPlainFiles);
+    // transaction, then the WAL emptied. The old key is opened in that transaction from
+    // the verified PIN's record in force. Returns the key now in force, or nullopt when
+    // the verified PIN's secret was replaced meanwhile (nothing written).
+    std::optional<crypto::SecureBytes> replacePin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin,
+                                                  ULONG retries, const VerifiedPin& by, bool sealPlainFiles);
+    // The application key the verified PIN's current record opens, checked against the
+    // application's key check; SAR_FAIL when it opens none.
+    crypto::SecureBytes keyInForce(const AppRef& app, const VerifiedPin& by, const store::PinRecord& current,
+                                   const std::vector<uint8_t>& keyCheck);
+    // Seals every private key of the application again under key; a damaged one is left
+    // as it is (refused wherever it is used) and blocks no PIN change.
+    void resealKeys(const AppRef& app, const crypto::SecureBytes& oldKey, const crypto::SecureBytes& key);
     // Ends this process's login to the application and drops every parsed private key.
     void endLogin(const std::string& serial, const std::vector<uint8_t>& appUid);
     // The application key of the login, checked against the stored key check so a key
@@ -219,7 +249,7 @@ private:
     // A PIN locked by another process ends this process's login (SAR_PIN_LOCKED).
     void requireUnlocked(const AppRef& app, ULONG pinType);
     store::PinRecord newPin(const crypto::SecureString& pin, ULONG retries, const crypto::SecureBytes& appKey,
-                            const std::vector<uint8_t>& appUid, ULONG pinType);
+                            const std::vector<uint8_t>& appUid, ULONG pinType, crypto::PinSecret* secret = nullptr);
     crypto::SecureBytes appKeyFor(const ContainerRef& container);
     std::vector<uint8_t> keyAad(const ContainerRef& container, bool signing) const;
     static std::vector<uint8_t> keyAad(const std::vector<uint8_t>& appUid, int64_t containerId, bool signing);

@@ -178,7 +178,7 @@ void Core::requireRoom(store::TokenDb& db, uint64_t bytes)
 }
 
 store::PinRecord Core::newPin(const crypto::SecureString& pin, ULONG retries, const crypto::SecureBytes& appKey,
-                              const std::vector<uint8_t>& appUid, ULONG pinType)
+                              const std::vector<uint8_t>& appUid, ULONG pinType, crypto::PinSecret* secretOut)
 {
     store::PinRecord record;
     record.salt = crypto::randomBytes(crypto::kPinSaltSize);
@@ -197,6 +197,9 @@ store::PinRecord Core::newPin(const crypto::SecureString& pin, ULONG retries, co
     record.wrapPrivate = crypto::seal(secret.wrappingKey, wrapKeys.privateKey.data(), wrapKeys.privateKey.size(),
                                       pins::wrapPrivateAad(appUid, pinType, true));
     record.wrappedAppKey = crypto::wrapTo(record.wrapPublic, appKey, pins::appKeyAad(appUid, pinType));
+    if (secretOut) {
+        *secretOut = secret;
+    }
     return record;
 }
 
@@ -206,72 +209,105 @@ void Core::endLogin(const std::string& serial, const std::vector<uint8_t>& appUi
     m_keyCache.clear(); // parsed private keys go with the login that opened them
 }
 
-ULONG Core::checkPin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG& remaining,
-                     crypto::SecureBytes* appKey, bool converge, bool* sealPlainFiles)
+std::optional<store::PinRecord> Core::spendTry(const AppRef& app, ULONG pinType)
 {
-    // The record may be replaced by another process while its hash runs: then the PIN is
-    // compared again with the record in force, never written back over it.
-    for (int attempt = 0;; ++attempt) {
-        store::PinRecord record;
-        {
-            store::Transaction transaction(app.db.database());
-            record = app.db.pin(app.record.id, pinType);
-            if (!crypto::isWrittenPinKdf(kdfParams(record))) {
-                fail(SAR_FAIL); // a damaged record: no try spent, no hash run
-            }
-            if (record.remainingRetries == 0) {
-                remaining = 0;
-                endLogin(app.device.serial, app.record.uid);
-                return SAR_PIN_LOCKED;
-            }
-            app.db.setRemainingRetries(app.record.id, pinType, record.remainingRetries - 1);
-            transaction.commit();
+    store::Transaction transaction(app.db.database());
+    auto record = app.db.pin(app.record.id, pinType);
+    // Both records are read before the try: a damaged one (SAR_FILEERR) costs none.
+    app.db.pin(app.record.id, otherPinType(pinType));
+    if (!crypto::isWrittenPinKdf(kdfParams(record))) {
+        fail(SAR_FAIL); // a planted record: no try spent, no hash run
+    }
+    if (record.remainingRetries == 0) {
+        return std::nullopt;
+    }
+    app.db.setRemainingRetries(app.record.id, pinType, record.remainingRetries - 1);
+    transaction.commit();
+    return record;
+}
+
+ULONG Core::checkPin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG& remaining,
+                     VerifiedPin& verified, bool converge)
+{
+    auto record = spendTry(app, pinType);
+    if (!record) {
+        remaining = 0;
+        endLogin(app.device.serial, app.record.uid);
+        return SAR_PIN_LOCKED;
+    }
+    return comparePin(app, pinType, pin, std::move(*record), true, remaining, verified, converge);
+}
+
+ULONG Core::recheckPin(const AppRef& app, const crypto::SecureString& pin, ULONG& remaining, VerifiedPin& verified,
+                       bool converge)
+{
+    auto record = app.db.pin(app.record.id, verified.pinType);
+    return comparePin(app, verified.pinType, pin, std::move(record), false, remaining, verified, converge);
+}
+
+ULONG Core::comparePin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, store::PinRecord record,
+                       bool spent, ULONG& remaining, VerifiedPin& verified, bool converge)
+{
+    // One try for the caller's attempt. A record whose secret another process replaced
+    // meanwhile (a change or an upgrade of this PIN) is compared again without one: the
+    // PIN matched the record in force when the try was spent.
+    constexpr int kRounds = 4;
+    for (int round = 0;; ++round) {
+        if (!spent && record.remainingRetries == 0) {
+            remaining = 0;
+            endLogin(app.device.serial, app.record.uid);
+            return SAR_PIN_LOCKED;
         }
-        const auto secret = crypto::derivePinSecret(pin.data(), pin.size(), record.salt, kdfParams(record));
+        if (!crypto::isWrittenPinKdf(kdfParams(record))) {
+            endLogin(app.device.serial, app.record.uid);
+            fail(SAR_FAIL);
+        }
+        auto secret = crypto::derivePinSecret(pin.data(), pin.size(), record.salt, kdfParams(record));
         if (!crypto::constantTimeEqual(secret.verifier.data(), secret.verifier.size(), record.verifier.data(),
                                        record.verifier.size())) {
-            remaining = record.remainingRetries - 1;
+            remaining = spent ? record.remainingRetries - 1 : record.remainingRetries;
             endLogin(app.device.serial, app.record.uid);
             return remaining == 0 ? SAR_PIN_LOCKED : SAR_PIN_INCORRECT;
         }
-        std::optional<pins::OpenedRecord> opened;
-        try {
-            opened = openAppKey(record, secret, app.record.uid, pinType);
-        } catch (const crypto::CryptoInputError&) {
-        }
-        const auto outcome = settlePin(app, pinType, pin, record, opened, converge);
-        if (outcome == PinOutcome::Replaced && attempt < 2) {
+        verified = VerifiedPin{pinType, record, std::move(secret), {}, false};
+        const auto outcome = settlePin(app, pin, verified, converge, record);
+        if (outcome == PinOutcome::Replaced && round + 1 < kRounds) {
+            spent = false;
             continue;
         }
-        remaining = record.maxRetries;
+        remaining = verified.record.maxRetries;
         if (outcome != PinOutcome::Verified && outcome != PinOutcome::VerifiedLegacy) {
             endLogin(app.device.serial, app.record.uid);
             fail(SAR_FAIL); // the record was tampered with, or mixed with another copy's rows
         }
-        if (sealPlainFiles) {
-            *sealPlainFiles = outcome == PinOutcome::VerifiedLegacy;
-        }
-        if (appKey) {
-            *appKey = std::move(opened->appKey);
-        }
+        verified.legacy = outcome == PinOutcome::VerifiedLegacy;
         return SAR_OK;
     }
 }
 
-Core::PinOutcome Core::settlePin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin,
-                                 const store::PinRecord& record, const std::optional<pins::OpenedRecord>& opened,
-                                 bool converge)
+Core::PinOutcome Core::settlePin(const AppRef& app, const crypto::SecureString& pin, VerifiedPin& verified,
+                                 bool converge, store::PinRecord& replacement)
 {
+    const ULONG pinType = verified.pinType;
     const ULONG otherType = otherPinType(pinType);
     auto& db = app.db;
     store::Transaction transaction(db.database());
-    if (!pins::sameRecord(db.pin(app.record.id, pinType), record)) {
+    auto record = db.pin(app.record.id, pinType);
+    if (!pins::sameSecret(record, verified.record)) {
+        replacement = std::move(record);
         return PinOutcome::Replaced; // its own counter and PIN now: nothing of this one is written
     }
+    // The same secret: a change of the other PIN may have wrapped a new key to it since.
+    verified.record = record;
     db.setRemainingRetries(app.record.id, pinType, record.maxRetries);
     const auto current = db.application(app.record.id);
     if (!current || current->uid != app.record.uid) {
         fail(SAR_APPLICATION_NOT_EXISTS);
+    }
+    std::optional<pins::OpenedRecord> opened;
+    try {
+        opened = openAppKey(record, verified.secret, app.record.uid, pinType);
+    } catch (const crypto::CryptoInputError&) {
     }
     auto other = db.pin(app.record.id, otherType);
     const bool ownBound = !record.recordMac.empty();
@@ -287,13 +323,15 @@ Core::PinOutcome Core::settlePin(const AppRef& app, ULONG pinType, const crypto:
         return PinOutcome::Damaged;
     }
     const crypto::SecureBytes& key = opened->appKey;
+    verified.appKey = key;
     const auto otherBinding = pins::binding(key, app.record.uid, otherType, other, ownBound);
     // The first record of an older application verified: its plain protected files are
     // sealed now. Once either record is bound, plain data there is someone else's.
     const bool legacy = !ownBound && otherBinding == pins::Binding::Unbound;
     if (converge && (!ownBound || isOutdated(record))) {
         // Same key, today's KDF and wrap keys, bound, in the transaction that resets the counter.
-        auto upgraded = newPin(pin, record.maxRetries, key, app.record.uid, pinType);
+        crypto::PinSecret secret;
+        auto upgraded = newPin(pin, record.maxRetries, key, app.record.uid, pinType, &secret);
         upgraded.isDefault = record.isDefault;
         // What the other record's MAC says, as the check of this one will read it.
         upgraded.recordMac = pins::recordMac(key, app.record.uid, pinType, upgraded, !other.recordMac.empty());
@@ -310,6 +348,8 @@ Core::PinOutcome Core::settlePin(const AppRef& app, ULONG pinType, const crypto:
         }
         transaction.commit();
         db.checkpoint();
+        verified.record = std::move(upgraded);
+        verified.secret = std::move(secret);
         return PinOutcome::Verified;
     }
     transaction.commit();
@@ -349,8 +389,35 @@ void Core::sealProtectedFiles(const AppRef& app, const crypto::SecureBytes& oldK
     }
 }
 
-crypto::SecureBytes Core::replacePin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin, ULONG retries,
-                                     const crypto::SecureBytes& oldKey, bool sealPlainFiles)
+crypto::SecureBytes Core::keyInForce(const AppRef& app, const VerifiedPin& by, const store::PinRecord& current,
+                                     const std::vector<uint8_t>& keyCheck)
+{
+    try {
+        auto opened = openAppKey(current, by.secret, app.record.uid, by.pinType);
+        if (keyCheck.empty() || crypto::appKeyCheck(opened.appKey) == keyCheck) {
+            return std::move(opened.appKey);
+        }
+    } catch (const crypto::CryptoInputError&) {
+    }
+    fail(SAR_FAIL); // the verified record no longer opens the application's key: damaged
+}
+
+void Core::resealKeys(const AppRef& app, const crypto::SecureBytes& oldKey, const crypto::SecureBytes& key)
+{
+    for (const auto& row : app.db.sealedKeys(app.record.id)) {
+        const auto aad = keyAad(app.record.uid, row.containerId, row.signing);
+        crypto::SecureBytes plain;
+        try {
+            plain = crypto::open(oldKey, row.wrappedPrivateKey, aad);
+        } catch (const crypto::CryptoInputError&) {
+            continue; // damaged: refused wherever it is used, and blocks no PIN change
+        }
+        app.db.setSealedKey(row.containerId, row.signing, crypto::seal(key, plain.data(), plain.size(), aad));
+    }
+}
+
+std::optional<crypto::SecureBytes> Core::replacePin(const AppRef& app, ULONG pinType, const crypto::SecureString& pin,
+                                                    ULONG retries, const VerifiedPin& by, bool sealPlainFiles)
 {
     const ULONG otherType = otherPinType(pinType);
     auto& db = app.db;
@@ -359,9 +426,12 @@ crypto::SecureBytes Core::replacePin(const AppRef& app, ULONG pinType, const cry
     if (!current || current->uid != app.record.uid) {
         fail(SAR_APPLICATION_NOT_EXISTS);
     }
-    if (!current->keyCheck.empty() && crypto::appKeyCheck(oldKey) != current->keyCheck) {
-        fail(SAR_FAIL); // another process changed a PIN, and the key, meanwhile
+    const auto byRecord = db.pin(app.record.id, by.pinType);
+    if (!pins::sameSecret(byRecord, by.record)) {
+        return std::nullopt; // that PIN changed meanwhile: the caller compares it again
     }
+    // Another process may have changed the other PIN, and with it the key, meanwhile.
+    const crypto::SecureBytes oldKey = keyInForce(app, by, byRecord, current->keyCheck);
     auto other = db.pin(app.record.id, otherType);
     const bool replacedBound = !db.pin(app.record.id, pinType).recordMac.empty();
     // The other PIN's record gets the new key through its public half, once its MAC shows
@@ -381,11 +451,7 @@ crypto::SecureBytes Core::replacePin(const AppRef& app, ULONG pinType, const cry
         other.wrappedAppKey = crypto::wrapTo(other.wrapPublic, key, pins::appKeyAad(app.record.uid, otherType));
         other.recordMac = pins::recordMac(key, app.record.uid, otherType, other, true);
         db.putPin(app.record.id, otherType, other);
-        for (const auto& row : db.sealedKeys(app.record.id)) {
-            const auto aad = keyAad(app.record.uid, row.containerId, row.signing);
-            const auto plain = crypto::open(oldKey, row.wrappedPrivateKey, aad);
-            db.setSealedKey(row.containerId, row.signing, crypto::seal(key, plain.data(), plain.size(), aad));
-        }
+        resealKeys(app, oldKey, key);
     }
     sealProtectedFiles(app, oldKey, key, sealPlainFiles);
     db.setKeyCheck(app.record.id, crypto::appKeyCheck(key));
@@ -501,10 +567,10 @@ ULONG Core::verifyPin(HANDLE handle, ULONG pinType, const crypto::SecureString& 
     auto app = application(handle);
     requirePinType(pinType);
     requirePinSize(pin);
-    crypto::SecureBytes appKey;
-    const ULONG result = checkPin(app, pinType, pin, remaining, &appKey);
+    VerifiedPin verified;
+    const ULONG result = checkPin(app, pinType, pin, remaining, verified);
     if (result == SAR_OK) {
-        m_security.grant(app.device.serial, app.record.uid, app.device.insertion, pinType, std::move(appKey));
+        m_security.grant(app.device.serial, app.record.uid, app.device.insertion, pinType, std::move(verified.appKey));
     }
     return result;
 }
@@ -517,15 +583,19 @@ ULONG Core::changePin(HANDLE handle, ULONG pinType, const crypto::SecureString& 
     requirePinType(pinType);
     requirePinSize(oldPin);
     requirePinSize(newPin);
-    crypto::SecureBytes appKey;
-    bool sealPlainFiles = false;
-    const ULONG result = checkPin(app, pinType, oldPin, remaining, &appKey, false, &sealPlainFiles); // replaced below
-    if (result != SAR_OK) {
-        return result;
+    VerifiedPin verified;
+    ULONG result = checkPin(app, pinType, oldPin, remaining, verified, false); // replaced below
+    for (int round = 0; result == SAR_OK; ++round) {
+        if (auto key = replacePin(app, pinType, newPin, remaining, verified, verified.legacy)) {
+            m_security.grant(app.device.serial, app.record.uid, app.device.insertion, pinType, std::move(*key));
+            return SAR_OK;
+        }
+        if (round == 3) {
+            fail(SAR_FAIL);
+        }
+        result = recheckPin(app, oldPin, remaining, verified, false);
     }
-    auto key = replacePin(app, pinType, newPin, remaining, appKey, sealPlainFiles);
-    m_security.grant(app.device.serial, app.record.uid, app.device.insertion, pinType, std::move(key));
-    return SAR_OK;
+    return result;
 }
 
 ULONG Core::unblockPin(HANDLE handle, const crypto::SecureString& adminPin, const crypto::SecureString& newUserPin,
@@ -535,15 +605,20 @@ ULONG Core::unblockPin(HANDLE handle, const crypto::SecureString& adminPin, cons
     auto app = application(handle);
     requirePinSize(adminPin);
     requirePinSize(newUserPin);
-    crypto::SecureBytes appKey;
-    const ULONG result = checkPin(app, ADMIN_TYPE, adminPin, remaining, &appKey);
-    if (result != SAR_OK) {
-        return result;
+    VerifiedPin verified;
+    ULONG result = checkPin(app, ADMIN_TYPE, adminPin, remaining, verified);
+    for (int round = 0; result == SAR_OK; ++round) {
+        const ULONG userRetries = app.db.pin(app.record.id, USER_TYPE).maxRetries;
+        if (auto key = replacePin(app, USER_TYPE, newUserPin, userRetries, verified, false)) {
+            m_security.grant(app.device.serial, app.record.uid, app.device.insertion, ADMIN_TYPE, std::move(*key));
+            return SAR_OK;
+        }
+        if (round == 3) {
+            fail(SAR_FAIL);
+        }
+        result = recheckPin(app, adminPin, remaining, verified, true);
     }
-    const ULONG userRetries = app.db.pin(app.record.id, USER_TYPE).maxRetries;
-    auto key = replacePin(app, USER_TYPE, newUserPin, userRetries, appKey, false);
-    m_security.grant(app.device.serial, app.record.uid, app.device.insertion, ADMIN_TYPE, std::move(key));
-    return SAR_OK;
+    return result;
 }
 
 void Core::clearSecureState(HANDLE handle)

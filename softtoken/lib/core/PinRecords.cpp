@@ -73,10 +73,11 @@ Binding binding(const crypto::SecureBytes& appKey, const std::vector<uint8_t>& a
         : Binding::Damaged;
 }
 
-bool sameRecord(const store::PinRecord& a, const store::PinRecord& b)
+bool sameSecret(const store::PinRecord& a, const store::PinRecord& b)
 {
-    return a.salt == b.salt && a.verifier == b.verifier && a.wrappedAppKey == b.wrappedAppKey
-        && a.wrapPublic == b.wrapPublic && a.wrapPrivate == b.wrapPrivate && a.recordMac == b.recordMac;
+    return a.salt == b.salt && a.verifier == b.verifier && a.kdf == b.kdf && a.iterations == b.iterations
+        && a.scryptN == b.scryptN && a.scryptR == b.scryptR && a.scryptP == b.scryptP && a.wrapPublic == b.wrapPublic
+        && a.wrapPrivate == b.wrapPrivate;
 }
 
 } // namespace softskf::core::pins

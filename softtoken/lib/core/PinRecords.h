@@ -38,7 +38,8 @@ struct OpenedRecord
     bool boundForm = false; // of this version's form, which never lacks its MAC
 };
 
-// The same stored record: what a verification read is still what is there.
-bool sameRecord(const store::PinRecord& a, const store::PinRecord& b);
+// The same PIN behind both: salt, hash parameters, verifier and sealed private half. A
+// change of the other PIN rewrites only the wrapped key and the MAC.
+bool sameSecret(const store::PinRecord& a, const store::PinRecord& b);
 
 } // namespace softskf::core::pins

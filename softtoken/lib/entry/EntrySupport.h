@@ -28,6 +28,12 @@ template <typename Body> ULONG guarded(Body&& body) noexcept
         return body();
     } catch (const core::SkfError& error) {
         return error.code();
+    } catch (const store::DamagedRecord&) {
+        return SAR_FILEERR; // changed by someone else: not the caller's input
+    } catch (const store::StoreFull&) {
+        return SAR_WRITEFILEERR;
+    } catch (const store::ReadOnlyStore&) {
+        return SAR_WRITEFILEERR;
     } catch (const std::bad_alloc&) {
         return SAR_MEMORYERR;
     } catch (...) {

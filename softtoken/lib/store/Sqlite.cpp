@@ -5,8 +5,15 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <limits>
 #include <string>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 namespace softskf::store {
 
@@ -18,9 +25,51 @@ namespace softskf::store {
 // sqlite3_close_v2 or sqlite3_wal_checkpoint_v2.
 namespace {
 
-[[noreturn]] void fail(sqlite3* db, const std::string& what)
+std::string folderOf(const std::string& path)
 {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+bool deviceIsFull(const std::string& path)
+{
+    struct statvfs info
+    {
+    };
+    return statvfs(folderOf(path).c_str(), &info) == 0 && info.f_bavail == 0;
+}
+
+// What a person can act on: a full device or a read-only file is said as such, with the
+// place; anything else keeps SQLite's words.
+[[noreturn]] void fail(sqlite3* db, const std::string& what, int rc = SQLITE_OK, const std::string& path = {})
+{
+    const int primary = rc & 0xff;
+    if (primary == SQLITE_FULL
+        || ((primary == SQLITE_IOERR || primary == SQLITE_CANTOPEN) && !path.empty() && deviceIsFull(path))) {
+        throw StoreFull("no space left on the device that holds the store (" + folderOf(path) + ")");
+    }
+    if (primary == SQLITE_READONLY) {
+        throw ReadOnlyStore("the token's file is read-only (" + path + ")");
+    }
     throw StoreError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+}
+
+// A -wal or -shm beside the file that its owner cannot write (left by an older version
+// that opened a read-only token) would keep every later writer out: given its owner's
+// write right back. Only a regular file of this user is touched.
+void restoreCompanionMode(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    struct stat info
+    {
+    };
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() && !(info.st_mode & S_IWUSR)) {
+        fchmod(fd, 0600);
+    }
+    close(fd);
 }
 
 // SQLite takes lengths as int; the store's values stay far below that (file data is held to
@@ -36,11 +85,22 @@ int boundLength(size_t size)
 } // namespace
 
 Database::Database(const std::string& path, bool create)
+    : m_path(path)
 {
     // No link is followed, for the database or its companions: a planted link would have
     // SQLite write its journal into another file.
     for (const char* suffix : {"", "-wal", "-shm"}) {
         requireRegularOrAbsent(path + suffix);
+    }
+    for (const char* suffix : {"-wal", "-shm"}) {
+        restoreCompanionMode(path + suffix);
+    }
+    // SQLite would open a file it cannot write read-only, and then make a -wal and -shm of
+    // the file's mode that shut out every writer after the mode is back: refused first.
+    // (A check of the file rather than sqlite3_db_readonly, which not every SQLite a host
+    // program brings exports.)
+    if (!create && faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
+        throw ReadOnlyStore("the token's file is read-only (" + path + ")");
     }
     const int flags
         = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
@@ -48,6 +108,9 @@ Database::Database(const std::string& path, bool create)
         std::string message = m_db ? sqlite3_errmsg(m_db) : "out of memory";
         sqlite3_close(m_db);
         m_db = nullptr;
+        if (deviceIsFull(path)) {
+            throw StoreFull("no space left on the device that holds the store (" + folderOf(path) + ")");
+        }
         throw StoreError("cannot open " + path + ": " + message);
     }
     sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
@@ -69,23 +132,23 @@ Database::~Database()
 void Database::exec(const char* sql)
 {
     char* error = nullptr;
-    if (sqlite3_exec(m_db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        std::string message = error ? error : "unknown error";
-        sqlite3_free(error);
-        throw StoreError(std::string("sql failed: ") + message);
+    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, &error);
+    sqlite3_free(error); // sqlite3_errmsg says the same
+    if (rc != SQLITE_OK) {
+        fail(m_db, "sql failed", rc, m_path);
     }
 }
 
 Statement Database::prepare(const char* sql)
 {
-    return Statement(m_db, sql);
+    return Statement(m_db, sql, m_path);
 }
 
 CachedQuery Database::cached(const char* sql)
 {
     auto& slot = m_cache[sql];
     if (!slot) {
-        slot = std::make_unique<Statement>(m_db, sql);
+        slot = std::make_unique<Statement>(m_db, sql, m_path);
     }
     return CachedQuery(*slot);
 }
@@ -95,8 +158,9 @@ int64_t Database::lastInsertId() const
     return sqlite3_last_insert_rowid(m_db);
 }
 
-Statement::Statement(sqlite3* db, const char* sql)
+Statement::Statement(sqlite3* db, const char* sql, std::string path)
     : m_db(db)
+    , m_path(std::move(path))
 {
     if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
         fail(db, "cannot prepare statement");
@@ -111,6 +175,7 @@ Statement::~Statement()
 Statement::Statement(Statement&& other) noexcept
     : m_db(other.m_db)
     , m_stmt(other.m_stmt)
+    , m_path(std::move(other.m_path))
 {
     other.m_stmt = nullptr;
 }
@@ -155,7 +220,7 @@ bool Statement::step()
     if (rc == SQLITE_DONE) {
         return false;
     }
-    fail(m_db, "statement failed");
+    fail(m_db, "statement failed", rc, m_path);
 }
 
 void Statement::run()

@@ -25,6 +25,20 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The store's file cannot be written: its mode, or a read-only mount.
+class ReadOnlyStore : public StoreError
+{
+public:
+    using StoreError::StoreError;
+};
+
+// The device that holds the store has no space left.
+class StoreFull : public StoreError
+{
+public:
+    using StoreError::StoreError;
+};
+
 class Statement;
 class CachedQuery;
 
@@ -51,6 +65,7 @@ public:
 private:
     friend class Transaction;
     sqlite3* m_db = nullptr;
+    std::string m_path;
     std::function<void()> m_writeGuard;
     std::unordered_map<std::string, std::unique_ptr<Statement>> m_cache;
 };
@@ -58,7 +73,8 @@ private:
 class Statement
 {
 public:
-    Statement(sqlite3* db, const char* sql);
+    // path: the database's file, named in errors a person can act on.
+    Statement(sqlite3* db, const char* sql, std::string path = {});
     ~Statement();
     Statement(Statement&& other) noexcept;
     Statement(const Statement&) = delete;
@@ -85,6 +101,7 @@ public:
 private:
     sqlite3* m_db;
     sqlite3_stmt* m_stmt = nullptr;
+    std::string m_path;
 };
 
 // A kept statement in use; resets it when it goes, also when a step threw.

@@ -82,12 +82,107 @@ PRAGMA user_version = 1;
 )sql";
 
 // Schema 2: a MAC under the application key over each PIN record's fields that matter.
-constexpr int64_t kSchemaVersion = 2;
 const char* const kUpgradeTo2 = R"sql(
 ALTER TABLE pins ADD COLUMN record_mac BLOB;
 PRAGMA user_version = 2;
 )sql";
-const char* const kUpgrades[] = {kUpgradeTo1, kUpgradeTo2};
+
+// Schema 3: a checksum per row of what is stored whole (a PIN record but its counter, a
+// file's data, a key pair's public half, a certificate), so a damaged row is told from a
+// wrong input. Rows of older files get theirs in the upgrade's transaction.
+constexpr int64_t kSchemaVersion = 3;
+const char* const kUpgradeTo3 = R"sql(
+ALTER TABLE pins ADD COLUMN row_check BLOB;
+ALTER TABLE files ADD COLUMN row_check BLOB;
+ALTER TABLE key_pairs ADD COLUMN row_check BLOB;
+ALTER TABLE certificates ADD COLUMN row_check BLOB;
+PRAGMA user_version = 3;
+)sql";
+const char* const kUpgrades[] = {kUpgradeTo1, kUpgradeTo2, kUpgradeTo3};
+
+// A 64-bit FNV-1a over length-prefixed fields: any changed byte changes it. Against damage
+// (a flipped bit, a torn write), not against someone who writes the file: they can write
+// the checksum too.
+class RowCheck
+{
+public:
+    explicit RowCheck(const char* table) { add(std::string(table)); }
+    RowCheck& add(const std::vector<uint8_t>& field)
+    {
+        number(field.size());
+        bytes(field.data(), field.size());
+        return *this;
+    }
+    RowCheck& add(const std::string& field)
+    {
+        number(field.size());
+        bytes(reinterpret_cast<const uint8_t*>(field.data()), field.size());
+        return *this;
+    }
+    RowCheck& number(uint64_t value)
+    {
+        uint8_t encoded[8];
+        for (int i = 0; i < 8; ++i) {
+            encoded[i] = static_cast<uint8_t>(value >> (56 - 8 * i));
+        }
+        bytes(encoded, sizeof encoded);
+        return *this;
+    }
+    std::vector<uint8_t> value() const
+    {
+        std::vector<uint8_t> out(8);
+        for (int i = 0; i < 8; ++i) {
+            out[static_cast<size_t>(i)] = static_cast<uint8_t>(m_hash >> (56 - 8 * i));
+        }
+        return out;
+    }
+
+private:
+    void bytes(const uint8_t* data, size_t size)
+    {
+        for (size_t i = 0; i < size; ++i) {
+            m_hash = (m_hash ^ data[i]) * 0x100000001b3ULL;
+        }
+    }
+    uint64_t m_hash = 0xcbf29ce484222325ULL;
+};
+
+std::vector<uint8_t> pinCheck(uint32_t pinType, const PinRecord& pin)
+{
+    RowCheck check("pins");
+    check.number(pinType);
+    for (const auto* field :
+         {&pin.salt, &pin.verifier, &pin.wrappedAppKey, &pin.wrapPublic, &pin.wrapPrivate, &pin.recordMac}) {
+        check.add(*field);
+    }
+    for (const uint64_t value :
+         {uint64_t{static_cast<uint32_t>(pin.kdf)}, uint64_t{pin.iterations}, pin.scryptN, uint64_t{pin.scryptR},
+          uint64_t{pin.scryptP}, uint64_t{pin.maxRetries}, uint64_t{pin.isDefault}}) {
+        check.number(value);
+    }
+    return check.value();
+}
+
+std::vector<uint8_t> fileCheck(const std::vector<uint8_t>& data, bool sealed)
+{
+    return RowCheck("files").add(data).number(sealed ? 1 : 0).value();
+}
+
+std::vector<uint8_t> pairCheck(uint32_t algorithm, uint32_t bits, const std::vector<uint8_t>& publicBlob,
+                               const std::vector<uint8_t>& wrappedPrivateKey)
+{
+    return RowCheck("key_pairs").number(algorithm).number(bits).add(publicBlob).add(wrappedPrivateKey).value();
+}
+
+std::vector<uint8_t> certificateCheck(const std::vector<uint8_t>& der)
+{
+    return RowCheck("certificates").add(der).value();
+}
+
+const char* pinName(uint32_t pinType)
+{
+    return pinType == 0 ? "SO PIN" : "user PIN"; // the SKF types: 0 the SO's, 1 the user's
+}
 
 // The token's capacity, for checks of stored lengths inside a query.
 #define TOKEN_CAPACITY_SQL "(SELECT capacity FROM token WHERE id = 1)"
@@ -193,8 +288,9 @@ void TokenDb::create(const std::string& path, const TokenRecord& token)
             secureDelete(db);
             Transaction transaction(db);
             db.exec(kSchema);
-            db.exec(kUpgradeTo1);
-            db.exec(kUpgradeTo2);
+            for (const char* upgrade : kUpgrades) {
+                db.exec(upgrade);
+            }
             db.prepare("INSERT INTO token(id, serial, label, capacity, dev_auth_key) VALUES (1, ?, ?, ?, ?)")
                 .bind(1, token.serial)
                 .bind(2, token.label)
@@ -258,8 +354,78 @@ void TokenDb::upgradeSchema()
     // Another process may have done part of it meanwhile; the guard checked what is there.
     for (int64_t version = schemaVersion(m_db); version < kSchemaVersion; ++version) {
         m_db.exec(kUpgrades[version]);
+        if (version + 1 == 3) {
+            fillRowChecks();
+        }
     }
     transaction.commit();
+}
+
+void TokenDb::fillRowChecks()
+{
+    std::vector<std::pair<int64_t, uint32_t>> pins;
+    for (auto rows = m_db.prepare("SELECT app_id, pin_type FROM pins"); rows.step();) {
+        pins.emplace_back(rows.integer(0), static_cast<uint32_t>(rows.integer(1)));
+    }
+    for (const auto& [appId, pinType] : pins) {
+        m_db.prepare("UPDATE pins SET row_check = ? WHERE app_id = ? AND pin_type = ?")
+            .bind(1, pinCheck(pinType, pinRow(appId, pinType, false)))
+            .bind(2, appId)
+            .bind(3, int64_t{pinType})
+            .run();
+    }
+    for (auto rows = m_db.prepare("SELECT rowid, data, sealed FROM files"); rows.step();) {
+        m_db.prepare("UPDATE files SET row_check = ? WHERE rowid = ?")
+            .bind(1, fileCheck(rows.blob(1), rows.integer(2) != 0))
+            .bind(2, rows.integer(0))
+            .run();
+    }
+    for (auto rows = m_db.prepare("SELECT rowid, algorithm, bits, public_blob, wrapped_private_key FROM key_pairs");
+         rows.step();) {
+        m_db.prepare("UPDATE key_pairs SET row_check = ? WHERE rowid = ?")
+            .bind(1,
+                  pairCheck(static_cast<uint32_t>(rows.integer(1)), static_cast<uint32_t>(rows.integer(2)),
+                            rows.blob(3), rows.blob(4)))
+            .bind(2, rows.integer(0))
+            .run();
+    }
+    for (auto rows = m_db.prepare("SELECT rowid, der FROM certificates"); rows.step();) {
+        m_db.prepare("UPDATE certificates SET row_check = ? WHERE rowid = ?")
+            .bind(1, certificateCheck(rows.blob(1)))
+            .bind(2, rows.integer(0))
+            .run();
+    }
+}
+
+std::vector<std::string> TokenDb::damagedObjects()
+{
+    std::vector<std::string> damaged;
+    const auto note = [&damaged](const std::string& what, const auto& read) {
+        try {
+            read();
+        } catch (const DamagedRecord&) {
+            damaged.push_back(what);
+        }
+    };
+    for (const auto& appName : applicationNames()) {
+        const auto app = application(appName);
+        const std::string where = "application " + appName + "'s ";
+        for (const uint32_t pinType : {0u, 1u}) {
+            note(where + pinName(pinType) + " record", [&] { pin(app->id, pinType); });
+        }
+        for (const auto& name : fileNames(app->id)) {
+            note(where + "file " + name, [&] { fileData(app->id, *file(app->id, name)); });
+        }
+        for (const auto& name : containerNames(app->id)) {
+            const auto id = container(app->id, name)->id;
+            for (const bool signing : {true, false}) {
+                const std::string which = signing ? "signature" : "encryption";
+                note("container " + name + "'s " + which + " key", [&] { keyPair(id, signing); });
+                note("container " + name + "'s " + which + " certificate", [&] { certificate(id, signing); });
+            }
+        }
+    }
+    return damaged;
 }
 
 bool TokenDb::truncateWal(int waitMs)
@@ -402,9 +568,14 @@ void TokenDb::setKeyCheck(int64_t appId, const std::vector<uint8_t>& check)
 
 PinRecord TokenDb::pin(int64_t appId, uint32_t pinType)
 {
+    return pinRow(appId, pinType, true);
+}
+
+PinRecord TokenDb::pinRow(int64_t appId, uint32_t pinType, bool checked)
+{
     auto statement
         = m_db.prepare("SELECT salt, verifier, iterations, max_retries, remaining_retries, is_default, wrapped_app_key,"
-                       " kdf, scrypt_n, scrypt_r, scrypt_p, wrap_public, wrap_private, record_mac"
+                       " kdf, scrypt_n, scrypt_r, scrypt_p, wrap_public, wrap_private, record_mac, row_check"
                        " FROM pins WHERE app_id = ? AND pin_type = ?");
     statement.bind(1, appId).bind(2, int64_t{pinType});
     if (!statement.step()) {
@@ -433,6 +604,9 @@ PinRecord TokenDb::pin(int64_t appId, uint32_t pinType)
     pin.wrapPublic = statement.blob(11);
     pin.wrapPrivate = statement.blob(12);
     pin.recordMac = statement.blob(13);
+    if (checked && statement.blob(14) != pinCheck(pinType, pin)) {
+        throw DamagedRecord(std::string("the ") + pinName(pinType) + "'s record is damaged");
+    }
     return pin;
 }
 
@@ -440,7 +614,7 @@ void TokenDb::putPin(int64_t appId, uint32_t pinType, const PinRecord& pin)
 {
     m_db.prepare("INSERT OR REPLACE INTO pins(app_id, pin_type, salt, verifier, iterations, max_retries,"
                  " remaining_retries, is_default, wrapped_app_key, kdf, scrypt_n, scrypt_r, scrypt_p, wrap_public,"
-                 " wrap_private, record_mac) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                 " wrap_private, record_mac, row_check) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
         .bind(1, appId)
         .bind(2, int64_t{pinType})
         .bind(3, pin.salt)
@@ -457,6 +631,7 @@ void TokenDb::putPin(int64_t appId, uint32_t pinType, const PinRecord& pin)
         .bind(14, pin.wrapPublic)
         .bind(15, pin.wrapPrivate)
         .bind(16, pin.recordMac)
+        .bind(17, pinCheck(pinType, pin))
         .run();
 }
 
@@ -505,14 +680,15 @@ std::optional<FileRecord> TokenDb::file(int64_t appId, const std::string& name)
 
 void TokenDb::insertFile(int64_t appId, const FileRecord& file)
 {
-    m_db.prepare("INSERT INTO files(app_id, name, size, read_rights, write_rights, data)"
-                 " VALUES (?, ?, ?, ?, ?, zeroblob(?))")
+    m_db.prepare("INSERT INTO files(app_id, name, size, read_rights, write_rights, data, row_check)"
+                 " VALUES (?, ?, ?, ?, ?, zeroblob(?), ?)")
         .bind(1, appId)
         .bind(2, file.name)
         .bind(3, int64_t{file.size})
         .bind(4, int64_t{file.readRights})
         .bind(5, int64_t{file.writeRights})
         .bind(6, int64_t{file.size})
+        .bind(7, fileCheck(std::vector<uint8_t>(file.size), false))
         .run();
 }
 
@@ -533,18 +709,26 @@ std::vector<uint8_t> TokenDb::fileData(int64_t appId, const FileRecord& file)
     if (length.integer(0) > int64_t{file.size} + kMaxSealingOverhead) {
         throw DamagedRecord("a file's data is longer than the file");
     }
-    auto statement = m_db.prepare("SELECT data FROM files WHERE app_id = ? AND name = ?");
+    auto statement = m_db.prepare("SELECT data, sealed, row_check FROM files WHERE app_id = ? AND name = ?");
     statement.bind(1, appId).bind(2, file.name);
-    return statement.step() ? statement.blob(0) : std::vector<uint8_t>();
+    if (!statement.step()) {
+        return {};
+    }
+    auto data = statement.blob(0);
+    if (statement.blob(2) != fileCheck(data, statement.integer(1) != 0)) {
+        throw DamagedRecord("file " + file.name + " is damaged");
+    }
+    return data;
 }
 
 void TokenDb::setFileData(int64_t appId, const std::string& name, const std::vector<uint8_t>& data, bool sealed)
 {
-    m_db.prepare("UPDATE files SET data = ?, sealed = ? WHERE app_id = ? AND name = ?")
+    m_db.prepare("UPDATE files SET data = ?, sealed = ?, row_check = ? WHERE app_id = ? AND name = ?")
         .bind(1, data)
         .bind(2, int64_t{sealed ? 1 : 0})
-        .bind(3, appId)
-        .bind(4, name)
+        .bind(3, fileCheck(data, sealed))
+        .bind(4, appId)
+        .bind(5, name)
         .run();
 }
 
@@ -598,27 +782,32 @@ std::optional<KeyPairRecord> TokenDb::keyPair(int64_t containerId, bool signing)
 {
     // A pair larger than the token was written by someone else: it is not read (a blob in
     // a result column is loaded whole), and so not there.
-    auto statement = m_db.cached("SELECT algorithm, bits, public_blob, wrapped_private_key FROM key_pairs"
+    auto statement = m_db.cached("SELECT algorithm, bits, public_blob, wrapped_private_key, row_check FROM key_pairs"
                                  " WHERE container_id = ? AND signing = ?"
                                  " AND length(public_blob) + length(wrapped_private_key) <= " TOKEN_CAPACITY_SQL);
     statement->bind(1, containerId).bind(2, int64_t{signing ? 1 : 0});
     if (!statement->step()) {
         return std::nullopt;
     }
-    return KeyPairRecord{static_cast<uint32_t>(statement->integer(0)), static_cast<uint32_t>(statement->integer(1)),
-                         statement->blob(2), statement->blob(3)};
+    KeyPairRecord pair{static_cast<uint32_t>(statement->integer(0)), static_cast<uint32_t>(statement->integer(1)),
+                       statement->blob(2), statement->blob(3)};
+    if (statement->blob(4) != pairCheck(pair.algorithm, pair.bits, pair.publicBlob, pair.wrappedPrivateKey)) {
+        throw DamagedRecord(std::string("the ") + (signing ? "signature" : "encryption") + " key pair is damaged");
+    }
+    return pair;
 }
 
 void TokenDb::putKeyPair(int64_t containerId, bool signing, const KeyPairRecord& pair)
 {
     m_db.prepare("INSERT OR REPLACE INTO key_pairs(container_id, signing, algorithm, bits, public_blob,"
-                 " wrapped_private_key) VALUES (?, ?, ?, ?, ?, ?)")
+                 " wrapped_private_key, row_check) VALUES (?, ?, ?, ?, ?, ?, ?)")
         .bind(1, containerId)
         .bind(2, int64_t{signing ? 1 : 0})
         .bind(3, int64_t{pair.algorithm})
         .bind(4, int64_t{pair.bits})
         .bind(5, pair.publicBlob)
         .bind(6, pair.wrappedPrivateKey)
+        .bind(7, pairCheck(pair.algorithm, pair.bits, pair.publicBlob, pair.wrappedPrivateKey))
         .run();
 }
 
@@ -636,10 +825,19 @@ std::vector<SealedKeyRow> TokenDb::sealedKeys(int64_t appId)
 
 void TokenDb::setSealedKey(int64_t containerId, bool signing, const std::vector<uint8_t>& wrappedPrivateKey)
 {
-    m_db.prepare("UPDATE key_pairs SET wrapped_private_key = ? WHERE container_id = ? AND signing = ?")
+    auto row
+        = m_db.prepare("SELECT algorithm, bits, public_blob FROM key_pairs WHERE container_id = ? AND signing = ?");
+    row.bind(1, containerId).bind(2, int64_t{signing ? 1 : 0});
+    if (!row.step()) {
+        return;
+    }
+    const auto check = pairCheck(static_cast<uint32_t>(row.integer(0)), static_cast<uint32_t>(row.integer(1)),
+                                 row.blob(2), wrappedPrivateKey);
+    m_db.prepare("UPDATE key_pairs SET wrapped_private_key = ?, row_check = ? WHERE container_id = ? AND signing = ?")
         .bind(1, wrappedPrivateKey)
-        .bind(2, containerId)
-        .bind(3, int64_t{signing ? 1 : 0})
+        .bind(2, check)
+        .bind(3, containerId)
+        .bind(4, int64_t{signing ? 1 : 0})
         .run();
 }
 
@@ -661,17 +859,25 @@ std::optional<std::vector<uint8_t>> TokenDb::certificate(int64_t containerId, bo
     if (statement.integer(0) != 0) {
         throw DamagedRecord("a certificate is larger than the token"); // checked before it is read
     }
-    auto der = m_db.prepare("SELECT der FROM certificates WHERE container_id = ? AND signing = ?");
+    auto der = m_db.prepare("SELECT der, row_check FROM certificates WHERE container_id = ? AND signing = ?");
     der.bind(1, containerId).bind(2, int64_t{signing ? 1 : 0});
-    return der.step() ? std::optional(der.blob(0)) : std::nullopt;
+    if (!der.step()) {
+        return std::nullopt;
+    }
+    auto bytes = der.blob(0);
+    if (der.blob(1) != certificateCheck(bytes)) {
+        throw DamagedRecord(std::string("the ") + (signing ? "signature" : "encryption") + " certificate is damaged");
+    }
+    return bytes;
 }
 
 void TokenDb::putCertificate(int64_t containerId, bool signing, const std::vector<uint8_t>& der)
 {
-    m_db.prepare("INSERT OR REPLACE INTO certificates(container_id, signing, der) VALUES (?, ?, ?)")
+    m_db.prepare("INSERT OR REPLACE INTO certificates(container_id, signing, der, row_check) VALUES (?, ?, ?, ?)")
         .bind(1, containerId)
         .bind(2, int64_t{signing ? 1 : 0})
         .bind(3, der)
+        .bind(4, certificateCheck(der))
         .run();
 }
 

@@ -125,6 +125,10 @@ public:
     // The truncation a reader held back, tried again without waiting; cheap when none is.
     void retryPendingCheckpoint();
 
+    // Every stored object whose checksum does not match, named for a person ("container
+    // C's signature key"); empty for a whole token.
+    std::vector<std::string> damagedObjects();
+
     TokenRecord token();
     void setLabel(const std::string& label);
     void setDevAuthKey(const WipedBytes& key);
@@ -138,6 +142,7 @@ public:
     void deleteApplication(int64_t id);
     void setKeyCheck(int64_t appId, const std::vector<uint8_t>& check);
 
+    // Throws DamagedRecord, naming the PIN, for a record whose checksum does not match.
     PinRecord pin(int64_t appId, uint32_t pinType);
     void putPin(int64_t appId, uint32_t pinType, const PinRecord& pin);
     // Only the retry counter: the cheap check made before each use of a private key.
@@ -178,6 +183,10 @@ private:
 
     // Brings a database made by an older version up to the current schema, in place.
     void upgradeSchema();
+    // Gives every row of an older file its checksum, inside the upgrade's transaction.
+    void fillRowChecks();
+    // checked: throws DamagedRecord when the row's checksum does not match.
+    PinRecord pinRow(int64_t appId, uint32_t pinType, bool checked);
     void requireKnownSchema();
     bool truncateWal(int waitMs);
     Database m_db;
