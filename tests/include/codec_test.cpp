@@ -117,9 +117,11 @@ TEST(SharedCodec, rsaKeys_makeBlobsAndComeBack_forEverySizeATokenHolds)
         std::memcpy(&blob, bytes.data(), sizeof blob);
         EXPECT_EQ(ULONG(blob.AlgID), SGD_RSA);
         EXPECT_EQ(blobBitLength(bytes.data(), bytes.size()), unsigned(bits));
-        // Right-aligned: the bytes before the modulus are zero, its first byte is not.
-        EXPECT_EQ(blob.Modulus[sizeof blob.Modulus - bits / 8 - 1], 0);
-        EXPECT_NE(blob.Modulus[sizeof blob.Modulus - bits / 8], 0);
+        // Right-aligned: the bytes before the modulus (none for a key as wide as the field) are
+        // zero, its first byte is not.
+        const size_t start = sizeof blob.Modulus - size_t(bits) / 8;
+        EXPECT_EQ(Bytes(blob.Modulus, blob.Modulus + start), Bytes(start, 0));
+        EXPECT_NE(blob.Modulus[start], 0);
         EXPECT_EQ(Bytes(blob.PublicExponent, blob.PublicExponent + 4), (Bytes{0, 1, 0, 1}));
         EXPECT_EQ(rsaExponentFromBlob(blob), (Bytes{1, 0, 1}));
         ossl::Pkey back = publicKeyFromBlob(bytes);
