@@ -39,6 +39,11 @@ def on_focus(event):
         focus_events.append(event.source)
 
 
+# How long a focus event may take to arrive: the bus carries every object's announcements,
+# and on a busy machine the first ones after a click took over 5 s.
+FOCUS_WAIT = 15
+
+
 def pump_until(condition, timeout):
     context = GLib.MainContext.default()
     deadline = time.monotonic() + timeout
@@ -203,7 +208,7 @@ class Page:
     def tab_cycle(self, page):
         """The controls Tab visits, from where the focus is, until it comes back."""
         # The focus event of the click that opened the page may still wait in the queue.
-        pump_until(lambda: self.focused() is not None, 5)
+        pump_until(lambda: self.focused() is not None, FOCUS_WAIT)
         first = self.focused()
         if first is None:
             fail("%s: nothing has the keyboard focus" % page)
@@ -214,7 +219,7 @@ class Page:
             before = stops[-1]
             focus_events.clear()
             press("Tab")
-            if not pump_until(lambda: focus_events and key(self.focused()) != key(before), 5):
+            if not pump_until(lambda: focus_events and key(self.focused()) != key(before), FOCUS_WAIT):
                 fail("%s: Tab does not move the focus on from %s" % (page, describe(before)))
                 break
             now = self.focused()
