@@ -2,13 +2,17 @@
 """Reads the manager's accessibility tree from outside, as a screen reader does, through
 AT-SPI (pyatspi), and moves through it with real key presses and clicks (xdotool).
 
-Usage: accessibility.py LANGUAGE_FILE DEVICE_NAME PRODUCT_TITLE
+Usage: accessibility.py LANGUAGE_FILE DEVICE_NAME PRODUCT_TITLE [OPENER ...]
+
+Once its focus listener is registered it creates the file named by $LISTENING_FILE, if
+set: the manager is to start after that (see main).
 
 On each page a person can reach (the start page, key information, verify PIN, change
 label, change PIN, containers) it checks that every control on screen has a role and a name taken
 from the current language file, that the device tree announces its nodes by name, and
 that Tab moves through the page's controls once each, in reading order.
 """
+import os
 import re
 import subprocess
 import sys
@@ -44,12 +48,18 @@ def on_focus(event):
 FOCUS_WAIT = 15
 
 
-def pump_until(condition, timeout):
+def pump():
+    """Handles what the bus has brought: focus events, and the news that keeps pyatspi's
+    copy of the tree current (an application that appears after the reader started)."""
     context = GLib.MainContext.default()
+    while context.iteration(False):
+        pass
+
+
+def pump_until(condition, timeout):
     deadline = time.monotonic() + timeout
     while True:
-        while context.iteration(False):
-            pass
+        pump()
         if condition():
             return True
         if time.monotonic() > deadline:
@@ -65,6 +75,7 @@ def fail(message):
 def wait_for(what, probe, timeout=TIMEOUT):
     deadline = time.monotonic() + timeout
     while True:
+        pump()
         found = probe()
         if found:
             return found
@@ -268,7 +279,12 @@ class Page:
 def main():
     language_file, device, title = sys.argv[1:4]
     texts = read_language_file(language_file)
+    # Qt's bridge asks the registry for its listeners once, then subscribes to news of
+    # new ones; a listener registered between the two is never sent an event. So the
+    # listener comes first and the manager is started after it.
     pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
+    if os.environ.get("LISTENING_FILE"):
+        open(os.environ["LISTENING_FILE"], "w").close()
     app = wait_for("the manager on the accessibility bus", find_app)
     frame = wait_for("the manager's window", lambda: frame_of(app))
     page = Page(frame, texts, device, title)
