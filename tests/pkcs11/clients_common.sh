@@ -7,41 +7,12 @@
 # a fresh SoftHSMv2 token gets an RSA key and a certificate from a CA made here.
 # Sourced by the checks after `set -euo pipefail`; exits 77 when a tool is missing.
 
-skip() {
-    echo "SKIP: $*"
-    exit 77
-}
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-need() {
-    local tool
-    for tool in "$@"; do
-        command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed"
-    done
-}
+# shellcheck source=../check_common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../check_common.sh"
 
 [[ -n "${P11_MODULE:-}" && -f "$P11_MODULE" ]] || skip "no module at '${P11_MODULE:-}'"
 need openssl pkcs11-tool timeout
 
-work=$(mktemp -d)
-background=() # processes a check started, ended on exit
-cleanup() {
-    local pid
-    for pid in "${background[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    if [[ -n "${KEEP_WORK:-}" ]]; then
-        echo "files kept in $work" >&2
-    else
-        rm -rf "$work"
-    fi
-}
-trap cleanup EXIT # KEEP_WORK=1 keeps the files of a failed run for a look
 export TMPDIR="$work"
 
 # Filled in by the set-up below.

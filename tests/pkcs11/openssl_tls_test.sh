@@ -29,23 +29,10 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/server.key" -out "$work
 key_uri="pkcs11:id=$(object_id_uri "$client_label");type=private?pin-value=$token_pin"
 client_cn=$(openssl x509 -in "$client_cert" -noout -subject -nameopt multiline | sed -n 's/^ *commonName *= *//p')
 
-# Starts a one-connection server on a port the system picks and sets port to it. Not in a
-# subshell, so the exit handler ends a server that no client reached.
+# A one-connection server that asks the client for an RSA signature; sets port.
 start_server() {
-    local log=$1
-    openssl s_server -accept 127.0.0.1:0 -naccept 1 -www -Verify 1 -verify_return_error \
-        -CAfile "$ca_cert" -cert "$work/server.pem" -key "$work/server.key" \
-        -client_sigalgs RSA+SHA256:RSA+SHA384:RSA+SHA512 >"$log" 2>&1 &
-    background+=($!)
-    local tries
-    for tries in $(seq 100); do
-        if grep -q '^ACCEPT ' "$log"; then
-            port=$(sed -n 's/^ACCEPT .*:\([0-9]*\)$/\1/p' "$log")
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "s_server did not start: $(cat "$log")"
+    start_tls_server "$1" "$ca_cert" "$work/server.pem" "$work/server.key" \
+        -client_sigalgs RSA+SHA256:RSA+SHA384:RSA+SHA512
 }
 
 # The client asks for the server's status page, which reports the client's certificate and

@@ -5,20 +5,10 @@
 # RSA objects alone); SKFP11_RSA_ONLY=0 still shows it everything.
 set -euo pipefail
 
-skip() {
-    echo "SKIP: $*"
-    exit 77
-}
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-command -v keytool >/dev/null && command -v jarsigner >/dev/null && command -v jar >/dev/null ||
-    skip "Java's keytool, jar and jarsigner are not installed"
+# shellcheck source=../check_common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../check_common.sh"
+need keytool jarsigner jar
 [[ -f "${MODULE:-}" && -f "${SOFTSKF_LIB:-}" && -x "${SKFTOOL:-}" ]] || skip "MODULE, SOFTSKF_LIB and SKFTOOL are needed"
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 cd "$work"
 export SOFTSKF_DIR="$work/store" SKFP11_DRIVER="$SOFTSKF_LIB"
 unset SKFP11_RSA_ONLY SKFP11_DRIVERS_CONF

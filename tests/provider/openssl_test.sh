@@ -4,29 +4,11 @@
 # the exported public key. One case per run: openssl_test.sh <case>.
 set -euo pipefail
 
-skip() {
-    echo "SKIP: $*"
-    exit 77
-}
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-command -v openssl >/dev/null || skip "openssl is not installed"
+# shellcheck source=../check_common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../check_common.sh"
+need openssl
 [[ -d "${PROVIDER_DIR:-}" && -f "${SOFTSKF_LIB:-}" && -x "${SKFTOOL:-}" ]] ||
     skip "PROVIDER_DIR, SOFTSKF_LIB and SKFTOOL are needed"
-
-work=$(mktemp -d)
-background=()
-cleanup() {
-    local pid
-    for pid in "${background[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    [[ -n "${KEEP_WORK:-}" ]] && echo "files kept in $work" >&2 || rm -rf "$work"
-}
-trap cleanup EXIT
 cd "$work"
 
 export SOFTSKF_DIR="$work/store" SKFP11_DRIVER="$SOFTSKF_LIB" OPENSSL_MODULES="$PROVIDER_DIR"
@@ -124,23 +106,12 @@ case_cms() {
     echo "CMS: ok"
 }
 
-# A one-connection server that requires a client certificate; sets port.
+# A one-connection server that requires a client certificate from the soft token's CA;
+# sets port.
 start_server() {
-    local log=$1
     openssl req -x509 -newkey rsa:2048 -nodes -keyout server.key -out server.pem -subj "/CN=localhost" -days 2 \
         2>/dev/null
-    openssl s_server -accept 127.0.0.1:0 -naccept 1 -www -Verify 1 -verify_return_error \
-        -CAfile "$SOFTSKF_DIR/ca/rsa-ca-cert.pem" -cert server.pem -key server.key >"$log" 2>&1 &
-    background+=($!)
-    local tries
-    for tries in $(seq 100); do
-        if grep -q '^ACCEPT ' "$log"; then
-            port=$(sed -n 's/^ACCEPT .*:\([0-9]*\)$/\1/p' "$log")
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "s_server did not start: $(cat "$log")"
+    start_tls_server "$1" "$SOFTSKF_DIR/ca/rsa-ca-cert.pem" server.pem server.key
 }
 
 case_tlsClientLogin() {
