@@ -26,18 +26,15 @@
 
 using namespace softskf;
 using bench::check;
+using bench::runCommand;
 
 namespace {
 
-const char* const kDevice = "VK-VK2026000001";
 // A second token that comes and goes for the slot events, so the signing benchmarks'
 // sessions and handles stay valid whatever order the benchmarks run in.
 const char* const kEventSerial = "EVENTS";
 const char* const kEventDevice = "VK-EVENTS";
-char kApp[] = "OVRIN_APP";
-char kRsaContainer[] = "RSAContainer";
-char kSm2Container[] = "SM2Container";
-char kPin[] = "12345678";
+char* const kPin = bench::demo::pin;
 
 // DER DigestInfo of SHA-256 over a fixed message's hash: what CKM_RSA_PKCS signs for TLS.
 const std::vector<uint8_t> kDigestInfo
@@ -149,11 +146,7 @@ struct Module
 
 struct State
 {
-    const test::SkfDriver* skf = nullptr;
-    DEVHANDLE device = nullptr;
-    HAPPLICATION app = nullptr;
-    HCONTAINER rsa = nullptr;
-    HCONTAINER sm2 = nullptr;
+    bench::DirectDemoToken direct;
     Module skfp11;
     CK_OBJECT_HANDLE skfp11Rsa = CK_INVALID_HANDLE;
     CK_OBJECT_HANDLE skfp11Sm2 = CK_INVALID_HANDLE;
@@ -162,13 +155,6 @@ struct State
     std::string softhsmConf;
 } g;
 
-void runCommand(const std::string& command)
-{
-    if (std::system(command.c_str()) != 0) {
-        throw std::runtime_error("command failed: " + command);
-    }
-}
-
 void prepareSkf()
 {
     const std::string skftool = std::string("'") + SKFTOOL + "' --lib '" + test::driverPath() + "' ";
@@ -176,13 +162,7 @@ void prepareSkf()
     runCommand(skftool + "create --serial " + kEventSerial + " >/dev/null");
     runCommand(skftool + "insert " + kEventSerial + " >/dev/null");
     runCommand(skftool + "app-create " + kEventDevice + " APP --default-pins >/dev/null");
-    g.skf = &test::driver();
-    check(g.skf->SKF_ConnectDev(const_cast<char*>(kDevice), &g.device), "ConnectDev");
-    check(g.skf->SKF_OpenApplication(g.device, kApp, &g.app), "OpenApplication");
-    ULONG retries = 0;
-    check(g.skf->SKF_VerifyPIN(g.app, USER_TYPE, kPin, &retries), "VerifyPIN");
-    check(g.skf->SKF_OpenContainer(g.app, kRsaContainer, &g.rsa), "OpenContainer");
-    check(g.skf->SKF_OpenContainer(g.app, kSm2Container, &g.sm2), "OpenContainer");
+    g.direct.open();
 
     setenv("SKFP11_DRIVER", test::driverPath().c_str(), 1);
     const char* path = std::getenv("SKFP11_MODULE");
@@ -253,21 +233,12 @@ void finish()
     if (g.softhsm.f) {
         g.softhsm.f->C_Finalize(nullptr);
     }
-    if (g.skf && g.device) {
-        g.skf->SKF_DisConnectDev(g.device);
-    }
+    g.direct.close();
 }
 
 void rsaThroughSkf(benchmark::State& state)
 {
-    std::vector<uint8_t> signature(256);
-    for (auto _ : state) {
-        ULONG size = signature.size();
-        check(g.skf->SKF_RSASignData(g.rsa, const_cast<BYTE*>(kDigestInfo.data()), kDigestInfo.size(), signature.data(),
-                                     &size),
-              "RSASignData");
-        benchmark::DoNotOptimize(signature.data());
-    }
+    g.direct.signRsa(state, kDigestInfo);
 }
 
 // What the module once asked of the driver for each signature: the container opened, used
@@ -277,12 +248,12 @@ void rsaThroughSkfOpeningTheContainer(benchmark::State& state)
     std::vector<uint8_t> signature(256);
     for (auto _ : state) {
         HCONTAINER container = nullptr;
-        check(g.skf->SKF_OpenContainer(g.app, kRsaContainer, &container), "OpenContainer");
+        check(g.direct.skf->SKF_OpenContainer(g.direct.app, bench::demo::rsaContainer, &container), "OpenContainer");
         ULONG size = signature.size();
-        check(g.skf->SKF_RSASignData(container, const_cast<BYTE*>(kDigestInfo.data()), kDigestInfo.size(),
-                                     signature.data(), &size),
+        check(g.direct.skf->SKF_RSASignData(container, const_cast<BYTE*>(kDigestInfo.data()), kDigestInfo.size(),
+                                            signature.data(), &size),
               "RSASignData");
-        g.skf->SKF_CloseContainer(container);
+        g.direct.skf->SKF_CloseContainer(container);
         benchmark::DoNotOptimize(signature.data());
     }
 }
@@ -307,12 +278,7 @@ void rsaThroughSoftHsm(benchmark::State& state)
 
 void sm2ThroughSkf(benchmark::State& state)
 {
-    for (auto _ : state) {
-        ECCSIGNATUREBLOB signature{};
-        check(g.skf->SKF_ECCSignData(g.sm2, const_cast<BYTE*>(kSm2Digest.data()), kSm2Digest.size(), &signature),
-              "ECCSignData");
-        benchmark::DoNotOptimize(signature);
-    }
+    g.direct.signSm2(state, kSm2Digest);
 }
 
 void sm2ThroughModule(benchmark::State& state)

@@ -21,15 +21,10 @@
 #include <vector>
 
 using namespace softskf;
-using bench::check;
+using bench::runCommand;
 
 namespace {
 
-const char* const kDevice = "VK-VK2026000001";
-char kApp[] = "OVRIN_APP";
-char kRsaContainer[] = "RSAContainer";
-char kSm2Container[] = "SM2Container";
-char kPin[] = "12345678";
 constexpr int kTokens = 16;
 
 const std::vector<uint8_t> kHash(32, 0x61);
@@ -38,11 +33,7 @@ const std::vector<uint8_t> kSm2Digest(32, 0x62);
 
 struct State
 {
-    const test::SkfDriver* skf = nullptr;
-    DEVHANDLE device = nullptr;
-    HAPPLICATION app = nullptr;
-    HCONTAINER rsa = nullptr;
-    HCONTAINER sm2 = nullptr;
+    bench::DirectDemoToken direct;
     OSSL_LIB_CTX* context = nullptr;
     OSSL_PROVIDER* defaults = nullptr;
     OSSL_PROVIDER* provider = nullptr;
@@ -51,13 +42,6 @@ struct State
     ossl::PkeyCtx rsaSign;
     ossl::PkeyCtx sm2Sign;
 } g;
-
-void runCommand(const std::string& command)
-{
-    if (std::system(command.c_str()) != 0) {
-        throw std::runtime_error("command failed: " + command);
-    }
-}
 
 ossl::Pkey loadKey(const std::string& uri)
 {
@@ -104,13 +88,7 @@ void prepare()
                    + skftool + "container-create VK-" + serial + " APP C --pin 12345678 >/dev/null && " + skftool
                    + "keygen VK-" + serial + " APP C --sm2 --pin 12345678 >/dev/null");
     }
-    g.skf = &test::driver();
-    check(g.skf->SKF_ConnectDev(const_cast<char*>(kDevice), &g.device), "ConnectDev");
-    check(g.skf->SKF_OpenApplication(g.device, kApp, &g.app), "OpenApplication");
-    ULONG retries = 0;
-    check(g.skf->SKF_VerifyPIN(g.app, USER_TYPE, kPin, &retries), "VerifyPIN");
-    check(g.skf->SKF_OpenContainer(g.app, kRsaContainer, &g.rsa), "OpenContainer");
-    check(g.skf->SKF_OpenContainer(g.app, kSm2Container, &g.sm2), "OpenContainer");
+    g.direct.open();
 
     setenv("SKFP11_DRIVER", test::driverPath().c_str(), 1);
     g.context = OSSL_LIB_CTX_new();
@@ -138,21 +116,12 @@ void finish()
         OSSL_PROVIDER_unload(g.defaults);
     }
     OSSL_LIB_CTX_free(g.context);
-    if (g.skf && g.device) {
-        g.skf->SKF_DisConnectDev(g.device);
-    }
+    g.direct.close();
 }
 
 void rsaThroughSkf(benchmark::State& state)
 {
-    std::vector<uint8_t> signature(256);
-    for (auto _ : state) {
-        ULONG size = signature.size();
-        check(g.skf->SKF_RSASignData(g.rsa, const_cast<BYTE*>(kDigestInfo.data()), kDigestInfo.size(), signature.data(),
-                                     &size),
-              "RSASignData");
-        benchmark::DoNotOptimize(signature.data());
-    }
+    g.direct.signRsa(state, kDigestInfo);
 }
 
 void rsaThroughProvider(benchmark::State& state)
@@ -170,12 +139,7 @@ void rsaThroughProvider(benchmark::State& state)
 
 void sm2ThroughSkf(benchmark::State& state)
 {
-    for (auto _ : state) {
-        ECCSIGNATUREBLOB signature{};
-        check(g.skf->SKF_ECCSignData(g.sm2, const_cast<BYTE*>(kSm2Digest.data()), kSm2Digest.size(), &signature),
-              "ECCSignData");
-        benchmark::DoNotOptimize(signature);
-    }
+    g.direct.signSm2(state, kSm2Digest);
 }
 
 void sm2ThroughProvider(benchmark::State& state)
