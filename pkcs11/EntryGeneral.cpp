@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <new>
 #include <thread>
 
 using skfp11::Module;
@@ -32,11 +33,13 @@ int g_waiters = 0; // threads inside C_WaitForSlotEvent
 int g_watching = 0; // watcher threads still running
 int g_failingWatchers = 0; // watchers whose driver's last wait failed
 
-// Signalled when a waiter or a watcher leaves.
+// Signalled when a waiter or a watcher leaves. Replaced in a forked child, like slotEvent's.
+std::condition_variable* g_waitersDone = new std::condition_variable;
+std::condition_variable* g_slotEvent = new std::condition_variable;
+
 std::condition_variable& waitersDone()
 {
-    static auto* condition = new std::condition_variable;
-    return *condition;
+    return *g_waitersDone;
 }
 
 // Always a log line; on standard error too when $SKFP11_DEBUG is set.
@@ -106,16 +109,10 @@ void watch(Module* module, size_t driver)
 
 // A forked child has the parent's memory but none of its threads: it starts from nothing, and
 // its C_Initialize makes a module of its own. What the parent's module holds is left alone.
-void prepareFork()
-{
-    g_lock.lock();
-}
-
-void parentAfterFork()
-{
-    g_lock.unlock();
-}
-
+// The lock and the condition variables are the child's own: a parent's thread may have held
+// the lock or waited on a condition, and a broadcast would then wait for a waiter the child
+// does not have. Nothing is locked before the fork, so the driver's own fork handler (which
+// waits for a call in progress, perhaps one made under this lock) cannot deadlock with it.
 void childAfterFork()
 {
     g_module = nullptr;
@@ -124,7 +121,9 @@ void childAfterFork()
     g_waiters = 0;
     g_watching = 0;
     g_failingWatchers = 0;
-    g_lock.unlock();
+    new (&g_lock) std::mutex;
+    g_waitersDone = new std::condition_variable;
+    g_slotEvent = new std::condition_variable;
 }
 
 // Whether the module shows RSA keys alone: as SKFP11_RSA_ONLY says when set; otherwise only
@@ -151,8 +150,7 @@ namespace skfp11::entry {
 
 std::condition_variable& slotEvent()
 {
-    static auto* condition = new std::condition_variable;
-    return *condition;
+    return *g_slotEvent;
 }
 
 } // namespace skfp11::entry
@@ -177,7 +175,7 @@ SKFP11_EXPORT CK_RV C_Initialize(CK_VOID_PTR pInitArgs)
     // and a blocking C_WaitForSlotEvent has nothing to wait for.
     const bool mayCreateThreads = !pInitArgs
         || !(static_cast<const CK_C_INITIALIZE_ARGS*>(pInitArgs)->flags & CKF_LIBRARY_CANT_CREATE_OS_THREADS);
-    static const bool forkHandled = pthread_atfork(prepareFork, parentAfterFork, childAfterFork) == 0;
+    static const bool forkHandled = pthread_atfork(nullptr, nullptr, childAfterFork) == 0;
     (void)forkHandled;
     try {
         std::lock_guard<std::mutex> lock(g_lock);

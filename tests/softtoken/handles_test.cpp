@@ -1,8 +1,16 @@
 // Stale, foreign, null and wrong-kind handles give an error and never a crash; a pulled
-// token's handles say so; a token plugged in again gets fresh handles.
+// token's handles say so; a token plugged in again gets fresh handles; a forked child has
+// handles of its own.
 #include "TokenFixture.h"
 
 #include "tokenadmin.h"
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace softskf;
 using namespace softskf::test;
@@ -100,4 +108,55 @@ TEST_F(Handles, nullOutputPointers_areRefused)
     EXPECT_EQ(skf->SKF_SetLabel(device, nullptr), SAR_INVALIDPARAMERR);
     EXPECT_EQ(skf->SKF_GenRandom(device, nullptr, 8), SAR_INVALIDPARAMERR);
     EXPECT_EQ(skf->SKF_WaitForDevEvent(nullptr, nullptr, nullptr), SAR_INVALIDPARAMERR);
+}
+
+// What a forked child saw: 0 when all went as it should.
+enum ChildResult { kChildOk, kParentsHandleWorked, kNoConnection, kNoLabel };
+
+TEST_F(Handles, aChildForkedMidCall_reachesTheTokenWithHandlesOfItsOwn_andItsWritesReachTheParent)
+{
+    readyApp();
+    // One thread calls without pause, so most forks come while it is inside the driver.
+    std::atomic<bool> stop{false};
+    std::thread busy([&] {
+        DEVINFO info{};
+        while (!stop) {
+            skf->SKF_GetDevInfo(device, &info);
+        }
+    });
+    constexpr int kForks = 20;
+    for (int round = 0; round < kForks; ++round) {
+        const std::string label = "child " + std::to_string(round);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            DEVINFO info{};
+            DEVHANDLE own = nullptr;
+            if (skf->SKF_GetDevInfo(device, &info) != SAR_INVALIDHANDLEERR) {
+                _exit(kParentsHandleWorked);
+            }
+            if (skf->SKF_ConnectDev(const_cast<char*>(deviceName.c_str()), &own) != SAR_OK) {
+                _exit(kNoConnection);
+            }
+            _exit(skf->SKF_SetLabel(own, const_cast<char*>(label.c_str())) == SAR_OK ? kChildOk : kNoLabel);
+        }
+        int status = -1;
+        pid_t ended = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while ((ended = waitpid(child, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (ended != child) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            ADD_FAILURE() << "round " << round << ": the child hung";
+            break;
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kChildOk) << "round " << round << ": " << status;
+        DEVINFO info{};
+        ASSERT_EQ(skf->SKF_GetDevInfo(device, &info), SAR_OK) << "the parent's handle still serves";
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(info.Label)), label);
+    }
+    stop = true;
+    busy.join();
 }

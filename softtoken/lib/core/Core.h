@@ -45,7 +45,9 @@ public:
     static Core& instance();
     // At unload: empties each token's WAL and closes the databases no handle holds.
     static void shutdown();
-    // Run in a forked child, its only thread: see CoreDevices.cpp.
+    // Around a fork (see CoreDevices.cpp); forkedChild runs in the child, its only thread.
+    static void beforeFork();
+    static void afterForkInParent();
     static void forkedChild();
     // How many parsed private keys are held (for tests: none outlives a login).
     size_t parsedKeyCount();
@@ -275,7 +277,7 @@ private:
     // Parsed private keys by their sealed bytes: a changed key has new bytes.
     std::map<std::vector<uint8_t>, std::shared_ptr<const crypto::KeyPair>> m_keyCache;
     SecurityState m_security;
-    // A forked child gets events of its own (see forkedChild in CoreDevices.cpp).
+    // Let go in a forked child without touching its wait lock (see forkedChild).
     std::unique_ptr<DeviceEvents> m_events = std::make_unique<DeviceEvents>();
 };
 

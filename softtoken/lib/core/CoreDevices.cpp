@@ -47,40 +47,51 @@ void copyText(CHAR* field, size_t fieldSize, const std::string& text)
 
 namespace {
 std::atomic<Core*> g_core{nullptr};
-pid_t g_corePid = 0;
 } // namespace
 
 Core& Core::instance()
 {
     // Never destroyed: a wait may still be blocked in another thread when statics go.
-    static Core* core = [] {
-        auto* made = new Core;
-        g_corePid = getpid();
-        g_core = made;
-        pthread_atfork(nullptr, nullptr, Core::forkedChild);
-        return made;
+    static const bool made = [] {
+        g_core = new Core;
+        pthread_atfork(Core::beforeFork, Core::afterForkInParent, Core::forkedChild);
+        return true;
     }();
-    return *core;
+    (void)made;
+    return *g_core.load();
 }
 
-// A forked child shares its parent's inotify queue and cancel eventfd, and may have been
-// forked while a parent's thread waited, its wait lock then held by a thread the child does
-// not have: the child's first wait would block for good, and its cancel could end the
-// parent's wait instead. So the child starts events of its own, remembering no insertion
-// reported; the parent's copy is let go without touching its lock.
+// The fork waits for any call in progress, so the child's copy of the store state is whole
+// and no thread of the parent is inside SQLite or OpenSSL holding their locks.
+void Core::beforeFork()
+{
+    g_core.load()->m_mutex.lock();
+}
+
+void Core::afterForkInParent()
+{
+    g_core.load()->m_mutex.unlock();
+}
+
+// A child starts with a token state of its own, and the parent's handles mean nothing in it,
+// as with a token on USB. SQLite connections must not be used across a fork: the child closes
+// its copies (which leaves the parent's file locks alone, and the parent's lock keeps the
+// -wal in place) so that the connections it opens take real locks of their own. The copy of
+// the parent's events is let go without touching its wait lock, which a parent's thread may
+// have held; the child's copy of the inotify queue and cancel eventfd are closed.
 void Core::forkedChild()
 {
-    if (Core* core = g_core.load()) {
-        core->m_events.release()->abandon();
-        core->m_events = std::make_unique<DeviceEvents>();
-    }
+    Core* parents = g_core.load();
+    parents->m_events.release()->abandon();
+    g_core = new Core;
+    parents->m_mutex.unlock();
+    delete parents;
 }
 
 void Core::shutdown()
 {
     Core* core = g_core.load();
-    // A forked child that exits must not touch its parent's SQLite connections.
-    if (!core || getpid() != g_corePid) {
+    if (!core) {
         return;
     }
     // A call still running in another thread keeps the databases; the next change's

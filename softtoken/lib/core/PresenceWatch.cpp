@@ -1,9 +1,6 @@
 // The presence watch: inotify on the store folder and on its presence folder.
 #include "PresenceWatch.h"
 
-#include <atomic>
-#include <mutex>
-#include <pthread.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -17,15 +14,6 @@ constexpr uint32_t kPresentMask = IN_CREATE | IN_CLOSE_WRITE | IN_MODIFY | IN_MO
 // folder moved away.
 constexpr uint32_t kRootMask = IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE_SELF | IN_MOVE_SELF;
 
-// A forked child shares the parent's inotify queue: a read in one would take events the
-// other needs, so the child starts its own.
-std::atomic<bool> g_forked{false};
-
-void markForked()
-{
-    g_forked = true;
-}
-
 } // namespace
 
 PresenceWatch::~PresenceWatch()
@@ -37,8 +25,6 @@ PresenceWatch::~PresenceWatch()
 
 bool PresenceWatch::start(const std::string& root, const std::string& presentDir)
 {
-    static std::once_flag registered;
-    std::call_once(registered, [] { pthread_atfork(nullptr, nullptr, markForked); });
     m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (m_fd < 0 || inotify_add_watch(m_fd, root.c_str(), kRootMask) < 0 || !watchPresent(presentDir)) {
         if (m_fd >= 0) {
@@ -62,12 +48,6 @@ bool PresenceWatch::watchPresent(const std::string& presentDir)
 
 uint64_t PresenceWatch::generation(const std::string& root, const std::string& presentDir)
 {
-    if (g_forked.exchange(false) && m_fd >= 0) {
-        close(m_fd);
-        m_fd = -1;
-        m_presentWatch = -1;
-        ++m_generation; // and every handle looks at its file again
-    }
     if (m_fd < 0 && (m_failed || !start(root, presentDir))) {
         m_failed = true; // no watch to be had: every call looks at the files
         return ++m_generation;

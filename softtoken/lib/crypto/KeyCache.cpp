@@ -2,8 +2,10 @@
 // and again (a certificate's key, a peer's key) skips decoding and checking it each time.
 #include "Services.h"
 
+#include <atomic>
 #include <map>
 #include <mutex>
+#include <pthread.h>
 
 namespace softskf::crypto {
 
@@ -18,11 +20,24 @@ struct Cache
 };
 
 // Never destroyed: keys freed after OpenSSL's own exit handlers would touch a library
-// that is already shut down.
+// that is already shut down. A forked child starts an empty cache: a parent's thread may
+// have held the lock of the copy.
+std::atomic<Cache*> g_cache{nullptr};
+
+void emptyInForkedChild()
+{
+    g_cache = new Cache;
+}
+
 Cache& cache()
 {
-    static Cache* instance = new Cache;
-    return *instance;
+    static const bool made = [] {
+        g_cache = new Cache;
+        pthread_atfork(nullptr, nullptr, emptyInForkedChild);
+        return true;
+    }();
+    (void)made;
+    return *g_cache.load();
 }
 
 template <typename Make> std::shared_ptr<const PublicKey> cached(std::vector<uint8_t> id, Make&& make)
