@@ -47,6 +47,10 @@ void copyText(CHAR* field, size_t fieldSize, const std::string& text)
 
 namespace {
 std::atomic<Core*> g_core{nullptr};
+// In a forked child, the parent's copy of the token state until the child's first call closes
+// it. Not in the fork handler: a child that only execs then never enters SQLite or OpenSSL,
+// whose locks a thread of the host program's own may have held at the fork.
+std::atomic<Core*> g_inherited{nullptr};
 } // namespace
 
 Core& Core::instance()
@@ -58,6 +62,9 @@ Core& Core::instance()
         return true;
     }();
     (void)made;
+    if (g_inherited.load(std::memory_order_relaxed)) {
+        delete g_inherited.exchange(nullptr);
+    }
     return *g_core.load();
 }
 
@@ -82,10 +89,14 @@ void Core::afterForkInParent()
 void Core::forkedChild()
 {
     Core* parents = g_core.load();
+    parents->m_mutex.unlock();
     parents->m_events.release()->abandon();
     g_core = new Core;
-    parents->m_mutex.unlock();
-    delete parents;
+    if (g_inherited.load()) {
+        delete parents; // no call since the last fork, so it holds nothing; the older copy is still to close
+    } else {
+        g_inherited = parents;
+    }
 }
 
 void Core::shutdown()
